@@ -1,0 +1,6 @@
+#include "core/library.h"
+
+namespace wz {
+Library::Library() = default;
+Library::~Library() = default;
+}  // namespace wz
