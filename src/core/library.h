@@ -1,15 +1,342 @@
-// The library object: configuration, switches, paths, capabilities and one state record per
-// subsystem. Its methods are the library's operations.
+// The library object: configuration, switches, paths, capabilities, timing, the log, the window
+// and device state, and one state record per subsystem (the engine part). Its methods are the
+// library's operations; they are implemented in the folder of their subsystem.
+//
+// Construction builds the engine part first (CPU possession off, vertical sync on, loader thread
+// started) and then the context defaults; destruction is the library's only teardown.
 #pragma once
+
+#include <array>
+#include <cstdarg>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/loader.h"
+#include "platform/d3d/d3d9.h"
+#include "platform/window.h"
 
 namespace wz {
 
+namespace sound {
+struct SoundState;
+}
+
+using platform::HINSTANCE;
+using platform::HMENU;
+using platform::HWND;
+using platform::RECT;
+
+constexpr const char* kLibraryVersion = "2010.11";
+
+// Library options read by LibInit; this program never changes them.
+struct LibOptions {
+  int32_t polygonCapacity = 65000;
+  uint8_t depthStencil = 0;
+  uint8_t toonTexture = 0;
+  uint8_t renderingOption = 0;
+};
+
+// Device capability levels derived from the device capabilities at start-up.
+struct GpuInfo {
+  int32_t VertexBlendMatrices = 0;
+  int32_t VertexBlendMatrixIndex = 0;
+  int32_t PrimitiveCount = 0;
+  int32_t VertexIndex = 0;
+  int16_t GeForce = 0;
+  int16_t VertexShaderVersion = 0;
+  int16_t PixelShaderVersion = 0;
+};
+
+// GPU_Info from device capabilities (shader versions compared as full tokens, unsigned).
+GpuInfo DeriveGpuInfo(const d3d::D3DCAPS9& caps);
+// The Windows version code from the version record.
+int32_t DeriveWinVer(uint32_t platformId, uint32_t major, uint32_t minor);
+// ExeDir from the module path as a 256-byte buffer holds it: cut at the last backslash found
+// from the end down to index 1; with none there, the path stays whole.
+std::string ExeDirFromModulePath(const std::string& modulePath);
+
+// One candidate device setting (windowed or full screen).
+struct DeviceSettings {
+  bool valid = false;
+  uint32_t adapterOrdinal = 0;
+  std::string adapterDescription;
+  D3DDEVTYPE deviceType = D3DDEVTYPE_HAL;
+  d3d::D3DDISPLAYMODE displayMode;
+  D3DFORMAT backBufferFormat = D3DFMT_UNKNOWN;
+  D3DFORMAT depthStencilFormat = D3DFMT_UNKNOWN;
+  int32_t vertexProcessing = 0;  // 0 software, 1 mixed, 2 hardware, 3 pure hardware
+  D3DMULTISAMPLE_TYPE multisampleType = D3DMULTISAMPLE_NONE;
+  uint32_t multisampleQuality = 0;
+  uint32_t presentInterval = D3DPRESENT_INTERVAL_ONE;
+};
+
+// The statistics font object of start-up step 4; its device objects follow the device.
+struct StatsFont {
+  std::string face = "Arial";
+  int height = 12;
+  uint32_t flags = 1;
+  bool deviceObjects = false;
+  bool restored = false;
+};
+
+// Error codes of the library's own family.
+constexpr HRESULT D3DAPPERR_NODIRECT3D = static_cast<HRESULT>(0x82000001u);
+constexpr HRESULT D3DAPPERR_NOCOMPATIBLEDEVICES = static_cast<HRESULT>(0x82000003u);
+constexpr HRESULT D3DAPPERR_NOWINDOWABLEDEVICES = static_cast<HRESULT>(0x82000004u);
+constexpr HRESULT D3DAPPERR_NOHARDWAREDEVICE = static_cast<HRESULT>(0x82000005u);
+constexpr HRESULT D3DAPPERR_HALNOTCOMPATIBLE = static_cast<HRESULT>(0x82000006u);
+constexpr HRESULT D3DAPPERR_NOWINDOWEDHAL = static_cast<HRESULT>(0x82000007u);
+constexpr HRESULT D3DAPPERR_NODESKTOPHAL = static_cast<HRESULT>(0x82000008u);
+constexpr HRESULT D3DAPPERR_NOHALTHISMODE = static_cast<HRESULT>(0x82000009u);
+constexpr HRESULT D3DAPPERR_NONZEROREFCOUNT = static_cast<HRESULT>(0x8200000Au);
+constexpr HRESULT D3DAPPERR_MEDIANOTFOUND = static_cast<HRESULT>(0x8200000Bu);
+constexpr HRESULT D3DAPPERR_RESETFAILED = static_cast<HRESULT>(0x8200000Cu);
+constexpr HRESULT D3DAPPERR_NULLREFDEVICE = static_cast<HRESULT>(0x8200000Du);
+
+// The message ShowDeviceError shows for a code and mode (code page 932).
+std::string DeviceErrorMessage(HRESULT code, int mode);
+
 class Library {
  public:
+  using MessageHandler = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM, bool& handled)>;
+
   Library();
   ~Library();
   Library(const Library&) = delete;
   Library& operator=(const Library&) = delete;
+
+  // ---- Start-up (core/startup.cpp) ----
+  bool LibInit(HINSTANCE instance);
+  void CountProcessors();
+
+  // ---- Context and switches (core/library.cpp) ----
+  const char* Version() const { return kLibraryVersion; }
+  void Pause(bool pause);
+  bool Active() const { return active_; }
+  float FrameTimer(int command);
+  void ResetFrameClock();
+  void V_SyncSet(bool wait);
+  void CPU_PossessionSet(bool possess);
+  void AntialiasSet(bool on);
+  int WindowSizeFromBackBuffer();
+  int WindowWidth() const { return windowWidth_; }
+  int WindowHeight() const { return windowHeight_; }
+
+  // ---- Log and messages (core/log.cpp) ----
+  void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void LogV(const char* format, va_list args);
+  // Attaches a list-box window as the log sink (null detaches).
+  void AttachLogListBox(HWND listBox) { logListBox_ = listBox; }
+  // Attaches a text sink that gets each line (code page 932) as it is written.
+  void AttachLogSink(std::function<void(const std::string&)> sink) { logSink_ = std::move(sink); }
+  // Attaches the sink that writes each line as UTF-8 to standard error.
+  void AttachStderrLogSink();
+  int32_t LogLineIndex() const { return logLineIndex_; }
+  double ShowMessage(const char* text);
+  HRESULT ShowDeviceError(HRESULT code, int mode);
+
+  // ---- Window and device (core/window_device.cpp) ----
+  HRESULT CreateWindowAndDevice(HINSTANCE instance);
+  HRESULT CreateDevice();
+  HRESULT ResetDevice();
+  void CleanupDevice();
+  LRESULT LibraryWindowHandler(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  // The window procedure of the main window: the application's handler first (when one is set),
+  // then the library's.
+  LRESULT WindowProcedure(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  void SetApplicationHandler(MessageHandler handler) { appHandler_ = std::move(handler); }
+
+  // ---- Sound (sound/sound_device.cpp) ----
+  void SoundDevice_Create(HWND window);
+  void SoundDevice_Delete();
+  const sound::SoundState* Sound() const { return sound_.get(); }
+
+  // ---- Queries ----
+  const LibOptions& Options() const { return options_; }
+  LibOptions& MutableOptions() { return options_; }
+  const GpuInfo& GPU_Info() const { return gpuInfo_; }
+  int32_t WinVer() const { return winVer_; }
+  const std::string& ExeDir() const { return exeDir_; }
+  const std::string& DataDir() const { return dataDir_; }
+  const std::string& HomePage() const { return homePage_; }
+  const std::string& WindowTitle() const { return windowTitle_; }
+  HWND MainWindow() const { return hwnd_; }
+  bool Windowed() const { return windowed_; }
+  bool Initialised() const { return initialised_; }
+  int32_t PauseCount() const { return pauseCount_; }
+  int16_t LogicalProcessors() const { return logicalProcessors_; }
+  int16_t PhysicalProcessors() const { return physicalProcessors_; }
+  bool VSync() const { return vsync_; }
+  bool CpuPossession() const { return cpuPossession_; }
+  bool AntialiasSupported() const { return antialiasSupported_; }
+  bool Antialias() const { return antialias_; }
+  bool ShaderCapable() const { return antialias_; }
+  int32_t PolygonCapacity() const { return polygonCapacity_; }
+  int32_t VertexCapacity() const { return vertexCapacity_; }
+  int CreationWidth() const { return creationWidth_; }
+  int CreationHeight() const { return creationHeight_; }
+  int ScreenWidth() const { return screenWidth_; }
+  int ScreenHeight() const { return screenHeight_; }
+  d3d::Device* Device() const { return device_.get(); }
+  d3d::Direct3D9* D3D() const { return d3d_.get(); }
+  const d3d::D3DPRESENT_PARAMETERS& PresentParameters() const { return presentParams_; }
+  const std::string& DeviceStats() const { return deviceStats_; }
+  const DeviceSettings& CurrentSettings() const {
+    return windowedSettingCurrent_ ? windowedSettings_ : fullscreenSettings_;
+  }
+  double FrameClockStamp() const { return frameClockStamp_; }
+  double FrameTimeAccumulator() const { return frameTimeAccumulator_; }
+  const std::array<uint8_t, 256>& Keys() const { return keys_; }
+  DataLoader& Loader() { return loader_; }
+  bool FatalErrorShown() const { return fatalErrorShown_; }
+
+  // Test hook: the performance counter the frame timer reads (null restores the platform's).
+  void SetCounterForTesting(std::function<bool(int64_t&)> counter, int64_t frequency);
+  void SetWindowedForTesting(bool windowed) { windowed_ = windowed; }
+
+ private:
+  void EngineTeardown();
+  // Start-up step 13 (placeholder texture) and step 28 (toon texture).
+  void InitTextureTable();
+  void LoadToonTexture();
+  DeviceSettings& CurrentSettingsMutable() {
+    return windowedSettingCurrent_ ? windowedSettings_ : fullscreenSettings_;
+  }
+  // Handles one load request on the loader thread.
+  void ProcessLoadRequest(const LoadRequest& request);
+  HRESULT ChooseInitialSettings();
+  bool FindBestSettings(bool windowed, int restrictType, DeviceSettings& out) const;
+  void AdjustWindowForMode();
+  void FillPresentParameters();
+  void BuildDeviceStats(const d3d::D3DCAPS9& caps);
+  bool ReadCounter(int64_t& t);
+
+  // Engine part.
+  DataLoader loader_;
+  WorkerSlots workerSlots_;
+  std::unique_ptr<sound::SoundState> sound_;
+  std::vector<uint8_t> scratchTransforms_;  // P x 12 bytes
+  std::vector<uint8_t> scratchIndices_;     // 4P x 4 bytes
+  std::vector<uint8_t> scratchVertices_;    // P x 240 bytes
+  std::unique_ptr<StatsFont> statsFont_;
+
+  // Options and capacities.
+  LibOptions options_;
+  int32_t polygonCapacity_ = 65000;
+  int32_t vertexCapacity_ = 4 * 65000;
+  bool usesDepthBuffer_ = false;
+  int minDepthBits_ = 0;
+  int minStencilBits_ = 0;
+
+  // Window configuration.
+  int windowWidth_ = 1280;
+  int windowHeight_ = 720;
+  int defaultWidth_ = 1280;
+  int defaultHeight_ = 720;
+  int creationWidth_ = 1280;
+  int creationHeight_ = 720;
+  int referenceWidth_ = 1280;
+  int referenceHeight_ = 720;
+  bool textScaling_ = true;
+  std::string windowTitle_ = "D3D9 Application";
+  int screenWidth_ = 0;
+  int screenHeight_ = 0;
+  DWORD windowStyle_ = 0;
+  RECT windowRect_{0, 0, 0, 0};
+  RECT clientRect_{0, 0, 0, 0};
+  RECT savedWindowRect_{0, 0, 0, 0};
+  bool windowed_ = true;
+  bool active_ = false;
+  bool clipCursorFullScreen_ = true;
+  bool showCursorFullScreen_ = false;
+  bool frameMoving_ = true;
+  bool singleStep_ = false;
+  int32_t pauseCount_ = 0;
+  HWND hwnd_ = nullptr;
+  HWND focusHwnd_ = nullptr;
+  HMENU menu_ = nullptr;
+  HMENU savedMenu_ = nullptr;
+  HINSTANCE instance_ = nullptr;
+  bool deviceLost_ = false;
+  bool minimised_ = false;
+  bool maximised_ = false;
+  bool ignoreSizeChange_ = false;
+  bool deviceObjectsInitialised_ = false;
+  bool deviceObjectsRestored_ = false;
+  uint32_t creationFlags_ = 0;
+  float frameTime_ = 0;
+  float elapsedTime_ = 0;
+  float framesPerSecond_ = 0;
+  std::string deviceStats_;
+  std::string frameStats_;
+  std::array<uint8_t, 256> keys_{};
+  int mouseX_ = 0;
+  int mouseY_ = 0;
+  bool mouseButtons_[3] = {false, false, false};
+
+  // Device.
+  std::shared_ptr<d3d::Direct3D9> d3d_;
+  std::shared_ptr<d3d::Device> device_;
+  d3d::D3DPRESENT_PARAMETERS presentParams_;
+  d3d::BackBufferDesc backBufferDesc_;
+  DeviceSettings windowedSettings_;
+  DeviceSettings fullscreenSettings_;
+  bool windowedSettingCurrent_ = true;
+  bool fatalErrorShown_ = false;
+
+  // Rendering configuration.
+  bool antialiasSupported_ = false;
+  bool antialias_ = false;  // the shader-capable flag, later the antialias state
+  bool vsync_ = false;
+  bool cpuPossession_ = false;
+  float lightAmbient_[3] = {0.125f, 0.125f, 0.125f};
+  float screenTextScale_ = 1.0f;
+  uint8_t screenTextColour_[4] = {255, 255, 255, 255};
+  int32_t lighting_ = 1;
+
+  // Paths and identities.
+  std::string exeDir_;
+  std::string dataDir_;
+  std::string homePage_;
+
+  // Capabilities.
+  GpuInfo gpuInfo_;
+  int32_t winVer_ = 0;
+  int16_t logicalProcessors_ = 1;
+  int16_t physicalProcessors_ = 1;
+  bool initialised_ = false;
+
+  // Timing.
+  bool timerInitialised_ = false;
+  bool hasCounter_ = false;
+  int64_t counterFrequency_ = 0;
+  bool timerStopped_ = true;
+  int64_t stopTime_ = 0;
+  int64_t baseTime_ = 0;
+  int64_t lastElapsedTime_ = 0;
+  std::function<bool(int64_t&)> counterForTesting_;
+  double frameClockStamp_ = 0;
+  double frameTimeAccumulator_ = 0;
+
+  // Tables set up by construction for other subsystems.
+  std::array<int32_t, 1024> textureIdMap_;
+  struct RenderRecord {
+    int32_t value = 0;
+    float zeros[6] = {0, 0, 0, 0, 0, 0};
+    float ones[4] = {1, 1, 1, 1};
+  };
+  std::array<RenderRecord, 128> renderRecords_{};
+  std::array<uint8_t, 480> renderBytes_{};
+
+  // Log.
+  HWND logListBox_ = nullptr;
+  std::function<void(const std::string&)> logSink_;
+  int32_t logLineIndex_ = 0;
+
+  MessageHandler appHandler_;
 };
 
 }  // namespace wz

@@ -69,13 +69,15 @@ size_t Utf8SequenceLength(std::string_view s) {
   return n;
 }
 
+// The converters live until the process ends: the library's teardown logs during static
+// destruction.
 Converter& ToUtf8() {
-  static Converter c("UTF-8", "CP932");
-  return c;
+  static Converter* c = new Converter("UTF-8", "CP932");
+  return *c;
 }
 Converter& ToCp932() {
-  static Converter c("CP932", "UTF-8");
-  return c;
+  static Converter* c = new Converter("CP932", "UTF-8");
+  return *c;
 }
 
 }  // namespace

@@ -32,8 +32,9 @@ size_t Cp932SafePrefix(std::string_view cp932, size_t maxBytes);
 
 // A Japanese text of the library, written readably in UTF-8 in the source and converted to code
 // page 932 once, on first use. Yields a `const char*` that lives until the process ends.
-#define WZ_TEXT(utf8)                                                              \
-  ([]() -> const char* {                                                           \
-    static const std::string converted = ::wz::platform::Utf8ToCp932(utf8);       \
-    return converted.c_str();                                                      \
+// The converted text is never freed, so it stays valid during static destruction too.
+#define WZ_TEXT(utf8)                                                                         \
+  ([]() -> const char* {                                                                      \
+    static const std::string* converted = new std::string(::wz::platform::Utf8ToCp932(utf8)); \
+    return converted->c_str();                                                                \
   }())
