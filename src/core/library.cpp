@@ -23,7 +23,9 @@ Library::Library() {
   vertexCapacity_ = 4 * options_.polygonCapacity;
 }
 
-Library::~Library() { EngineTeardown(); }
+Library::~Library() {
+  EngineTeardown();
+}
 
 void Library::EngineTeardown() {
   loader_.Stop();

@@ -54,6 +54,9 @@ struct GpuInfo {
 GpuInfo DeriveGpuInfo(const d3d::D3DCAPS9& caps);
 // The Windows version code from the version record.
 int32_t DeriveWinVer(uint32_t platformId, uint32_t major, uint32_t minor);
+// Logical processors from a process affinity mask: index of the highest set bit + 1 (a mask with
+// gaps counts up to its highest bit); 1 for an empty mask.
+int16_t LogicalProcessorsFromMask(uint64_t mask);
 // ExeDir from the module path as a 256-byte buffer holds it: cut at the last backslash found
 // from the end down to index 1; with none there, the path stays whole.
 std::string ExeDirFromModulePath(const std::string& modulePath);

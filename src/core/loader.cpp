@@ -95,7 +95,8 @@ size_t DataLoader::QueuedCount() const {
 }
 
 WorkerSlots::WorkerSlots() {
-  for (int i = 0; i < kCount; ++i) slots_[i].number = i;
+  for (int i = 0; i < kCount; ++i)
+    slots_[i].number = i;
 }
 
 void WorkerSlots::Stop(const std::function<void(const char*)>& log) {

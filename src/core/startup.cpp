@@ -74,16 +74,20 @@ std::string ExeDirFromModulePath(const std::string& modulePath) {
   return buffer;
 }
 
+int16_t LogicalProcessorsFromMask(uint64_t mask) {
+  int highest = -1;
+  for (int bit = 0; bit < 64; ++bit) {
+    if (mask & (uint64_t{1} << bit)) highest = bit;
+  }
+  return static_cast<int16_t>(highest < 0 ? 1 : highest + 1);
+}
+
 void Library::CountProcessors() {
   logicalProcessors_ = 1;
   physicalProcessors_ = 1;
   uint64_t processMask = 0, systemMask = 0;
   if (platform::GetProcessAffinityMask(processMask, systemMask)) {
-    int highest = -1;
-    for (int bit = 0; bit < 64; ++bit) {
-      if (processMask & (uint64_t{1} << bit)) highest = bit;
-    }
-    logicalProcessors_ = static_cast<int16_t>(highest + 1);
+    logicalProcessors_ = LogicalProcessorsFromMask(processMask);
   }
   platform::CpuidRegisters leaf0 = platform::Cpuid(0);
   char vendor[13] = {};
@@ -96,8 +100,7 @@ void Library::CountProcessors() {
     }
   } else if (std::strcmp(vendor, "AuthenticAMD") == 0) {
     if (platform::Cpuid(0x80000000u).eax > 0x80000007u) {
-      physicalProcessors_ =
-          static_cast<int16_t>((platform::Cpuid(0x80000008u).ecx & 0xFF) + 1);
+      physicalProcessors_ = static_cast<int16_t>((platform::Cpuid(0x80000008u).ecx & 0xFF) + 1);
     }
   }
   Log(WZ_TEXT("CPUコア数 %d"), logicalProcessors_);

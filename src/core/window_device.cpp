@@ -12,7 +12,7 @@ namespace {
 using namespace platform;
 
 constexpr const char* kWindowClass = "D3D Window";
-constexpr DWORD kWindowedStyle = WS_VISIBLE | WS_OVERLAPPEDWINDOW;  // 0x10CF0000
+constexpr DWORD kWindowedStyle = WS_VISIBLE | WS_OVERLAPPEDWINDOW;      // 0x10CF0000
 constexpr DWORD kFullScreenStyle = WS_POPUP | WS_VISIBLE | WS_SYSMENU;  // 0x90080000
 constexpr int kMenuResource = 141;
 constexpr int kIconResource = 101;
@@ -30,6 +30,16 @@ LRESULT ClassWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return library->WindowProcedure(hwnd, msg, wParam, lParam);
 }
 
+// The library's window menu: device selection, full-screen toggle, frame moving, single step
+// and exit, with the command numbers the window handler answers.
+void RegisterLibraryMenu() {
+  RegisterMenuResource(kMenuResource, {{40002, WZ_TEXT("デバイス選択...\tF2")},
+                                       {40003, WZ_TEXT("フルスクリーン切り替え\tAlt+Enter")},
+                                       {40004, WZ_TEXT("一時停止\tEnter")},
+                                       {40005, WZ_TEXT("コマ送り\tSpace")},
+                                       {40006, WZ_TEXT("終了\tEsc")}});
+}
+
 }  // namespace
 
 HRESULT Library::CreateWindowAndDevice(HINSTANCE instance) {
@@ -45,6 +55,7 @@ HRESULT Library::CreateWindowAndDevice(HINSTANCE instance) {
     wc.cursorResource = IDC_ARROW;
     wc.className = kWindowClass;
     if (!IsClassRegistered(kWindowClass)) RegisterClassA(wc);
+    RegisterLibraryMenu();
     windowStyle_ = kWindowedStyle;
     RECT rc{0, 0, creationWidth_, creationHeight_};
     AdjustWindowRect(&rc, windowStyle_, true);
@@ -334,7 +345,9 @@ LRESULT Library::WindowProcedure(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPar
 namespace {
 // Mouse coordinates: the low and high words, with positions of 10001 and up taken as negative
 // (65535 subtracted, not 65536, so that 65535 becomes 0).
-int MouseCoordinate(uint32_t word) { return word >= 10001 ? int(word) - 65535 : int(word); }
+int MouseCoordinate(uint32_t word) {
+  return word >= 10001 ? int(word) - 65535 : int(word);
+}
 }  // namespace
 
 LRESULT Library::LibraryWindowHandler(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {

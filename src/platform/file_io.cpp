@@ -119,8 +119,8 @@ bool ReadFileBytes(const std::string& libraryPath, std::vector<uint8_t>& out, si
 bool WriteFileAtomically(const std::string& libraryPath, std::span<const uint8_t> bytes) {
   static std::atomic<unsigned> counter{0};
   std::string target = HostPath(libraryPath);
-  std::string temp = target + ".tmp" + std::to_string(::getpid()) + "_" +
-                     std::to_string(counter.fetch_add(1));
+  std::string temp =
+      target + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter.fetch_add(1));
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   size_t done = 0;

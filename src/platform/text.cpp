@@ -29,7 +29,8 @@ class Converter {
     std::lock_guard lock(mutex_);
     std::string out;
     if (cd_ == reinterpret_cast<iconv_t>(-1)) {
-      for (unsigned char c : in) out += c < 0x80 ? std::string(1, char(c)) : std::string(bad);
+      for (unsigned char c : in)
+        out += c < 0x80 ? std::string(1, char(c)) : std::string(bad);
       return out;
     }
     iconv(cd_, nullptr, nullptr, nullptr, nullptr);

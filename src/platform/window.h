@@ -159,7 +159,14 @@ std::string GetWindowTextA(HWND hwnd);
 bool SetWindowTextA(HWND hwnd, const std::string& text);
 HMENU GetMenu(HWND hwnd);
 bool SetMenu(HWND hwnd, HMENU menu);
+// Menus are resources the program registers by number; loading an unregistered number gives null.
+struct MenuItem {
+  UINT id;
+  std::string label;  // code page 932
+};
+void RegisterMenuResource(int resourceId, std::vector<MenuItem> items);
 HMENU LoadMenuA(HINSTANCE instance, int resourceId);
+std::vector<MenuItem> MenuItems(HMENU menu);
 bool DestroyMenu(HMENU menu);
 
 HWND SetCapture(HWND hwnd);

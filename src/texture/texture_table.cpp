@@ -5,7 +5,9 @@
 namespace wz {
 
 // Placeholder until image files load: the placeholder texture is reported missing.
-void Library::InitTextureTable() { Log("*** LoadError *** Data/System/tex_null.bmp"); }
+void Library::InitTextureTable() {
+  Log("*** LoadError *** Data/System/tex_null.bmp");
+}
 
 void Library::LoadToonTexture() {}
 

@@ -6,9 +6,15 @@ namespace wz::platform {
 namespace {
 
 TEST(Cp932Text, RoundTripsLibraryTexts) {
-  const char* texts[] = {"WZライブラリ 2010.11", "初期化に失敗しました。", "CPUコア数 %d",
-                         "アンチエイリアス 対応( 4 Sample )", "グループ", "親ボーン", "新規.WZP",
-                         "*** エラー *** 既にHANDLE作成済み", "モニター %d×%d"};
+  const char* texts[] = {"WZライブラリ 2010.11",
+                         "初期化に失敗しました。",
+                         "CPUコア数 %d",
+                         "アンチエイリアス 対応( 4 Sample )",
+                         "グループ",
+                         "親ボーン",
+                         "新規.WZP",
+                         "*** エラー *** 既にHANDLE作成済み",
+                         "モニター %d×%d"};
   for (const char* t : texts) {
     std::string sjis = Utf8ToCp932(t);
     EXPECT_FALSE(IsValidUtf8(sjis) && sjis != t) << t;
@@ -26,10 +32,15 @@ TEST(Cp932Text, KnownBytes) {
 
 TEST(Cp932Text, InvalidBytesBecomeReplacementCharacters) {
   // 0xA0 and 0xFD are not code page 932; a lone lead byte at the end is truncated input.
-  EXPECT_EQ(Cp932ToUtf8("a\xA0" "b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(Cp932ToUtf8("a\xA0"
+                        "b"),
+            "a\xEF\xBF\xBD"
+            "b");
   EXPECT_EQ(Cp932ToUtf8("\xFD\xFD"), "\xEF\xBF\xBD\xEF\xBF\xBD");
   EXPECT_EQ(Cp932ToUtf8("x\x83"), "x\xEF\xBF\xBD");
-  EXPECT_EQ(Utf8ToCp932("a\xFF" "b"), "a?b");
+  EXPECT_EQ(Utf8ToCp932("a\xFF"
+                        "b"),
+            "a?b");
 }
 
 TEST(Cp932Text, SafePrefixNeverSplitsACharacter) {

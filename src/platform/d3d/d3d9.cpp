@@ -183,20 +183,20 @@ HRESULT Direct3D9::CheckDeviceFormat(uint32_t adapter, D3DDEVTYPE type, D3DFORMA
   }
 }
 
-HRESULT Direct3D9::CheckDepthStencilMatch(uint32_t adapter, D3DDEVTYPE type, D3DFORMAT,
-                                          D3DFORMAT, D3DFORMAT depthFormat) const {
+HRESULT Direct3D9::CheckDepthStencilMatch(uint32_t adapter, D3DDEVTYPE type, D3DFORMAT, D3DFORMAT,
+                                          D3DFORMAT depthFormat) const {
   D3DCAPS9 caps;
   if (Failed(GetDeviceCaps(adapter, type, &caps))) return D3DERR_NOTAVAILABLE;
   return depthFormat == D3DFMT_D24S8 || depthFormat == D3DFMT_D16 ? S_OK : D3DERR_NOTAVAILABLE;
 }
 
-HRESULT Direct3D9::CheckDeviceMultiSampleType(uint32_t adapter, D3DDEVTYPE type, D3DFORMAT,
-                                              bool, D3DMULTISAMPLE_TYPE msType,
+HRESULT Direct3D9::CheckDeviceMultiSampleType(uint32_t adapter, D3DDEVTYPE type, D3DFORMAT, bool,
+                                              D3DMULTISAMPLE_TYPE msType,
                                               uint32_t* qualityLevels) const {
   D3DCAPS9 caps;
   if (Failed(GetDeviceCaps(adapter, type, &caps))) return D3DERR_NOTAVAILABLE;
-  bool ok = msType == D3DMULTISAMPLE_NONE ||
-            (msType == D3DMULTISAMPLE_4_SAMPLES && (profile_.multisample4 || type == D3DDEVTYPE_REF));
+  bool ok = msType == D3DMULTISAMPLE_NONE || (msType == D3DMULTISAMPLE_4_SAMPLES &&
+                                              (profile_.multisample4 || type == D3DDEVTYPE_REF));
   if (qualityLevels) *qualityLevels = ok ? 1 : 0;
   return ok ? S_OK : D3DERR_NOTAVAILABLE;
 }

@@ -96,10 +96,10 @@ struct DeviceProfile {
   std::string description;  // adapter description
   D3DCAPS9 halCaps;
   bool referenceAvailable = true;
-  bool multisample4 = false;     // 4-sample multisampling supported
-  bool failCreateObject = false; // Direct3DCreate9 fails
-  HRESULT failHalDevice = S_OK;  // CreateDevice of the hardware device fails with this code
-  HRESULT failRefDevice = S_OK;  // CreateDevice of the reference device fails with this code
+  bool multisample4 = false;      // 4-sample multisampling supported
+  bool failCreateObject = false;  // Direct3DCreate9 fails
+  HRESULT failHalDevice = S_OK;   // CreateDevice of the hardware device fails with this code
+  HRESULT failRefDevice = S_OK;   // CreateDevice of the reference device fails with this code
 };
 
 // Named profiles: "fixed" (the default: a plain fixed-function device with four blend matrices and

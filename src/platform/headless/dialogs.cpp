@@ -81,8 +81,8 @@ int MessageBoxA(HWND owner, const std::string& text, const std::string& caption,
     echo = s.echo;
   }
   if (echo) {
-    std::string out = "[" + Cp932ToUtf8(caption) + "] " + IconWord(type) + ": " +
-                      Cp932ToUtf8(text) + "\n";
+    std::string out =
+        "[" + Cp932ToUtf8(caption) + "] " + IconWord(type) + ": " + Cp932ToUtf8(text) + "\n";
     std::fwrite(out.data(), 1, out.size(), stderr);
     std::fflush(stderr);
   }

@@ -9,7 +9,9 @@ namespace {
 std::atomic<int> missingSwitch{-1};  // -1: ask the environment
 }
 
-void SetSoundHardwareMissing(bool missing) { missingSwitch = missing ? 1 : 0; }
+void SetSoundHardwareMissing(bool missing) {
+  missingSwitch = missing ? 1 : 0;
+}
 
 HRESULT DirectSound::SetCooperativeLevel(platform::HWND, uint32_t level) {
   level_ = level;

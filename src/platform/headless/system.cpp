@@ -111,6 +111,8 @@ void Sleep(uint32_t milliseconds) {
   }
 }
 
-int64_t CurrentTimeSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
+int64_t CurrentTimeSeconds() {
+  return static_cast<int64_t>(std::time(nullptr));
+}
 
 }  // namespace wz::platform

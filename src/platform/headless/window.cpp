@@ -183,7 +183,9 @@ bool DestroyWindow(HWND hwnd) {
   return true;
 }
 
-bool IsWindow(HWND hwnd) { return Live(hwnd) != nullptr; }
+bool IsWindow(HWND hwnd) {
+  return Live(hwnd) != nullptr;
+}
 
 LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (!Live(hwnd) || !hwnd->proc) return 0;
@@ -269,7 +271,9 @@ size_t PendingMessageCount() {
   return q->messages.size() + (q->quitPosted ? 1 : 0);
 }
 
-bool TranslateMessage(const MSG*) { return false; }
+bool TranslateMessage(const MSG*) {
+  return false;
+}
 
 LRESULT DispatchMessageA(const MSG* msg) {
   if (!msg->hwnd) return 0;
@@ -353,7 +357,9 @@ intptr_t SetWindowLongA(HWND hwnd, int index, intptr_t value) {
   return old;
 }
 
-std::string GetWindowTextA(HWND hwnd) { return Live(hwnd) ? hwnd->title : std::string(); }
+std::string GetWindowTextA(HWND hwnd) {
+  return Live(hwnd) ? hwnd->title : std::string();
+}
 
 bool SetWindowTextA(HWND hwnd, const std::string& text) {
   if (!Live(hwnd)) return false;
@@ -361,7 +367,9 @@ bool SetWindowTextA(HWND hwnd, const std::string& text) {
   return true;
 }
 
-HMENU GetMenu(HWND hwnd) { return Live(hwnd) ? hwnd->menu : nullptr; }
+HMENU GetMenu(HWND hwnd) {
+  return Live(hwnd) ? hwnd->menu : nullptr;
+}
 
 bool SetMenu(HWND hwnd, HMENU menu) {
   if (!Live(hwnd)) return false;
@@ -369,10 +377,40 @@ bool SetMenu(HWND hwnd, HMENU menu) {
   return true;
 }
 
-// No menu resources are compiled into the headless platform: menus are data tables of the
-// program's own, so loading one by number finds nothing.
-HMENU LoadMenuA(HINSTANCE, int) { return nullptr; }
-bool DestroyMenu(HMENU menu) { return menu != nullptr; }
+namespace {
+struct Menu {
+  int resourceId;
+  std::vector<MenuItem> items;
+};
+std::map<int, std::vector<MenuItem>>& MenuResources() {
+  static auto* resources = new std::map<int, std::vector<MenuItem>>;
+  return *resources;
+}
+}  // namespace
+
+void RegisterMenuResource(int resourceId, std::vector<MenuItem> items) {
+  WindowSystem& s = System();
+  std::lock_guard lock(s.mutex);
+  MenuResources()[resourceId] = std::move(items);
+}
+
+HMENU LoadMenuA(HINSTANCE, int resourceId) {
+  WindowSystem& s = System();
+  std::lock_guard lock(s.mutex);
+  auto it = MenuResources().find(resourceId);
+  if (it == MenuResources().end()) return nullptr;
+  return new Menu{resourceId, it->second};
+}
+
+std::vector<MenuItem> MenuItems(HMENU menu) {
+  return menu ? static_cast<Menu*>(menu)->items : std::vector<MenuItem>{};
+}
+
+bool DestroyMenu(HMENU menu) {
+  if (!menu) return false;
+  delete static_cast<Menu*>(menu);
+  return true;
+}
 
 HWND SetCapture(HWND hwnd) {
   WindowSystem& s = System();
@@ -395,8 +433,12 @@ HWND GetCapture() {
   return s.capture;
 }
 
-bool ClipCursor(const RECT*) { return true; }
-HCURSOR SetCursor(HCURSOR cursor) { return cursor; }
+bool ClipCursor(const RECT*) {
+  return true;
+}
+HCURSOR SetCursor(HCURSOR cursor) {
+  return cursor;
+}
 int ShowCursor(bool show) {
   WindowSystem& s = System();
   std::lock_guard lock(s.mutex);
