@@ -81,8 +81,10 @@ int MessageBoxA(HWND owner, const std::string& text, const std::string& caption,
     echo = s.echo;
   }
   if (echo) {
-    std::string out =
-        "[" + Cp932ToUtf8(caption) + "] " + IconWord(type) + ": " + Cp932ToUtf8(text) + "\n";
+    // Appended piece by piece: GCC 12 warns falsely on a chain of string concatenations.
+    std::string out;
+    out.append("[").append(Cp932ToUtf8(caption)).append("] ").append(IconWord(type));
+    out.append(": ").append(Cp932ToUtf8(text)).append("\n");
     std::fwrite(out.data(), 1, out.size(), stderr);
     std::fflush(stderr);
   }
