@@ -7,6 +7,7 @@ packages=(
   clang libclang-rt-14-dev            # fuzz harnesses (libFuzzer) and their sanitizers
   libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg62-turbo-dev libpng-dev zlib1g-dev libbz2-dev
+  libsquish-dev                       # DXT blocks of DDS images
   assimp-utils                        # independent X reader used by the X writer's tests
 )
 

@@ -14,9 +14,25 @@ using WPARAM = uintptr_t;
 using LPARAM = intptr_t;
 using LRESULT = intptr_t;
 using BOOL = int32_t;
+using D3DCOLOR = uint32_t;  // A8R8G8B8 word
+
+struct RECT {
+  int32_t left;
+  int32_t top;
+  int32_t right;
+  int32_t bottom;
+};
+
+struct PALETTEENTRY {
+  uint8_t peRed;
+  uint8_t peGreen;
+  uint8_t peBlue;
+  uint8_t peFlags;
+};
 
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT S_FALSE = 1;
+constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001u);
 constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
@@ -60,7 +76,11 @@ enum D3DFORMAT : uint32_t {
   D3DFMT_D24X8 = 77,
   D3DFMT_D16 = 80,
   D3DFMT_R16F = 111,
+  D3DFMT_G16R16F = 112,
+  D3DFMT_A16B16G16R16F = 113,
   D3DFMT_R32F = 114,
+  D3DFMT_G32R32F = 115,
+  D3DFMT_A32B32G32R32F = 116,
   D3DFMT_DXT1 = 0x31545844,  // 'DXT1'
   D3DFMT_DXT2 = 0x32545844,
   D3DFMT_DXT3 = 0x33545844,
@@ -68,7 +88,20 @@ enum D3DFORMAT : uint32_t {
   D3DFMT_DXT5 = 0x35545844,
 };
 
-enum D3DPOOL : uint32_t { D3DPOOL_DEFAULT = 0, D3DPOOL_MANAGED = 1, D3DPOOL_SYSTEMMEM = 2 };
+enum D3DPOOL : uint32_t {
+  D3DPOOL_DEFAULT = 0,
+  D3DPOOL_MANAGED = 1,
+  D3DPOOL_SYSTEMMEM = 2,
+  D3DPOOL_SCRATCH = 3,
+};
+
+constexpr uint32_t D3DUSAGE_DYNAMIC = 0x200;
+
+constexpr uint32_t D3DLOCK_READONLY = 0x10;
+constexpr uint32_t D3DLOCK_DISCARD = 0x2000;
+constexpr uint32_t D3DLOCK_NOOVERWRITE = 0x1000;
+constexpr uint32_t D3DLOCK_NOSYSLOCK = 0x800;
+constexpr uint32_t D3DLOCK_NO_DIRTY_UPDATE = 0x8000;
 
 enum D3DRESOURCETYPE : uint32_t {
   D3DRTYPE_SURFACE = 1,
@@ -114,7 +147,11 @@ enum D3DXIMAGE_FILEFORMAT : uint32_t {
 
 constexpr uint32_t D3DX_DEFAULT = 0xFFFFFFFFu;
 constexpr uint32_t D3DX_DEFAULT_NONPOW2 = 0xFFFFFFFEu;
+constexpr uint32_t D3DX_FROM_FILE = 0xFFFFFFFDu;
 constexpr uint32_t D3DX_FILTER_NONE = 1;
 constexpr uint32_t D3DX_FILTER_POINT = 2;
+constexpr uint32_t D3DX_FILTER_LINEAR = 3;
+constexpr uint32_t D3DX_FILTER_TRIANGLE = 4;
+constexpr uint32_t D3DX_FILTER_BOX = 5;
 
 }  // namespace wz

@@ -1,0 +1,178 @@
+// JPEG decoder over libjpeg: greyscale, YCbCr and RGB files are decoded straight to B,G,R,A
+// (JCS_EXT_BGRA); CMYK and YCCK files are decoded to CMYK and converted here, inverted when an
+// Adobe marker says so (as Photoshop writes them). libjpeg's errors end in longjmp back to the
+// small functions below, which hold no C++ objects, and the decompressor is always destroyed.
+// Limits: the source manager fails at the end of the data instead of inventing an end marker, so
+// a truncated file is refused; at most kMaxScans scans (progressive scan floods) and kMaxMemory
+// bytes of libjpeg working memory (progressive coefficient buffers). Warnings about damaged
+// entropy data do not fail the decode; libjpeg fills what it cannot decode.
+#include <csetjmp>
+#include <cstdio>
+
+#include <jpeglib.h>
+
+#include <jerror.h>  // after jpeglib.h, whose types it needs
+
+#include "platform/d3dx/image_codec.h"
+
+namespace wz::d3dx::codec {
+namespace {
+
+constexpr int kMaxScans = 500;
+constexpr long kMaxMemory = 512L << 20;
+
+struct JpegSession {
+  jpeg_decompress_struct cinfo;
+  jpeg_error_mgr err;
+  jpeg_source_mgr src;
+  jpeg_progress_mgr progress;
+  jmp_buf jump;
+  bool created;
+  bool tooManyScans;
+};
+
+JpegSession* SessionOf(j_common_ptr c) {
+  // cinfo is the first member of the session.
+  return reinterpret_cast<JpegSession*>(c);
+}
+
+void ErrorExit(j_common_ptr c) {
+  longjmp(SessionOf(c)->jump, 1);
+}
+void EmitMessage(j_common_ptr, int) {}
+void OutputMessage(j_common_ptr) {}
+
+void InitSource(j_decompress_ptr) {}
+boolean FillInputBuffer(j_decompress_ptr c) {
+  ERREXIT(c, JERR_INPUT_EOF);
+  return FALSE;
+}
+void SkipInputData(j_decompress_ptr c, long n) {
+  if (n <= 0) return;
+  if (static_cast<unsigned long>(n) > c->src->bytes_in_buffer) ERREXIT(c, JERR_INPUT_EOF);
+  c->src->next_input_byte += n;
+  c->src->bytes_in_buffer -= static_cast<size_t>(n);
+}
+void TermSource(j_decompress_ptr) {}
+
+void Progress(j_common_ptr c) {
+  auto* d = reinterpret_cast<j_decompress_ptr>(c);
+  if (d->input_scan_number > kMaxScans) {
+    SessionOf(c)->tooManyScans = true;
+    longjmp(SessionOf(c)->jump, 1);
+  }
+}
+
+// Creates the decompressor over the bytes and reads the header. False on any libjpeg error.
+bool ReadHeader(JpegSession& s, const uint8_t* data, size_t size) {
+  s.cinfo.err = jpeg_std_error(&s.err);
+  s.err.error_exit = ErrorExit;
+  s.err.emit_message = EmitMessage;
+  s.err.output_message = OutputMessage;
+  if (setjmp(s.jump)) return false;
+  // The session starts zeroed, so destroying a half-created decompressor is harmless.
+  s.created = true;
+  jpeg_create_decompress(&s.cinfo);
+  s.cinfo.mem->max_memory_to_use = kMaxMemory;
+  s.src.next_input_byte = data;
+  s.src.bytes_in_buffer = size;
+  s.src.init_source = InitSource;
+  s.src.fill_input_buffer = FillInputBuffer;
+  s.src.skip_input_data = SkipInputData;
+  s.src.resync_to_restart = jpeg_resync_to_restart;
+  s.src.term_source = TermSource;
+  s.cinfo.src = &s.src;
+  s.progress.progress_monitor = Progress;
+  s.cinfo.progress = &s.progress;
+  jpeg_read_header(&s.cinfo, TRUE);
+  return true;
+}
+
+inline uint8_t Mul255(uint32_t a, uint32_t b) {
+  return static_cast<uint8_t>((a * b + 127) / 255);
+}
+
+// Decodes into `out` (width * height * 4 bytes). False on any libjpeg error.
+bool Decode(JpegSession& s, uint8_t* out) {
+  if (setjmp(s.jump)) return false;
+  j_decompress_ptr c = &s.cinfo;
+  const bool cmyk = c->jpeg_color_space == JCS_CMYK || c->jpeg_color_space == JCS_YCCK;
+  c->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
+  jpeg_start_decompress(c);
+  if (c->output_width != c->image_width || c->output_height != c->image_height ||
+      c->output_components != 4) {
+    ERREXIT(c, JERR_CONVERSION_NOTIMPL);
+  }
+  const size_t pitch = size_t{c->output_width} * 4;
+  JSAMPARRAY cmykRow = cmyk ? (*c->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(c),
+                                                      JPOOL_IMAGE, JDIMENSION(pitch), 1)
+                            : nullptr;
+  const bool inverted = c->saw_Adobe_marker;
+  while (c->output_scanline < c->output_height) {
+    uint8_t* dst = out + pitch * c->output_scanline;
+    JSAMPROW row = cmyk ? cmykRow[0] : dst;
+    if (jpeg_read_scanlines(c, &row, 1) != 1) ERREXIT(c, JERR_INPUT_EOF);
+    if (!cmyk) continue;
+    for (size_t x = 0; x < c->output_width; ++x) {
+      const uint8_t* p = &row[x * 4];
+      uint32_t k = inverted ? p[3] : 255 - p[3];
+      for (int ch = 0; ch < 3; ++ch) {
+        uint32_t v = inverted ? p[ch] : 255 - p[ch];
+        dst[x * 4 + 2 - ch] = Mul255(v, k);  // C, M, Y give R, G, B
+      }
+      dst[x * 4 + 3] = 255;
+    }
+  }
+  jpeg_finish_decompress(c);
+  return true;
+}
+
+ImageError ErrorOf(const JpegSession& s) {
+  if (s.tooManyScans) return ImageError::kCorrupt;
+  switch (s.err.msg_code) {
+    case JERR_INPUT_EOF:
+      return ImageError::kTooShort;
+    case JERR_OUT_OF_MEMORY:
+      return ImageError::kNoMemory;
+    case JERR_NO_BACKING_STORE:  // needs more working memory than kMaxMemory
+    case JERR_IMAGE_TOO_BIG:
+    case JERR_WIDTH_OVERFLOW:
+      return ImageError::kTooLarge;
+    case JERR_BAD_PRECISION:
+    case JERR_CONVERSION_NOTIMPL:
+      return ImageError::kUnsupported;
+    default:
+      return ImageError::kCorrupt;
+  }
+}
+
+}  // namespace
+
+bool LooksLikeJpeg(std::span<const uint8_t> bytes) {
+  return bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
+}
+
+ImageError DecodeJpeg(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
+                      std::vector<uint8_t>* pixels) {
+  JpegSession s{};
+  ImageError result = ImageError::kNone;
+  if (!ReadHeader(s, bytes.data(), bytes.size())) {
+    result = ErrorOf(s);
+  } else {
+    result = CheckImageSize(s.cinfo.image_width, s.cinfo.image_height);
+  }
+  if (result == ImageError::kNone) {
+    info = MakeInfo(s.cinfo.image_width, s.cinfo.image_height, D3DFMT_X8R8G8B8, D3DXIFF_JPG);
+    if (pixels) {
+      result = AllocatePixels(*pixels, s.cinfo.image_width, s.cinfo.image_height);
+      if (result == ImageError::kNone && !Decode(s, pixels->data())) {
+        result = ErrorOf(s);
+        pixels->clear();
+      }
+    }
+  }
+  if (s.created) jpeg_destroy_decompress(&s.cinfo);
+  return result;
+}
+
+}  // namespace wz::d3dx::codec
