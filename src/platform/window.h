@@ -21,9 +21,7 @@ using HINSTANCE = void*;
 using HCURSOR = void*;
 using ThreadId = uint32_t;
 
-struct RECT {
-  int32_t left, top, right, bottom;
-};
+using RECT = wz::RECT;
 struct POINT {
   int32_t x, y;
 };
