@@ -93,18 +93,18 @@ bool WriteBmp24(const std::string& path, int width, int height, uint8_t grey) {
   return std::fclose(f) == 0 && ok;
 }
 
-// Height in 0..1: two hills, a crater with a rim, a diagonal ridge and a gentle slope.
+// Height in 0..1: a terraced hill, a second rounded hill, a crater with a sharp rim, ripples and
+// a gentle slope, steep enough that every feature shows in the normal map.
 double Height(double x, double y) {
   auto bump = [](double dx, double dy, double r) {
     return std::exp(-(dx * dx + dy * dy) / (r * r));
   };
-  double h = 0.15 + 0.15 * x;
-  h += 0.45 * bump(x - 0.3, y - 0.35, 0.16);
-  h += 0.30 * bump(x - 0.75, y - 0.7, 0.1);
-  double d = std::hypot(x - 0.7, y - 0.28);
-  h += 0.25 * std::exp(-std::pow((d - 0.12) / 0.03, 2)) - 0.15 * bump(x - 0.7, y - 0.28, 0.09);
-  double ridge = (x + y - 1.1) / 1.4142;
-  h += 0.2 * std::exp(-ridge * ridge / 0.002) * (y > 0.5 ? 1.0 : 0.0);
+  double hill = 0.6 * bump(x - 0.3, y - 0.35, 0.18);
+  double h = 0.1 + 0.1 * x + std::floor(hill * 8.0) / 8.0;
+  h += 0.35 * bump(x - 0.75, y - 0.72, 0.08);
+  double d = std::hypot(x - 0.72, y - 0.28);
+  h += 0.3 * std::exp(-std::pow((d - 0.1) / 0.015, 2)) - 0.1 * (d < 0.1 ? 1.0 : 0.0);
+  h += 0.04 * std::sin(60.0 * x) * bump(x - 0.25, y - 0.8, 0.15);
   return std::clamp(h, 0.0, 1.0);
 }
 

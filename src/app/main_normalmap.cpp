@@ -3,6 +3,7 @@
 // the library's log is written to standard error.
 #include <cstdlib>
 
+#include "app/normal_map.h"
 #include "core/library.h"
 #include "platform/text.h"
 
@@ -17,5 +18,6 @@ int main() {
     WZ.ShowMessage(WZ_TEXT("初期化に失敗しました。"));
     return -1;
   }
+  wz::RunNormalMapConversion(WZ);
   return 0;
 }

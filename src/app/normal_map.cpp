@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <string>
 
 namespace wz {
 namespace {
@@ -45,6 +47,46 @@ std::vector<uint8_t> ComputeNormalMap(const uint8_t* pixels, int width, int heig
     }
   }
   return out;
+}
+
+}  // namespace wz
+
+#include "core/library.h"
+#include "platform/d3dx/texture_file.h"
+
+namespace wz {
+
+void RunNormalMapConversion(Library& library) {
+  const std::string input = library.ExeDir() + "/WZ_Heightmap.jpg";
+  const int32_t index = library.Texture_LoadWithId(input.c_str());
+  if (index < 0) return;
+  d3d::Texture* source = library.Texture_Entry(index).texture.get();
+  if (!source) return;
+
+  d3d::D3DSURFACE_DESC desc;
+  d3d::D3DLOCKED_RECT locked;
+  if (Failed(source->GetLevelDesc(0, &desc)) || Failed(source->LockRect(0, &locked, nullptr, 0))) {
+    return;
+  }
+  std::vector<uint8_t> normals =
+      ComputeNormalMap(static_cast<const uint8_t*>(locked.pBits), int(desc.Width),
+                       int(desc.Height), size_t(locked.Pitch));
+  source->UnlockRect(0);
+
+  std::shared_ptr<d3d::Texture> output;
+  if (Failed(d3dx::D3DXCreateTexture(library.Device(), kNormalMapSize, kNormalMapSize, 1, 0,
+                                     D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &output))) {
+    return;
+  }
+  if (Failed(output->LockRect(0, &locked, nullptr, 0))) return;
+  for (int r = 0; r < kNormalMapSize; ++r) {
+    std::memcpy(static_cast<uint8_t*>(locked.pBits) + size_t(r) * size_t(locked.Pitch),
+                &normals[size_t(r) * kNormalMapSize * 4], kNormalMapSize * 4);
+  }
+  output->UnlockRect(0);
+  // The save's result is not reported: the user sees the file or its absence.
+  const std::string outputPath = library.ExeDir() + "/WZ_Normalmap.BMP";
+  d3dx::D3DXSaveTextureToFileA(outputPath.c_str(), D3DXIFF_BMP, output.get(), nullptr);
 }
 
 }  // namespace wz

@@ -17,6 +17,7 @@
 #include "core/loader.h"
 #include "platform/d3d/d3d9.h"
 #include "platform/window.h"
+#include "texture/texture_table.h"
 
 namespace wz {
 
@@ -151,6 +152,20 @@ class Library {
   // then the library's.
   LRESULT WindowProcedure(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   void SetApplicationHandler(MessageHandler handler) { appHandler_ = std::move(handler); }
+
+  // ---- Textures (texture/texture_table.cpp) ----
+  void ImageLoad(const char* path, std::shared_ptr<d3d::Texture>& place, D3DXIMAGE_INFO& info);
+  int32_t Texture_Load(const char* path, int32_t* index);
+  int32_t Texture_LoadWithId(const char* path);
+  TextureEntry& Texture_Entry(int32_t index) { return textureTable_.rows.at(size_t(index)); }
+  size_t TextureCount() const { return textureTable_.rows.size(); }
+  void Texture_SizeGet(int32_t index, float& width, float& height) const;
+  void Texture_Set(int32_t index);
+  bool NullTexture_Load();
+  bool ToonTexture_Load();
+  d3d::Texture* ShadowTexture();
+  const SystemTextures& System() const { return systemTextures_; }
+  TextureIdMap& TextureIds() { return textureIdMap_; }
 
   // ---- Sound (sound/sound_device.cpp) ----
   void SoundDevice_Create(HWND window);
@@ -325,7 +340,9 @@ class Library {
   double frameTimeAccumulator_ = 0;
 
   // Tables set up by construction for other subsystems.
-  std::array<int32_t, 1024> textureIdMap_;
+  TextureIdMap textureIdMap_;
+  TextureTable textureTable_;
+  SystemTextures systemTextures_;
   struct RenderRecord {
     int32_t value = 0;
     float zeros[6] = {0, 0, 0, 0, 0, 0};

@@ -265,6 +265,12 @@ HRESULT Device::Clear(uint32_t flags, uint32_t colour, float z, uint32_t) {
   return S_OK;
 }
 
+HRESULT Device::SetTexture(uint32_t stage, Texture* texture) {
+  if (stage >= 8) return D3DERR_INVALIDCALL;
+  stages_[stage] = texture;
+  return S_OK;
+}
+
 HRESULT Device::Present() {
   ++presentCount_;
   return S_OK;

@@ -145,8 +145,13 @@ class Direct3D9 {
 // version is not 31.
 std::shared_ptr<Direct3D9> Direct3DCreate9(uint32_t sdkVersion);
 
+class Texture;
+
 class Device {
  public:
+  // Binds a texture (or none) to a texture stage; stages 0 to 7.
+  HRESULT SetTexture(uint32_t stage, Texture* texture);
+  Texture* GetTexture(uint32_t stage) const { return stage < 8 ? stages_[stage] : nullptr; }
   Device(D3DCAPS9 caps, D3DDEVTYPE type, uint32_t behaviour, const D3DPRESENT_PARAMETERS& params);
   HRESULT GetDeviceCaps(D3DCAPS9* caps) const;
   uint32_t BehaviourFlags() const { return behaviour_; }
@@ -170,6 +175,7 @@ class Device {
   D3DPRESENT_PARAMETERS params_;
   std::vector<uint32_t> backBuffer_;
   std::vector<float> depthBuffer_;
+  Texture* stages_[8] = {};
   uint32_t presentCount_ = 0;
   uint32_t resetCount_ = 0;
 };

@@ -1,0 +1,62 @@
+// The texture table: an append-only table of indexed textures, the id map that names textures
+// by small integers, the system textures, and ImageLoad, the one loader every image goes
+// through (raw wzi, a Photoshop PSD subset, and the image-file loader for everything else).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <span>
+
+#include "platform/d3d/texture.h"
+#include "platform/d3dx/image_decode.h"
+
+namespace wz {
+
+using d3dx::D3DXIMAGE_INFO;
+
+struct TextureEntry {
+  uint8_t used = 0;
+  char path[259] = {};
+  std::shared_ptr<d3d::Texture> texture;
+  D3DXIMAGE_INFO info{};
+};
+
+// Rows are only appended; a deque keeps references to earlier rows valid while it grows.
+struct TextureTable {
+  std::deque<TextureEntry> rows;
+};
+
+using TextureIdMap = std::array<int32_t, 1024>;
+
+struct SystemTextures {
+  std::shared_ptr<d3d::Texture> null;
+  std::shared_ptr<d3d::Texture> toon;
+  D3DXIMAGE_INFO toonInfo{};
+  bool toonLoaded = false;
+  std::shared_ptr<d3d::Texture> shadow;
+};
+
+// Size rounding of the wzi and PSD branches: a size strictly between two powers of two up to 512
+// is raised to the upper one; powers of two and sizes above 512 stay.
+uint32_t RoundTextureSize(uint32_t size);
+
+// A PSD image as the reader accepts it: 8-bit RGB, up to 16 channels, raw or PackBits; the first
+// four channel planes are kept.
+struct PsdImage {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint16_t channels = 0;
+  std::array<std::vector<uint8_t>, 4> planes;
+};
+// False when the file is outside the subset, or ends early, or its runs overrun a plane.
+bool ReadPsd(std::span<const uint8_t> bytes, PsdImage& out);
+
+// Loads the image at `path` (a library path) into `place`, replacing what it held, and fills
+// `info`. On failure `place` is empty. `log` receives the error line of a failed image file.
+void ImageLoad(d3d::Device* device, const char* path, std::shared_ptr<d3d::Texture>& place,
+               D3DXIMAGE_INFO& info, const std::function<void(const char*)>& log);
+
+}  // namespace wz
