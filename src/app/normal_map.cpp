@@ -69,8 +69,8 @@ void RunNormalMapConversion(Library& library) {
     return;
   }
   std::vector<uint8_t> normals =
-      ComputeNormalMap(static_cast<const uint8_t*>(locked.pBits), int(desc.Width),
-                       int(desc.Height), size_t(locked.Pitch));
+      ComputeNormalMap(static_cast<const uint8_t*>(locked.pBits), int(desc.Width), int(desc.Height),
+                       size_t(locked.Pitch));
   source->UnlockRect(0);
 
   std::shared_ptr<d3d::Texture> output;

@@ -76,7 +76,8 @@ bool ReadPsd(std::span<const uint8_t> bytes, PsdImage& out) {
   out.width = width;
   out.height = height;
   out.channels = static_cast<uint16_t>(channels);
-  for (auto& plane : out.planes) plane.assign(samples, 0);
+  for (auto& plane : out.planes)
+    plane.assign(samples, 0);
 
   if (compression == 0) {
     for (uint32_t p = 0; p < planes; ++p) {

@@ -86,8 +86,12 @@ d3d::Texture* Library::ShadowTexture() {
   return systemTextures_.shadow.get();
 }
 
-void Library::InitTextureTable() { NullTexture_Load(); }
+void Library::InitTextureTable() {
+  NullTexture_Load();
+}
 
-void Library::LoadToonTexture() { ToonTexture_Load(); }
+void Library::LoadToonTexture() {
+  ToonTexture_Load();
+}
 
 }  // namespace wz

@@ -48,8 +48,8 @@ std::vector<uint8_t> Image(int w, int h, uint32_t seed) {
 }
 
 TEST(NormalMap, MatchesTheIndependentComputation) {
-  const std::pair<int, int> sizes[] = {{512, 512}, {128, 128}, {256, 256}, {300, 100}, {1, 1},
-                                       {257, 999}};
+  const std::pair<int, int> sizes[] = {{512, 512}, {128, 128}, {256, 256},
+                                       {300, 100}, {1, 1},     {257, 999}};
   for (auto [w, h] : sizes) {
     auto src = Image(w, h, uint32_t(w * 31 + h));
     EXPECT_EQ(ComputeNormalMap(src.data(), w, h, size_t(w) * 4), Expected(src, w, h))
@@ -72,11 +72,13 @@ TEST(NormalMap, RampToTheRightGivesRed127) {
   std::vector<uint8_t> src(256 * 16 * 4);
   for (int y = 0; y < 16; ++y) {
     for (int x = 0; x < 256; ++x) {
-      for (int k = 0; k < 3; ++k) src[(size_t(y) * 256 + x) * 4 + k] = uint8_t(x);
+      for (int k = 0; k < 3; ++k)
+        src[(size_t(y) * 256 + x) * 4 + k] = uint8_t(x);
     }
   }
   auto out = ComputeNormalMap(src.data(), 256, 16, 256 * 4);
-  for (int c = 0; c < 255; ++c) EXPECT_EQ(out[(size_t(16) * 256 + c) * 4 + 2], 127) << c;
+  for (int c = 0; c < 255; ++c)
+    EXPECT_EQ(out[(size_t(16) * 256 + c) * 4 + 2], 127) << c;
 }
 
 TEST(NormalMap, ProgramWritesTheMapOfTheBundledHeightMap) {
@@ -97,9 +99,9 @@ TEST(NormalMap, ProgramWritesTheMapOfTheBundledHeightMap) {
   ASSERT_EQ(bmp.size(), 262200u);
   std::string jpeg = wz::testing::ReadFile(dir / "WZ_Heightmap.jpg");
   d3dx::DecodedImage decoded;
-  ASSERT_EQ(d3dx::DecodeImage({reinterpret_cast<const uint8_t*>(jpeg.data()), jpeg.size()},
-                              decoded),
-            d3dx::ImageError::kNone);
+  ASSERT_EQ(
+      d3dx::DecodeImage({reinterpret_cast<const uint8_t*>(jpeg.data()), jpeg.size()}, decoded),
+      d3dx::ImageError::kNone);
   auto expected = Expected(decoded.pixels, int(decoded.info.Width), int(decoded.info.Height));
   // Rows are stored bottom-up after the 54-byte header.
   for (int r = 0; r < 256; ++r) {
