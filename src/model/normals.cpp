@@ -1,0 +1,171 @@
+// Face normals, smooth normals and the shading-mode-8 normal pool rebuild.
+// The rebuild stores each distinct smooth normal once, in order of first use by a corner. Instead
+// of searching the pool for every corner, it keeps a hash table from normal value to pool entry
+// and remembers the entry of each position once found, so it is linear in the number of corners.
+#include "model/normals.h"
+
+#include <algorithm>
+#include <bit>
+#include <cassert>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace wz {
+namespace {
+
+// True when every used face has valid position indices (checked once, with asserts on).
+bool FacesIndexPositions(const Model& m) {
+  for (int32_t i = 0; i < m.polygonCount; ++i) {
+    const Polygon& p = m.polygons[i];
+    if (p.cornerCount < 3) continue;
+    if (p.cornerCount > kMaxCorners) return false;
+    for (int c = 0; c < p.cornerCount; ++c) {
+      if (p.corners[c].position < 0 || p.corners[c].position >= m.positionCount) return false;
+    }
+  }
+  return true;
+}
+
+// Open-addressing table from a normal's value to its entry in the normal pool. Values are
+// compared as floats compare: -0 and +0 are one key. NaN values never match anything and are
+// never put into the table.
+class NormalTable {
+ public:
+  explicit NormalTable(size_t maxEntries) {
+    size_t capacity = 16;
+    while (capacity < 2 * maxEntries)
+      capacity *= 2;
+    slots_.assign(capacity, -1);
+    mask_ = capacity - 1;
+  }
+
+  // The pool entry equal to v, or -1; `slot` receives the place to insert v at.
+  int32_t Find(const std::vector<Vec3>& pool, Vec3 v, size_t& slot) const {
+    size_t i = Hash(v) & mask_;
+    while (slots_[i] >= 0) {
+      const Vec3& e = pool[slots_[i]];
+      if (e.x == v.x && e.y == v.y && e.z == v.z) return slots_[i];
+      i = (i + 1) & mask_;
+    }
+    slot = i;
+    return -1;
+  }
+
+  void Insert(size_t slot, int32_t entry) { slots_[slot] = entry; }
+
+ private:
+  static uint32_t Bits(float f) { return std::bit_cast<uint32_t>(f + 0.0f); }  // -0 -> +0
+
+  static size_t Hash(Vec3 v) {
+    uint64_t h = Bits(v.x) * 0x9E3779B97F4A7C15ull;
+    h ^= Bits(v.y) * 0xC2B2AE3D27D4EB4Full;
+    h ^= Bits(v.z) * 0x165667B19E3779F9ull;
+    h ^= h >> 29;
+    h *= 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 32;
+    return static_cast<size_t>(h);
+  }
+
+  std::vector<int32_t> slots_;
+  size_t mask_ = 0;
+};
+
+void ComputeFaceNormals(Model& m) {
+  for (int32_t i = 0; i < m.polygonCount; ++i) {
+    Polygon& p = m.polygons[i];
+    if (p.cornerCount < 3) continue;
+    p.faceNormal =
+        FaceNormal(m.positions[p.corners[0].position], m.positions[p.corners[1].position],
+                   m.positions[p.corners[2].position]);
+  }
+}
+
+void ComputeSmoothNormals(Model& m) {
+  const size_t n = static_cast<size_t>(m.positionCount);
+  GrowTo(m.smoothNormals, n);
+  std::fill_n(m.smoothNormals.begin(), n, Vec3{});
+  for (int32_t i = 0; i < m.polygonCount; ++i) {
+    const Polygon& p = m.polygons[i];
+    if (p.cornerCount < 3) continue;
+    for (int c = 0; c < p.cornerCount; ++c)
+      m.smoothNormals[p.corners[c].position] += p.faceNormal;
+  }
+  for (size_t i = 0; i < n; ++i) {
+    Vec3& s = m.smoothNormals[i];
+    float len = std::sqrt(s.x * s.x + s.y * s.y + s.z * s.z);
+    s = len < 1e-7f ? Vec3{} : s / len;
+  }
+}
+
+}  // namespace
+
+Vec3 FaceNormal(Vec3 p0, Vec3 p1, Vec3 p2) {
+  const Vec3 n = Cross(p1 - p0, p2 - p1);
+  const float len = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
+  // Collinear or coincident corners give a zero cross product; dividing by its length would
+  // produce NaN and spread into every smooth normal the face touches.
+  if (!(len > 0.0f) || !std::isfinite(len)) return {};
+  const Vec3 r = n / len;
+  return IsFinite(r) ? r : Vec3{};
+}
+
+void RebuildNormalPool(Model& m) {
+  assert(FacesIndexPositions(m));
+  assert(static_cast<size_t>(m.positionCount) <= m.smoothNormals.size());
+  size_t faceCorners = 0;
+  for (int32_t i = 0; i < m.polygonCount; ++i) {
+    if (m.polygons[i].cornerCount >= 3) faceCorners += m.polygons[i].cornerCount;
+  }
+  const size_t positions = static_cast<size_t>(m.positionCount);
+  // The table holds at most one entry per position that a corner uses.
+  NormalTable table(std::min(positions, faceCorners));
+  std::vector<int32_t> entryOfPosition(positions, -1);
+  int32_t count = 0;
+  auto append = [&m, &count](Vec3 v) {
+    const int32_t entry = count++;
+    if (static_cast<size_t>(entry) < m.normals.size()) {
+      m.normals[entry] = v;
+    } else {
+      m.normals.push_back(v);
+    }
+    return entry;
+  };
+  for (int32_t i = 0; i < m.polygonCount; ++i) {
+    Polygon& p = m.polygons[i];
+    if (p.cornerCount < 3) continue;
+    for (int c = 0; c < p.cornerCount; ++c) {
+      const int32_t pos = p.corners[c].position;
+      int32_t entry = entryOfPosition[pos];
+      if (entry < 0) {
+        const Vec3 v = m.smoothNormals[pos];
+        if (std::isnan(v.x) || std::isnan(v.y) || std::isnan(v.z)) {
+          // Equal to nothing, not even itself: a new entry for every corner.
+          entry = append(v);
+        } else {
+          size_t slot = 0;
+          entry = table.Find(m.normals, v, slot);
+          if (entry < 0) {
+            entry = append(v);
+            table.Insert(slot, entry);
+          }
+          entryOfPosition[pos] = entry;
+        }
+      }
+      p.corners[c].normal = entry;
+    }
+  }
+  m.normalCount = count;
+}
+
+void DeriveNormals(Model& m) {
+  assert(m.polygonCount >= 0 && static_cast<size_t>(m.polygonCount) <= m.polygons.size());
+  assert(m.positionCount >= 0 && static_cast<size_t>(m.positionCount) <= m.positions.size());
+  assert(FacesIndexPositions(m));
+  ComputeFaceNormals(m);
+  ComputeSmoothNormals(m);
+  if (m.shadingMode == 8) RebuildNormalPool(m);
+}
+
+}  // namespace wz
