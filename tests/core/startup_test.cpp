@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "core/library.h"
+#include "platform/d3dx/texture_file.h"
 #include "platform/dialogs.h"
 #include "platform/file_io.h"
 #include "platform/system.h"
@@ -21,7 +22,11 @@ using wz::testing::TempDir;
 // start/. Restores the current directory, the module path, the screen and the device profile.
 struct StartupFixture : ::testing::Test {
   StartupFixture() {
-    std::filesystem::create_directories(dir / "prog/Data");
+    std::filesystem::create_directories(dir / "prog/Data/System");
+    const uint8_t white[4 * 4 * 4] = {0xFF};
+    auto bmp = d3dx::EncodeBmp32(4, 4, white, 16);
+    wz::testing::WriteFile(dir / "prog/Data/System/tex_null.bmp",
+                           std::string(bmp.begin(), bmp.end()));
     std::filesystem::create_directories(dir / "start");
     std::filesystem::current_path(dir / "start");
     platform::SetModuleFileNameForTesting(platform::LibraryPath(dir / "prog/wz-normalmap"));
@@ -64,7 +69,6 @@ TEST_F(StartupFixture, LogsEveryStageInOrder) {
       ProcessorLine("CPUコア数 %d", library.LogicalProcessors()),
       ProcessorLine("CPU物理数 %d", library.PhysicalProcessors()),
       Utf8ToCp932("モニター 1920×1080"),
-      "*** LoadError *** Data/System/tex_null.bmp",
       "WZ.WinVer 7",
       "WZ Headless Display Adapter",
       "WZ.GPU_Info.VertexBlendMatrices 4",
@@ -99,6 +103,21 @@ TEST_F(StartupFixture, LogsEveryStageInOrder) {
   EXPECT_EQ(library.ExeDir(), platform::LibraryPath(dir / "prog"));
   EXPECT_EQ(library.DataDir(), platform::LibraryPath(dir / "prog") + "\\Data");
   EXPECT_EQ(library.Sound()->device->ready, 1);
+  ASSERT_NE(library.System().null, nullptr);
+  EXPECT_EQ(library.System().null->LevelWidth(0), 4u);
+}
+
+TEST_F(StartupFixture, MissingNullTextureIsLoggedAndStartUpGoesOn) {
+  std::filesystem::remove(dir / "prog/Data/System/tex_null.bmp");
+  Library library;
+  Attach(library);
+  ASSERT_TRUE(library.LibInit(nullptr));
+  std::string path = library.DataDir() + "\\System\\tex_null.bmp";
+  auto at = std::find(lines.begin(), lines.end(),
+                      "*** ERROR *** " + path + Utf8ToCp932(" Loadできませんでした。"));
+  ASSERT_NE(at, lines.end());
+  EXPECT_EQ(*(at + 1), "*** LoadError *** Data/System/tex_null.bmp");
+  EXPECT_EQ(library.System().null, nullptr);
 }
 
 TEST_F(StartupFixture, ShaderDeviceTurnsAntialiasingOn) {
