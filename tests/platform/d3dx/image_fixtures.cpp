@@ -128,6 +128,7 @@ bool WritePng(png_structp png, png_infop info, const PngSpec& s, std::vector<uin
               std::vector<png_bytep>& rows) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_write_fn(png, &out, PngWrite, PngFlush);
+  png_set_check_for_invalid_index(png, 0);  // tests write indices past the palette on purpose
   png_set_IHDR(png, info, s.width, s.height, s.bitDepth, s.colorType,
                s.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
