@@ -1,0 +1,482 @@
+#include "platform/d3dx/texture_file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include "platform/d3dx/image_fixtures.h"
+#include "platform/file_io.h"
+
+namespace wz::d3dx {
+namespace {
+
+using d3d::D3DLOCKED_RECT;
+using d3d::D3DSURFACE_DESC;
+using test::Px;
+
+// A 32-bit top-left TGA whose pixel (x, y) is px(x, y): stored order is display order.
+template <typename F>
+std::vector<uint8_t> Tga(uint16_t w, uint16_t h, F px) {
+  test::TgaSpec s;
+  s.depth = 32;
+  s.descriptor = 0x28;
+  s.width = w;
+  s.height = h;
+  for (uint32_t y = 0; y < h; ++y) {
+    for (uint32_t x = 0; x < w; ++x) {
+      Px p = px(x, y);
+      s.data.insert(s.data.end(), {p.b, p.g, p.r, p.a});
+    }
+  }
+  return test::BuildTga(s);
+}
+
+// Pixel (x, y) of the source: blue = x, green = y, so every pixel tells where it came from.
+Px Coord(uint32_t x, uint32_t y) {
+  return Px{uint8_t(x), uint8_t(y), 100, 255};
+}
+
+struct Loaded {
+  HRESULT hr = E_FAIL;
+  std::shared_ptr<d3d::Texture> texture;
+  D3DXIMAGE_INFO info{};
+  ImageError reason = ImageError::kNone;
+};
+
+// The texture table's call: default sizes, full chain, A8R8G8B8, managed, point filters, key.
+Loaded Load(const std::vector<uint8_t>& bytes, UINT w = D3DX_DEFAULT, UINT h = D3DX_DEFAULT,
+            UINT levels = 0, D3DFORMAT format = D3DFMT_A8R8G8B8, DWORD filter = D3DX_FILTER_POINT,
+            D3DCOLOR key = 0xFF000000) {
+  Loaded l;
+  l.hr = D3DXCreateTextureFromFileInMemoryEx(nullptr, bytes, w, h, levels, 0, format,
+                                             D3DPOOL_MANAGED, filter, D3DX_FILTER_POINT, key,
+                                             &l.info, nullptr, &l.texture, &l.reason);
+  return l;
+}
+
+Px Texel(d3d::Texture& t, UINT level, UINT x, UINT y) {
+  D3DLOCKED_RECT r{};
+  EXPECT_EQ(t.LockRect(level, &r, nullptr, D3DLOCK_READONLY), S_OK);
+  const uint8_t* p = static_cast<const uint8_t*>(r.pBits) + size_t(r.Pitch) * y + x * 4;
+  Px px{p[0], p[1], p[2], p[3]};
+  EXPECT_EQ(t.UnlockRect(level), S_OK);
+  return px;
+}
+
+TEST(TextureFile, PointSamplesIntoPowerOfTwoSizes) {
+  // 3 x 5 becomes 4 x 8: columns trunc(x * 0.75), rows trunc(y * 0.625).
+  Loaded l = Load(Tga(3, 5, Coord));
+  ASSERT_EQ(l.hr, S_OK);
+  D3DSURFACE_DESC d{};
+  ASSERT_EQ(l.texture->GetLevelDesc(0, &d), S_OK);
+  EXPECT_EQ(d.Width, 4u);
+  EXPECT_EQ(d.Height, 8u);
+  EXPECT_EQ(d.Format, D3DFMT_A8R8G8B8);
+  EXPECT_EQ(d.Pool, D3DPOOL_MANAGED);
+  const uint8_t columns[4] = {0, 0, 1, 2};
+  const uint8_t rows[8] = {0, 0, 1, 1, 2, 3, 3, 4};
+  for (UINT y = 0; y < 8; ++y) {
+    for (UINT x = 0; x < 4; ++x) {
+      EXPECT_EQ(Texel(*l.texture, 0, x, y), Coord(columns[x], rows[y])) << x << "," << y;
+    }
+  }
+  // The full chain: each level samples every second texel of the level above.
+  ASSERT_EQ(l.texture->GetLevelCount(), 4u);
+  for (UINT y = 0; y < 4; ++y) {
+    for (UINT x = 0; x < 2; ++x) {
+      EXPECT_EQ(Texel(*l.texture, 1, x, y), Coord(columns[2 * x], rows[2 * y]));
+    }
+  }
+  EXPECT_EQ(Texel(*l.texture, 2, 0, 0), Coord(0, 0));
+  EXPECT_EQ(Texel(*l.texture, 2, 0, 1), Coord(columns[0], rows[4]));
+  EXPECT_EQ(Texel(*l.texture, 3, 0, 0), Coord(0, 0));
+  // The info describes the file, not the texture.
+  EXPECT_EQ(l.info.Width, 3u);
+  EXPECT_EQ(l.info.Height, 5u);
+  EXPECT_EQ(l.info.ImageFileFormat, D3DXIFF_TGA);
+}
+
+TEST(TextureFile, DownscalingKeepsTheFirstOfEachGroup) {
+  // 8 x 2 into an explicit 3 x 1: columns trunc(x * 8 / 3) = 0, 2, 5.
+  Loaded l = Load(Tga(8, 2, Coord), 3, 1);
+  ASSERT_EQ(l.hr, S_OK);
+  EXPECT_EQ(Texel(*l.texture, 0, 0, 0), Coord(0, 0));
+  EXPECT_EQ(Texel(*l.texture, 0, 1, 0), Coord(2, 0));
+  EXPECT_EQ(Texel(*l.texture, 0, 2, 0), Coord(5, 0));
+  EXPECT_EQ(l.texture->GetLevelCount(), 2u);  // 3 x 1, 1 x 1
+}
+
+TEST(TextureFile, SizesRoundUpToPowersOfTwo) {
+  struct Case {
+    uint16_t w, h;
+    UINT tw, th, levels;
+  } cases[] = {
+      {1, 1, 1, 1, 1},           {3, 5, 4, 8, 4},         {300, 200, 512, 256, 10},
+      {700, 100, 1024, 128, 11}, {256, 256, 256, 256, 9}, {257, 1, 512, 1, 10},
+  };
+  for (const Case& c : cases) {
+    test::TgaSpec grey;
+    grey.imageType = 3;
+    grey.depth = 8;
+    grey.width = c.w;
+    grey.height = c.h;
+    grey.data.assign(size_t{c.w} * c.h, 50);
+    Loaded l = Load(test::BuildTga(grey));
+    ASSERT_EQ(l.hr, S_OK) << c.w << "x" << c.h;
+    D3DSURFACE_DESC d{};
+    ASSERT_EQ(l.texture->GetLevelDesc(0, &d), S_OK);
+    EXPECT_EQ(d.Width, c.tw) << c.w;
+    EXPECT_EQ(d.Height, c.th) << c.h;
+    EXPECT_EQ(l.texture->GetLevelCount(), c.levels) << c.w << "x" << c.h;
+    EXPECT_EQ(l.info.Width, c.w);
+    EXPECT_EQ(l.info.Height, c.h);
+  }
+}
+
+TEST(TextureFile, SizeAndLevelArguments) {
+  auto sizeOf = [](const Loaded& l) {
+    D3DSURFACE_DESC d{};
+    EXPECT_EQ(l.texture->GetLevelDesc(0, &d), S_OK);
+    return std::make_pair(d.Width, d.Height);
+  };
+  auto src = Tga(3, 5, Coord);
+  EXPECT_EQ(sizeOf(Load(src, 0, 0)), std::make_pair(4u, 8u));
+  EXPECT_EQ(sizeOf(Load(src, D3DX_DEFAULT_NONPOW2, D3DX_FROM_FILE)), std::make_pair(3u, 5u));
+  EXPECT_EQ(sizeOf(Load(src, 6, 2)), std::make_pair(6u, 2u));
+  EXPECT_EQ(Load(src, D3DX_DEFAULT, D3DX_DEFAULT, 1).texture->GetLevelCount(), 1u);
+  EXPECT_EQ(Load(src, D3DX_DEFAULT, D3DX_DEFAULT, 2).texture->GetLevelCount(), 2u);
+  EXPECT_EQ(Load(src, D3DX_DEFAULT, D3DX_DEFAULT, 100).texture->GetLevelCount(), 4u);
+  EXPECT_EQ(Load(src, D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT).texture->GetLevelCount(), 4u);
+  // D3DX_FROM_FILE takes the file's own count: a DDS with two levels.
+  Loaded dds = Load(test::FixtureBytes("dds-dxt1"), D3DX_DEFAULT, D3DX_DEFAULT, D3DX_FROM_FILE);
+  ASSERT_EQ(dds.hr, S_OK);
+  EXPECT_EQ(dds.texture->GetLevelCount(), 2u);
+  EXPECT_EQ(dds.info.Format, D3DFMT_DXT1);
+}
+
+TEST(TextureFile, FilterNoneCopiesUnscaled) {
+  Loaded l =
+      Load(Tga(3, 5, Coord), D3DX_DEFAULT, D3DX_DEFAULT, 1, D3DFMT_A8R8G8B8, D3DX_FILTER_NONE);
+  ASSERT_EQ(l.hr, S_OK);
+  for (UINT y = 0; y < 8; ++y) {
+    for (UINT x = 0; x < 4; ++x) {
+      Px expected = (x < 3 && y < 5) ? Coord(x, y) : Px{0, 0, 0, 0};
+      EXPECT_EQ(Texel(*l.texture, 0, x, y), expected) << x << "," << y;
+    }
+  }
+}
+
+TEST(TextureFile, ColourKeyMatchesExactArgbOnly) {
+  const Px pixels[] = {{0, 0, 0, 255}, {0, 0, 0, 254},   {1, 0, 0, 255},
+                       {0, 0, 0, 0},   {0, 0, 255, 255}, {0, 1, 0, 255}};
+  auto src = Tga(6, 1, [&](uint32_t x, uint32_t) { return pixels[x]; });
+  struct Case {
+    D3DCOLOR key;
+    std::vector<Px> expected;
+  } cases[] = {
+      {0xFF000000, {{0, 0, 0, 0}, pixels[1], pixels[2], pixels[3], pixels[4], pixels[5]}},
+      {0, {pixels[0], pixels[1], pixels[2], pixels[3], pixels[4], pixels[5]}},
+      {0xFFFF0000, {pixels[0], pixels[1], pixels[2], pixels[3], {0, 0, 0, 0}, pixels[5]}},
+  };
+  for (const Case& c : cases) {
+    Loaded l = Load(src, 6, 1, 1, D3DFMT_A8R8G8B8, D3DX_FILTER_POINT, c.key);
+    ASSERT_EQ(l.hr, S_OK);
+    for (UINT x = 0; x < 6; ++x) {
+      EXPECT_EQ(Texel(*l.texture, 0, x, 0), c.expected[x]) << std::hex << c.key << " " << x;
+    }
+  }
+}
+
+TEST(TextureFile, ColourKeyAppliesToOpaqueSources) {
+  // JPEG pixels are opaque: pure black becomes transparent black in the texture table's call.
+  test::JpegSpec s;
+  s.width = 8;
+  s.height = 8;
+  s.samples.assign(8 * 8 * 3, 0);
+  Loaded l = Load(test::EncodeJpeg(s));
+  ASSERT_EQ(l.hr, S_OK);
+  EXPECT_EQ(Texel(*l.texture, 0, 3, 3), (Px{0, 0, 0, 0}));
+}
+
+TEST(TextureFile, JpegInfoAndTextureSize) {
+  test::JpegSpec s;
+  s.width = 100;
+  s.height = 60;
+  s.samples.assign(100 * 60 * 3, 128);
+  Loaded l = Load(test::EncodeJpeg(s));
+  ASSERT_EQ(l.hr, S_OK);
+  EXPECT_EQ(l.info.Width, 100u);
+  EXPECT_EQ(l.info.Height, 60u);
+  EXPECT_EQ(l.info.Depth, 1u);
+  EXPECT_EQ(l.info.MipLevels, 1u);
+  EXPECT_EQ(l.info.Format, D3DFMT_X8R8G8B8);
+  EXPECT_EQ(l.info.ResourceType, D3DRTYPE_TEXTURE);
+  EXPECT_EQ(l.info.ImageFileFormat, D3DXIFF_JPG);
+  D3DSURFACE_DESC d{};
+  ASSERT_EQ(l.texture->GetLevelDesc(0, &d), S_OK);
+  EXPECT_EQ(d.Width, 128u);
+  EXPECT_EQ(d.Height, 64u);
+  EXPECT_EQ(l.texture->GetLevelCount(), 8u);
+}
+
+TEST(TextureFile, OtherTextureFormats) {
+  auto src = Tga(1, 1, [](uint32_t, uint32_t) { return Px{0x12, 0x34, 0x56, 0x78}; });
+  Loaded x8 = Load(src, 1, 1, 1, D3DFMT_X8R8G8B8);
+  ASSERT_EQ(x8.hr, S_OK);
+  EXPECT_EQ(Texel(*x8.texture, 0, 0, 0), (Px{0x12, 0x34, 0x56, 0xFF}));
+  Loaded a4 = Load(src, 1, 1, 1, D3DFMT_A4R4G4B4);
+  ASSERT_EQ(a4.hr, S_OK);
+  auto bits = a4.texture->LevelBits(0);
+  EXPECT_EQ(bits[0], 0x31);  // G 3, B 1
+  EXPECT_EQ(bits[1], 0x75);  // A 7, R 5
+  EXPECT_EQ(Load(src, 1, 1, 1, D3DFMT_UNKNOWN).texture->Format(), D3DFMT_A8R8G8B8);
+  EXPECT_EQ(Load(src, 1, 1, 1, D3DFMT_R32F).hr, D3DERR_INVALIDCALL);
+}
+
+TEST(TextureFile, FailuresLeaveNoTextureAndNoInfo) {
+  auto good = Tga(2, 2, Coord);
+  const D3DXIMAGE_INFO sentinel{7, 7, 7, 7, D3DFMT_L8, D3DRTYPE_VOLUME, D3DXIFF_PFM};
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    UINT width;
+    DWORD filter;
+    HRESULT hr;
+    ImageError reason;
+  } cases[] = {
+      {"not an image",
+       {'n', 'o', 'p', 'e'},
+       D3DX_DEFAULT,
+       D3DX_FILTER_POINT,
+       D3DXERR_INVALIDDATA,
+       ImageError::kUnknownFormat},
+      {"truncated",
+       {good.begin(), good.end() - 1},
+       D3DX_DEFAULT,
+       D3DX_FILTER_POINT,
+       D3DXERR_INVALIDDATA,
+       ImageError::kTooShort},
+      {"no data", {}, D3DX_DEFAULT, D3DX_FILTER_POINT, D3DERR_INVALIDCALL, ImageError::kNone},
+      {"bad filter", good, D3DX_DEFAULT, 0x42, D3DERR_INVALIDCALL, ImageError::kNone},
+      {"too wide", good, d3d::kMaxTextureSide + 1, D3DX_FILTER_POINT, D3DERR_INVALIDCALL,
+       ImageError::kNone},
+  };
+  for (const Case& c : cases) {
+    std::shared_ptr<d3d::Texture> texture;
+    ASSERT_EQ(D3DXCreateTexture(nullptr, 1, 1, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture),
+              S_OK);
+    D3DXIMAGE_INFO info = sentinel;
+    ImageError reason = ImageError::kCorrupt;
+    HRESULT hr = D3DXCreateTextureFromFileInMemoryEx(
+        nullptr, c.bytes, c.width, D3DX_DEFAULT, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, c.filter,
+        D3DX_FILTER_POINT, 0xFF000000, &info, nullptr, &texture, &reason);
+    EXPECT_EQ(hr, c.hr) << c.name;
+    EXPECT_EQ(reason, c.reason) << c.name;
+    EXPECT_EQ(texture, nullptr) << c.name;
+    EXPECT_EQ(std::memcmp(&info, &sentinel, sizeof info), 0) << c.name;
+  }
+  EXPECT_EQ(D3DXCreateTextureFromFileInMemoryEx(nullptr, good, D3DX_DEFAULT, D3DX_DEFAULT, 0, 0,
+                                                D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, D3DX_DEFAULT,
+                                                D3DX_DEFAULT, 0, nullptr, nullptr, nullptr),
+            D3DERR_INVALIDCALL);
+}
+
+TEST(TextureFile, CreateTextureDefaults) {
+  std::shared_ptr<d3d::Texture> t;
+  ASSERT_EQ(D3DXCreateTexture(nullptr, D3DX_DEFAULT, D3DX_DEFAULT, 0, 0, D3DFMT_UNKNOWN,
+                              D3DPOOL_MANAGED, &t),
+            S_OK);
+  EXPECT_EQ(t->LevelWidth(0), 256u);
+  EXPECT_EQ(t->LevelHeight(0), 256u);
+  EXPECT_EQ(t->GetLevelCount(), 9u);
+  EXPECT_EQ(t->Format(), D3DFMT_A8R8G8B8);
+  ASSERT_EQ(D3DXCreateTexture(nullptr, 6, 3, 50, 0, D3DFMT_R8G8B8, D3DPOOL_MANAGED, &t), S_OK);
+  EXPECT_EQ(t->LevelWidth(0), 6u);  // no rounding
+  EXPECT_EQ(t->GetLevelCount(), 3u);
+  EXPECT_EQ(t->Format(), D3DFMT_X8R8G8B8);
+  ASSERT_EQ(D3DXCreateTexture(nullptr, 256, 256, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t), S_OK);
+  EXPECT_EQ(t->GetLevelCount(), 1u);
+  D3DLOCKED_RECT r{};
+  EXPECT_EQ(t->LockRect(0, &r, nullptr, 0), S_OK);
+  EXPECT_EQ(r.Pitch, 1024);
+}
+
+// The header of a saved 256 x 256 texture, byte for byte.
+TEST(TextureFile, SavedBmpHasTheFixedLayout) {
+  std::shared_ptr<d3d::Texture> t;
+  ASSERT_EQ(D3DXCreateTexture(nullptr, 256, 256, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t), S_OK);
+  auto bits = t->LevelBits(0);
+  const uint8_t topLeft[4] = {1, 2, 3, 4}, bottomRight[4] = {5, 6, 7, 8};
+  std::memcpy(&bits[0], topLeft, 4);
+  std::memcpy(&bits[255 * 1024 + 255 * 4], bottomRight, 4);
+  std::vector<uint8_t> file;
+  ASSERT_EQ(D3DXSaveTextureToFileInMemory(&file, D3DXIFF_BMP, t.get(), nullptr), S_OK);
+  ASSERT_EQ(file.size(), 262200u);
+  const uint8_t header[54] = {
+      'B',  'M',  0x38, 0x00, 0x04, 0x00,  // file size 262200
+      0,    0,    0,    0,                 // reserved
+      54,   0,    0,    0,                 // pixel offset
+      40,   0,    0,    0,                 // header size
+      0,    1,    0,    0,                 // width 256
+      0,    1,    0,    0,                 // height 256, bottom-up
+      1,    0,                             // planes
+      32,   0,                             // bits per pixel
+      0,    0,    0,    0,                 // uncompressed
+      0,    0,    0,    0,                 // image size
+      0x12, 0x0B, 0,    0,                 // 2834 pixels per metre
+      0x12, 0x0B, 0,    0,                 //
+      0,    0,    0,    0,                 // colours used
+      0,    0,    0,    0,                 // important colours
+  };
+  EXPECT_EQ(std::memcmp(file.data(), header, 54), 0);
+  // Bottom row first: the top-left texel opens the last row, the bottom-right one ends the first.
+  EXPECT_EQ(std::memcmp(&file[54 + 255 * 1024], topLeft, 4), 0);
+  EXPECT_EQ(std::memcmp(&file[54 + 255 * 4], bottomRight, 4), 0);
+  EXPECT_EQ(file[262198], 0);
+  EXPECT_EQ(file[262199], 0);
+}
+
+TEST(TextureFile, SavedBmpReadsBack) {
+  // 3 x 2 texels: 54 + 24 bytes, rounded up to 80.
+  std::shared_ptr<d3d::Texture> t;
+  ASSERT_EQ(D3DXCreateTexture(nullptr, 3, 2, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t), S_OK);
+  auto bits = t->LevelBits(0);
+  for (size_t i = 0; i < bits.size(); ++i)
+    bits[i] = (i % 4 == 3) ? 255 : uint8_t(i * 11);
+  std::vector<uint8_t> file;
+  ASSERT_EQ(D3DXSaveTextureToFileInMemory(&file, D3DXIFF_BMP, t.get(), nullptr), S_OK);
+  EXPECT_EQ(file.size(), 80u);
+  DecodedImage image;
+  ASSERT_EQ(DecodeImage(file, image), ImageError::kNone);
+  EXPECT_EQ(image.info.Width, 3u);
+  EXPECT_EQ(image.info.Height, 2u);
+  EXPECT_EQ(image.pixels, std::vector<uint8_t>(bits.begin(), bits.end()));
+  // Plain 32-bit BMP pixels carry no alpha: a translucent texel reads back opaque.
+  bits[3] = 10;
+  ASSERT_EQ(D3DXSaveTextureToFileInMemory(&file, D3DXIFF_BMP, t.get(), nullptr), S_OK);
+  EXPECT_EQ(file[54 + 12 + 3], 10);  // written as given (top row is the second stored row)
+  ASSERT_EQ(DecodeImage(file, image), ImageError::kNone);
+  EXPECT_EQ(image.pixels[3], 255);
+}
+
+TEST(TextureFile, SaveFormatsAndRefusals) {
+  std::shared_ptr<d3d::Texture> argb, x8, a4, r32;
+  ASSERT_EQ(D3DXCreateTexture(nullptr, 1, 1, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &argb), S_OK);
+  ASSERT_EQ(D3DXCreateTexture(nullptr, 1, 1, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED, &x8), S_OK);
+  ASSERT_EQ(D3DXCreateTexture(nullptr, 1, 1, 1, 0, D3DFMT_A4R4G4B4, D3DPOOL_MANAGED, &a4), S_OK);
+  ASSERT_EQ(D3DXCreateTexture(nullptr, 1, 1, 1, 0, D3DFMT_R32F, D3DPOOL_MANAGED, &r32), S_OK);
+  a4->LevelBits(0)[0] = 0x31;
+  a4->LevelBits(0)[1] = 0x75;
+  std::vector<uint8_t> file;
+  ASSERT_EQ(D3DXSaveTextureToFileInMemory(&file, D3DXIFF_BMP, a4.get(), nullptr), S_OK);
+  EXPECT_EQ((std::vector<uint8_t>(file.begin() + 54, file.begin() + 58)),
+            (std::vector<uint8_t>{0x11, 0x33, 0x55, 0x77}));
+  ASSERT_EQ(D3DXSaveTextureToFileInMemory(&file, D3DXIFF_BMP, x8.get(), nullptr), S_OK);
+  EXPECT_EQ(file[57], 255);
+  EXPECT_EQ(D3DXSaveTextureToFileInMemory(&file, D3DXIFF_PNG, argb.get(), nullptr), E_NOTIMPL);
+  EXPECT_EQ(D3DXSaveTextureToFileInMemory(&file, D3DXIFF_JPG, argb.get(), nullptr), E_NOTIMPL);
+  EXPECT_EQ(D3DXSaveTextureToFileInMemory(&file, D3DXIFF_BMP, r32.get(), nullptr),
+            D3DERR_INVALIDCALL);
+  EXPECT_EQ(D3DXSaveTextureToFileInMemory(&file, D3DXIFF_BMP, nullptr, nullptr),
+            D3DERR_INVALIDCALL);
+  EXPECT_EQ(D3DXSaveTextureToFileA(nullptr, D3DXIFF_BMP, argb.get(), nullptr), D3DERR_INVALIDCALL);
+}
+
+class TextureFileOnDisk : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char name[] = "/tmp/wz_texture_file_XXXXXX";
+    ASSERT_NE(::mkdtemp(name), nullptr);
+    dir_ = name;
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  // The library path of a file in the test directory.
+  std::string Path(const std::string& name) const {
+    return platform::LibraryPath(dir_ + "/" + name);
+  }
+  std::vector<std::string> Entries() const {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir_.c_str())) {
+      while (dirent* e = ::readdir(d)) {
+        if (e->d_name[0] != '.') names.push_back(e->d_name);
+      }
+      ::closedir(d);
+    }
+    return names;
+  }
+  std::string dir_;
+};
+
+TEST_F(TextureFileOnDisk, LoadsByPathAndReportsMissingFiles) {
+  auto bytes = Tga(3, 5, Coord);
+  ASSERT_TRUE(platform::WriteFileAtomically(Path("Image.TGA"), bytes));
+  ASSERT_TRUE(platform::WriteFileAtomically(Path("empty.bmp"), {}));
+  std::shared_ptr<d3d::Texture> t;
+  D3DXIMAGE_INFO info{};
+  ImageError reason = ImageError::kNone;
+  auto load = [&](const std::string& path) {
+    return D3DXCreateTextureFromFileExA(nullptr, path.c_str(), D3DX_DEFAULT, D3DX_DEFAULT, 0, 0,
+                                        D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, D3DX_FILTER_POINT,
+                                        D3DX_FILTER_POINT, 0xFF000000, &info, nullptr, &t, &reason);
+  };
+  // The name's case does not matter, as on the file systems the data was made on.
+  ASSERT_EQ(load(Path("image.tga")), S_OK);
+  EXPECT_EQ(t->LevelWidth(0), 4u);
+  EXPECT_EQ(info.Height, 5u);
+  EXPECT_EQ(Texel(*t, 0, 3, 7), Coord(2, 4));
+  EXPECT_EQ(load(Path("missing.png")), HRESULT_FILE_NOT_FOUND);
+  EXPECT_EQ(reason, ImageError::kIo);
+  EXPECT_EQ(t, nullptr);
+  EXPECT_EQ(load(Path("empty.bmp")), D3DXERR_INVALIDDATA);
+  EXPECT_EQ(reason, ImageError::kTooShort);
+  EXPECT_EQ(
+      D3DXCreateTextureFromFileExA(nullptr, nullptr, 0, 0, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED,
+                                   D3DX_DEFAULT, D3DX_DEFAULT, 0, nullptr, nullptr, &t),
+      D3DERR_INVALIDCALL);
+
+  D3DXIMAGE_INFO only{};
+  ASSERT_EQ(D3DXGetImageInfoFromFileA(Path("image.tga").c_str(), &only), S_OK);
+  EXPECT_EQ(std::memcmp(&only, &info, sizeof info), 0);
+  EXPECT_EQ(D3DXGetImageInfoFromFileA(Path("missing.png").c_str(), &only), HRESULT_FILE_NOT_FOUND);
+  EXPECT_EQ(D3DXGetImageInfoFromFileInMemory(bytes, &only), S_OK);
+  EXPECT_EQ(D3DXGetImageInfoFromFileInMemory(std::vector<uint8_t>{1, 2, 3}, &only),
+            D3DXERR_INVALIDDATA);
+}
+
+TEST_F(TextureFileOnDisk, SavesAtomically) {
+  std::shared_ptr<d3d::Texture> t;
+  ASSERT_EQ(D3DXCreateTexture(nullptr, 256, 256, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t), S_OK);
+  t->LevelBits(0)[0] = 9;
+  std::vector<uint8_t> expected;
+  ASSERT_EQ(D3DXSaveTextureToFileInMemory(&expected, D3DXIFF_BMP, t.get(), nullptr), S_OK);
+  // An existing file is replaced.
+  ASSERT_TRUE(
+      platform::WriteFileAtomically(Path("WZ_Normalmap.BMP"), std::vector<uint8_t>{1, 2, 3}));
+  ASSERT_EQ(D3DXSaveTextureToFileA(Path("WZ_Normalmap.BMP").c_str(), D3DXIFF_BMP, t.get(), nullptr),
+            S_OK);
+  std::vector<uint8_t> written;
+  ASSERT_TRUE(platform::ReadFileBytes(Path("WZ_Normalmap.BMP"), written));
+  EXPECT_EQ(written, expected);
+  // A target that cannot be replaced (a directory) fails and leaves nothing behind.
+  ASSERT_EQ(::mkdir((dir_ + "/blocked.bmp").c_str(), 0755), 0);
+  ::close(::open((dir_ + "/blocked.bmp/inside").c_str(), O_CREAT | O_WRONLY, 0644));
+  EXPECT_EQ(D3DXSaveTextureToFileA(Path("blocked.bmp").c_str(), D3DXIFF_BMP, t.get(), nullptr),
+            E_FAIL);
+  auto names = Entries();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"WZ_Normalmap.BMP", "blocked.bmp"}));
+  EXPECT_EQ(
+      D3DXSaveTextureToFileA(Path("no/such/dir/x.bmp").c_str(), D3DXIFF_BMP, t.get(), nullptr),
+      E_FAIL);
+}
+
+}  // namespace
+}  // namespace wz::d3dx
