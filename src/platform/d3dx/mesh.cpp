@@ -51,7 +51,7 @@ bool ComputeFvfLayout(DWORD fvf, FvfLayout& out) {
     case D3DFVF_XYZB4:
     case D3DFVF_XYZB5:
       out.positionFloats = 3;
-      out.blendCount = static_cast<int>(((fvf & 0xE) - D3DFVF_XYZ) / 2);
+      out.blendCount = static_cast<int>(((fvf & 0xE) - D3DFVF_XYZRHW) / 2);  // B1 = 6 ... B5 = 14
       break;
     default:
       return false;  // no position, or a reserved combination

@@ -493,7 +493,8 @@ TEST(XLoad, TextLexicalVariants) {
 
 TEST(XLoad, UnknownObjectsAreSkippedWhateverTheirSize) {
   // A skin section far larger than the mesh, binary lists holding the bytes of '{' and '}' tokens,
-  // and unknown objects nested 10000 deep.
+  // and unknown objects nested 100000 deep (written directly: a tree that deep would exhaust the
+  // test writer's own stack).
   std::vector<Node> top;
   Items big;
   big.S("bone").I(100000);
@@ -502,13 +503,26 @@ TEST(XLoad, UnknownObjectsAreSkippedWhateverTheirSize) {
   for (int i = 0; i < 100000; ++i)
     big.F(1.4e-44);  // float bits 0x0000000A
   top.push_back(Obj("SkinWeights", "", big));
-  Node deep = Obj("Leaf", "", Items().I(11).F(10));
-  for (int i = 0; i < 10000; ++i)
-    deep = Obj("Wrap", "", {}, {deep});
-  top.push_back(deep);
   top.push_back(MeshNode("m", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}}));
+  constexpr int kDepth = 100000;
   for (Flavour f : {Flavour::Text, Flavour::Bin32, Flavour::Bin64, Flavour::BZip}) {
-    Loaded r = Load(Writer(f).Write(top));
+    SCOPED_TRACE(int(f));
+    const bool text = f == Flavour::Text;
+    const Flavour plain = f == Flavour::BZip ? Flavour::Bin32 : f;
+    std::vector<uint8_t> file = Writer(plain).Write(top);
+    std::string open, close;
+    for (int i = 0; i < kDepth; ++i) {
+      open += text ? "Wrap {" : std::string("\x01\x00\x04\x00\x00\x00Wrap\x0a\x00", 12);
+      close += text ? "}" : std::string("\x0b\x00", 2);
+    }
+    const std::string deep = open + close;
+    file.insert(file.begin() + 16, deep.begin(), deep.end());
+    if (f == Flavour::BZip) {
+      std::vector<uint8_t> packed = Bytes("xof 0303bzip0032");
+      Writer::Compress(std::vector<uint8_t>(file.begin() + 16, file.end()), packed, 32768, false);
+      file = packed;
+    }
+    Loaded r = Load(file);
     ASSERT_EQ(r.hr, S_OK) << r.status.message;
     EXPECT_EQ(r.mesh->GetNumFaces(), 1u);
   }

@@ -1,0 +1,119 @@
+// X-file speed: loading a text file of 65000 triangles (a shared-vertex grid with normals, texture
+// coordinates and two materials, written by the saver in text form) and saving a 65000-triangle
+// mesh with one vertex per corner in binary form. Reports bytes per second of file.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+
+#include "platform/d3dx/x_file.h"
+
+namespace {
+
+using namespace wz;
+using namespace wz::d3dx;
+
+constexpr uint32_t kCols = 250, kRows = 130;  // 250 x 130 quads = 65000 triangles
+
+std::unique_ptr<Mesh> Grid() {
+  const uint32_t nv = (kCols + 1) * (kRows + 1), nf = kCols * kRows * 2;
+  std::unique_ptr<Mesh> m;
+  Mesh::Create(nf, nv, D3DXMESH_MANAGED, 338, m);
+  for (uint32_t r = 0; r <= kRows; ++r) {
+    for (uint32_t c = 0; c <= kCols; ++c) {
+      const uint32_t v = r * (kCols + 1) + c;
+      const float x = c * 0.37f, z = r * 0.41f, y = std::sin(x) * std::cos(z);
+      m->SetPosition(v, {x, y, z});
+      const float nx = -std::cos(x) * std::cos(z), nz = std::sin(x) * std::sin(z);
+      const float len = std::sqrt(nx * nx + 1 + nz * nz);
+      m->SetNormal(v, {nx / len, 1 / len, nz / len});
+      m->SetTexCoord(v, {float(c) / kCols, float(r) / kRows});
+    }
+  }
+  uint32_t f = 0;
+  for (uint32_t r = 0; r < kRows; ++r) {
+    for (uint32_t c = 0; c < kCols; ++c, f += 2) {
+      const uint32_t a = r * (kCols + 1) + c, b = a + 1, d = a + kCols + 1, e = d + 1;
+      const uint32_t idx[6] = {a, d, b, b, d, e};
+      for (int k = 0; k < 6; ++k)
+        m->SetIndex(size_t{f} * 3 + k, idx[k]);
+      m->AttributeBuffer()[f] = m->AttributeBuffer()[f + 1] = (c < kCols / 2) ? 0 : 1;
+    }
+  }
+  return m;
+}
+
+std::vector<D3DXMATERIAL> Materials() {
+  std::vector<D3DXMATERIAL> mats(2);
+  mats[0].MatD3D.Diffuse = {1, 1, 1, 1};
+  mats[0].textureFilename = "grass.bmp";
+  mats[1].MatD3D.Diffuse = {0.5f, 0.5f, 0.5f, 1};
+  return mats;
+}
+
+void BM_LoadText65000Triangles(benchmark::State& state) {
+  std::vector<uint8_t> file;
+  D3DXSaveMeshToXInMemory(*Grid(), Materials(), D3DXF_FILEFORMAT_TEXT, file);
+  for (auto _ : state) {
+    std::unique_ptr<Mesh> mesh;
+    std::vector<D3DXMATERIAL> mats;
+    if (D3DXLoadMeshFromXInMemory(file, D3DXMESH_SYSTEMMEM, mesh, mats) != S_OK ||
+        mesh->GetNumFaces() != kCols * kRows * 2) {
+      state.SkipWithError("load failed");
+      break;
+    }
+    benchmark::DoNotOptimize(mesh->VertexBuffer().data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * file.size()));
+  state.counters["file_bytes"] = static_cast<double>(file.size());
+}
+BENCHMARK(BM_LoadText65000Triangles)->Unit(benchmark::kMillisecond);
+
+void BM_LoadBinary65000Triangles(benchmark::State& state) {
+  std::vector<uint8_t> file;
+  D3DXSaveMeshToXInMemory(*Grid(), Materials(), D3DXF_FILEFORMAT_BINARY, file);
+  for (auto _ : state) {
+    std::unique_ptr<Mesh> mesh;
+    std::vector<D3DXMATERIAL> mats;
+    if (D3DXLoadMeshFromXInMemory(file, D3DXMESH_SYSTEMMEM, mesh, mats) != S_OK) {
+      state.SkipWithError("load failed");
+      break;
+    }
+    benchmark::DoNotOptimize(mesh->VertexBuffer().data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * file.size()));
+  state.counters["file_bytes"] = static_cast<double>(file.size());
+}
+BENCHMARK(BM_LoadBinary65000Triangles)->Unit(benchmark::kMillisecond);
+
+// The model export's mesh: 65000 triangles, one vertex per corner (195000 vertices).
+void BM_SaveBinary65000Triangles(benchmark::State& state) {
+  const uint32_t nf = 65000;
+  std::unique_ptr<Mesh> grid = Grid(), m;
+  Mesh::Create(nf, nf * 3, D3DXMESH_MANAGED | D3DXMESH_32BIT, 338, m);
+  for (uint32_t i = 0; i < nf * 3; ++i) {
+    const uint32_t v = grid->Index(i);
+    m->SetPosition(i, grid->Position(v));
+    m->SetNormal(i, grid->Normal(v));
+    m->SetTexCoord(i, grid->TexCoord(v));
+    m->SetIndex(i, i);
+  }
+  const auto mats = Materials();
+  size_t bytes = 0;
+  for (auto _ : state) {
+    std::vector<uint8_t> out;
+    if (D3DXSaveMeshToXInMemory(*m, std::span(mats).first(1), D3DXF_FILEFORMAT_BINARY, out) !=
+        S_OK) {
+      state.SkipWithError("save failed");
+      break;
+    }
+    bytes = out.size();
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+  state.counters["file_bytes"] = static_cast<double>(bytes);
+}
+BENCHMARK(BM_SaveBinary65000Triangles)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
