@@ -235,7 +235,7 @@ bool Library::LibInit(HINSTANCE instance) {
   initialised_ = true;
   ResetFrameClock();
   // 31.
-  Log(WZ_TEXT("WZ.LibInit() 初期化 終了"));
+  Log("%s", WZ_TEXT("WZ.LibInit() 初期化 終了"));
   Log("%s", std::string(71, '-').c_str());
   // 32.
   return true;
