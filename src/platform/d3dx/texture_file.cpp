@@ -221,25 +221,36 @@ HRESULT D3DXCreateTextureFromFileInMemoryEx(d3d::Device* device, std::span<const
   HRESULT hr = d3d::Texture::Create(device, tw, th, levels, usage, textureFormat, pool, &t);
   if (Failed(hr)) return hr;
   try {
-    std::vector<uint8_t> level(size_t{tw} * th * 4, 0);
+    // Levels are built as B,G,R,A. An A8R8G8B8 texture holds exactly that, so its own levels
+    // are the working buffers; other formats go through a scratch copy per level.
+    const bool direct = textureFormat == D3DFMT_A8R8G8B8;
+    std::vector<uint8_t> scratch, previous;
+    auto bgraLevel = [&](UINT i, std::vector<uint8_t>& buffer) -> std::pair<uint8_t*, size_t> {
+      if (direct) return {t->LevelBits(i).data(), t->LevelPitch(i)};
+      buffer.assign(size_t{t->LevelWidth(i)} * t->LevelHeight(i) * 4, 0);
+      return {buffer.data(), size_t{t->LevelWidth(i)} * 4};
+    };
+    auto [top, topPitch] = bgraLevel(0, scratch);
     if (filter != D3DX_DEFAULT && (filter & 0xFF) == D3DX_FILTER_NONE) {
       for (UINT y = 0; y < std::min(sh, th); ++y) {
-        std::memcpy(&level[size_t{y} * tw * 4], &image.pixels[size_t{y} * sw * 4],
+        std::memcpy(top + topPitch * y, &image.pixels[size_t{y} * sw * 4],
                     size_t{std::min(sw, tw)} * 4);
       }
     } else {
-      PointSample4(image.pixels.data(), sw, sh, size_t{sw} * 4, level.data(), tw, th,
-                   size_t{tw} * 4);
+      PointSample4(image.pixels.data(), sw, sh, size_t{sw} * 4, top, tw, th, topPitch);
     }
     image.pixels = {};
-    StoreLevel(*t, 0, level.data());
+    if (!direct) StoreLevel(*t, 0, top);
+    const uint8_t* above = top;
+    size_t abovePitch = topPitch;
     for (UINT i = 1; i < levels; ++i) {
-      const UINT pw = t->LevelWidth(i - 1), ph = t->LevelHeight(i - 1);
-      const UINT w = t->LevelWidth(i), h = t->LevelHeight(i);
-      std::vector<uint8_t> next(size_t{w} * h * 4);
-      PointSample4(level.data(), pw, ph, size_t{pw} * 4, next.data(), w, h, size_t{w} * 4);
-      StoreLevel(*t, i, next.data());
-      level = std::move(next);
+      std::swap(scratch, previous);  // `above` stays valid in `previous`
+      auto [bits, pitch] = bgraLevel(i, scratch);
+      PointSample4(above, t->LevelWidth(i - 1), t->LevelHeight(i - 1), abovePitch, bits,
+                   t->LevelWidth(i), t->LevelHeight(i), pitch);
+      if (!direct) StoreLevel(*t, i, bits);
+      above = bits;
+      abovePitch = pitch;
     }
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
