@@ -8,7 +8,7 @@
 namespace wz::d3dx {
 namespace {
 
-using test::BmpSpec;
+using test::BmpLayout;
 using test::Px;
 
 // Decodes and returns the pixels top row first; fails the test when the decode fails.
@@ -36,7 +36,7 @@ constexpr Px kBlack{0, 0, 0, 255};
 
 struct RowCase {
   const char* name;
-  BmpSpec spec;
+  BmpLayout layout;
   std::vector<Px> expected;  // top row first
   D3DFORMAT format;
 };
@@ -44,7 +44,7 @@ struct RowCase {
 std::vector<RowCase> RowCases() {
   std::vector<RowCase> cases;
   // 24-bit, 3 x 2, bottom-up: the first stored row is the bottom one; rows padded to 12 bytes.
-  BmpSpec s24;
+  BmpLayout s24;
   s24.width = 3;
   s24.height = 2;
   s24.pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, 11, 12, 13, 14, 15, 16, 17, 18, 19, 0, 0, 0};
@@ -52,18 +52,18 @@ std::vector<RowCase> RowCases() {
                             {1, 2, 3, 255},    {4, 5, 6, 255},    {7, 8, 9, 255}};
   cases.push_back({"24-bit bottom-up", s24, rows24, D3DFMT_X8R8G8B8});
 
-  BmpSpec top = s24;
+  BmpLayout top = s24;
   top.height = -2;
   std::vector<Px> rowsTop(rows24.begin() + 3, rows24.end());
   rowsTop.insert(rowsTop.end(), rows24.begin(), rows24.begin() + 3);
   cases.push_back({"24-bit top-down", top, rowsTop, D3DFMT_X8R8G8B8});
 
-  BmpSpec v4 = s24;
+  BmpLayout v4 = s24;
   v4.headerSize = 108;
   cases.push_back({"24-bit V4 header", v4, rows24, D3DFMT_X8R8G8B8});
 
   // 32-bit BI_RGB: the fourth byte is reserved, alpha is opaque.
-  BmpSpec s32;
+  BmpLayout s32;
   s32.width = 2;
   s32.height = -1;
   s32.bpp = 32;
@@ -71,7 +71,7 @@ std::vector<RowCase> RowCases() {
   cases.push_back({"32-bit plain", s32, {{1, 2, 3, 255}, {4, 5, 6, 255}}, D3DFMT_X8R8G8B8});
 
   // 32-bit with a V5 header and bit fields in another order, alpha included.
-  BmpSpec v5 = s32;
+  BmpLayout v5 = s32;
   v5.headerSize = 124;
   v5.compression = 3;
   v5.masks[0] = 0x000000FF;
@@ -81,13 +81,13 @@ std::vector<RowCase> RowCases() {
   cases.push_back({"32-bit V5 bit fields", v5, {{3, 2, 1, 0}, {6, 5, 4, 77}}, D3DFMT_A8R8G8B8});
 
   // BI_RGB with a V3 header whose alpha mask is the reserved byte.
-  BmpSpec v3 = s32;
+  BmpLayout v3 = s32;
   v3.headerSize = 56;
   v3.masks[3] = 0xFF000000;
   cases.push_back({"32-bit V3 alpha", v3, {{1, 2, 3, 0}, {4, 5, 6, 77}}, D3DFMT_A8R8G8B8});
 
   // BI_ALPHABITFIELDS after a 40-byte header: four masks follow it.
-  BmpSpec abf = s32;
+  BmpLayout abf = s32;
   abf.compression = 6;
   abf.maskWords = 4;
   abf.masks[0] = 0xFF0000;
@@ -97,14 +97,14 @@ std::vector<RowCase> RowCases() {
   cases.push_back({"32-bit alpha bit fields", abf, {{1, 2, 3, 0}, {4, 5, 6, 77}}, D3DFMT_A8R8G8B8});
 
   // 16-bit default X1R5G5B5: 5-bit values 0, 16, 31 widen to 0, 132, 255; bit 15 ignored.
-  BmpSpec s16;
+  BmpLayout s16;
   s16.width = 2;
   s16.height = 1;
   s16.bpp = 16;
   s16.pixels = {0x1F, 0x80 | 0x40, 0xE0, 0x03};  // 0xC01F: R16 B31 + bit 15; 0x03E0: G31
   cases.push_back({"16-bit 555", s16, {{255, 0, 132, 255}, {0, 255, 0, 255}}, D3DFMT_X8R8G8B8});
 
-  BmpSpec s565 = s16;
+  BmpLayout s565 = s16;
   s565.compression = 3;
   s565.maskWords = 3;
   s565.masks[0] = 0xF800;
@@ -113,13 +113,13 @@ std::vector<RowCase> RowCases() {
   s565.pixels = {0x00, 0x04, 0x1F, 0xF8};  // 0x0400: G32 of 63; 0xF81F: R31 B31
   cases.push_back({"16-bit 565", s565, {{0, 130, 0, 255}, {255, 0, 255, 255}}, D3DFMT_X8R8G8B8});
 
-  BmpSpec a1 = s16;
+  BmpLayout a1 = s16;
   a1.headerSize = 56;
   a1.masks[3] = 0x8000;
   cases.push_back({"16-bit 1555", a1, {{255, 0, 132, 255}, {0, 255, 0, 0}}, D3DFMT_A8R8G8B8});
 
   // Palettes: 8, 4 and 1-bit indices, rows padded to 4 bytes.
-  BmpSpec p8;
+  BmpLayout p8;
   p8.width = 3;
   p8.height = 1;
   p8.bpp = 8;
@@ -132,13 +132,13 @@ std::vector<RowCase> RowCases() {
                    D3DFMT_X8R8G8B8});
 
   // Indices past a short palette are opaque black.
-  BmpSpec shortPalette = p8;
+  BmpLayout shortPalette = p8;
   shortPalette.pixels = {2, 3, 255, 0};
   cases.push_back(
       {"index past palette", shortPalette, {{70, 80, 90, 255}, kBlack, kBlack}, D3DFMT_X8R8G8B8});
 
   // biClrUsed far larger than 2^bpp: only the entries before the pixel data count.
-  BmpSpec lying = p8;
+  BmpLayout lying = p8;
   lying.colorsUsed = 0xFFFFFFFF;
   lying.pixels = {2, 3, 0, 0};
   cases.push_back({"lying palette count",
@@ -147,14 +147,14 @@ std::vector<RowCase> RowCases() {
                    D3DFMT_X8R8G8B8});
 
   // A gap between the palette and the pixels: the pixel offset is trusted.
-  BmpSpec gap = p8;
+  BmpLayout gap = p8;
   gap.gap = 10;
   cases.push_back({"gap before pixels",
                    gap,
                    {{70, 80, 90, 255}, {10, 20, 30, 255}, {40, 50, 60, 255}},
                    D3DFMT_X8R8G8B8});
 
-  BmpSpec p4;
+  BmpLayout p4;
   p4.width = 3;
   p4.height = 1;
   p4.bpp = 4;
@@ -165,7 +165,7 @@ std::vector<RowCase> RowCases() {
   cases.push_back(
       {"4-bit palette", p4, {{50, 0, 0, 255}, {0, 0, 150, 255}, {0, 0, 0, 255}}, D3DFMT_X8R8G8B8});
 
-  BmpSpec p1;
+  BmpLayout p1;
   p1.width = 10;
   p1.height = 1;
   p1.bpp = 1;
@@ -177,7 +177,7 @@ std::vector<RowCase> RowCases() {
   cases.push_back({"1-bit palette", p1, bits, D3DFMT_X8R8G8B8});
 
   // OS/2 1.x header: 16-bit sizes and 3-byte palette entries.
-  BmpSpec os2;
+  BmpLayout os2;
   os2.headerSize = 12;
   os2.width = 2;
   os2.height = 2;
@@ -193,7 +193,7 @@ std::vector<RowCase> RowCases() {
                    D3DFMT_X8R8G8B8});
 
   // OS/2 2.x header: 64 bytes, no masks inside.
-  BmpSpec os22 = p8;
+  BmpLayout os22 = p8;
   os22.headerSize = 64;
   cases.push_back({"OS/2 2.x",
                    os22,
@@ -206,7 +206,7 @@ TEST(BmpDecode, DecodesEveryDepthAndHeader) {
   for (const RowCase& c : RowCases()) {
     SCOPED_TRACE(c.name);
     D3DXIMAGE_INFO info{};
-    std::vector<Px> px = Decode(test::BuildBmp(c.spec), &info);
+    std::vector<Px> px = Decode(test::BuildBmp(c.layout), &info);
     ASSERT_EQ(px.size(), c.expected.size());
     for (size_t i = 0; i < px.size(); ++i) {
       EXPECT_EQ(px[i], c.expected[i]) << "pixel " << i << ": " << test::ToString(px[i]);
@@ -216,8 +216,8 @@ TEST(BmpDecode, DecodesEveryDepthAndHeader) {
   }
 }
 
-BmpSpec Rle8(uint32_t width, int32_t height, std::vector<uint8_t> data) {
-  BmpSpec s;
+BmpLayout Rle8(uint32_t width, int32_t height, std::vector<uint8_t> data) {
+  BmpLayout s;
   s.width = int32_t(width);
   s.height = height;
   s.bpp = 8;
@@ -240,7 +240,7 @@ TEST(BmpDecode, Rle8RunsLiteralsDeltaAndSkippedPixels) {
 }
 
 TEST(BmpDecode, Rle4AlternatesNibbles) {
-  BmpSpec s = Rle8(7, 1, {3, 0x12, 0, 4, 0x30, 0x21, 0, 1});
+  BmpLayout s = Rle8(7, 1, {3, 0x12, 0, 4, 0x30, 0x21, 0, 1});
   s.bpp = 4;
   s.compression = 2;
   auto px = Decode(test::BuildBmp(s));
@@ -249,12 +249,12 @@ TEST(BmpDecode, Rle4AlternatesNibbles) {
 }
 
 TEST(BmpDecode, RefusesDamagedHeadersAndData) {
-  BmpSpec good;
+  BmpLayout good;
   good.width = 2;
   good.height = 2;
   good.pixels.assign(16, 0);
   auto with = [&](auto change) {
-    BmpSpec s = good;
+    BmpLayout s = good;
     change(s);
     return test::BuildBmp(s);
   };
@@ -268,31 +268,31 @@ TEST(BmpDecode, RefusesDamagedHeadersAndData) {
   std::vector<uint8_t> offsetInHeader = test::BuildBmp(good);
   test::PutU32(offsetInHeader, 10, 40);
   const Case cases[] = {
-      {"header size 41", with([](BmpSpec& s) { s.headerSize = 41; }), ImageError::kBadHeader},
-      {"two planes", with([](BmpSpec& s) { s.planes = 2; }), ImageError::kBadHeader},
-      {"zero width", with([](BmpSpec& s) { s.width = 0; }), ImageError::kBadHeader},
-      {"zero height", with([](BmpSpec& s) { s.height = 0; }), ImageError::kBadHeader},
-      {"negative width", with([](BmpSpec& s) { s.width = -2; }), ImageError::kBadHeader},
-      {"2-bit", with([](BmpSpec& s) { s.bpp = 2; }), ImageError::kUnsupported},
-      {"64-bit", with([](BmpSpec& s) { s.bpp = 64; }), ImageError::kUnsupported},
-      {"JPEG payload", with([](BmpSpec& s) { s.compression = 4; }), ImageError::kUnsupported},
-      {"PNG payload", with([](BmpSpec& s) { s.compression = 5; }), ImageError::kUnsupported},
-      {"RLE8 at 24 bits", with([](BmpSpec& s) { s.compression = 1; }), ImageError::kUnsupported},
-      {"OS/2 Huffman", with([](BmpSpec& s) {
+      {"header size 41", with([](BmpLayout& s) { s.headerSize = 41; }), ImageError::kBadHeader},
+      {"two planes", with([](BmpLayout& s) { s.planes = 2; }), ImageError::kBadHeader},
+      {"zero width", with([](BmpLayout& s) { s.width = 0; }), ImageError::kBadHeader},
+      {"zero height", with([](BmpLayout& s) { s.height = 0; }), ImageError::kBadHeader},
+      {"negative width", with([](BmpLayout& s) { s.width = -2; }), ImageError::kBadHeader},
+      {"2-bit", with([](BmpLayout& s) { s.bpp = 2; }), ImageError::kUnsupported},
+      {"64-bit", with([](BmpLayout& s) { s.bpp = 64; }), ImageError::kUnsupported},
+      {"JPEG payload", with([](BmpLayout& s) { s.compression = 4; }), ImageError::kUnsupported},
+      {"PNG payload", with([](BmpLayout& s) { s.compression = 5; }), ImageError::kUnsupported},
+      {"RLE8 at 24 bits", with([](BmpLayout& s) { s.compression = 1; }), ImageError::kUnsupported},
+      {"OS/2 Huffman", with([](BmpLayout& s) {
          s.headerSize = 64;
          s.bpp = 16;
          s.compression = 3;
        }),
        ImageError::kUnsupported},
       {"top-down RLE", test::BuildBmp(Rle8(2, -2, {0, 1})), ImageError::kBadHeader},
-      {"mask with a hole", with([](BmpSpec& s) {
+      {"mask with a hole", with([](BmpLayout& s) {
          s.bpp = 16;
          s.compression = 3;
          s.maskWords = 3;
          s.masks[0] = 0xF00F;
        }),
        ImageError::kBadHeader},
-      {"mask past 16 bits", with([](BmpSpec& s) {
+      {"mask past 16 bits", with([](BmpLayout& s) {
          s.bpp = 16;
          s.compression = 3;
          s.maskWords = 3;
@@ -301,8 +301,8 @@ TEST(BmpDecode, RefusesDamagedHeadersAndData) {
        ImageError::kBadHeader},
       {"pixel offset inside the header", offsetInHeader, ImageError::kBadHeader},
       {"pixel offset past the end", offsetPastEnd, ImageError::kTooShort},
-      {"rows missing", with([](BmpSpec& s) { s.pixels.resize(6); }), ImageError::kTooShort},
-      {"palette cut", with([](BmpSpec& s) {
+      {"rows missing", with([](BmpLayout& s) { s.pixels.resize(6); }), ImageError::kTooShort},
+      {"palette cut", with([](BmpLayout& s) {
          s.bpp = 8;
          s.pixels.clear();
          s.palette.assign(8, 0);
@@ -329,7 +329,7 @@ TEST(BmpDecode, RefusesDamagedHeadersAndData) {
 }
 
 TEST(BmpDecode, LastRowMayLackItsPadding) {
-  BmpSpec s;
+  BmpLayout s;
   s.width = 1;
   s.height = 2;
   s.pixels = {1, 2, 3, 0, 4, 5, 6};  // second stored row (the top one) without its pad byte

@@ -10,7 +10,7 @@
 namespace wz::d3dx {
 namespace {
 
-using test::DdsSpec;
+using test::DdsLayout;
 using test::Px;
 
 DecodedImage DecodeOk(const std::vector<uint8_t>& bytes) {
@@ -20,9 +20,9 @@ DecodedImage DecodeOk(const std::vector<uint8_t>& bytes) {
   return image;
 }
 
-DdsSpec Masked(uint32_t flags, uint32_t bits, uint32_t r, uint32_t g, uint32_t b, uint32_t a,
-               std::vector<uint8_t> data) {
-  DdsSpec s;
+DdsLayout Masked(uint32_t flags, uint32_t bits, uint32_t r, uint32_t g, uint32_t b, uint32_t a,
+                 std::vector<uint8_t> data) {
+  DdsLayout s;
   s.width = uint32_t(data.size() / (bits / 8));
   s.height = 1;
   s.pfFlags = flags;
@@ -41,7 +41,7 @@ TEST(DdsDecode, UncompressedFormatsByMask) {
   constexpr uint32_t kLum = test::kDdsLuminance;
   struct Case {
     const char* name;
-    DdsSpec spec;
+    DdsLayout layout;
     std::vector<Px> expected;
     D3DFORMAT format;
   } cases[] = {
@@ -101,7 +101,7 @@ TEST(DdsDecode, UncompressedFormatsByMask) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    DecodedImage image = DecodeOk(test::BuildDds(c.spec));
+    DecodedImage image = DecodeOk(test::BuildDds(c.layout));
     ASSERT_EQ(image.pixels.size(), c.expected.size() * 4);
     for (size_t i = 0; i < c.expected.size(); ++i) {
       Px p = test::PixelAt(image.pixels, image.info.Width, uint32_t(i), 0);
@@ -138,7 +138,7 @@ TEST(DdsDecode, Dxt1FourAndThreeColourBlocks) {
 
 TEST(DdsDecode, Dxt3AndDxt5Alpha) {
   const std::vector<uint8_t> redBlock = {0x00, 0xF8, 0x1F, 0x00, 0, 0, 0, 0};
-  DdsSpec dxt3;
+  DdsLayout dxt3;
   dxt3.width = 4;
   dxt3.height = 4;
   dxt3.pfFlags = test::kDdsFourCC;
@@ -159,7 +159,7 @@ TEST(DdsDecode, Dxt3AndDxt5Alpha) {
   EXPECT_EQ(dxt2.info.Format, D3DFMT_DXT2);
 
   // DXT5 with alpha0 255 > alpha1 0: eight levels; pixels 0..7 use indices 0..7.
-  DdsSpec dxt5 = dxt3;
+  DdsLayout dxt5 = dxt3;
   dxt5.fourCC = test::FourCC("DXT5");
   dxt5.data = {255, 0, 0x88, 0xC6, 0xFA, 0, 0, 0};
   dxt5.data.insert(dxt5.data.end(), redBlock.begin(), redBlock.end());
@@ -183,7 +183,7 @@ TEST(DdsDecode, Dxt3AndDxt5Alpha) {
 
 TEST(DdsDecode, PartialEdgeBlocks) {
   // 5 x 3: two blocks across, one down; only the visible part of each block is kept.
-  DdsSpec s;
+  DdsLayout s;
   s.width = 5;
   s.height = 3;
   s.pfFlags = test::kDdsFourCC;
@@ -202,7 +202,7 @@ TEST(DdsDecode, PartialEdgeBlocks) {
 
 TEST(DdsDecode, InfoDescribesTheWholeFile) {
   auto info = [](uint32_t mips, uint32_t caps2, uint32_t depth) {
-    DdsSpec s = Masked(test::kDdsLuminance, 8, 0xFF, 0, 0, 0, std::vector<uint8_t>(8, 1));
+    DdsLayout s = Masked(test::kDdsLuminance, 8, 0xFF, 0, 0, 0, std::vector<uint8_t>(8, 1));
     s.height = 4;
     s.width = 2;
     s.mipCount = mips;
@@ -227,18 +227,18 @@ TEST(DdsDecode, InfoDescribesTheWholeFile) {
 
 TEST(DdsDecode, RefusesWhatItCannotRead) {
   auto with = [](auto change) {
-    DdsSpec s = Masked(test::kDdsRgb, 32, 0xFF0000, 0xFF00, 0xFF, 0, {1, 2, 3, 4});
+    DdsLayout s = Masked(test::kDdsRgb, 32, 0xFF0000, 0xFF00, 0xFF, 0, {1, 2, 3, 4});
     change(s);
     return test::BuildDds(s);
   };
   auto fourCC = [&](uint32_t code) {
-    return with([code](DdsSpec& s) {
+    return with([code](DdsLayout& s) {
       s.pfFlags = test::kDdsFourCC;
       s.fourCC = code;
       s.data.assign(64, 0);
     });
   };
-  std::vector<uint8_t> headerCut = with([](DdsSpec&) {});
+  std::vector<uint8_t> headerCut = with([](DdsLayout&) {});
   headerCut.resize(100);
   struct Case {
     const char* name;
@@ -248,27 +248,29 @@ TEST(DdsDecode, RefusesWhatItCannotRead) {
       {"DX10 header", fourCC(test::FourCC("DX10")), ImageError::kUnsupported},
       {"float format number", fourCC(113), ImageError::kUnsupported},
       {"BC4", fourCC(test::FourCC("ATI1")), ImageError::kUnsupported},
-      {"YUV", with([](DdsSpec& s) { s.pfFlags = 0x200; }), ImageError::kUnsupported},
-      {"no pixel format flags", with([](DdsSpec& s) { s.pfFlags = 0; }), ImageError::kUnsupported},
-      {"12-bit pixels", with([](DdsSpec& s) { s.bits = 12; }), ImageError::kUnsupported},
-      {"header size 100", with([](DdsSpec& s) { s.headerSize = 100; }), ImageError::kBadHeader},
-      {"pixel format size 0", with([](DdsSpec& s) { s.pfSize = 0; }), ImageError::kBadHeader},
-      {"mask with a hole", with([](DdsSpec& s) { s.masks[0] = 0xF0F000; }), ImageError::kBadHeader},
-      {"mask past 24 bits", with([](DdsSpec& s) {
+      {"YUV", with([](DdsLayout& s) { s.pfFlags = 0x200; }), ImageError::kUnsupported},
+      {"no pixel format flags", with([](DdsLayout& s) { s.pfFlags = 0; }),
+       ImageError::kUnsupported},
+      {"12-bit pixels", with([](DdsLayout& s) { s.bits = 12; }), ImageError::kUnsupported},
+      {"header size 100", with([](DdsLayout& s) { s.headerSize = 100; }), ImageError::kBadHeader},
+      {"pixel format size 0", with([](DdsLayout& s) { s.pfSize = 0; }), ImageError::kBadHeader},
+      {"mask with a hole", with([](DdsLayout& s) { s.masks[0] = 0xF0F000; }),
+       ImageError::kBadHeader},
+      {"mask past 24 bits", with([](DdsLayout& s) {
          s.bits = 24;
          s.masks[0] = 0xFF000000;
        }),
        ImageError::kBadHeader},
-      {"zero width", with([](DdsSpec& s) { s.width = 0; }), ImageError::kBadHeader},
-      {"cube and volume", with([](DdsSpec& s) { s.caps2 = 0x200 | 0xFC00 | 0x200000; }),
+      {"zero width", with([](DdsLayout& s) { s.width = 0; }), ImageError::kBadHeader},
+      {"cube and volume", with([](DdsLayout& s) { s.caps2 = 0x200 | 0xFC00 | 0x200000; }),
        ImageError::kBadHeader},
-      {"cube without faces", with([](DdsSpec& s) { s.caps2 = 0x200; }), ImageError::kBadHeader},
-      {"deep volume", with([](DdsSpec& s) {
+      {"cube without faces", with([](DdsLayout& s) { s.caps2 = 0x200; }), ImageError::kBadHeader},
+      {"deep volume", with([](DdsLayout& s) {
          s.caps2 = 0x200000;
          s.depth = 100000;
        }),
        ImageError::kTooLarge},
-      {"pixels cut", with([](DdsSpec& s) { s.data.pop_back(); }), ImageError::kTooShort},
+      {"pixels cut", with([](DdsLayout& s) { s.data.pop_back(); }), ImageError::kTooShort},
       {"header cut", headerCut, ImageError::kTooShort},
   };
   for (const auto& c : cases) {

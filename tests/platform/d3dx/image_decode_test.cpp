@@ -126,16 +126,16 @@ TEST(ImageDecode, SignatureWinsOverTgaHeader) {
 // Headers that announce sides above the limit are refused before any pixel memory is allocated:
 // under AddressSanitizer an attempt to allocate 40 GB would abort the test.
 TEST(ImageDecode, HugeSizesAreRefusedFromTheHeader) {
-  test::BmpSpec bmp;
+  test::BmpLayout bmp;
   bmp.width = 100000;
   bmp.height = 100000;
-  test::BmpSpec bmpTall = bmp;
+  test::BmpLayout bmpTall = bmp;
   bmpTall.width = 1;
   bmpTall.height = INT32_MIN;  // top-down with an unrepresentable height
-  test::TgaSpec tga;
+  test::TgaLayout tga;
   tga.width = 65535;
   tga.height = 65535;
-  test::DdsSpec dds;
+  test::DdsLayout dds;
   dds.width = 100000;
   dds.height = 100000;
   dds.pfFlags = test::kDdsFourCC;
@@ -163,7 +163,7 @@ TEST(ImageDecode, HugeSizesAreRefusedFromTheHeader) {
 
 TEST(ImageDecode, LargestSideIsAccepted) {
   // 16384 x 1 is inside the limit; 16385 x 1 is not.
-  test::TgaSpec tga;
+  test::TgaLayout tga;
   tga.imageType = 3;
   tga.depth = 8;
   tga.width = 16384;

@@ -28,7 +28,7 @@ std::string ToString(const Px& p) {
   return s;
 }
 
-std::vector<uint8_t> BuildBmp(const BmpSpec& s) {
+std::vector<uint8_t> BuildBmp(const BmpLayout& s) {
   const size_t before = 14 + s.headerSize + size_t(s.maskWords) * 4 + s.palette.size() + s.gap;
   const uint32_t off = s.offBits >= 0 ? uint32_t(s.offBits) : uint32_t(before);
   Bytes b;
@@ -55,7 +55,7 @@ std::vector<uint8_t> BuildBmp(const BmpSpec& s) {
   return b.data;
 }
 
-std::vector<uint8_t> BuildTga(const TgaSpec& s) {
+std::vector<uint8_t> BuildTga(const TgaLayout& s) {
   Bytes b;
   b.u8(uint32_t(s.id.size())).u8(s.hasMap ? 1 : 0).u8(s.imageType);
   b.u16(s.mapFirst).u16(s.mapLength).u8(s.mapBits);
@@ -69,7 +69,7 @@ uint32_t FourCC(const char (&s)[5]) {
          uint32_t(uint8_t(s[3])) << 24;
 }
 
-std::vector<uint8_t> BuildDds(const DdsSpec& s) {
+std::vector<uint8_t> BuildDds(const DdsLayout& s) {
   Bytes b;
   b.u32(FourCC("DDS ")).u32(s.headerSize).u32(0x1007 | (s.mipCount ? 0x20000 : 0));
   b.u32(s.height).u32(s.width).u32(0).u32(s.depth).u32(s.mipCount).zeros(44);
@@ -81,7 +81,7 @@ std::vector<uint8_t> BuildDds(const DdsSpec& s) {
   return b.data;
 }
 
-std::vector<uint8_t> EncodeJpeg(const JpegSpec& s) {
+std::vector<uint8_t> EncodeJpeg(const JpegLayout& s) {
   jpeg_compress_struct c;
   jpeg_error_mgr err;
   c.err = jpeg_std_error(&err);
@@ -124,7 +124,7 @@ void PngWrite(png_structp png, png_bytep data, size_t n) {
 }
 void PngFlush(png_structp) {}
 
-bool WritePng(png_structp png, png_infop info, const PngSpec& s, std::vector<uint8_t>& out,
+bool WritePng(png_structp png, png_infop info, const PngLayout& s, std::vector<uint8_t>& out,
               std::vector<png_bytep>& rows) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_write_fn(png, &out, PngWrite, PngFlush);
@@ -156,7 +156,7 @@ bool WritePng(png_structp png, png_infop info, const PngSpec& s, std::vector<uin
 
 }  // namespace
 
-std::vector<uint8_t> EncodePng(const PngSpec& s) {
+std::vector<uint8_t> EncodePng(const PngLayout& s) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   std::vector<uint8_t> out;
@@ -223,7 +223,7 @@ Fixture Whole(std::string name, std::vector<uint8_t> bytes) {
 std::vector<Fixture> AllFixtures() {
   std::vector<Fixture> f;
   {  // 24-bit, 3 x 2, bottom-up: rows of 9 bytes padded to 12; the last stored row needs no pad.
-    BmpSpec s;
+    BmpLayout s;
     s.width = 3;
     s.height = 2;
     s.pixels = Pattern(4, 2, 3);
@@ -232,7 +232,7 @@ std::vector<Fixture> AllFixtures() {
     f.push_back({"bmp24", b, n - 3});
   }
   {
-    BmpSpec s;
+    BmpLayout s;
     s.headerSize = 124;
     s.width = 2;
     s.height = -2;
@@ -246,7 +246,7 @@ std::vector<Fixture> AllFixtures() {
     f.push_back(Whole("bmp32-v5", BuildBmp(s)));
   }
   {
-    BmpSpec s;
+    BmpLayout s;
     s.width = 3;
     s.height = 2;
     s.bpp = 8;
@@ -258,7 +258,7 @@ std::vector<Fixture> AllFixtures() {
     f.push_back({"bmp8", b, n - 1});
   }
   {
-    BmpSpec s;
+    BmpLayout s;
     s.width = 5;
     s.height = 2;
     s.bpp = 4;
@@ -269,7 +269,7 @@ std::vector<Fixture> AllFixtures() {
     f.push_back(Whole("bmp-rle4", BuildBmp(s)));
   }
   {
-    BmpSpec s;
+    BmpLayout s;
     s.width = 4;
     s.height = 3;
     s.bpp = 8;
@@ -281,7 +281,7 @@ std::vector<Fixture> AllFixtures() {
     f.push_back(Whole("bmp-rle8", BuildBmp(s)));
   }
   {
-    BmpSpec s;
+    BmpLayout s;
     s.width = 2;
     s.height = 2;
     s.bpp = 16;
@@ -294,7 +294,7 @@ std::vector<Fixture> AllFixtures() {
     f.push_back(Whole("bmp16-565", BuildBmp(s)));
   }
   {
-    BmpSpec s;
+    BmpLayout s;
     s.headerSize = 12;
     s.width = 4;
     s.height = 1;
@@ -306,14 +306,14 @@ std::vector<Fixture> AllFixtures() {
     f.push_back({"bmp1-os2", b, n - 3});
   }
   {
-    TgaSpec s;
+    TgaLayout s;
     s.width = 3;
     s.height = 2;
     s.data = Pattern(3, 2, 3);
     f.push_back(Whole("tga24", BuildTga(s)));
   }
   {
-    TgaSpec s;
+    TgaLayout s;
     s.imageType = 10;
     s.depth = 32;
     s.descriptor = 0x28;
@@ -324,7 +324,7 @@ std::vector<Fixture> AllFixtures() {
     f.push_back(Whole("tga32-rle", BuildTga(s)));
   }
   {
-    TgaSpec s;
+    TgaLayout s;
     s.imageType = 1;
     s.depth = 8;
     s.width = 2;
@@ -338,7 +338,7 @@ std::vector<Fixture> AllFixtures() {
     f.push_back(Whole("tga-map", BuildTga(s)));
   }
   {
-    TgaSpec s;
+    TgaLayout s;
     s.imageType = 11;
     s.depth = 16;
     s.width = 4;
@@ -347,7 +347,7 @@ std::vector<Fixture> AllFixtures() {
     f.push_back(Whole("tga-grey-rle", BuildTga(s)));
   }
   {
-    DdsSpec s;
+    DdsLayout s;
     s.width = 2;
     s.height = 2;
     s.pfFlags = kDdsRgb | kDdsAlphaPixels;
@@ -360,7 +360,7 @@ std::vector<Fixture> AllFixtures() {
     f.push_back(Whole("dds-argb", BuildDds(s)));
   }
   {
-    DdsSpec s;
+    DdsLayout s;
     s.width = 8;
     s.height = 4;
     s.mipCount = 2;
@@ -374,7 +374,7 @@ std::vector<Fixture> AllFixtures() {
     f.push_back({"dds-dxt1", b, n - 8});
   }
   {
-    DdsSpec s;
+    DdsLayout s;
     s.width = 4;
     s.height = 4;
     s.pfFlags = kDdsFourCC;
@@ -383,7 +383,7 @@ std::vector<Fixture> AllFixtures() {
     f.push_back(Whole("dds-dxt5", BuildDds(s)));
   }
   {
-    DdsSpec s;
+    DdsLayout s;
     s.width = 3;
     s.height = 1;
     s.pfFlags = kDdsLuminance;
@@ -393,7 +393,7 @@ std::vector<Fixture> AllFixtures() {
     f.push_back(Whole("dds-l8", BuildDds(s)));
   }
   {
-    JpegSpec s;
+    JpegLayout s;
     s.width = 16;
     s.height = 8;
     s.samples = Pattern(16, 8, 3);
@@ -402,7 +402,7 @@ std::vector<Fixture> AllFixtures() {
     f.push_back(Whole("jpeg-rgb", EncodeJpeg(s)));
   }
   {
-    JpegSpec s;
+    JpegLayout s;
     s.width = 8;
     s.height = 8;
     s.components = 1;
@@ -410,7 +410,7 @@ std::vector<Fixture> AllFixtures() {
     f.push_back(Whole("jpeg-grey", EncodeJpeg(s)));
   }
   {
-    JpegSpec s;
+    JpegLayout s;
     s.width = 8;
     s.height = 8;
     s.components = 4;
@@ -418,7 +418,7 @@ std::vector<Fixture> AllFixtures() {
     f.push_back(Whole("jpeg-cmyk", EncodeJpeg(s)));
   }
   {
-    JpegSpec s;
+    JpegLayout s;
     s.width = 16;
     s.height = 16;
     s.samples = Pattern(16, 16, 3);
@@ -426,7 +426,7 @@ std::vector<Fixture> AllFixtures() {
     f.push_back(Whole("jpeg-progressive", EncodeJpeg(s)));
   }
   {
-    PngSpec s;
+    PngLayout s;
     s.width = 3;
     s.height = 2;
     auto p = Pattern(3, 2, 3);
@@ -434,7 +434,7 @@ std::vector<Fixture> AllFixtures() {
     f.push_back(Whole("png-rgb", EncodePng(s)));
   }
   {
-    PngSpec s;
+    PngLayout s;
     s.width = 2;
     s.height = 2;
     s.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
@@ -444,7 +444,7 @@ std::vector<Fixture> AllFixtures() {
     f.push_back(Whole("png-rgba16", EncodePng(s)));
   }
   {
-    PngSpec s;
+    PngLayout s;
     s.width = 5;
     s.height = 2;
     s.colorType = PNG_COLOR_TYPE_PALETTE;
@@ -455,7 +455,7 @@ std::vector<Fixture> AllFixtures() {
     f.push_back(Whole("png-palette-trns", EncodePng(s)));
   }
   {
-    PngSpec s;
+    PngLayout s;
     s.width = 9;
     s.height = 9;
     s.colorType = PNG_COLOR_TYPE_GRAY;

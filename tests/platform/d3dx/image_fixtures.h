@@ -39,7 +39,7 @@ struct Px {
 Px PixelAt(const std::vector<uint8_t>& bgra, uint32_t width, uint32_t x, uint32_t y);
 std::string ToString(const Px& p);
 
-struct BmpSpec {
+struct BmpLayout {
   uint32_t headerSize = 40;
   int32_t width = 0;
   int32_t height = 0;  // negative: top-down
@@ -55,9 +55,9 @@ struct BmpSpec {
   int64_t offBits = -1;              // -1: computed; otherwise written as given, no padding
   std::vector<uint8_t> pixels;       // pixel data as stored
 };
-std::vector<uint8_t> BuildBmp(const BmpSpec& spec);
+std::vector<uint8_t> BuildBmp(const BmpLayout& layout);
 
-struct TgaSpec {
+struct TgaLayout {
   uint8_t imageType = 2;
   uint8_t depth = 24;
   uint8_t descriptor = 0;
@@ -71,7 +71,7 @@ struct TgaSpec {
   std::vector<uint8_t> map;  // raw entries
   std::vector<uint8_t> data;
 };
-std::vector<uint8_t> BuildTga(const TgaSpec& spec);
+std::vector<uint8_t> BuildTga(const TgaLayout& layout);
 
 constexpr uint32_t kDdsFourCC = 0x4;
 constexpr uint32_t kDdsRgb = 0x40;
@@ -79,7 +79,7 @@ constexpr uint32_t kDdsAlphaPixels = 0x1;
 constexpr uint32_t kDdsLuminance = 0x20000;
 constexpr uint32_t kDdsAlpha = 0x2;
 
-struct DdsSpec {
+struct DdsLayout {
   uint32_t headerSize = 124;
   uint32_t width = 0;
   uint32_t height = 0;
@@ -93,12 +93,12 @@ struct DdsSpec {
   uint32_t caps2 = 0;
   std::vector<uint8_t> data;
 };
-std::vector<uint8_t> BuildDds(const DdsSpec& spec);
+std::vector<uint8_t> BuildDds(const DdsLayout& layout);
 uint32_t FourCC(const char (&s)[5]);
 
 // JPEG through libjpeg. `samples` holds width * height * components bytes; components 1 (grey),
 // 3 (RGB) or 4 (CMYK, written with an Adobe marker when `adobe`).
-struct JpegSpec {
+struct JpegLayout {
   uint32_t width = 0;
   uint32_t height = 0;
   int components = 3;
@@ -108,10 +108,10 @@ struct JpegSpec {
   bool adobe = true;
   bool subsample = false;  // 2x2 chroma subsampling instead of none
 };
-std::vector<uint8_t> EncodeJpeg(const JpegSpec& spec);
+std::vector<uint8_t> EncodeJpeg(const JpegLayout& layout);
 
 // PNG through libpng. `rows` are the packed rows as PNG stores them (16-bit samples big-endian).
-struct PngSpec {
+struct PngLayout {
   uint32_t width = 0;
   uint32_t height = 0;
   int colorType = 2;  // PNG_COLOR_TYPE_*
@@ -123,7 +123,7 @@ struct PngSpec {
   bool trnsKey = false;
   uint16_t key[3] = {0, 0, 0};  // grey in key[0], or R,G,B
 };
-std::vector<uint8_t> EncodePng(const PngSpec& spec);
+std::vector<uint8_t> EncodePng(const PngLayout& layout);
 
 // The file with the size in its PNG IHDR chunk (CRC recomputed) or its JPEG SOF marker replaced.
 std::vector<uint8_t> WithPngSize(std::vector<uint8_t> png, uint32_t width, uint32_t height);

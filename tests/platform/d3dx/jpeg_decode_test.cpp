@@ -10,11 +10,11 @@
 namespace wz::d3dx {
 namespace {
 
-using test::JpegSpec;
+using test::JpegLayout;
 using test::Px;
 
-JpegSpec Flat(uint32_t w, uint32_t h, std::vector<uint8_t> sample) {
-  JpegSpec s;
+JpegLayout Flat(uint32_t w, uint32_t h, std::vector<uint8_t> sample) {
+  JpegLayout s;
   s.width = w;
   s.height = h;
   s.components = int(sample.size());
@@ -60,12 +60,12 @@ TEST(JpegDecode, ColourSpaces) {
   // RGB (stored as YCbCr), greyscale, and CMYK with and without the Adobe marker. Photoshop's
   // Adobe files store inverted ink values; plain CMYK stores ink. Both describe orange here:
   // no cyan, half magenta, full yellow, no black.
-  JpegSpec adobe = Flat(16, 16, {255, 127, 0, 255});
-  JpegSpec plain = Flat(16, 16, {0, 128, 255, 0});
+  JpegLayout adobe = Flat(16, 16, {255, 127, 0, 255});
+  JpegLayout plain = Flat(16, 16, {0, 128, 255, 0});
   plain.adobe = false;
   struct Case {
     const char* name;
-    JpegSpec spec;
+    JpegLayout layout;
     Px expected;
   } cases[] = {
       {"rgb", Flat(16, 16, {200, 100, 50}), {50, 100, 200, 255}},
@@ -75,12 +75,12 @@ TEST(JpegDecode, ColourSpaces) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ExpectAllNear(DecodeOk(test::EncodeJpeg(c.spec)), c.expected, 2);
+    ExpectAllNear(DecodeOk(test::EncodeJpeg(c.layout)), c.expected, 2);
   }
 }
 
 TEST(JpegDecode, GreyPixelsHaveEqualChannels) {
-  JpegSpec s;
+  JpegLayout s;
   s.width = 8;
   s.height = 8;
   s.components = 1;
@@ -96,7 +96,7 @@ TEST(JpegDecode, GreyPixelsHaveEqualChannels) {
 
 TEST(JpegDecode, ProgressiveMatchesBaseline) {
   // Both files hold the same quantised coefficients, so they decode to the same pixels.
-  JpegSpec s;
+  JpegLayout s;
   s.width = 40;
   s.height = 24;
   s.subsample = true;
@@ -112,7 +112,7 @@ TEST(JpegDecode, ProgressiveMatchesBaseline) {
 }
 
 TEST(JpegDecode, SmoothImageIsCloseToItsSource) {
-  JpegSpec s;
+  JpegLayout s;
   s.width = 32;
   s.height = 32;
   s.subsample = true;

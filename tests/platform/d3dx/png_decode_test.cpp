@@ -12,11 +12,11 @@
 namespace wz::d3dx {
 namespace {
 
-using test::PngSpec;
+using test::PngLayout;
 using test::Px;
 
-PngSpec Spec(int colorType, int depth, uint32_t width, std::vector<uint8_t> row) {
-  PngSpec s;
+PngLayout Layout(int colorType, int depth, uint32_t width, std::vector<uint8_t> row) {
+  PngLayout s;
   s.width = width;
   s.height = 1;
   s.colorType = colorType;
@@ -26,65 +26,65 @@ PngSpec Spec(int colorType, int depth, uint32_t width, std::vector<uint8_t> row)
 }
 
 TEST(PngDecode, EveryColourTypeAndDepth) {
-  PngSpec palette = Spec(PNG_COLOR_TYPE_PALETTE, 2, 4, {0b00011011});
+  PngLayout palette = Layout(PNG_COLOR_TYPE_PALETTE, 2, 4, {0b00011011});
   palette.palette = {255, 0, 0, 0, 255, 0, 0, 0, 255};  // 3 entries: index 3 is past them
-  PngSpec paletteAlpha = Spec(PNG_COLOR_TYPE_PALETTE, 8, 3, {0, 1, 2});
+  PngLayout paletteAlpha = Layout(PNG_COLOR_TYPE_PALETTE, 8, 3, {0, 1, 2});
   paletteAlpha.palette = {10, 20, 30, 40, 50, 60, 70, 80, 90};
   paletteAlpha.trnsAlpha = {0, 128};  // entry 2 has no alpha: opaque
-  PngSpec greyKey = Spec(PNG_COLOR_TYPE_GRAY, 8, 2, {5, 6});
+  PngLayout greyKey = Layout(PNG_COLOR_TYPE_GRAY, 8, 2, {5, 6});
   greyKey.trnsKey = true;
   greyKey.key[0] = 5;
-  PngSpec rgbKey = Spec(PNG_COLOR_TYPE_RGB, 8, 2, {1, 2, 3, 1, 2, 4});
+  PngLayout rgbKey = Layout(PNG_COLOR_TYPE_RGB, 8, 2, {1, 2, 3, 1, 2, 4});
   rgbKey.trnsKey = true;
   rgbKey.key[0] = 1;
   rgbKey.key[1] = 2;
   rgbKey.key[2] = 3;
   struct Case {
     const char* name;
-    PngSpec spec;
+    PngLayout layout;
     std::vector<Px> expected;
     D3DFORMAT format;
   } cases[] = {
       {"rgb 8",
-       Spec(PNG_COLOR_TYPE_RGB, 8, 2, {1, 2, 3, 4, 5, 6}),
+       Layout(PNG_COLOR_TYPE_RGB, 8, 2, {1, 2, 3, 4, 5, 6}),
        {{3, 2, 1, 255}, {6, 5, 4, 255}},
        D3DFMT_X8R8G8B8},
       {"rgba 8",
-       Spec(PNG_COLOR_TYPE_RGB_ALPHA, 8, 1, {1, 2, 3, 4}),
+       Layout(PNG_COLOR_TYPE_RGB_ALPHA, 8, 1, {1, 2, 3, 4}),
        {{3, 2, 1, 4}},
        D3DFMT_A8R8G8B8},
       // 16-bit samples v * 257 scale exactly to v.
       {"rgb 16",
-       Spec(PNG_COLOR_TYPE_RGB, 16, 1, {0x11, 0x11, 0x80, 0x80, 0xFF, 0xFF}),
+       Layout(PNG_COLOR_TYPE_RGB, 16, 1, {0x11, 0x11, 0x80, 0x80, 0xFF, 0xFF}),
        {{255, 128, 17, 255}},
        D3DFMT_X8R8G8B8},
       {"rgba 16",
-       Spec(PNG_COLOR_TYPE_RGB_ALPHA, 16, 1, {0x11, 0x11, 0x80, 0x80, 0xFF, 0xFF, 0x22, 0x22}),
+       Layout(PNG_COLOR_TYPE_RGB_ALPHA, 16, 1, {0x11, 0x11, 0x80, 0x80, 0xFF, 0xFF, 0x22, 0x22}),
        {{255, 128, 17, 34}},
        D3DFMT_A8R8G8B8},
       {"grey 1",
-       Spec(PNG_COLOR_TYPE_GRAY, 1, 4, {0b10110000}),
+       Layout(PNG_COLOR_TYPE_GRAY, 1, 4, {0b10110000}),
        {{255, 255, 255, 255}, {0, 0, 0, 255}, {255, 255, 255, 255}, {255, 255, 255, 255}},
        D3DFMT_X8R8G8B8},
       {"grey 2",
-       Spec(PNG_COLOR_TYPE_GRAY, 2, 4, {0b00011011}),
+       Layout(PNG_COLOR_TYPE_GRAY, 2, 4, {0b00011011}),
        {{0, 0, 0, 255}, {85, 85, 85, 255}, {170, 170, 170, 255}, {255, 255, 255, 255}},
        D3DFMT_X8R8G8B8},
       {"grey 4",
-       Spec(PNG_COLOR_TYPE_GRAY, 4, 2, {0x3C}),
+       Layout(PNG_COLOR_TYPE_GRAY, 4, 2, {0x3C}),
        {{51, 51, 51, 255}, {204, 204, 204, 255}},
        D3DFMT_X8R8G8B8},
-      {"grey 8", Spec(PNG_COLOR_TYPE_GRAY, 8, 1, {77}), {{77, 77, 77, 255}}, D3DFMT_X8R8G8B8},
+      {"grey 8", Layout(PNG_COLOR_TYPE_GRAY, 8, 1, {77}), {{77, 77, 77, 255}}, D3DFMT_X8R8G8B8},
       {"grey 16",
-       Spec(PNG_COLOR_TYPE_GRAY, 16, 2, {0x80, 0x80, 0x11, 0x11}),
+       Layout(PNG_COLOR_TYPE_GRAY, 16, 2, {0x80, 0x80, 0x11, 0x11}),
        {{128, 128, 128, 255}, {17, 17, 17, 255}},
        D3DFMT_X8R8G8B8},
       {"grey alpha 8",
-       Spec(PNG_COLOR_TYPE_GRAY_ALPHA, 8, 1, {10, 20}),
+       Layout(PNG_COLOR_TYPE_GRAY_ALPHA, 8, 1, {10, 20}),
        {{10, 10, 10, 20}},
        D3DFMT_A8R8G8B8},
       {"grey alpha 16",
-       Spec(PNG_COLOR_TYPE_GRAY_ALPHA, 16, 1, {0xFF, 0xFF, 0x80, 0x80}),
+       Layout(PNG_COLOR_TYPE_GRAY_ALPHA, 16, 1, {0xFF, 0xFF, 0x80, 0x80}),
        {{255, 255, 255, 128}},
        D3DFMT_A8R8G8B8},
       // Indices past the palette come out opaque black.
@@ -101,7 +101,7 @@ TEST(PngDecode, EveryColourTypeAndDepth) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::vector<uint8_t> png = test::EncodePng(c.spec);
+    std::vector<uint8_t> png = test::EncodePng(c.layout);
     ASSERT_FALSE(png.empty());
     DecodedImage image;
     ASSERT_EQ(DecodeImage(png, image), ImageError::kNone);
@@ -117,8 +117,8 @@ TEST(PngDecode, EveryColourTypeAndDepth) {
 
 TEST(PngDecode, SixteenBitKeyComparesFullSamples) {
   // Two colours that become the same 8-bit colour; only the one equal to the key is transparent.
-  PngSpec s = Spec(PNG_COLOR_TYPE_RGB, 16, 2,
-                   {0x12, 0x34, 0x12, 0x34, 0x12, 0x34, 0x12, 0x35, 0x12, 0x34, 0x12, 0x34});
+  PngLayout s = Layout(PNG_COLOR_TYPE_RGB, 16, 2,
+                       {0x12, 0x34, 0x12, 0x34, 0x12, 0x34, 0x12, 0x35, 0x12, 0x34, 0x12, 0x34});
   s.trnsKey = true;
   s.key[0] = s.key[1] = s.key[2] = 0x1234;
   DecodedImage image;
@@ -132,7 +132,7 @@ TEST(PngDecode, SixteenBitKeyComparesFullSamples) {
 }
 
 TEST(PngDecode, InterlacedMatchesPlain) {
-  PngSpec s;
+  PngLayout s;
   s.width = 13;
   s.height = 11;
   s.colorType = PNG_COLOR_TYPE_RGB_ALPHA;

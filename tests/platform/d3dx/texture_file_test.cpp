@@ -25,7 +25,7 @@ using test::Px;
 // A 32-bit top-left TGA whose pixel (x, y) is px(x, y): stored order is display order.
 template <typename F>
 std::vector<uint8_t> Tga(uint16_t w, uint16_t h, F px) {
-  test::TgaSpec s;
+  test::TgaLayout s;
   s.depth = 32;
   s.descriptor = 0x28;
   s.width = w;
@@ -123,7 +123,7 @@ TEST(TextureFile, SizesRoundUpToPowersOfTwo) {
       {700, 100, 1024, 128, 11}, {256, 256, 256, 256, 9}, {257, 1, 512, 1, 10},
   };
   for (const Case& c : cases) {
-    test::TgaSpec grey;
+    test::TgaLayout grey;
     grey.imageType = 3;
     grey.depth = 8;
     grey.width = c.w;
@@ -197,7 +197,7 @@ TEST(TextureFile, ColourKeyMatchesExactArgbOnly) {
 
 TEST(TextureFile, ColourKeyAppliesToOpaqueSources) {
   // JPEG pixels are opaque: pure black becomes transparent black in the texture table's call.
-  test::JpegSpec s;
+  test::JpegLayout s;
   s.width = 8;
   s.height = 8;
   s.samples.assign(8 * 8 * 3, 0);
@@ -207,7 +207,7 @@ TEST(TextureFile, ColourKeyAppliesToOpaqueSources) {
 }
 
 TEST(TextureFile, JpegInfoAndTextureSize) {
-  test::JpegSpec s;
+  test::JpegLayout s;
   s.width = 100;
   s.height = 60;
   s.samples.assign(100 * 60 * 3, 128);

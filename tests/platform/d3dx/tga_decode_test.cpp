@@ -9,7 +9,7 @@ namespace wz::d3dx {
 namespace {
 
 using test::Px;
-using test::TgaSpec;
+using test::TgaLayout;
 
 std::vector<Px> Decode(const std::vector<uint8_t>& bytes, D3DXIMAGE_INFO* info = nullptr) {
   DecodedImage image;
@@ -25,8 +25,8 @@ std::vector<Px> Decode(const std::vector<uint8_t>& bytes, D3DXIMAGE_INFO* info =
 }
 
 // A 2 x 2 true-colour image stored as a, b (first stored row), c, d (second stored row).
-TgaSpec Square(uint8_t descriptor) {
-  TgaSpec s;
+TgaLayout Square(uint8_t descriptor) {
+  TgaLayout s;
   s.width = 2;
   s.height = 2;
   s.descriptor = descriptor;
@@ -54,13 +54,13 @@ TEST(TgaDecode, HonoursAllFourOrigins) {
 TEST(TgaDecode, DecodesEachPixelKind) {
   struct Case {
     const char* name;
-    TgaSpec spec;
+    TgaLayout layout;
     std::vector<Px> expected;
     D3DFORMAT format;
   };
   auto make = [](uint8_t type, uint8_t depth, uint8_t descriptor, uint16_t width,
                  std::vector<uint8_t> data) {
-    TgaSpec s;
+    TgaLayout s;
     s.imageType = type;
     s.depth = depth;
     s.descriptor = descriptor | 0x20;  // top-left: stored order is display order
@@ -71,21 +71,21 @@ TEST(TgaDecode, DecodesEachPixelKind) {
   };
   // 16-bit pixels 0xFC00 (alpha bit, red 31) and 0x0210 (green 16, blue 16).
   std::vector<uint8_t> two16 = {0x00, 0xFC, 0x10, 0x02};
-  TgaSpec mapped = make(1, 8, 0, 4, {5, 6, 4, 200});
+  TgaLayout mapped = make(1, 8, 0, 4, {5, 6, 4, 200});
   mapped.hasMap = true;
   mapped.mapFirst = 5;
   mapped.mapLength = 2;
   mapped.mapBits = 32;
   mapped.map = {10, 20, 30, 40, 50, 60, 70, 80};
-  TgaSpec mapped16 = make(1, 16, 1, 2, {0x01, 0x01, 0x00, 0x01});  // indices 257, 256
+  TgaLayout mapped16 = make(1, 16, 1, 2, {0x01, 0x01, 0x00, 0x01});  // indices 257, 256
   mapped16.hasMap = true;
   mapped16.mapFirst = 256;
   mapped16.mapLength = 2;
   mapped16.mapBits = 16;
   mapped16.map = {0x00, 0xFC, 0x1F, 0x00};
-  TgaSpec withId = make(2, 24, 0, 1, {7, 8, 9});
+  TgaLayout withId = make(2, 24, 0, 1, {7, 8, 9});
   withId.id = {'n', 'a', 'm', 'e'};
-  TgaSpec unusedMap = make(2, 24, 0, 1, {7, 8, 9});  // true colour with a map to skip
+  TgaLayout unusedMap = make(2, 24, 0, 1, {7, 8, 9});  // true colour with a map to skip
   unusedMap.hasMap = true;
   unusedMap.mapLength = 3;
   unusedMap.mapBits = 15;
@@ -126,14 +126,14 @@ TEST(TgaDecode, DecodesEachPixelKind) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     D3DXIMAGE_INFO info{};
-    EXPECT_EQ(Decode(test::BuildTga(c.spec), &info), c.expected);
+    EXPECT_EQ(Decode(test::BuildTga(c.layout), &info), c.expected);
     EXPECT_EQ(info.Format, c.format);
     EXPECT_EQ(info.ImageFileFormat, D3DXIFF_TGA);
   }
 }
 
 TEST(TgaDecode, RlePacketsCrossRowsAndStopAtTheImageEnd) {
-  TgaSpec s;
+  TgaLayout s;
   s.imageType = 10;
   s.width = 3;
   s.height = 2;
@@ -150,7 +150,7 @@ TEST(TgaDecode, RlePacketsCrossRowsAndStopAtTheImageEnd) {
 }
 
 TEST(TgaDecode, GreyAndMappedRle) {
-  TgaSpec grey;
+  TgaLayout grey;
   grey.imageType = 11;
   grey.depth = 8;
   grey.width = 4;
@@ -159,7 +159,7 @@ TEST(TgaDecode, GreyAndMappedRle) {
   EXPECT_EQ(Decode(test::BuildTga(grey)),
             (std::vector<Px>{
                 {50, 50, 50, 255}, {50, 50, 50, 255}, {60, 60, 60, 255}, {70, 70, 70, 255}}));
-  TgaSpec mapped = grey;
+  TgaLayout mapped = grey;
   mapped.imageType = 9;
   mapped.hasMap = true;
   mapped.mapLength = 2;
@@ -172,11 +172,11 @@ TEST(TgaDecode, GreyAndMappedRle) {
 
 TEST(TgaDecode, RefusesDamagedFiles) {
   auto with = [](auto change) {
-    TgaSpec s = Square(0);
+    TgaLayout s = Square(0);
     change(s);
     return test::BuildTga(s);
   };
-  TgaSpec bigRle;
+  TgaLayout bigRle;
   bigRle.imageType = 10;
   bigRle.width = 16000;
   bigRle.height = 16000;
@@ -186,18 +186,18 @@ TEST(TgaDecode, RefusesDamagedFiles) {
     std::vector<uint8_t> bytes;
     ImageError reason;
   } cases[] = {
-      {"interleaved rows", with([](TgaSpec& s) { s.descriptor = 0x40; }),
+      {"interleaved rows", with([](TgaLayout& s) { s.descriptor = 0x40; }),
        ImageError::kUnknownFormat},
-      {"image type 4", with([](TgaSpec& s) { s.imageType = 4; }), ImageError::kUnknownFormat},
-      {"depth 20", with([](TgaSpec& s) { s.depth = 20; }), ImageError::kUnknownFormat},
-      {"colour-mapped without a map", with([](TgaSpec& s) {
+      {"image type 4", with([](TgaLayout& s) { s.imageType = 4; }), ImageError::kUnknownFormat},
+      {"depth 20", with([](TgaLayout& s) { s.depth = 20; }), ImageError::kUnknownFormat},
+      {"colour-mapped without a map", with([](TgaLayout& s) {
          s.imageType = 1;
          s.depth = 8;
        }),
        ImageError::kUnknownFormat},
-      {"zero width", with([](TgaSpec& s) { s.width = 0; }), ImageError::kBadHeader},
-      {"pixels missing", with([](TgaSpec& s) { s.data.pop_back(); }), ImageError::kTooShort},
-      {"colour map cut", with([](TgaSpec& s) {
+      {"zero width", with([](TgaLayout& s) { s.width = 0; }), ImageError::kBadHeader},
+      {"pixels missing", with([](TgaLayout& s) { s.data.pop_back(); }), ImageError::kTooShort},
+      {"colour map cut", with([](TgaLayout& s) {
          s.imageType = 1;
          s.depth = 8;
          s.hasMap = true;
@@ -207,7 +207,7 @@ TEST(TgaDecode, RefusesDamagedFiles) {
          s.data.clear();
        }),
        ImageError::kTooShort},
-      {"RLE data ends early", with([](TgaSpec& s) {
+      {"RLE data ends early", with([](TgaLayout& s) {
          s.imageType = 10;
          s.data = {0x82, 1, 2, 3, 0x00};
        }),
