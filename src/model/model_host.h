@@ -1,0 +1,111 @@
+// What a model reader or writer needs from the library around it: the log, textures, the frame
+// clock, motions and the capacities. The library object implements it for real loads; tests and
+// fuzzers use RecordingModelHost, which loads nothing and keeps the log lines.
+//
+// Every reader and writer has the form
+//   int LoadFmt(ModelHost& host, Model& model, const std::string& path, int32_t version);
+//   int LoadFmtFromMemory(ModelHost& host, Model& model, const std::string& path,
+//                         std::span<const uint8_t> bytes, int32_t version);
+//   int SaveFmt(ModelHost& host, const Model& model, const std::string& path);
+// where `path` is a library path (backslashes, code page 932) and `version` is the int32 that
+// the model manager read at offset 3 of the file (only the WZP reader uses it).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "model/model.h"
+
+namespace wz {
+
+class ModelHost {
+ public:
+  virtual ~ModelHost() = default;
+
+  // Writes one log line (code page 932, already formatted).
+  virtual void Log(const std::string& line) = 0;
+  // Refuses a file: logs "*** LoadError *** <path> : <reason>". The one form every reader and
+  // writer uses for bad input and failed writes.
+  void Refuse(const std::string& path, const std::string& reason) {
+    Log("*** LoadError *** " + path + " : " + reason);
+  }
+
+  // ModelTexture_Load: loads `path` into texture slot `slot` of the model's runtime and copies the
+  // image's width and height into model.textureSlots[slot]. Slots below 0, from 256 up, or beyond
+  // the model's texture slots change nothing.
+  virtual void LoadModelTexture(Model& model, int32_t slot, const std::string& path) = 0;
+  // Texture_Load: appends a row to the texture table; returns the index or -1, also stored
+  // through `index` when it is not null.
+  virtual int32_t LoadTexture(const std::string& path, int32_t* index) = 0;
+  // The cell of the TextureIdMap for `id`, or null when id is outside 0..1023.
+  virtual int32_t* TextureIdCell(int32_t id) = 0;
+  // Texture_SizeGet: the width and height of a texture-table row, (0, 0) for no row.
+  virtual void TextureSize(int32_t index, float& width, float& height) = 0;
+  // The file name of a texture-table row ("" for none).
+  virtual std::string TexturePath(int32_t index) = 0;
+
+  virtual void ResetFrameClock() = 0;
+  // Model3_MotionSet.
+  virtual bool MotionSet(Model& model, int32_t motion, float fadeSeconds) = 0;
+  virtual bool ToonLoaded() const = 0;
+  virtual ModelCapacities Capacities() const = 0;
+  virtual std::string DataDir() const = 0;
+};
+
+// A host for tests and fuzzers: loads no texture (slots get width and height 0), keeps every log
+// line, answers the texture-table queries from a small table the test fills.
+class RecordingModelHost : public ModelHost {
+ public:
+  void Log(const std::string& line) override { lines.push_back(line); }
+  void LoadModelTexture(Model& model, int32_t slot, const std::string& path) override {
+    textureLoads.emplace_back(slot, path);
+    if (slot >= 0 && slot < 256 && size_t(slot) < model.textureSlots.size()) {
+      model.textureSlots[size_t(slot)].width = 0;
+      model.textureSlots[size_t(slot)].height = 0;
+    }
+  }
+  int32_t LoadTexture(const std::string& path, int32_t* index) override {
+    textures.push_back(path);
+    int32_t result = static_cast<int32_t>(textures.size() - 1);
+    if (index) *index = result;
+    return result;
+  }
+  int32_t* TextureIdCell(int32_t id) override {
+    if (id < 0 || id >= 1024) return nullptr;
+    if (ids.empty()) ids.assign(1024, -1);
+    return &ids[size_t(id)];
+  }
+  void TextureSize(int32_t index, float& width, float& height) override {
+    width = height = 0;
+    if (index >= 0 && size_t(index) < textureSizes.size()) {
+      width = textureSizes[size_t(index)].first;
+      height = textureSizes[size_t(index)].second;
+    }
+  }
+  std::string TexturePath(int32_t index) override {
+    return index >= 0 && size_t(index) < textures.size() ? textures[size_t(index)] : "";
+  }
+  void ResetFrameClock() override { ++frameClockResets; }
+  bool MotionSet(Model& model, int32_t motion, float) override {
+    motionSets.push_back(motion);
+    return motion >= 0 && size_t(motion) < model.motions.size();
+  }
+  bool ToonLoaded() const override { return toonLoaded; }
+  ModelCapacities Capacities() const override { return capacities; }
+  std::string DataDir() const override { return dataDir; }
+
+  std::vector<std::string> lines;
+  std::vector<std::pair<int32_t, std::string>> textureLoads;
+  std::vector<std::string> textures;
+  std::vector<std::pair<float, float>> textureSizes;
+  std::vector<int32_t> ids;
+  std::vector<int32_t> motionSets;
+  int frameClockResets = 0;
+  bool toonLoaded = false;
+  ModelCapacities capacities;
+  std::string dataDir = "\\data";
+};
+
+}  // namespace wz
