@@ -42,10 +42,8 @@ bool CreateRounded(d3d::Device* device, uint32_t w, uint32_t h,
 // The wzi branch: a 16-byte header (width and height at offsets 8 and 12) and B,G,R,A pixels. A
 // short file leaves the missing pixels zero; a file that cannot be opened, or whose size is not
 // a sane image size, gives no texture.
-void LoadWzi(d3d::Device* device, const char* path, std::shared_ptr<d3d::Texture>& place,
-             D3DXIMAGE_INFO& info) {
-  std::vector<uint8_t> bytes;
-  if (!platform::ReadFileBytes(path, bytes)) return;
+void LoadWzi(d3d::Device* device, std::span<const uint8_t> bytes,
+             std::shared_ptr<d3d::Texture>& place, D3DXIMAGE_INFO& info) {
   if (bytes.size() < 16) return;
   int32_t w = static_cast<int32_t>(ReadLe32(&bytes[8]));
   int32_t h = static_cast<int32_t>(ReadLe32(&bytes[12]));
@@ -64,10 +62,8 @@ void LoadWzi(d3d::Device* device, const char* path, std::shared_ptr<d3d::Texture
 }
 
 // The PSD branch; false when the reader refuses the file.
-bool LoadPsd(d3d::Device* device, const char* path, std::shared_ptr<d3d::Texture>& place,
-             D3DXIMAGE_INFO& info) {
-  std::vector<uint8_t> bytes;
-  if (!platform::ReadFileBytes(path, bytes)) return false;
+bool LoadPsd(d3d::Device* device, std::span<const uint8_t> bytes,
+             std::shared_ptr<d3d::Texture>& place, D3DXIMAGE_INFO& info) {
   PsdImage image;
   if (!ReadPsd(bytes, image)) return false;
   info.Width = image.width;
@@ -106,19 +102,35 @@ void ImageLoad(d3d::Device* device, const char* path, std::shared_ptr<d3d::Textu
   if (!path) return;
   place.reset();
   info = D3DXIMAGE_INFO{};
+  // A file that cannot be read goes on as empty data: no wzi texture, a refused PSD, and the
+  // image-file loader's error line.
+  std::vector<uint8_t> bytes;
+  bool readable = platform::ReadFileBytes(path, bytes);
+  if (!readable && strcasecmp(Extension(path).c_str(), "wzi") == 0) return;
+  ImageLoadFromMemory(device, path, bytes, place, info, log);
+}
+
+void ImageLoadFromMemory(d3d::Device* device, const char* path, std::span<const uint8_t> bytes,
+                         std::shared_ptr<d3d::Texture>& place, D3DXIMAGE_INFO& info,
+                         const std::function<void(const char*)>& log) {
+  place.reset();
+  info = D3DXIMAGE_INFO{};
   std::string ext = Extension(path);
   if (strcasecmp(ext.c_str(), "wzi") == 0) {
-    LoadWzi(device, path, place, info);
+    LoadWzi(device, bytes, place, info);
     return;
   }
   if (strcasecmp(ext.c_str(), "psd") == 0) {
-    if (LoadPsd(device, path, place, info)) return;
+    if (LoadPsd(device, bytes, place, info)) return;
     place.reset();
     info = D3DXIMAGE_INFO{};
   }
-  d3dx::D3DXCreateTextureFromFileExA(device, path, D3DX_DEFAULT, D3DX_DEFAULT, 0, 0,
-                                     D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, D3DX_FILTER_POINT,
-                                     D3DX_FILTER_POINT, 0xFF000000u, &info, nullptr, &place);
+  if (!bytes.empty()) {
+    d3dx::D3DXCreateTextureFromFileInMemoryEx(device, bytes, D3DX_DEFAULT, D3DX_DEFAULT, 0, 0,
+                                              D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, D3DX_FILTER_POINT,
+                                              D3DX_FILTER_POINT, 0xFF000000u, &info, nullptr,
+                                              &place);
+  }
   if (!place) {
     info = D3DXIMAGE_INFO{};
     if (log) {

@@ -59,4 +59,10 @@ bool ReadPsd(std::span<const uint8_t> bytes, PsdImage& out);
 void ImageLoad(d3d::Device* device, const char* path, std::shared_ptr<d3d::Texture>& place,
                D3DXIMAGE_INFO& info, const std::function<void(const char*)>& log);
 
+// ImageLoad over bytes already read; `path` chooses the branch by its extension and names the
+// file in the error line.
+void ImageLoadFromMemory(d3d::Device* device, const char* path, std::span<const uint8_t> bytes,
+                         std::shared_ptr<d3d::Texture>& place, D3DXIMAGE_INFO& info,
+                         const std::function<void(const char*)>& log);
+
 }  // namespace wz
