@@ -18,6 +18,6 @@ int main() {
     WZ.ShowMessage(WZ_TEXT("初期化に失敗しました。"));
     return -1;
   }
-  wz::RunNormalMapConversion(WZ);
+  wz::RunNormalMapConversion(WZ, WZ.ExeDir());
   return 0;
 }

@@ -11,21 +11,32 @@ namespace {
 
 using Cell = std::array<int32_t, 4>;
 
+// For each of the 256 cells along one axis, the last source index whose scaled position falls
+// into it (-1 when none does). Only that pixel survives the scatter, since a later pixel
+// overwrites an earlier one, so the scatter reads at most 256 x 256 source pixels.
+std::array<int, kNormalMapSize> LastSourceIndex(int sourceSize) {
+  std::array<int, kNormalMapSize> last;
+  last.fill(-1);
+  const double scale = 256.0 / sourceSize;
+  for (int i = 0; i < sourceSize; ++i)
+    last[static_cast<size_t>(static_cast<int>(i * scale))] = i;
+  return last;
+}
+
 }  // namespace
 
 std::vector<uint8_t> ComputeNormalMap(const uint8_t* pixels, int width, int height, size_t pitch) {
   constexpr int n = kNormalMapSize;
+  // Height cells (blue, green, red, 255); cells no pixel reaches stay zero.
   std::vector<Cell> heights(size_t(n) * n, Cell{0, 0, 0, 0});
-  // Scatter: each source pixel lands in the cell its scaled position falls into; a later pixel
-  // overwrites an earlier one, and cells no pixel reaches stay zero.
-  const double sy = 256.0 / height;
-  const double sx = 256.0 / width;
-  for (int y = 0; y < height; ++y) {
-    const int gy = static_cast<int>(y * sy);
-    const uint8_t* row = pixels + size_t(y) * pitch;
-    for (int x = 0; x < width; ++x) {
-      const int gx = static_cast<int>(x * sx);
-      const uint8_t* p = row + size_t(x) * 4;
+  const auto lastX = LastSourceIndex(width);
+  const auto lastY = LastSourceIndex(height);
+  for (int gy = 0; gy < n; ++gy) {
+    if (lastY[size_t(gy)] < 0) continue;
+    const uint8_t* row = pixels + size_t(lastY[size_t(gy)]) * pitch;
+    for (int gx = 0; gx < n; ++gx) {
+      if (lastX[size_t(gx)] < 0) continue;
+      const uint8_t* p = row + size_t(lastX[size_t(gx)]) * 4;
       heights[size_t(gy) * n + gx] = Cell{p[0], p[1], p[2], 255};
     }
   }
@@ -56,8 +67,8 @@ std::vector<uint8_t> ComputeNormalMap(const uint8_t* pixels, int width, int heig
 
 namespace wz {
 
-void RunNormalMapConversion(Library& library) {
-  const std::string input = library.ExeDir() + "/WZ_Heightmap.jpg";
+void RunNormalMapConversion(Library& library, const std::string& directory) {
+  const std::string input = directory + "/WZ_Heightmap.jpg";
   const int32_t index = library.Texture_LoadWithId(input.c_str());
   if (index < 0) return;
   d3d::Texture* source = library.Texture_Entry(index).texture.get();
@@ -85,7 +96,7 @@ void RunNormalMapConversion(Library& library) {
   }
   output->UnlockRect(0);
   // The save's result is not reported: the user sees the file or its absence.
-  const std::string outputPath = library.ExeDir() + "/WZ_Normalmap.BMP";
+  const std::string outputPath = directory + "/WZ_Normalmap.BMP";
   d3dx::D3DXSaveTextureToFileA(outputPath.c_str(), D3DXIFF_BMP, output.get(), nullptr);
 }
 

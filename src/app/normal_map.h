@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace wz {
@@ -17,8 +18,9 @@ constexpr int kNormalMapSize = 256;
 // bytes apart, top row first). Returns 256 x 256 pixels in the same byte order, top row first.
 std::vector<uint8_t> ComputeNormalMap(const uint8_t* pixels, int width, int height, size_t pitch);
 
-// Loads "%s/WZ_Heightmap.jpg" from the program directory through the texture table and writes
-// "%s/WZ_Normalmap.BMP" beside it. Writes nothing when the height map does not load.
-void RunNormalMapConversion(Library& library);
+// Loads "%s/WZ_Heightmap.jpg" from `directory` (the program directory, ExeDir) through the
+// texture table and writes "%s/WZ_Normalmap.BMP" beside it. Writes nothing when the height map
+// does not load.
+void RunNormalMapConversion(Library& library, const std::string& directory);
 
 }  // namespace wz

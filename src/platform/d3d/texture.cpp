@@ -43,7 +43,8 @@ UINT FullMipChainLength(UINT width, UINT height) {
 }
 
 HRESULT Texture::Create(Device* device, UINT width, UINT height, UINT levels, DWORD usage,
-                        D3DFORMAT format, D3DPOOL pool, std::shared_ptr<Texture>* out) {
+                        D3DFORMAT format, D3DPOOL pool, std::shared_ptr<Texture>* out,
+                        std::vector<uint8_t>* topLevel) {
   if (!out) return D3DERR_INVALIDCALL;
   out->reset();
   const UINT texel = BytesPerTexel(format);
@@ -62,7 +63,11 @@ HRESULT Texture::Create(Device* device, UINT width, UINT height, UINT levels, DW
       level.width = w;
       level.height = h;
       level.pitch = size_t{w} * texel;
-      level.bits.assign(level.pitch * h, 0);  // at most 16384^2 x 16 bytes: no overflow
+      if (&level == &t->levels_[0] && topLevel && topLevel->size() == level.pitch * h) {
+        level.bits = std::move(*topLevel);  // the caller's texels become level 0 as they are
+      } else {
+        level.bits.assign(level.pitch * h, 0);  // at most 16384^2 x 16 bytes: no overflow
+      }
       w = std::max(1u, w / 2);
       h = std::max(1u, h / 2);
     }

@@ -46,12 +46,18 @@ UINT TextureSide(UINT requested, UINT source) {
   return requested;
 }
 
+// B,G,R,A bytes read as one little-endian word are exactly the ARGB value, so the key is
+// compared a word at a time (a loop the compiler vectorises).
 void ApplyColorKey(std::vector<uint8_t>& pixels, D3DCOLOR key) {
   if (key == 0) return;
-  for (size_t i = 0; i + 4 <= pixels.size(); i += 4) {
-    uint8_t* p = &pixels[i];
-    D3DCOLOR argb = D3DCOLOR(p[3]) << 24 | D3DCOLOR(p[2]) << 16 | D3DCOLOR(p[1]) << 8 | p[0];
-    if (argb == key) std::memset(p, 0, 4);
+  static_assert(std::endian::native == std::endian::little);
+  const size_t n = pixels.size() / 4;
+  uint8_t* base = pixels.data();
+  for (size_t i = 0; i < n; ++i) {
+    uint32_t argb;
+    std::memcpy(&argb, base + i * 4, 4);
+    argb = argb == key ? 0u : argb;
+    std::memcpy(base + i * 4, &argb, 4);
   }
 }
 
@@ -146,8 +152,15 @@ void PointSample4(const uint8_t* src, UINT srcWidth, UINT srcHeight, size_t srcP
   for (UINT y = 0; y < dstHeight; ++y) {
     const uint8_t* s = src + size_t{std::min(static_cast<UINT>(y * sy), srcHeight - 1)} * srcPitch;
     uint8_t* d = dst + size_t{y} * dstPitch;
-    for (UINT x = 0; x < dstWidth; ++x)
-      std::memcpy(d + x * 4, s + size_t{columns[x]} * 4, 4);
+    if (srcWidth == dstWidth) {  // every column maps to itself
+      std::memcpy(d, s, size_t{dstWidth} * 4);
+      continue;
+    }
+    for (UINT x = 0; x < dstWidth; ++x) {
+      uint32_t texel;
+      std::memcpy(&texel, s + size_t{columns[x]} * 4, 4);
+      std::memcpy(d + size_t{x} * 4, &texel, 4);
+    }
   }
 }
 
@@ -217,9 +230,14 @@ HRESULT D3DXCreateTextureFromFileInMemoryEx(d3d::Device* device, std::span<const
                                                             : mipLevels;
   levels = std::clamp(levels, 1u, chain);
 
+  // When the texture has the image's own size and layout, the decoded pixels become level 0.
+  // (Point sampling and the unscaled copy both leave a same-size image unchanged.)
+  const bool adopt = textureFormat == D3DFMT_A8R8G8B8 && tw == sw && th == sh;
   std::shared_ptr<d3d::Texture> t;
-  HRESULT hr = d3d::Texture::Create(device, tw, th, levels, usage, textureFormat, pool, &t);
+  HRESULT hr = d3d::Texture::Create(device, tw, th, levels, usage, textureFormat, pool, &t,
+                                    adopt ? &image.pixels : nullptr);
   if (Failed(hr)) return hr;
+  const bool adopted = adopt && image.pixels.empty();
   try {
     // Levels are built as B,G,R,A. An A8R8G8B8 texture holds exactly that, so its own levels
     // are the working buffers; other formats go through a scratch copy per level.
@@ -231,7 +249,9 @@ HRESULT D3DXCreateTextureFromFileInMemoryEx(d3d::Device* device, std::span<const
       return {buffer.data(), size_t{t->LevelWidth(i)} * 4};
     };
     auto [top, topPitch] = bgraLevel(0, scratch);
-    if (filter != D3DX_DEFAULT && (filter & 0xFF) == D3DX_FILTER_NONE) {
+    if (adopted) {
+      // Level 0 already holds the image.
+    } else if (filter != D3DX_DEFAULT && (filter & 0xFF) == D3DX_FILTER_NONE) {
       for (UINT y = 0; y < std::min(sh, th); ++y) {
         std::memcpy(top + topPitch * y, &image.pixels[size_t{y} * sw * 4],
                     size_t{std::min(sw, tw)} * 4);

@@ -1,0 +1,108 @@
+// The whole normal-map conversion (read the file, decode, texture with its mip chain and colour
+// key, scatter and differences, BMP written) on a 2048 x 2048 greyscale JPEG height map, beside a
+// plain libjpeg decode of the same bytes to B,G,R,A in the same run.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "app/normal_map.h"
+#include "core/library.h"
+#include "platform/file_io.h"
+
+namespace {
+
+constexpr unsigned kSide = 2048;
+
+const std::vector<uint8_t>& HeightMap() {
+  static const std::vector<uint8_t> bytes = [] {
+    std::vector<uint8_t> grey(size_t{kSide} * kSide);
+    for (unsigned y = 0; y < kSide; ++y) {
+      for (unsigned x = 0; x < kSide; ++x) {
+        double h =
+            0.5 + 0.25 * std::sin(x / 97.0) * std::cos(y / 61.0) + 0.1 * std::sin((x + y) / 13.0);
+        grey[size_t{y} * kSide + x] = uint8_t(std::lround(255 * std::clamp(h, 0.0, 1.0)));
+      }
+    }
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &out, &size);
+    c.image_width = kSide;
+    c.image_height = kSide;
+    c.input_components = 1;
+    c.in_color_space = JCS_GRAYSCALE;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 90, TRUE);
+    jpeg_start_compress(&c, TRUE);
+    while (c.next_scanline < kSide) {
+      JSAMPROW row = &grey[size_t{c.next_scanline} * kSide];
+      jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    std::vector<uint8_t> b(out, out + size);
+    std::free(out);
+    return b;
+  }();
+  return bytes;
+}
+
+void BM_PlainLibjpegDecode(benchmark::State& state) {
+  const auto& jpeg = HeightMap();
+  std::vector<uint8_t> pixels(size_t{kSide} * kSide * 4);
+  for (auto _ : state) {
+    jpeg_decompress_struct d;
+    jpeg_error_mgr err;
+    d.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&d);
+    jpeg_mem_src(&d, jpeg.data(), jpeg.size());
+    jpeg_read_header(&d, TRUE);
+    d.out_color_space = JCS_EXT_BGRA;
+    jpeg_start_decompress(&d);
+    while (d.output_scanline < d.output_height) {
+      JSAMPROW row = &pixels[size_t{d.output_scanline} * kSide * 4];
+      jpeg_read_scanlines(&d, &row, 1);
+    }
+    jpeg_finish_decompress(&d);
+    jpeg_destroy_decompress(&d);
+    benchmark::DoNotOptimize(pixels.data());
+  }
+}
+BENCHMARK(BM_PlainLibjpegDecode)->Unit(benchmark::kMillisecond);
+
+void BM_NormalMapConversion(benchmark::State& state) {
+  const auto& jpeg = HeightMap();
+  std::filesystem::path dir = std::filesystem::temp_directory_path() / "wz-bench-normal-map";
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "WZ_Heightmap.jpg", std::ios::binary)
+      .write(reinterpret_cast<const char*>(jpeg.data()), std::streamsize(jpeg.size()));
+  const std::string libraryDir = wz::platform::LibraryPath(dir.string());
+  for (auto _ : state) {
+    // A fresh library each time: the texture table only grows.
+    state.PauseTiming();
+    auto library = std::make_unique<wz::Library>();
+    state.ResumeTiming();
+    wz::RunNormalMapConversion(*library, libraryDir);
+    state.PauseTiming();
+    library.reset();
+    state.ResumeTiming();
+  }
+  if (!std::filesystem::exists(dir / "WZ_Normalmap.BMP")) state.SkipWithError("no output");
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_NormalMapConversion)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
