@@ -11,6 +11,8 @@ namespace wz {
 Library::Library() {
   // Engine part first: the switches, then the loader thread. The log has no sink yet, so the
   // switches' lines go nowhere, as before any program code runs.
+  mainThread_ = platform::GetCurrentThreadId();
+  host_ = MakeLibraryModelHost(*this);
   CPU_PossessionSet(false);
   V_SyncSet(true);
   loader_.Start([this](const LoadRequest& request) { ProcessLoadRequest(request); },
@@ -38,8 +40,6 @@ void Library::EngineTeardown() {
   scratchVertices_.clear();
   statsFont_.reset();
 }
-
-void Library::ProcessLoadRequest(const LoadRequest&) {}
 
 void Library::Pause(bool pause) {
   pauseCount_ += pause ? 1 : -1;

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "core/loader.h"
+#include "model/model_host.h"
+#include "model/model_table.h"
 #include "platform/d3d/d3d9.h"
 #include "platform/window.h"
 #include "texture/texture_table.h"
@@ -100,6 +102,10 @@ constexpr HRESULT D3DAPPERR_MEDIANOTFOUND = static_cast<HRESULT>(0x8200000Bu);
 constexpr HRESULT D3DAPPERR_RESETFAILED = static_cast<HRESULT>(0x8200000Cu);
 constexpr HRESULT D3DAPPERR_NULLREFDEVICE = static_cast<HRESULT>(0x8200000Du);
 
+class Library;
+// The ModelHost through which format readers reach this library (model/model_manager.cpp).
+std::unique_ptr<ModelHost> MakeLibraryModelHost(Library& library);
+
 // The message ShowDeviceError shows for a code and mode (code page 932).
 std::string DeviceErrorMessage(HRESULT code, int mode);
 
@@ -167,6 +173,27 @@ class Library {
   const SystemTextures& System() const { return systemTextures_; }
   TextureIdMap& TextureIds() { return textureIdMap_; }
 
+  // ---- Models (model/model_manager.cpp) ----
+  ModelId Model3_Create();
+  Model* Model3_Get(ModelId id);
+  ModelRuntime* Model3_Runtime(ModelId id);
+  void Model3_Release(ModelId id);
+  bool Model3_IsLoaded(ModelId id);
+  ModelId Model3_Load(ModelId id, const std::string& path);
+  ModelId Model3_LoadInBackground(const std::string& path);
+  bool Model3_MotionSet(Model* model, int32_t motion, float fadeSeconds);
+  bool Model3_Save(Model* model, const std::string& path);
+  void ShadingModeSet(Model& model, int32_t mode);
+  void ModelTexture_Load(ModelId id, int32_t slot, const std::string& path);
+  size_t ModelSlotCount() const;
+  // The next Model3_Create gives its model the capacity pools; the flag is then cleared.
+  void SetPreallocateNext(bool on) { preallocateNext_ = on; }
+  bool LoaderSubmit(ModelId id, const std::string& directory, const std::string& fileName);
+  // Pumps window messages until the slot is loaded; false when the wait ended without a load
+  // (id -1, the slot was released, or the loader is not running).
+  bool LoaderWait(ModelId id);
+  ModelHost& Host();
+
   // ---- Sound (sound/sound_device.cpp) ----
   void SoundDevice_Create(HWND window);
   void SoundDevice_Delete();
@@ -225,6 +252,8 @@ class Library {
   }
   // Handles one load request on the loader thread.
   void ProcessLoadRequest(const LoadRequest& request);
+  // Sizes the runtime's lists to the model's bones, groups and texture slots.
+  void SyncRuntime(ModelId id);
   HRESULT ChooseInitialSettings();
   bool FindBestSettings(bool windowed, int restrictType, DeviceSettings& out) const;
   void AdjustWindowForMode();
@@ -232,7 +261,12 @@ class Library {
   void BuildDeviceStats(const d3d::D3DCAPS9& caps);
   bool ReadCounter(int64_t& t);
 
-  // Engine part.
+  // Engine part. The model table is declared before the loader, so the loader thread is stopped
+  // before the models it fills are destroyed.
+  ModelTable modelTable_;
+  std::unique_ptr<ModelHost> host_;
+  bool preallocateNext_ = false;
+  platform::ThreadId mainThread_ = 0;
   DataLoader loader_;
   WorkerSlots workerSlots_;
   std::unique_ptr<sound::SoundState> sound_;

@@ -46,8 +46,9 @@ void DataLoader::Start(ProcessFn process, LogFn log) {
 void DataLoader::Run() {
   std::unique_lock lock(mutex_);
   while (state_ == LoaderState::Running) {
-    if (queue_.empty()) {
-      wake_.wait(lock, [this] { return state_ != LoaderState::Running || !queue_.empty(); });
+    if (queue_.empty() || held_) {
+      wake_.wait(lock,
+                 [this] { return state_ != LoaderState::Running || (!queue_.empty() && !held_); });
       continue;
     }
     // The request stays at the head of the queue while it is processed, and leaves it after.
@@ -80,6 +81,14 @@ void DataLoader::Enqueue(const LoadRequest& request) {
   {
     std::lock_guard lock(mutex_);
     queue_.push_back(request);
+  }
+  wake_.notify_all();
+}
+
+void DataLoader::HoldForTesting(bool hold) {
+  {
+    std::lock_guard lock(mutex_);
+    held_ = hold;
   }
   wake_.notify_all();
 }

@@ -46,6 +46,8 @@ class DataLoader {
   size_t QueuedCount() const;
   // Test hook: makes the next Start behave as if the thread could not be created.
   void FailNextStartForTesting() { failNextStart_ = true; }
+  // Test hook: while held, the thread takes no request from the queue.
+  void HoldForTesting(bool hold);
 
  private:
   void Run();
@@ -58,6 +60,7 @@ class DataLoader {
   ProcessFn process_;
   LogFn log_;
   bool failNextStart_ = false;
+  bool held_ = false;
 };
 
 // Eight worker slots with the loader's stop protocol. No thread ever runs in them; each slot

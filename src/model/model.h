@@ -37,6 +37,10 @@ inline constexpr int kMaxBones = 128;              // bone slots of a Model
 inline constexpr int kMaxGroupTracks = 256;        // tracks of a Motion, one per group index
 inline constexpr int kMaxTrackKeys = 16;           // key places of a GroupTrack
 inline constexpr int kLoadableTextureSlots = 256;  // texture slots 0 to 255 can be loaded
+
+// A model slot's number; -1 stands for no model.
+using ModelId = int32_t;
+inline constexpr ModelId kNoModel = -1;
 inline constexpr int kMaxSoundNames = 100;
 
 // PolygonCapacity and VertexCapacity: the library-wide capacities set at start-up from the

@@ -1,0 +1,353 @@
+// The model manager: slots, loading by extension with the shared post-load steps, background
+// loads through the loader thread, motions, and model textures.
+#include <strings.h>
+
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "core/library.h"
+#include "model/binding.h"
+#include "model/normals.h"
+#include "platform/dialogs.h"
+#include "platform/file_io.h"
+#include "platform/system.h"
+#include "platform/text.h"
+
+namespace wz {
+namespace {
+
+using ReaderFn = int (*)(ModelHost&, Model&, const std::string&, int32_t);
+
+struct ReaderRow {
+  const char* extension;
+  ReaderFn reader;  // null until the format's reader is built
+};
+
+// The dispatch table, in the order the extension is compared.
+const ReaderRow kReaders[] = {
+    {"dxf", nullptr}, {"lwo", nullptr}, {"mqo", nullptr}, {"mx", nullptr},
+    {"rok", nullptr}, {"x", nullptr},   {"wzp", nullptr},
+};
+
+void Grow(Vec3& lo, Vec3& hi, const Vec3& p) {
+  lo.x = std::min(lo.x, p.x), lo.y = std::min(lo.y, p.y), lo.z = std::min(lo.z, p.z);
+  hi.x = std::max(hi.x, p.x), hi.y = std::max(hi.y, p.y), hi.z = std::max(hi.z, p.z);
+}
+
+constexpr Vec3 kBoxMin{99999.0f, 99999.0f, 99999.0f};
+constexpr Vec3 kBoxMax{-99999.0f, -99999.0f, -99999.0f};
+
+// The library as seen by format readers.
+class LibraryModelHost : public ModelHost {
+ public:
+  explicit LibraryModelHost(Library& library) : library_(library) {}
+  void Log(const std::string& line) override { library_.Log("%s", line.c_str()); }
+  void LoadModelTexture(Model& model, int32_t slot, const std::string& path) override {
+    library_.ModelTexture_Load(model.modelId, slot, path);
+  }
+  int32_t LoadTexture(const std::string& path, int32_t* index) override {
+    return library_.Texture_Load(path.c_str(), index);
+  }
+  int32_t* TextureIdCell(int32_t id) override {
+    if (id < 0 || size_t(id) >= library_.TextureIds().size()) return nullptr;
+    return &library_.TextureIds()[size_t(id)];
+  }
+  void TextureSize(int32_t index, float& width, float& height) override {
+    library_.Texture_SizeGet(index, width, height);
+  }
+  std::string TexturePath(int32_t index) override {
+    if (index < 0 || size_t(index) >= library_.TextureCount()) return {};
+    return library_.Texture_Entry(index).path;
+  }
+  void ResetFrameClock() override { library_.ResetFrameClock(); }
+  bool MotionSet(Model& model, int32_t motion, float fade) override {
+    return library_.Model3_MotionSet(&model, motion, fade);
+  }
+  bool ToonLoaded() const override { return library_.System().toonLoaded; }
+  ModelCapacities Capacities() const override {
+    return ModelCapacities::ForPolygonCapacity(library_.PolygonCapacity());
+  }
+  std::string DataDir() const override { return library_.DataDir(); }
+
+ private:
+  Library& library_;
+};
+
+}  // namespace
+
+std::unique_ptr<ModelHost> MakeLibraryModelHost(Library& library) {
+  return std::make_unique<LibraryModelHost>(library);
+}
+
+ModelHost& Library::Host() {
+  return *host_;
+}
+
+std::string ModelExtension(const std::string& path) {
+  size_t dot = path.rfind('.');
+  if (dot == std::string::npos || dot == 0) return {};
+  return path.substr(dot + 1);
+}
+
+void ComputeBoundsAndShading(Model& model, bool toonLoaded) {
+  model.boundsMin = kBoxMin;
+  model.boundsMax = kBoxMax;
+  for (int32_t i = 0; i < model.positionCount; ++i) {
+    Grow(model.boundsMin, model.boundsMax, model.positions[size_t(i)]);
+  }
+  // Each group's box over the corners of the polygons that use it, in one pass over polygons.
+  for (int32_t g = 0; g < model.groupCount; ++g) {
+    model.groups[size_t(g)].boundsMin = kBoxMin;
+    model.groups[size_t(g)].boundsMax = kBoxMax;
+  }
+  for (int32_t p = 0; p < model.polygonCount; ++p) {
+    const Polygon& polygon = model.polygons[size_t(p)];
+    if (polygon.group < 0 || polygon.group >= model.groupCount) continue;
+    Group& group = model.groups[size_t(polygon.group)];
+    for (int k = 0; k < polygon.cornerCount; ++k) {
+      int32_t at = polygon.corners[size_t(k)].position;
+      if (at >= 0 && at < model.positionCount) {
+        Grow(group.boundsMin, group.boundsMax, model.positions[size_t(at)]);
+      }
+    }
+  }
+  bool bump = false, second = false;
+  for (int32_t g = 0; g < model.groupCount; ++g) {
+    Group& group = model.groups[size_t(g)];
+    group.centre = Vec3{(group.boundsMin.x + group.boundsMax.x) * 0.5f,
+                        (group.boundsMin.y + group.boundsMax.y) * 0.5f,
+                        (group.boundsMin.z + group.boundsMax.z) * 0.5f};
+    if (group.uvScrollOn) model.deformOn = 1;
+    bump = bump || (group.bumpMapOn && group.bumpMapSlot > 0);
+    second = second || (group.secondMapOn && group.secondMapSlot > 0);
+  }
+  if (bump) SetShadingMode(model, 6, toonLoaded);
+  if (second) SetShadingMode(model, 8, toonLoaded);
+}
+
+size_t Library::ModelSlotCount() const {
+  std::lock_guard lock(modelTable_.mutex);
+  return modelTable_.models.size();
+}
+
+ModelId Library::Model3_Create() {
+  NewModelOptions options;
+  options.dataDir = dataDir_;
+  options.toonLoaded = systemTextures_.toonLoaded;
+  options.preallocate = std::exchange(preallocateNext_, false);
+  options.capacities = ModelCapacities::ForPolygonCapacity(polygonCapacity_);
+  std::unique_ptr<Model> model = CreateModel(options);
+
+  ModelId id;
+  {
+    std::lock_guard lock(modelTable_.mutex);
+    auto& models = modelTable_.models;
+    size_t slot = 0;
+    while (slot < models.size() && models[slot] && !models[slot]->released.Get())
+      ++slot;
+    id = static_cast<ModelId>(slot);
+    model->modelId = id;
+    if (slot < models.size()) {
+      models[slot] = std::move(model);
+      *modelTable_.runtimes[slot] = ModelRuntime{};
+    } else {
+      models.push_back(std::move(model));
+      modelTable_.runtimes.push_back(std::make_unique<ModelRuntime>());
+    }
+    modelTable_.runtimes[slot]->modelId = id;
+  }
+  SyncRuntime(id);
+  return id;
+}
+
+void Library::SyncRuntime(ModelId id) {
+  Model* model = Model3_Get(id);
+  ModelRuntime* runtime = Model3_Runtime(id);
+  if (!model || !runtime) return;
+  runtime->bones.resize(size_t(std::clamp(model->boneCount, 0, kMaxBones)));
+  runtime->groups.resize(size_t(std::max(model->groupCount, 0)));
+  runtime->textures.resize(size_t(std::max<int32_t>(model->textureSlotCount, 0)));
+  runtime->imageInfos.resize(size_t(std::max<int32_t>(model->textureSlotCount, 0)));
+  runtime->ready = 1;
+}
+
+Model* Library::Model3_Get(ModelId id) {
+  std::lock_guard lock(modelTable_.mutex);
+  if (id < 0 || size_t(id) >= modelTable_.models.size()) return nullptr;
+  return modelTable_.models[size_t(id)].get();
+}
+
+ModelRuntime* Library::Model3_Runtime(ModelId id) {
+  std::lock_guard lock(modelTable_.mutex);
+  if (id < 0 || size_t(id) >= modelTable_.runtimes.size()) return nullptr;
+  return modelTable_.runtimes[size_t(id)].get();
+}
+
+void Library::Model3_Release(ModelId id) {
+  if (Model* model = Model3_Get(id)) {
+    model->released.Set(1);
+    // A background wait for this slot ends when the slot is released.
+    platform::PostThreadMessageA(mainThread_, platform::WM_NULL, 0, 0);
+  }
+}
+
+bool Library::Model3_IsLoaded(ModelId id) {
+  Model* model = Model3_Get(id);
+  return model && model->inUse && model->loaded.Get() == 1;
+}
+
+ModelId Library::Model3_Load(ModelId id, const std::string& path) {
+  if (id == -1) id = Model3_Create();
+  if (path.empty()) {
+    ShowMessage(WZ_TEXT("ファイル名が指定されていません。"));
+    return -1;
+  }
+  FILE* f = platform::OpenFile(path, "rb");
+  if (!f) {
+    Log(WZ_TEXT("%s を開くことができませんでした。"), path.c_str());
+    Model3_Release(id);
+    return -1;
+  }
+  uint8_t head[7] = {};
+  size_t got = std::fread(head, 1, sizeof head, f);
+  std::fclose(f);
+  int32_t version = 0;
+  if (got == sizeof head) {
+    version = static_cast<int32_t>(uint32_t(head[3]) | uint32_t(head[4]) << 8 |
+                                   uint32_t(head[5]) << 16 | uint32_t(head[6]) << 24);
+  }
+
+  const std::string extension = ModelExtension(path);
+  Model* model = Model3_Get(id);
+  for (const ReaderRow& row : kReaders) {
+    if (strcasecmp(extension.c_str(), row.extension) != 0) continue;
+    if (row.reader && model) row.reader(*host_, *model, path, version);
+    break;
+  }
+  if (!model) return -1;
+  SyncRuntime(id);
+  ComputeBoundsAndShading(*model, systemTextures_.toonLoaded);
+  std::vector<Mat4> world = BindPose(*model);
+  if (ModelRuntime* runtime = Model3_Runtime(id)) {
+    for (size_t b = 0; b < runtime->bones.size() && b < world.size(); ++b) {
+      runtime->bones[b].world = world[b];
+      runtime->bones[b].position = Vec3{world[b].m[3][0], world[b].m[3][1], world[b].m[3][2]};
+    }
+  }
+  AutoBind(*model, world);
+  model->loaded.Set(1);
+  ResetFrameClock();
+  return id;
+}
+
+void Library::ProcessLoadRequest(const LoadRequest& request) {
+  if (Model* model = Model3_Get(request.slotId)) {
+    model->directory.Set(request.directory);
+    model->fileName.Set(request.fileName);
+    model->fullPath.Set(std::string(request.directory) + "\\" + request.fileName);
+    Model3_Load(request.slotId, model->fullPath.CStr());
+  }
+  // Wake the waiting thread whether the load succeeded or the slot was released.
+  platform::PostThreadMessageA(mainThread_, platform::WM_NULL, 0, 0);
+}
+
+bool Library::LoaderSubmit(ModelId id, const std::string& directory, const std::string& fileName) {
+  LoadRequest request;
+  request.slotId = id;
+  if (!fileName.empty()) {
+    std::snprintf(request.directory, sizeof request.directory, "%s", directory.c_str());
+    std::snprintf(request.fileName, sizeof request.fileName, "%s", fileName.c_str());
+    std::snprintf(request.fullPath, sizeof request.fullPath, "%s\\%s", request.directory,
+                  request.fileName);
+  }
+  FILE* f = platform::OpenFile(request.fullPath, "rb");
+  if (!f) return false;
+  std::fclose(f);
+  loader_.Enqueue(request);
+  return true;
+}
+
+bool Library::LoaderWait(ModelId id) {
+  if (id == -1) return false;
+  bool quit = false;
+  int quitCode = 0;
+  bool loaded = false;
+  for (;;) {
+    if (Model3_IsLoaded(id)) {
+      loaded = true;
+      break;
+    }
+    Model* model = Model3_Get(id);
+    if (!model || model->released.Get() || loader_.State() != LoaderState::Running) break;
+    // Messages are dispatched as they come; the loader posts one when a load ends.
+    platform::MSG msg;
+    if (platform::GetMessageA(&msg, nullptr, 0, 0) == 0) {
+      quit = true;
+      quitCode = static_cast<int>(msg.wParam);
+      continue;
+    }
+    platform::TranslateMessage(&msg);
+    platform::DispatchMessageA(&msg);
+  }
+  // A quit asked for during the wait is left for the caller's own loop.
+  if (quit) platform::PostQuitMessage(quitCode);
+  return loaded;
+}
+
+ModelId Library::Model3_LoadInBackground(const std::string& path) {
+  std::string directory = platform::GetCurrentDirectoryA(256);
+  ModelId id = Model3_Create();
+  ModelId result = LoaderSubmit(id, directory, path) ? id : -1;
+  if (!LoaderWait(result)) return -1;
+  return result;
+}
+
+bool Library::Model3_MotionSet(Model* model, int32_t motion, float fadeSeconds) {
+  if (!model || motion < 0 || size_t(motion) >= model->motions.size()) return false;
+  ModelRuntime* runtime = Model3_Runtime(model->modelId);
+  if (!runtime) return false;
+  MotionTransition& t = runtime->transition;
+  model->deformOn = 1;
+  if (motion == model->currentMotion && t.active) return false;
+  if (!t.active) {
+    t.startMotion = model->currentMotion;
+    t.startFrame = model->currentFrame;
+    t.startFraction = model->frameFraction;
+    t.fromRest = 1;
+  }
+  model->currentMotion = motion;
+  model->currentFrame = 0;
+  model->playbackByte = 0;
+  t.previousMotion = t.startMotion;
+  t.previousFrame = t.startFrame;
+  t.previousFraction = t.startFraction;
+  t.startFrame = 0;
+  t.startFraction = 0;
+  t.position = 0;
+  t.targetMotion = motion;
+  t.active = 1;
+  t.step = fadeSeconds <= 0 ? 1.0f : 1.0f / (fadeSeconds * 60.0f);
+  return true;
+}
+
+bool Library::Model3_Save(Model*, const std::string&) {
+  return false;
+}
+
+void Library::ShadingModeSet(Model& model, int32_t mode) {
+  SetShadingMode(model, mode, systemTextures_.toonLoaded);
+}
+
+void Library::ModelTexture_Load(ModelId id, int32_t slot, const std::string& path) {
+  if (slot < 0 || slot >= kLoadableTextureSlots) return;
+  ModelRuntime* runtime = Model3_Runtime(id);
+  if (!runtime || size_t(slot) >= runtime->textures.size()) return;
+  ImageLoad(path.c_str(), runtime->textures[size_t(slot)], runtime->imageInfos[size_t(slot)]);
+  if (Model* model = Model3_Get(id); model && size_t(slot) < model->textureSlots.size()) {
+    model->textureSlots[size_t(slot)].width = int32_t(runtime->imageInfos[size_t(slot)].Width);
+    model->textureSlots[size_t(slot)].height = int32_t(runtime->imageInfos[size_t(slot)].Height);
+  }
+}
+
+}  // namespace wz

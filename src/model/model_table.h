@@ -1,0 +1,71 @@
+// The model slots: one Model and one ModelRuntime per ModelId, in two lists that only grow. A
+// released model keeps its slot until Model3_Create hands the slot out again.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "core/vec_math.h"
+#include "model/model.h"
+#include "platform/d3d/texture.h"
+#include "platform/d3dx/image_decode.h"
+
+namespace wz {
+
+struct BoneState {
+  Mat4 world{};     // bind-pose world matrix (BindPose)
+  Vec3 position{};  // world position
+};
+
+struct GroupState {
+  int32_t value = 0;
+};
+
+// What Model3_MotionSet fills to cross-fade from one motion to the next.
+struct MotionTransition {
+  uint8_t active = 0;
+  int32_t previousMotion = 0;
+  int32_t previousFrame = 0;
+  float previousFraction = 0;
+  int32_t startMotion = 0;
+  int32_t startFrame = 0;
+  float startFraction = 0;
+  int32_t targetMotion = 0;
+  float position = 0;
+  float step = 0;
+  uint8_t fromRest = 0;
+};
+
+// Per-model state of drawing and animation.
+struct ModelRuntime {
+  uint8_t ready = 0;
+  ModelId modelId = kNoModel;
+  std::vector<BoneState> bones;
+  std::vector<GroupState> groups;
+  std::vector<std::shared_ptr<d3d::Texture>> textures;
+  std::vector<d3dx::D3DXIMAGE_INFO> imageInfos;
+  MotionTransition transition;
+};
+
+// The slots. The lists are deques of owning pointers, so a Model or ModelRuntime never moves
+// while the loader thread fills it; the lock guards the lists themselves (appends and slot
+// replacement), not the records.
+struct ModelTable {
+  mutable std::mutex mutex;
+  std::deque<std::unique_ptr<Model>> models;
+  std::deque<std::unique_ptr<ModelRuntime>> runtimes;
+};
+
+// The extension rule of Model3_Load: the text after the last dot of the path, unless that dot is
+// its first character; empty without a dot. The directory part is not excluded.
+std::string ModelExtension(const std::string& path);
+
+// The post-load steps shared by every format: the model's and each group's bounding box and
+// centre, deform on for UV scrolling, the shading selection (6 for a bump map, 8 for a second
+// map, 8 winning).
+void ComputeBoundsAndShading(Model& model, bool toonLoaded);
+
+}  // namespace wz

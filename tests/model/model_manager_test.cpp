@@ -1,0 +1,221 @@
+// The model manager: slots, the load steps every format shares, background loads and motions.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "core/library.h"
+#include "platform/d3dx/texture_file.h"
+#include "platform/dialogs.h"
+#include "platform/file_io.h"
+#include "platform/text.h"
+#include "support/temp_dir.h"
+
+namespace wz {
+namespace {
+
+using wz::testing::TempDir;
+
+struct ModelManager : ::testing::Test {
+  ModelManager() {
+    library.AttachLogSink([this](const std::string& l) { lines.push_back(l); });
+    platform::script::SetMessageBoxEcho(false);
+  }
+  ~ModelManager() override { platform::script::SetMessageBoxEcho(true); }
+  std::string File(const std::string& name, const std::string& bytes = "0123456789") {
+    wz::testing::WriteFile(dir / name, bytes);
+    return platform::LibraryPath(dir / name);
+  }
+  TempDir dir;
+  std::vector<std::string> lines;
+  Library library;
+};
+
+TEST(ModelExtensionRule, LastDotNotAtTheStart) {
+  EXPECT_EQ(ModelExtension("a.WZP"), "WZP");
+  EXPECT_EQ(ModelExtension("\\d\\a.b.lwo"), "lwo");
+  EXPECT_EQ(ModelExtension(".lwo"), "");
+  EXPECT_EQ(ModelExtension("noext"), "");
+  EXPECT_EQ(ModelExtension("\\dir.v2\\file"), "v2\\file");
+}
+
+TEST_F(ModelManager, SlotsAreReusedAfterRelease) {
+  EXPECT_EQ(library.Model3_Create(), 0);
+  EXPECT_EQ(library.Model3_Create(), 1);
+  EXPECT_EQ(library.Model3_Get(-1), nullptr);
+  EXPECT_EQ(library.Model3_Get(2), nullptr);
+  library.Model3_Get(0)->polygonCount = 0;
+  library.Model3_Get(0)->groups[0].name.Set("changed");
+  library.Model3_Release(1);
+  EXPECT_NE(library.Model3_Get(1), nullptr);  // a released model is still there
+  EXPECT_EQ(library.Model3_Create(), 1);
+  library.Model3_Release(0);
+  EXPECT_EQ(library.Model3_Create(), 0);
+  // The reused slot holds a new model with the defaults.
+  EXPECT_EQ(library.Model3_Get(0)->groups[0].name.View(), platform::Utf8ToCp932("グループ"));
+  EXPECT_EQ(library.Model3_Get(0)->modelId, 0);
+  EXPECT_EQ(library.ModelSlotCount(), 2u);
+}
+
+TEST_F(ModelManager, PreallocationAppliesToTheNextModelOnly) {
+  library.SetPreallocateNext(true);
+  ModelId a = library.Model3_Create();
+  ModelId b = library.Model3_Create();
+  EXPECT_GE(library.Model3_Get(a)->polygons.size(), 65000u);
+  EXPECT_LT(library.Model3_Get(b)->polygons.size(), 65000u);
+}
+
+TEST_F(ModelManager, LoadWithoutAReaderStillRunsThePostLoadSteps) {
+  for (const char* name : {"x.lwo_unknown", "noext"}) {
+    ModelId id = library.Model3_Load(-1, File(name));
+    ASSERT_GE(id, 0) << name;
+    EXPECT_TRUE(library.Model3_IsLoaded(id));
+    const Model* m = library.Model3_Get(id);
+    // No positions: the start values stay; the unused group's centre is (0, 0, 0).
+    EXPECT_EQ(m->boundsMin.x, 99999.0f);
+    EXPECT_EQ(m->boundsMax.z, -99999.0f);
+    EXPECT_EQ(m->groups[0].centre.x, 0.0f);
+    EXPECT_EQ(library.Model3_Runtime(id)->ready, 1);
+  }
+}
+
+TEST_F(ModelManager, LoadFailures) {
+  EXPECT_EQ(library.Model3_Load(-1, ""), -1);
+  auto boxes = platform::script::TakeShownMessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, platform::Utf8ToCp932("ファイル名が指定されていません。"));
+  std::string missing = platform::LibraryPath(dir / "missing.wzp");
+  ModelId id = library.Model3_Create();
+  EXPECT_EQ(library.Model3_Load(id, missing), -1);
+  EXPECT_EQ(lines.back(), missing + platform::Utf8ToCp932(" を開くことができませんでした。"));
+  EXPECT_EQ(library.Model3_Get(id)->released.Get(), 1);
+}
+
+TEST(ModelBounds, BoxesCentresAndShading) {
+  RecordingModelHost host;
+  NewModelOptions options;
+  auto model = CreateModel(options);
+  Model& m = *model;
+  GrowPositionPools(m, 3);
+  m.positionCount = 3;
+  m.positions[0] = {1, 2, 3};
+  m.positions[1] = {-1, 5, 0};
+  m.positions[2] = {4, -2, 1};
+  GrowTo(m.polygons, 1);
+  m.polygonCount = 1;
+  m.polygons[0].cornerCount = 3;
+  m.polygons[0].corners[0].position = 1;
+  m.polygons[0].corners[1].position = 2;
+  m.polygons[0].corners[2].position = 1;
+  m.polygons[0].group = 0;
+  GrowTo(m.groups, 2, NewGroup());
+  m.groupCount = 2;
+  m.groups[1].bumpMapOn = 1;
+  m.groups[1].bumpMapSlot = 2;
+  m.groups[0].secondMapOn = 1;
+  m.groups[0].secondMapSlot = 3;
+  ComputeBoundsAndShading(m, false);
+  EXPECT_EQ(m.boundsMin.x, -1.0f);
+  EXPECT_EQ(m.boundsMax.y, 5.0f);
+  EXPECT_EQ(m.groups[0].centre.x, 1.5f);  // (-1 + 4) / 2 over positions 1 and 2 only
+  EXPECT_EQ(m.groups[0].centre.y, 1.5f);
+  EXPECT_EQ(m.groups[1].centre.x, 0.0f);
+  EXPECT_EQ(m.shadingMode, 8);  // both switches: 8 wins
+  m.groups[0].secondMapOn = 0;
+  ComputeBoundsAndShading(m, false);
+  EXPECT_EQ(m.shadingMode, 6);
+  m.groups[1].bumpMapSlot = 0;  // a switch with slot 0 selects nothing
+  m.shadingMode = 2;
+  ComputeBoundsAndShading(m, true);
+  EXPECT_EQ(m.shadingMode, 2);
+}
+
+TEST_F(ModelManager, MotionSetStepsAndTransition) {
+  ModelId id = library.Model3_Create();
+  Model* m = library.Model3_Get(id);
+  EXPECT_FALSE(library.Model3_MotionSet(nullptr, 0, 0));
+  EXPECT_FALSE(library.Model3_MotionSet(m, -1, 0));
+  EXPECT_FALSE(library.Model3_MotionSet(m, int32_t(m->motions.size()), 0));
+  m->motions.push_back(m->motions[0]);
+  m->currentFrame = 17;
+  ASSERT_TRUE(library.Model3_MotionSet(m, 1, 0.5f));
+  const MotionTransition& t = library.Model3_Runtime(id)->transition;
+  EXPECT_FLOAT_EQ(t.step, 1.0f / 30.0f);
+  EXPECT_EQ(t.previousFrame, 17);
+  EXPECT_EQ(t.targetMotion, 1);
+  EXPECT_EQ(m->currentMotion, 1);
+  EXPECT_EQ(m->currentFrame, 0);
+  EXPECT_EQ(m->deformOn, 1);
+  EXPECT_FALSE(library.Model3_MotionSet(m, 1, 0.5f));  // same motion while fading
+  ASSERT_TRUE(library.Model3_MotionSet(m, 0, -2.0f));
+  EXPECT_FLOAT_EQ(t.step, 1.0f);
+}
+
+TEST_F(ModelManager, BackgroundLoadsInSubmissionOrder) {
+  std::string cwd = platform::LibraryPath(dir.path());
+  File("a.none");
+  File("b.none");
+  library.Loader().HoldForTesting(true);
+  ModelId a = library.Model3_Create();
+  ModelId b = library.Model3_Create();
+  ASSERT_TRUE(library.LoaderSubmit(a, cwd, "a.none"));
+  ASSERT_TRUE(library.LoaderSubmit(b, cwd, "b.none"));
+  library.Loader().HoldForTesting(false);
+  ASSERT_TRUE(library.LoaderWait(b));
+  EXPECT_TRUE(library.Model3_IsLoaded(a));  // the first request was done before the second
+  EXPECT_EQ(library.Model3_Get(b)->fullPath.View(), cwd + "\\b.none");
+  EXPECT_EQ(library.Model3_Get(b)->fileName.View(), "b.none");
+}
+
+TEST_F(ModelManager, BackgroundLoadThroughTheCurrentDirectory) {
+  wz::testing::CurrentDirectoryGuard guard;
+  File("m.none");
+  std::filesystem::current_path(dir.path());
+  ModelId id = library.Model3_LoadInBackground("m.none");
+  ASSERT_EQ(id, 0);
+  EXPECT_TRUE(library.Model3_IsLoaded(id));
+  // A file that is not there queues nothing; the created slot stays with the defaults.
+  EXPECT_EQ(library.Model3_LoadInBackground("absent.none"), -1);
+  EXPECT_EQ(library.ModelSlotCount(), 2u);
+  EXPECT_FALSE(library.Model3_IsLoaded(1));
+}
+
+TEST_F(ModelManager, WaitEndsWhenTheFileVanishesOrTheLoaderStopped) {
+  std::string cwd = platform::LibraryPath(dir.path());
+  File("gone.none");
+  library.Loader().HoldForTesting(true);
+  ModelId id = library.Model3_Create();
+  ASSERT_TRUE(library.LoaderSubmit(id, cwd, "gone.none"));
+  std::filesystem::remove(dir / "gone.none");
+  library.Loader().HoldForTesting(false);
+  EXPECT_FALSE(library.LoaderWait(id));
+  EXPECT_EQ(library.Model3_Get(id)->released.Get(), 1);
+
+  File("late.none");
+  library.Loader().Stop();
+  ModelId late = library.Model3_Create();
+  ASSERT_TRUE(library.LoaderSubmit(late, cwd, "late.none"));
+  EXPECT_FALSE(library.LoaderWait(late));
+  EXPECT_FALSE(library.LoaderWait(-1));
+}
+
+TEST_F(ModelManager, ModelTexturesGoToTheirSlot) {
+  ModelId id = library.Model3_Create();
+  Model* m = library.Model3_Get(id);
+  GrowTo(m->textureSlots, 3);
+  m->textureSlotCount = 3;
+  library.Model3_Load(id, File("t.none"));  // syncs the runtime lists to three slots
+  const uint8_t white[8 * 4 * 4] = {0xFF};
+  auto bmp = d3dx::EncodeBmp32(8, 4, white, 32);
+  std::string path = File("t.bmp", std::string(bmp.begin(), bmp.end()));
+  library.ModelTexture_Load(id, 2, path);
+  EXPECT_EQ(m->textureSlots[2].width, 8);
+  EXPECT_EQ(m->textureSlots[2].height, 4);
+  ASSERT_NE(library.Model3_Runtime(id)->textures[2], nullptr);
+  for (int32_t slot : {-1, 3, 256})
+    library.ModelTexture_Load(id, slot, path);
+  EXPECT_EQ(library.Model3_Runtime(id)->textures.size(), 3u);
+  EXPECT_EQ(m->textureSlots[0].width, 0);
+}
+
+}  // namespace
+}  // namespace wz
