@@ -120,6 +120,31 @@ TEST_F(StartupFixture, MissingNullTextureIsLoggedAndStartUpGoesOn) {
   EXPECT_EQ(library.System().null, nullptr);
 }
 
+TEST_F(StartupFixture, SystemTexturesAndStageBinding) {
+  // Images are recognised by content, so a BMP serves under every name here.
+  const uint8_t grey[4 * 4 * 4] = {0x80};
+  auto bmp = d3dx::EncodeBmp32(4, 4, grey, 16);
+  std::string bytes(bmp.begin(), bmp.end());
+  wz::testing::WriteFile(dir / "prog/Data/System/Toon.JPG", bytes);
+  wz::testing::WriteFile(dir / "prog/Data/System/shadow2d.png", bytes);
+  Library library;
+  library.MutableOptions().toonTexture = 1;
+  ASSERT_TRUE(library.LibInit(nullptr));
+  EXPECT_TRUE(library.System().toonLoaded);
+  EXPECT_EQ(library.System().toonInfo.Width, 4u);
+  EXPECT_EQ(library.System().shadow, nullptr);  // loaded on first use only
+  ASSERT_NE(library.ShadowTexture(), nullptr);
+  int32_t index = library.Texture_Load((library.DataDir() + "\\System\\Toon.JPG").c_str(), nullptr);
+  library.Texture_Set(index);
+  EXPECT_EQ(library.Device()->GetTexture(0), library.Texture_Entry(index).texture.get());
+  library.Texture_Set(-1);
+  EXPECT_EQ(library.Device()->GetTexture(0), nullptr);
+  // Without the file the toon load fails and records 32 x 32.
+  std::filesystem::remove(dir / "prog/Data/System/Toon.JPG");
+  EXPECT_FALSE(library.ToonTexture_Load());
+  EXPECT_EQ(library.System().toonInfo.Width, 32u);
+}
+
 TEST_F(StartupFixture, ShaderDeviceTurnsAntialiasingOn) {
   d3d::DeviceProfile sm3;
   d3d::ProfileByName("sm3", sm3);
