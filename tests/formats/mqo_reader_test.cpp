@@ -317,6 +317,17 @@ TEST(MqoReader, EndsObjectsAtTheirLevelsAndAtLinesItCannotRead) {
   }
 }
 
+TEST(MqoReader, TakesLongLinesInPiecesOf1023Bytes) {
+  // The first face line is 1100 bytes long: its second piece is the block's second line, so the
+  // last face line falls outside the block.
+  const std::string longLine = "\t\t3 V(0 1 2)" + std::string(1100 - 12, ' ');
+  Load l(Doc({"Object \"o\" {", "\tvertex 3 {", "\t\t0 0 0", "\t\t1 0 0", "\t\t0 1 0", "\t}",
+              "\tface 2 {", longLine, "\t\t3 V(2 1 0)", "\t}", "}"}));
+  ASSERT_EQ(l.result, 1);
+  ASSERT_EQ(l.model->polygonCount, 1);
+  EXPECT_EQ(l.Corners(0), (std::vector<int>{0, 1, 2}));
+}
+
 TEST(MqoReader, TakesTheFileNamePartOfTexturePaths) {
   const std::pair<std::string, std::string> cases[] = {
       {"C:\\tex\\wood.bmp", "wood.bmp"},
