@@ -1,0 +1,318 @@
+// LightWave object reader for the older LWOB generation (IFF, big-endian). Takes the points, the
+// polygons and each surface's colour; every other chunk and surface sub-chunk is skipped by its
+// length. Chunks are walked by exactly 8 + length bytes (no IFF pad byte), and the last PNTS and
+// the last POLS of a file win. Polygons of more than four points become fans of triangles, detail
+// polygons (negative surface numbers) are read as ordinary polygons, and a polygon naming a point
+// or surface that does not exist makes the whole file refused. The whole file is checked before
+// the model is touched, so a refused file leaves the model as it was.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "formats/byte_cursor.h"
+#include "formats/formats.h"
+#include "model/normals.h"
+#include "platform/file_io.h"
+
+namespace wz {
+namespace {
+
+// Every model has a motion, and a model with motions holds at most 256 groups (one track each);
+// one group is made per surface.
+constexpr size_t kMaxSurfaces = kMaxGroupTracks;
+constexpr float kGrey = 128.0f;
+
+struct SurfaceRecord {
+  std::string name;
+  float red = kGrey;
+  float green = kGrey;
+  float blue = kGrey;  // a surface without COLR stays grey
+};
+
+// Working state of one read: what the chunk walk collected, before anything is checked.
+struct LwoScan {
+  std::vector<SurfaceRecord> surfaces;
+  bool tooManySurfaces = false;       // the last SRFS named more than kMaxSurfaces surfaces
+  size_t currentSurface = 0;          // the surface a SURF chunk with an unknown name describes
+  std::span<const uint8_t> points;    // body of the last PNTS
+  std::span<const uint8_t> polygons;  // body of the last POLS
+  bool srfsSeen = false;
+  bool pntsSeen = false;
+  bool polsSeen = false;
+};
+
+bool IdIs(const uint8_t id[4], const char* tag) {
+  return std::memcmp(id, tag, 4) == 0;
+}
+
+// SRFS: NUL-terminated names; a NUL at an even offset of the body is followed by a pad byte, so
+// every name with its pad has even length.
+void ReadSurfaceNames(ByteCursor body, LwoScan& scan) {
+  scan.surfaces.clear();
+  scan.tooManySurfaces = false;
+  std::string name;
+  while (body.remaining() > 0) {
+    const size_t offset = body.position();
+    const uint8_t c = body.u8();
+    if (c != 0) {
+      name.push_back(static_cast<char>(c));
+      continue;
+    }
+    if (scan.surfaces.size() == kMaxSurfaces) {
+      scan.tooManySurfaces = true;
+      return;
+    }
+    scan.surfaces.push_back(SurfaceRecord{name});
+    name.clear();
+    if (offset % 2 == 0 && body.remaining() > 0) body.skip(1);
+  }
+}
+
+// SURF: the name (padded to even length with its NUL), then sub-chunks of a 4-byte identifier, a
+// 2-byte length and the body. Only COLR is taken. A name that matches no surface describes the
+// surface after the one the previous SURF chunk described.
+void ReadSurface(ByteCursor body, LwoScan& scan) {
+  std::string name;
+  bool terminated = false;
+  while (body.remaining() > 0) {
+    const uint8_t c = body.u8();
+    if (c == 0) {
+      terminated = true;
+      break;
+    }
+    name.push_back(static_cast<char>(c));
+  }
+  if (terminated && (name.size() + 1) % 2 == 1 && body.remaining() > 0) body.skip(1);
+  for (size_t k = 0; k < scan.surfaces.size(); ++k) {
+    if (scan.surfaces[k].name == name) {
+      scan.currentSurface = k;
+      break;
+    }
+  }
+  while (body.remaining() >= 6) {
+    uint8_t id[4];
+    body.read(id, 4);
+    const uint16_t length = body.u16be();
+    if (length > body.remaining()) break;
+    ByteCursor sub = body.sub(length);
+    if (IdIs(id, "COLR") && length >= 3 && scan.currentSurface < scan.surfaces.size()) {
+      SurfaceRecord& s = scan.surfaces[scan.currentSurface];
+      s.red = sub.u8();
+      s.green = sub.u8();
+      s.blue = sub.u8();
+    }
+  }
+  ++scan.currentSurface;
+}
+
+// Walks the chunks after the 12-byte header while the form's length lasts. A chunk that runs
+// past the end of the data ends the walk; what was read before it is kept.
+void ScanChunks(ByteCursor& file, int64_t remaining, LwoScan& scan) {
+  while (remaining > 0 && file.remaining() >= 8) {
+    uint8_t id[4];
+    file.read(id, 4);
+    const uint32_t length = file.u32be();
+    remaining -= 8 + int64_t{length};
+    if (length > file.remaining()) break;
+    ByteCursor body = file.sub(length);
+    if (IdIs(id, "PNTS")) {
+      scan.points = body.rest();
+      scan.pntsSeen = true;
+    } else if (IdIs(id, "SRFS")) {
+      ReadSurfaceNames(body, scan);
+      scan.srfsSeen = true;
+    } else if (IdIs(id, "POLS")) {
+      scan.polygons = body.rest();
+      scan.polsSeen = true;
+    } else if (IdIs(id, "SURF")) {
+      ReadSurface(body, scan);
+    }
+  }
+}
+
+struct LwoPolygon {
+  Polygon polygon;      // corner position indices and corner count; the group comes later
+  int32_t surface = 0;  // 0-based
+};
+
+// Decodes the POLS words against the final point and surface lists. Records: point count n, n
+// point indices, the surface number (1-based; negative for a polygon that carries detail
+// polygons, in which case a word with their count follows and the detail polygons come next as
+// ordinary records). Larger polygons become fans (0, k, k + 1). False with a reason when a record
+// is cut short or names a point or surface that does not exist.
+bool DecodePolygons(std::span<const uint8_t> words, size_t pointCount, size_t surfaceCount,
+                    std::vector<LwoPolygon>& out, int& emptyPolygons, std::string& reason) {
+  ByteCursor cur(words.first(words.size() & ~size_t{1}));
+  std::vector<int32_t> points;
+  char text[160];
+  for (size_t record = 0; cur.remaining() > 0; ++record) {
+    const uint16_t n = cur.u16be();
+    if (!cur.canHold(uint64_t{n} + 1, 2)) {
+      std::snprintf(text, sizeof text, "polygon %zu runs past the end of the polygon list", record);
+      reason = text;
+      return false;
+    }
+    points.resize(n);
+    for (uint16_t i = 0; i < n; ++i) {
+      const uint16_t index = cur.u16be();
+      if (index >= pointCount) {
+        std::snprintf(text, sizeof text, "polygon %zu names point %u of %zu", record, index,
+                      pointCount);
+        reason = text;
+        return false;
+      }
+      points[i] = index;
+    }
+    int32_t surface = cur.i16be();
+    if (surface < 0) {
+      surface = -surface;
+      if (cur.remaining() < 2) {
+        std::snprintf(text, sizeof text, "polygon %zu lacks its detail polygon count", record);
+        reason = text;
+        return false;
+      }
+      cur.u16be();  // the detail polygons follow as ordinary records
+    }
+    if (surface == 0 || size_t(surface) > surfaceCount) {
+      std::snprintf(text, sizeof text, "polygon %zu names surface %d of %zu", record, surface,
+                    surfaceCount);
+      reason = text;
+      return false;
+    }
+    if (n == 0) {
+      ++emptyPolygons;
+      continue;
+    }
+    const int fans = n > kMaxCorners ? n - 2 : 1;
+    for (int k = 1; k <= fans; ++k) {
+      LwoPolygon p;
+      p.surface = surface - 1;
+      if (n <= kMaxCorners) {
+        p.polygon.cornerCount = static_cast<uint8_t>(n);
+        for (int i = 0; i < n; ++i)
+          p.polygon.corners[size_t(i)].position = points[size_t(i)];
+      } else {
+        p.polygon.cornerCount = 3;
+        p.polygon.corners[0].position = points[0];
+        p.polygon.corners[1].position = points[size_t(k)];
+        p.polygon.corners[2].position = points[size_t(k) + 1];
+      }
+      out.push_back(p);
+    }
+    if (out.size() > size_t{INT32_MAX}) {
+      reason = "more polygons than a model can count";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int LoadLwoFromMemory(ModelHost& host, Model& model, const std::string& path,
+                      std::span<const uint8_t> bytes, int32_t /*version*/) {
+  ByteCursor file(bytes);
+  if (file.remaining() < 12) {
+    host.Refuse(path, "shorter than an IFF header");
+    return 0;
+  }
+  if (bytes[0] != 'F') {
+    host.Refuse(path, "not an IFF file");
+    return 0;
+  }
+  // Only the first byte is tested: the rest of "FORM" and the form type are not looked at.
+  file.skip(4);
+  const int64_t formLength = file.u32be();
+  file.skip(4);
+
+  LwoScan scan;
+  ScanChunks(file, formLength - 4, scan);
+  if (!scan.srfsSeen || !scan.pntsSeen || !scan.polsSeen) {
+    host.Refuse(path, !scan.srfsSeen   ? "no SRFS chunk"
+                      : !scan.pntsSeen ? "no PNTS chunk"
+                                       : "no POLS chunk");
+    return 0;
+  }
+  if (scan.tooManySurfaces) {
+    host.Refuse(path, "more than 256 surfaces");
+    return 0;
+  }
+
+  const size_t pointCount = scan.points.size() / 12;
+  std::vector<LwoPolygon> polygons;
+  int emptyPolygons = 0;
+  std::string reason;
+  if (!DecodePolygons(scan.polygons, pointCount, scan.surfaces.size(), polygons, emptyPolygons,
+                      reason)) {
+    host.Refuse(path, reason);
+    return 0;
+  }
+
+  // The group of a surface is the last surface of the same colour.
+  const size_t surfaceCount = scan.surfaces.size();
+  std::vector<int32_t> groupOf(surfaceCount);
+  for (size_t s = 0; s < surfaceCount; ++s) {
+    const SurfaceRecord& a = scan.surfaces[s];
+    for (size_t g = surfaceCount; g-- > 0;) {
+      const SurfaceRecord& b = scan.surfaces[g];
+      if (a.red == b.red && a.green == b.green && a.blue == b.blue) {
+        groupOf[s] = static_cast<int32_t>(g);
+        break;
+      }
+    }
+  }
+
+  // The file is sound: fill the model.
+  model.fileName.Set(path);
+  ByteCursor pts(scan.points);
+  GrowPositionPools(model, pointCount);
+  for (size_t i = 0; i < pointCount; ++i) {
+    const float x = pts.f32be();
+    const float y = pts.f32be();
+    const float z = pts.f32be();
+    model.positions[i] = {x * 10.0f, y * 10.0f, z * 10.0f};
+  }
+  model.positionCount = static_cast<int32_t>(pointCount);
+
+  GrowTo(model.groups, surfaceCount);
+  for (size_t s = 0; s < surfaceCount; ++s) {
+    const SurfaceRecord& r = scan.surfaces[s];
+    model.groups[s] = NewGroup();
+    model.groups[s].colour = {r.red, r.green, r.blue, 255.0f};
+  }
+  model.groupCount = static_cast<int32_t>(surfaceCount);
+
+  GrowTo(model.colours, polygons.size());
+  GrowTo(model.polygons, polygons.size());
+  for (size_t p = 0; p < polygons.size(); ++p) {
+    const SurfaceRecord& r = scan.surfaces[size_t(polygons[p].surface)];
+    model.colours[p] = {r.red, r.green, r.blue, 255.0f};
+    Polygon& poly = model.polygons[p];
+    poly = polygons[p].polygon;
+    for (int c = 0; c < poly.cornerCount; ++c)
+      poly.corners[size_t(c)].colour = int32_t(p);
+    poly.group = groupOf[size_t(polygons[p].surface)];
+  }
+  model.colourCount = static_cast<int32_t>(polygons.size());
+  model.polygonCount = static_cast<int32_t>(polygons.size());
+  model.colour = {255.0f, 255.0f, 255.0f, 255.0f};
+
+  DeriveNormals(model);
+  model.shadingChanged = 1;
+  if (emptyPolygons > 0) {
+    host.Refuse(path, std::to_string(emptyPolygons) + " polygons without points left out");
+  }
+  return 1;
+}
+
+int LoadLwo(ModelHost& host, Model& model, const std::string& path, int32_t version) {
+  std::vector<uint8_t> bytes;
+  if (!platform::ReadFileBytes(path, bytes)) {
+    host.Refuse(path, "cannot be read");
+    return 0;
+  }
+  return LoadLwoFromMemory(host, model, path, bytes, version);
+}
+
+}  // namespace wz
