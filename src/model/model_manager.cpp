@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "core/library.h"
+#include "formats/formats.h"
 #include "model/binding.h"
 #include "model/normals.h"
 #include "platform/dialogs.h"
@@ -26,7 +27,7 @@ struct ReaderRow {
 
 // The dispatch table, in the order the extension is compared.
 const ReaderRow kReaders[] = {
-    {"dxf", nullptr}, {"lwo", nullptr}, {"mqo", nullptr}, {"mx", nullptr},
+    {"dxf", nullptr}, {"lwo", LoadLwo}, {"mqo", LoadMqo}, {"mx", nullptr},
     {"rok", nullptr}, {"x", nullptr},   {"wzp", nullptr},
 };
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "core/library.h"
+#include "formats/formats.h"
 #include "platform/d3dx/texture_file.h"
 #include "platform/dialogs.h"
 #include "platform/file_io.h"
@@ -196,6 +197,33 @@ TEST_F(ModelManager, WaitEndsWhenTheFileVanishesOrTheLoaderStopped) {
   ASSERT_TRUE(library.LoaderSubmit(late, cwd, "late.none"));
   EXPECT_FALSE(library.LoaderWait(late));
   EXPECT_FALSE(library.LoaderWait(-1));
+}
+
+TEST_F(ModelManager, ExtensionPicksTheReaderWhateverItsCase) {
+  // One square written as LWOB, then loaded under three spellings of the extension.
+  NewModelOptions options;
+  auto square = CreateModel(options);
+  GrowPositionPools(*square, 4);
+  square->positionCount = 4;
+  const Vec3 corners[4] = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+  for (int i = 0; i < 4; ++i)
+    square->positions[size_t(i)] = corners[i];
+  GrowTo(square->polygons, 1);
+  square->polygonCount = 1;
+  square->polygons[0].cornerCount = 4;
+  for (int i = 0; i < 4; ++i)
+    square->polygons[0].corners[size_t(i)].position = i;
+  RecordingModelHost host;
+  for (const char* name : {"sq.lwo", "SQ.LWO", "a.b.Lwo"}) {
+    std::string path = platform::LibraryPath(dir / name);
+    ASSERT_EQ(SaveLwo(host, *square, path), 1);
+    ModelId id = library.Model3_Load(-1, path);
+    ASSERT_TRUE(library.Model3_IsLoaded(id));
+    const Model* m = library.Model3_Get(id);
+    EXPECT_EQ(m->polygonCount, 1) << name;
+    EXPECT_FLOAT_EQ(m->boundsMax.x, 1.0f) << name;  // positions read back at scale 1
+    EXPECT_FLOAT_EQ(m->groups[size_t(m->polygons[0].group)].centre.y, 0.5f) << name;
+  }
 }
 
 TEST_F(ModelManager, ModelTexturesGoToTheirSlot) {
