@@ -227,6 +227,7 @@ TEST(LoadX, TextureSlotsStopAt256AndMaterialsAt256) {
 
 TEST(LoadX, FacesAreSortedByMaterialAndCornersShareTheVertexIndex) {
   Imported r;
+  r.model->colour = {1, 2, 3, 4};
   Import(r, TextFile(4, {MaterialListNode(2, {1, 0, 1, 0}, {Mat({1, 1, 1, 1}), Mat({1, 1, 1, 1})}),
                          NormalsNode({{0, 0, 1}}, {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}})}));
   ASSERT_EQ(r.result, 1);
