@@ -9,6 +9,7 @@
 
 #include "model/model.h"
 #include "model/model_host.h"
+#include "platform/win_types.h"  // E_FAIL
 
 namespace wz {
 
