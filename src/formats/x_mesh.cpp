@@ -1,0 +1,318 @@
+// DirectX X export and import of a model, over the mesh and X-file functions of the D3DX layer
+// (platform/d3dx/x_file.h): SaveX turns the model into a triangle list with one vertex per corner
+// and one material and saves it in binary form; LoadX loads every mesh of a file as one mesh,
+// sorts its faces by material and turns vertices, faces and materials into pools, polygons,
+// groups and texture slots.
+//
+// The two directions are not mirror images: the export divides positions by 5 and the import
+// keeps them, the export writes one material whatever the groups are, and only the import reads
+// vertex colours. Parsing of the untrusted file happens in the D3DX layer, which checks every
+// count and index; everything that can fail is done before the model is touched, so a refused
+// file leaves the model as it was.
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "formats/formats.h"
+#include "model/model_invariants.h"
+#include "model/normals.h"
+#include "platform/d3dx/mesh.h"
+#include "platform/d3dx/x_file.h"
+#include "platform/file_io.h"
+#include "platform/text.h"
+#include "platform/win_types.h"
+
+namespace wz {
+namespace {
+
+using d3dx::D3DXMATERIAL;
+using d3dx::Mesh;
+
+// Position, normal, diffuse colour and one texture-coordinate pair: the vertex both directions
+// use (36 bytes).
+constexpr DWORD kVertexFormat = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE | D3DFVF_TEX1;
+static_assert(kVertexFormat == 338);
+
+constexpr float kExportScale = 5.0f;      // the export divides every position by this
+constexpr size_t kMaxImportGroups = 256;  // materials taken from a file; the rest are ignored
+constexpr size_t kMaxAttributeRanges = 256;
+constexpr int16_t kMaxImportTextureSlots = 256;
+constexpr uint8_t kImportParameterByte = 10;
+constexpr uint32_t kOpaqueWhite = 0xFFFFFFFFu;
+
+// printf into a string; the log lines of the model store are formats filled in.
+std::string Format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string out;
+  if (n > 0) {
+    out.resize(static_cast<size_t>(n) + 1);
+    std::vsnprintf(out.data(), out.size(), format, again);
+    out.resize(static_cast<size_t>(n));
+  }
+  va_end(again);
+  return out;
+}
+
+// ---- Export ------------------------------------------------------------------------------------
+
+D3DXMATERIAL ExportMaterial(const Model& model) {
+  D3DXMATERIAL m;  // ambient, specular and emissive black, power 0
+  m.MatD3D.Diffuse = {1.0f, 1.0f, 1.0f, 1.0f};
+  if (model.textureSlotCount > 1 && model.textureSlots[1].state == 1) {
+    m.textureFilename = std::string(model.textureSlots[1].fileName.View());
+  }
+  return m;
+}
+
+// Writes the vertex of one polygon corner as vertex `v` of the export mesh.
+void WriteExportVertex(const Model& model, const Corner& c, Mesh& mesh, uint32_t v) {
+  const Vec3 p = model.positions[size_t(c.position)];
+  mesh.SetPosition(v, {p.x / kExportScale, p.y / kExportScale, p.z / kExportScale});
+  // A corner of an unused pool names no entry and takes a zero value.
+  const Vec3 n = model.normalCount > 0 ? model.normals[size_t(c.normal)] : Vec3{};
+  mesh.SetNormal(v, {n.x, n.y, n.z});
+  mesh.SetDiffuse(v, kOpaqueWhite);
+  const Uv uv = model.uvCount > 0 ? model.uvs[size_t(c.uv)] : Uv{};
+  mesh.SetTexCoord(v, {uv.u, uv.v});
+  mesh.SetIndex(v, v);
+}
+
+// ---- Import ------------------------------------------------------------------------------------
+
+// The loaded mesh in the vertex format of the import, sorted by material. False (with `why`) when
+// it cannot be brought there.
+bool PrepareImportMesh(std::unique_ptr<Mesh>& mesh, std::string& why) {
+  if (mesh->GetFVF() != kVertexFormat) {
+    std::unique_ptr<Mesh> clone;
+    if (Failed(mesh->CloneMeshFVF(mesh->GetOptions(), kVertexFormat, clone))) {
+      why = "the mesh cannot be brought to the model's vertex layout";
+      return false;
+    }
+    mesh = std::move(clone);
+  }
+  if (Failed(mesh->OptimizeInplace(D3DXMESHOPT_ATTRSORT))) {
+    why = "the faces cannot be sorted by material";
+    return false;
+  }
+  if (mesh->GetNumVertices() > uint32_t(std::numeric_limits<int32_t>::max()) ||
+      mesh->GetNumFaces() > uint32_t(std::numeric_limits<int32_t>::max())) {
+    why = "the mesh is larger than a model can hold";
+    return false;
+  }
+  return true;
+}
+
+// Groups from the first 256 materials (one white group when there are none), and a texture slot
+// for each of them that names a texture.
+void ImportGroups(ModelHost& host, Model& model, const std::vector<D3DXMATERIAL>& materials) {
+  const size_t materialCount = std::min(materials.size(), kMaxImportGroups);
+  const size_t groupCount = std::max<size_t>(materialCount, 1);
+  GrowTo(model.groups, groupCount);
+  // Entries beyond the groups in use start from the zeroed group, whatever they held before.
+  for (size_t g = size_t(std::max(model.groupCount, 0)); g < groupCount; ++g)
+    model.groups[g] = Group{};
+  model.groupCount = static_cast<int32_t>(groupCount);
+  for (size_t g = 0; g < groupCount; ++g) {
+    const d3dx::D3DCOLORVALUE d =
+        g < materialCount ? materials[g].MatD3D.Diffuse : d3dx::D3DCOLORVALUE{1, 1, 1, 1};
+    Group& group = model.groups[g];
+    group.textureSlot = 0;
+    group.parameterByte = kImportParameterByte;
+    group.colour = {d.r * 255.0f, d.g * 255.0f, d.b * 255.0f, d.a * 255.0f};
+  }
+  for (size_t g = 0; g < materialCount; ++g) {
+    // The name is a C string to the rest of the library: it ends at its first NUL.
+    std::string name = materials[g].textureFilename;
+    name.resize(std::min(name.size(), name.find('\0')));
+    if (name.empty() || model.textureSlotCount >= kMaxImportTextureSlots) continue;
+    const int16_t s = model.textureSlotCount;
+    GrowTo(model.textureSlots, size_t(s) + 1);
+    TextureSlot& slot = model.textureSlots[size_t(s)];
+    slot = TextureSlot{};
+    slot.state = 1;
+    slot.fileName.Set(name);
+    host.LoadModelTexture(model, s, name);
+    Group& group = model.groups[g];
+    const size_t dot = name.rfind('.');
+    group.name.Set(dot == std::string::npos ? std::string_view()
+                                            : std::string_view(name).substr(0, dot));
+    group.textureSlot = s;
+    model.textureSlotCount = static_cast<int16_t>(s + 1);
+  }
+}
+
+// One position, normal, colour and UV per vertex; every corner uses the vertex index in all four.
+void ImportVertices(Model& model, const Mesh& mesh) {
+  const uint32_t n = mesh.GetNumVertices();
+  GrowPositionPools(model, n);
+  GrowTo(model.normals, n);
+  GrowTo(model.colours, n);
+  GrowTo(model.uvs, n);
+  for (uint32_t v = 0; v < n; ++v) {
+    const auto p = mesh.Position(v);
+    model.positions[v] = {p[0], p[1], p[2]};
+    const auto nrm = mesh.Normal(v);
+    model.normals[v] = {nrm[0], nrm[1], nrm[2]};
+    const uint32_t argb = mesh.Diffuse(v);
+    // A word without alpha (what a file without vertex colours gives) counts as white.
+    model.colours[v] = (argb >> 24) == 0
+                           ? ColourF{255, 255, 255, 255}
+                           : ColourF{float((argb >> 16) & 0xFF), float((argb >> 8) & 0xFF),
+                                     float(argb & 0xFF), 255};
+    const auto uv = mesh.TexCoord(v);
+    model.uvs[v] = {uv[0], uv[1]};
+  }
+  const auto count = static_cast<int32_t>(n);
+  model.positionCount = model.normalCount = model.colourCount = model.uvCount = count;
+}
+
+// The group of each of the first `count` faces: the material of the attribute range that holds
+// it among the first 256 ranges, else that of range 0; a material beyond the groups taken gives
+// group 0.
+std::vector<int32_t> FaceGroups(const Mesh& mesh, size_t count, int32_t groupCount) {
+  const auto table = mesh.GetAttributeTable();
+  std::vector<DWORD> attr(count, table.empty() ? 0 : table[0].AttribId);
+  for (size_t r = 1; r < std::min(table.size(), kMaxAttributeRanges); ++r) {
+    const size_t end = std::min(count, size_t{table[r].FaceStart} + table[r].FaceCount);
+    for (size_t f = table[r].FaceStart; f < end; ++f)
+      attr[f] = table[r].AttribId;
+  }
+  std::vector<int32_t> groups(count);
+  for (size_t f = 0; f < count; ++f)
+    groups[f] = attr[f] < DWORD(groupCount) ? static_cast<int32_t>(attr[f]) : 0;
+  return groups;
+}
+
+void ImportFaces(ModelHost& host, Model& model, const Mesh& mesh, const std::string& path) {
+  const auto faces = static_cast<int32_t>(mesh.GetNumFaces());
+  const int32_t capacity = std::max(host.Capacities().polygons, 0);
+  int32_t count = faces;
+  if (faces > capacity) {
+    host.Log(Format(WZ_TEXT("%s : ポリゴン数 %d ( 最大%dを超えています )"), path.c_str(), faces,
+                    capacity));
+    count = capacity;
+  }
+  const std::vector<int32_t> groups = FaceGroups(mesh, size_t(count), model.groupCount);
+  model.polygons.resize(size_t(count));
+  for (int32_t f = 0; f < count; ++f) {
+    Polygon p;
+    p.cornerCount = 3;
+    for (int k = 0; k < 3; ++k) {
+      const auto v = static_cast<int32_t>(mesh.Index(size_t(f) * 3 + size_t(k)));
+      p.corners[size_t(k)] = {v, v, v, v};
+    }
+    p.group = groups[size_t(f)];
+    model.polygons[size_t(f)] = p;
+  }
+  model.polygonCount = count;
+}
+
+// Every bone in use keeps only its first key list, brought to exactly 16 keys (cut, or filled up
+// with rest keys). The model is left with one motion, so that each bone has one list per motion.
+void ImportBones(Model& model) {
+  const int32_t bones = std::clamp(model.boneCount, 0, kMaxBones);
+  for (int32_t k = 0; k < bones; ++k) {
+    auto& lists = model.bones[size_t(k)].keyLists;
+    lists.resize(1);
+    lists[0].resize(kMaxTrackKeys, kRestKey);
+  }
+  if (model.motions.empty()) {
+    model.motions.push_back(NewMotion());
+  } else {
+    model.motions.resize(1);
+  }
+}
+
+}  // namespace
+
+// ---- Public functions --------------------------------------------------------------------------
+
+int SaveX(ModelHost& host, const Model& model, const std::string& path) {
+  if (auto fault = CheckModelInvariants(model)) {
+    host.Refuse(path, "the model is not sound: " + fault->message);
+    return -1;
+  }
+  uint64_t triangles = 0;
+  for (int32_t i = 0; i < model.polygonCount; ++i) {
+    const int corners = model.polygons[size_t(i)].cornerCount;
+    if (corners >= 3) triangles += uint64_t(corners - 2);
+  }
+  if (triangles == 0) {
+    host.Refuse(path, "the model has no polygon of 3 or 4 corners to write");
+    return -1;
+  }
+  const uint64_t vertices = 3 * triangles;
+  // 16-bit indices cannot name more than 65535 vertices.
+  const DWORD options = D3DXMESH_MANAGED | (vertices > 65535 ? D3DXMESH_32BIT : 0);
+  std::unique_ptr<Mesh> mesh;
+  if (vertices > std::numeric_limits<DWORD>::max() ||
+      Failed(Mesh::Create(DWORD(triangles), DWORD(vertices), options, kVertexFormat, mesh))) {
+    host.Refuse(path, Format("%llu triangles do not fit one mesh", (unsigned long long)triangles));
+    return -1;
+  }
+
+  uint32_t v = 0;
+  for (int32_t i = 0; i < model.polygonCount; ++i) {
+    const Polygon& p = model.polygons[size_t(i)];
+    for (int c = 0; c + 2 < p.cornerCount; ++c) {  // a fan around corner 0
+      WriteExportVertex(model, p.corners[0], *mesh, v++);
+      WriteExportVertex(model, p.corners[size_t(c) + 1], *mesh, v++);
+      WriteExportVertex(model, p.corners[size_t(c) + 2], *mesh, v++);
+    }
+  }
+
+  const D3DXMATERIAL material = ExportMaterial(model);
+  d3dx::XStatus status;
+  if (Failed(d3dx::D3DXSaveMeshToX(path, *mesh, std::span(&material, 1), D3DXF_FILEFORMAT_BINARY,
+                                   &status))) {
+    host.Refuse(path, status.message.empty() ? d3dx::XErrorName(status.error) : status.message);
+    return -1;
+  }
+  return 1;
+}
+
+int LoadXFromMemory(ModelHost& host, Model& model, const std::string& path,
+                    std::span<const uint8_t> bytes, int32_t /*version*/) {
+  std::unique_ptr<Mesh> mesh;
+  std::vector<D3DXMATERIAL> materials;
+  d3dx::XStatus status;
+  if (Failed(
+          d3dx::D3DXLoadMeshFromXInMemory(bytes, D3DXMESH_SYSTEMMEM, mesh, materials, &status))) {
+    host.Refuse(path, status.message.empty() ? d3dx::XErrorName(status.error) : status.message);
+    return E_FAIL;
+  }
+  std::string why;
+  if (!PrepareImportMesh(mesh, why)) {
+    host.Refuse(path, why);
+    return -1;
+  }
+
+  // Nothing below fails: fill the model.
+  model.fileName.Set(path);
+  ImportGroups(host, model, materials);
+  ImportVertices(model, *mesh);
+  ImportFaces(host, model, *mesh, path);
+  model.colour = {255, 255, 255, 255};
+  ImportBones(model);
+  DeriveNormals(model);
+  return 1;
+}
+
+int LoadX(ModelHost& host, Model& model, const std::string& path, int32_t version) {
+  std::vector<uint8_t> bytes;
+  if (!platform::ReadFileBytes(path, bytes)) {
+    host.Refuse(path, "the file cannot be read");
+    return E_FAIL;
+  }
+  return LoadXFromMemory(host, model, path, bytes, version);
+}
+
+}  // namespace wz

@@ -1,0 +1,361 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "formats/formats.h"
+#include "model/model_invariants.h"
+#include "model/test_models.h"
+#include "platform/d3dx/x_file.h"
+#include "platform/d3dx/x_test_writer.h"
+#include "platform/file_io.h"
+#include "platform/text.h"
+#include "support/temp_dir.h"
+
+namespace wz {
+namespace {
+
+using namespace d3dx;
+using namespace d3dx::xtest;
+using platform::Utf8ToCp932;
+using testing::MakeMeshModel;
+
+void ExpectSound(const Model& m) {
+  auto fault = CheckModelInvariants(m);
+  EXPECT_FALSE(fault) << fault->message;
+}
+
+// ---- Export: SaveX, read back through the D3DX layer -------------------------------------------
+
+struct Exported {
+  int result = 0;
+  std::unique_ptr<Mesh> mesh;
+  std::vector<D3DXMATERIAL> materials;
+  std::string file;
+  RecordingModelHost host;
+};
+
+Exported Export(const Model& model) {
+  testing::TempDir dir;
+  const std::string path = platform::LibraryPath(dir / "out.x");
+  Exported e;
+  e.result = SaveX(e.host, model, path);
+  e.file = testing::ReadFile(dir / "out.x");
+  if (e.result == 1) {
+    EXPECT_EQ(D3DXLoadMeshFromX(path, D3DXMESH_SYSTEMMEM, e.mesh, e.materials), S_OK);
+  }
+  return e;
+}
+
+TEST(SaveX, QuadBecomesAFanOfTwoTrianglesWithOneVertexPerCorner) {
+  auto m = MakeMeshModel({{10, -5, 2.5f}, {5, 0, 0}, {5, 5, 0}, {0, 5, 0}}, {{0, 1, 2, 3}});
+  // Normals and UVs come from their own pools by their own indices.
+  m->normals = {{0, 0, 1}, {0, 1, 0}, {1, 0, 0}};
+  m->normalCount = 3;
+  m->uvs = {{0.25f, 0.5f}, {0.75f, 1}};
+  m->uvCount = 2;
+  const int normalOf[4] = {2, 1, 0, 2}, uvOf[4] = {1, 0, 1, 0};
+  for (int c = 0; c < 4; ++c) {
+    m->polygons[0].corners[size_t(c)].normal = normalOf[c];
+    m->polygons[0].corners[size_t(c)].uv = uvOf[c];
+  }
+  Exported e = Export(*m);
+  ASSERT_EQ(e.result, 1);
+  EXPECT_EQ(e.file.substr(0, 16), "xof 0303bin 0032");
+  ASSERT_EQ(e.mesh->GetNumFaces(), 2u);
+  ASSERT_EQ(e.mesh->GetNumVertices(), 6u);
+  const int cornerOf[6] = {0, 1, 2, 0, 2, 3};
+  for (uint32_t v = 0; v < 6; ++v) {
+    EXPECT_EQ(e.mesh->Index(v), v);
+    const Vec3 p = m->positions[size_t(cornerOf[v])];
+    EXPECT_EQ(e.mesh->Position(v), (std::array<float, 3>{p.x / 5, p.y / 5, p.z / 5}));
+    const Vec3 n = m->normals[size_t(normalOf[cornerOf[v]])];
+    EXPECT_EQ(e.mesh->Normal(v), (std::array<float, 3>{n.x, n.y, n.z}));
+    const Uv uv = m->uvs[size_t(uvOf[cornerOf[v]])];
+    EXPECT_EQ(e.mesh->TexCoord(v), (std::array<float, 2>{uv.u, uv.v}));
+  }
+  EXPECT_EQ(e.mesh->Position(0), (std::array<float, 3>{2, -1, 0.5f}));
+}
+
+TEST(SaveX, OneWhiteMaterialNamingTheTextureOfSlotOneOnly) {
+  struct Case {
+    std::vector<std::pair<int32_t, const char*>> slots;  // state and file name of slots 1, 2, ...
+    std::string texture;
+  } cases[] = {
+      {{}, ""},
+      {{{1, "wood.bmp"}}, "wood.bmp"},
+      {{{0, ""}, {1, "stone.bmp"}}, ""},  // slot 1 empty, slot 2 textured
+      {{{0, "old.bmp"}}, ""},             // a name without state 1
+  };
+  for (const Case& c : cases) {
+    auto m = MakeMeshModel({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}, {0, 2, 1}});
+    for (auto [state, name] : c.slots) {
+      TextureSlot s;
+      s.state = state;
+      s.fileName.Set(name);
+      m->textureSlots.push_back(s);
+    }
+    m->textureSlotCount = static_cast<int16_t>(m->textureSlots.size());
+    Exported e = Export(*m);
+    ASSERT_EQ(e.result, 1);
+    ASSERT_EQ(e.materials.size(), 1u);
+    EXPECT_EQ(e.materials[0].textureFilename, c.texture);
+    const D3DMATERIAL9& mat = e.materials[0].MatD3D;
+    EXPECT_EQ(mat.Diffuse, (D3DCOLORVALUE{1, 1, 1, 1}));
+    EXPECT_EQ(mat.Power, 0);
+    EXPECT_EQ(mat.Specular, (D3DCOLORVALUE{0, 0, 0, 1}));  // the file has no alpha: read as 1
+    EXPECT_EQ(mat.Emissive, (D3DCOLORVALUE{0, 0, 0, 1}));
+    EXPECT_EQ(
+        std::vector<DWORD>(e.mesh->AttributeBuffer().begin(), e.mesh->AttributeBuffer().end()),
+        (std::vector<DWORD>{0, 0}));
+  }
+}
+
+TEST(SaveX, RefusesWhatItCannotWriteAndKeepsAnEarlierFile) {
+  testing::TempDir dir;
+  testing::WriteFile(dir / "old.x", "earlier");
+  auto good = MakeMeshModel({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}});
+  auto empty = MakeMeshModel({}, {});
+  auto broken = MakeMeshModel({{0, 0, 0}}, {{0, 0, 7}});  // a corner beyond the positions
+  struct Case {
+    const Model* model;
+    std::string path;
+  } cases[] = {{empty.get(), dir / "old.x"},
+               {broken.get(), dir / "old.x"},
+               {good.get(), dir / "missing/new.x"}};
+  for (const Case& c : cases) {
+    RecordingModelHost host;
+    const std::string path = platform::LibraryPath(c.path);
+    EXPECT_EQ(SaveX(host, *c.model, path), -1) << c.path;
+    ASSERT_EQ(host.lines.size(), 1u);
+    EXPECT_EQ(host.lines[0].rfind("*** LoadError *** " + path + " : ", 0), 0u) << host.lines[0];
+  }
+  EXPECT_EQ(testing::ReadFile(dir / "old.x"), "earlier");
+}
+
+// ---- Import: LoadX ------------------------------------------------------------------------------
+
+struct Imported {
+  int result = 0;
+  std::unique_ptr<Model> model = CreateModel({});
+  RecordingModelHost host;
+};
+
+void Import(Imported& r, const std::vector<uint8_t>& file) {
+  r.result = LoadXFromMemory(r.host, *r.model, "in.x", file, 0);
+  ExpectSound(*r.model);
+}
+
+// A text X file of one mesh: a triangle strip of `faces` faces over positions (i, i % 2, 0).
+std::vector<uint8_t> TextFile(size_t faces, std::vector<Node> children) {
+  std::vector<V3> pos;
+  std::vector<Face> f;
+  for (size_t i = 0; i < faces + 2; ++i)
+    pos.push_back({double(i), double(i % 2), 0});
+  for (uint32_t i = 0; i < faces; ++i)
+    f.push_back({i, i + 1, i + 2});
+  return Writer(Flavour::Text).Write({MeshNode("m", pos, f, std::move(children))});
+}
+
+Node Mat(std::array<double, 4> diffuse, const char* texture = nullptr) {
+  return MaterialNode("", diffuse, 0, {0, 0, 0}, {0, 0, 0}, texture);
+}
+
+TEST(LoadX, MaterialsBecomeGroupsAndTexturedOnesGetSlots) {
+  Imported r;
+  Import(r, TextFile(5, {MaterialListNode(5, {0, 1, 2, 3, 4},
+                                          {Mat({0.2, 0.4, 0.6, 0.8}), Mat({1, 0, 0, 1}, "wood.bmp"),
+                                           Mat({1, 1, 1, 1}, "tex\\a.b\\bark"),
+                                           Mat({1, 1, 1, 1}, "noext"), Mat({1, 1, 1, 1}, "")})}));
+  ASSERT_EQ(r.result, 1);
+  const Model& m = *r.model;
+  ASSERT_EQ(m.groupCount, 5);
+  EXPECT_EQ(m.groups[0].name.View(), Utf8ToCp932("グループ"));  // untextured: name kept
+  EXPECT_EQ(m.groups[0].colour, (ColourF{0.2f * 255, 0.4f * 255, 0.6f * 255, 0.8f * 255}));
+  EXPECT_EQ(m.groups[1].colour, (ColourF{255, 0, 0, 255}));
+  const char* names[] = {"wood", "tex\\a", ""};
+  const char* files[] = {"wood.bmp", "tex\\a.b\\bark", "noext"};
+  for (int g = 1; g <= 3; ++g) {
+    EXPECT_EQ(m.groups[size_t(g)].name.View(), names[g - 1]);
+    EXPECT_EQ(m.groups[size_t(g)].textureSlot, g);
+    EXPECT_EQ(m.textureSlots[size_t(g)].state, 1);
+    EXPECT_EQ(m.textureSlots[size_t(g)].fileName.View(), files[g - 1]);
+  }
+  EXPECT_EQ(m.groups[4].textureSlot, 0);
+  for (int g = 0; g < 5; ++g)
+    EXPECT_EQ(m.groups[size_t(g)].parameterByte, 10);
+  EXPECT_EQ(m.textureSlotCount, 4);
+  EXPECT_EQ(r.host.textureLoads, (std::vector<std::pair<int32_t, std::string>>{
+                                     {1, "wood.bmp"}, {2, "tex\\a.b\\bark"}, {3, "noext"}}));
+  for (int f = 0; f < 5; ++f)
+    EXPECT_EQ(m.polygons[size_t(f)].group, f);
+}
+
+TEST(LoadX, TextureSlotsStopAt256AndMaterialsAt256) {
+  Imported r;
+  GrowTo(r.model->textureSlots, 255);
+  r.model->textureSlotCount = 255;
+  std::vector<Node> mats(300, Mat({1, 1, 1, 1}, "t.bmp"));
+  Import(r, TextFile(3, {MaterialListNode(300, {299, 1, 0}, mats)}));
+  ASSERT_EQ(r.result, 1);
+  EXPECT_EQ(r.model->groupCount, 256);
+  EXPECT_EQ(r.model->textureSlotCount, 256);
+  EXPECT_EQ(r.host.textureLoads.size(), 1u);
+  // Faces come sorted by material; one whose material was not taken falls to group 0.
+  EXPECT_EQ(r.model->polygons[0].group, 0);
+  EXPECT_EQ(r.model->polygons[1].group, 1);
+  EXPECT_EQ(r.model->polygons[2].group, 0);
+}
+
+TEST(LoadX, FacesAreSortedByMaterialAndCornersShareTheVertexIndex) {
+  Imported r;
+  r.model->colour = {1, 2, 3, 4};
+  Import(r, TextFile(4, {MaterialListNode(2, {1, 0, 1, 0}, {Mat({1, 1, 1, 1}), Mat({1, 1, 1, 1})}),
+                         NormalsNode({{0, 0, 1}}, {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}})}));
+  ASSERT_EQ(r.result, 1);
+  const Model& m = *r.model;
+  ASSERT_EQ(m.polygonCount, 4);
+  // File faces 1 and 3 (material 0) first, then 0 and 2; face f starts at position f.
+  const int firstPosition[4] = {1, 3, 0, 2};
+  for (int f = 0; f < 4; ++f) {
+    const Polygon& p = m.polygons[size_t(f)];
+    EXPECT_EQ(p.cornerCount, 3);
+    EXPECT_EQ(p.group, f < 2 ? 0 : 1);
+    const Corner& c = p.corners[0];
+    EXPECT_EQ(m.positions[size_t(c.position)].x, float(firstPosition[f]));
+    EXPECT_EQ(c.normal, c.position);
+    EXPECT_EQ(c.colour, c.position);
+    EXPECT_EQ(c.uv, c.position);
+  }
+  EXPECT_EQ(m.normalCount, m.positionCount);
+  EXPECT_EQ(m.normals[0], (Vec3{0, 0, 1}));
+  EXPECT_EQ(m.colour, (ColourF{255, 255, 255, 255}));
+  // DeriveNormals ran: the strip alternates its facing.
+  EXPECT_EQ(m.polygons[0].faceNormal.z, -m.polygons[2].faceNormal.z);
+  EXPECT_NE(m.polygons[0].faceNormal.z, 0);
+}
+
+TEST(LoadX, VertexColoursWithoutAlphaAreWhite) {
+  Imported r;
+  Import(r, TextFile(2, {ColorsNode({{0, {0.2, 0.4, 0.6, 1}}, {1, {1, 0, 0, 0}}})}));
+  ASSERT_EQ(r.result, 1);
+  const Model& m = *r.model;
+  EXPECT_EQ(m.colourCount, 4);
+  EXPECT_EQ(m.colours[0], (ColourF{51, 102, 153, 255}));
+  EXPECT_EQ(m.colours[1], (ColourF{255, 255, 255, 255}));  // alpha 0
+  EXPECT_EQ(m.colours[2], (ColourF{255, 255, 255, 255}));  // not in the list
+  // Without a material list: one group that every polygon names.
+  EXPECT_EQ(m.groupCount, 1);
+  EXPECT_EQ(m.groups[0].colour, (ColourF{255, 255, 255, 255}));
+}
+
+TEST(LoadX, FacesBeyondThePolygonCapacityAreCutWithALogLine) {
+  std::unique_ptr<Mesh> mesh;
+  ASSERT_EQ(Mesh::Create(70000, 3, D3DXMESH_MANAGED, D3DFVF_XYZ, mesh), S_OK);
+  mesh->SetPosition(1, {1, 0, 0});
+  mesh->SetPosition(2, {0, 1, 0});
+  for (size_t i = 0; i < 70000 * 3; ++i)
+    mesh->SetIndex(i, uint32_t(i % 3));
+  std::vector<uint8_t> file;
+  ASSERT_EQ(D3DXSaveMeshToXInMemory(*mesh, {}, D3DXF_FILEFORMAT_BINARY, file), S_OK);
+  Imported r;
+  Import(r, file);
+  ASSERT_EQ(r.result, 1);
+  EXPECT_EQ(r.model->polygonCount, 65000);
+  EXPECT_EQ(r.model->polygons.size(), 65000u);
+  EXPECT_EQ(r.host.lines, std::vector<std::string>{
+                              Utf8ToCp932("in.x : ポリゴン数 70000 ( 最大65000を超えています )")});
+}
+
+TEST(LoadX, BonesKeepTheirFirstKeyListBroughtToSixteenKeys) {
+  Imported r;
+  Model& m = *r.model;
+  m.boneCount = 3;
+  BoneKey key = kRestKey;
+  key.frame = 7;
+  m.bones[1].keyLists = {std::vector<BoneKey>(20, key), std::vector<BoneKey>(3)};
+  m.bones[2].keyLists = {{key, key}, {}};
+  m.motions.push_back(NewMotion());
+  Import(r, TextFile(1, {}));
+  ASSERT_EQ(r.result, 1);
+  for (int b = 0; b < 3; ++b)
+    ASSERT_EQ(m.bones[size_t(b)].keyLists.size(), 1u);
+  EXPECT_EQ(m.bones[0].keyLists[0], std::vector<BoneKey>(16, kRestKey));
+  EXPECT_EQ(m.bones[1].keyLists[0], std::vector<BoneKey>(16, key));
+  std::vector<BoneKey> filled(16, kRestKey);
+  filled[0] = filled[1] = key;
+  EXPECT_EQ(m.bones[2].keyLists[0], filled);
+  EXPECT_EQ(m.motions.size(), 1u);
+  EXPECT_EQ(m.bones[3].keyLists.size(), 1u);  // not in use: untouched (one rest key)
+  EXPECT_EQ(m.bones[3].keyLists[0].size(), 1u);
+}
+
+TEST(LoadX, RefusedFilesLeaveTheModelAsItWas) {
+  const std::vector<uint8_t> good =
+      TextFile(3, {MaterialListNode(1, {0}, {Mat({1, 1, 1, 1}, "a.bmp")})});
+  std::vector<std::vector<uint8_t>> bad = {Bytes("not an x file"),
+                                           TextFile(1, {NormalsNode({{0, 0, 1}}, {{0, 0, 5}})})};
+  // Every prefix that stops before the closing brace of the mesh.
+  const size_t lastBrace = std::string(good.begin(), good.end()).rfind('}');
+  for (size_t n = 0; n <= lastBrace; ++n)
+    bad.emplace_back(good.begin(), good.begin() + std::ptrdiff_t(n));
+  const auto before = CreateModel({});
+  for (const auto& file : bad) {
+    Imported r;
+    Import(r, file);
+    ASSERT_EQ(r.result, E_FAIL) << std::string(file.begin(), file.end());
+    ASSERT_EQ(r.host.lines.size(), 1u);
+    EXPECT_EQ(r.host.lines[0].rfind("*** LoadError *** in.x : ", 0), 0u);
+    EXPECT_GT(r.host.lines[0].size(), std::string("*** LoadError *** in.x : ").size());
+    ASSERT_TRUE(*r.model == *before);
+    EXPECT_TRUE(r.host.textureLoads.empty());
+  }
+  RecordingModelHost host;
+  auto m = CreateModel({});
+  EXPECT_EQ(LoadX(host, *m, "\\no\\such\\file.x", 0), E_FAIL);
+  EXPECT_EQ(host.lines.size(), 1u);
+  EXPECT_TRUE(*m == *before);
+}
+
+// ---- Both directions ----------------------------------------------------------------------------
+
+TEST(XRoundTrip, SavedModelLoadsWithItsTrianglesAndPositionsOverFive) {
+  // The 2-corner polygon gives no triangle.
+  auto m = MakeMeshModel({{10, -5, 2.5f}, {5, 0, 0}, {5, 5, 0}, {0, 5, 0}, {-5, -5, -5}},
+                         {{0, 1, 2, 3}, {1, 3}, {4, 0, 2}});
+  testing::TempDir dir;
+  const std::string path = platform::LibraryPath(dir / "model.X");
+  RecordingModelHost host;
+  ASSERT_EQ(SaveX(host, *m, path), 1);
+  Imported r;
+  ASSERT_EQ(LoadX(r.host, *r.model, path, 0), 1);
+  ExpectSound(*r.model);
+  EXPECT_EQ(r.model->fileName.View(), path);
+  const std::vector<std::vector<int>> triangles = {{0, 1, 2}, {0, 2, 3}, {4, 0, 2}};
+  ASSERT_EQ(r.model->polygonCount, 3);
+  for (size_t f = 0; f < 3; ++f) {
+    for (size_t k = 0; k < 3; ++k) {
+      const Vec3 want = m->positions[size_t(triangles[f][k])];
+      const Vec3 got = r.model->positions[size_t(r.model->polygons[f].corners[k].position)];
+      EXPECT_EQ(got, (Vec3{want.x / 5, want.y / 5, want.z / 5})) << f << " " << k;
+    }
+  }
+}
+
+TEST(XRoundTrip, MoreThan65535VerticesAreWrittenWith32BitIndicesAndLoadWhole) {
+  std::vector<std::vector<int>> faces(22000, {0, 1, 2});  // 66000 export vertices
+  auto m = MakeMeshModel({{0, 0, 0}, {5, 0, 0}, {0, 5, 0}}, faces);
+  Exported e = Export(*m);
+  ASSERT_EQ(e.result, 1);
+  EXPECT_TRUE(e.mesh->Uses32BitIndices());
+  Imported r;
+  Import(r, std::vector<uint8_t>(e.file.begin(), e.file.end()));
+  ASSERT_EQ(r.result, 1);
+  EXPECT_EQ(r.model->positionCount, 66000);
+  EXPECT_EQ(r.model->polygons[21999].corners[2].position, 65999);
+  EXPECT_EQ(r.model->positions[65998], (Vec3{1, 0, 0}));
+  EXPECT_TRUE(r.host.lines.empty());
+}
+
+}  // namespace
+}  // namespace wz
