@@ -12,6 +12,7 @@
 #include <array>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -28,19 +29,16 @@ class LineReader {
  public:
   explicit LineReader(std::span<const uint8_t> bytes) : bytes_(bytes) {}
 
-  // The next line or piece of a line; false at the end of the input.
+  // The next line or piece of a line, as a C string (up to a NUL byte it may hold); false at
+  // the end of the input.
   bool Next(std::string& line) {
     if (pos_ >= bytes_.size()) return false;
     line.clear();
-    while (pos_ < bytes_.size() && line.size() < kMaxLineChars) {
-      if (IsLineEnd(bytes_[pos_])) {
-        SkipLineEnd();
-        return true;
-      }
+    while (pos_ < bytes_.size() && line.size() < kMaxLineChars && !IsLineEnd(bytes_[pos_]))
       line.push_back(char(bytes_[pos_++]));
-    }
     // A line end right after a full piece ends this line, not a further empty one.
     if (pos_ < bytes_.size() && IsLineEnd(bytes_[pos_])) SkipLineEnd();
+    line.resize(std::strlen(line.c_str()));
     return true;
   }
 

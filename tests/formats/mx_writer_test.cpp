@@ -63,11 +63,15 @@ TEST(MxWriter, WritesATriangleAsAQuadRepeatingItsFirstCorner) {
   EXPECT_TRUE(host.textures.empty());
 }
 
-TEST(MxWriter, WritesUvsInPixelsOfTheGroupTextureAndItsIndex) {
+TEST(MxWriter, WritesAQuadWithPixelUvsItsTextureIndexAndItsLastColour) {
   TempDir dir;
   auto m = MakeMeshModel({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2, 3}});
   m->uvs = {{0.25f, 0.5f}};
   m->uvCount = 1;
+  m->colours = {{1, 2, 3, 0}, {4, 5, 6, 0}, {7, 8, 9, 0}, {10, 11, 12, 0}};
+  m->colourCount = 4;
+  for (int k = 0; k < 4; ++k)
+    m->polygons[0].corners[size_t(k)].colour = k;
   AddTexture(*m, 2, "wood.bmp");
   m->groups[0].textureSlot = 2;
   RecordingModelHost host;
@@ -77,6 +81,7 @@ TEST(MxWriter, WritesUvsInPixelsOfTheGroupTextureAndItsIndex) {
   ASSERT_EQ(quads.size(), 1u);
   EXPECT_EQ(quads[0].uvs[0], (std::array<float, 2>{64, 128}));
   EXPECT_EQ(quads[0].texture, 1);
+  EXPECT_EQ(quads[0].colour, 0x000A0B0Cu);  // corner 3, written last
   EXPECT_EQ(host.textures, std::vector<std::string>{"wood.bmp"});
   EXPECT_EQ(*host.TextureIdCell(2), 0);
 }
@@ -108,38 +113,27 @@ TEST(MxWriter, HeaderAndNameRecords) {
   std::vector<std::vector<int>> faces(10, {0, 1, 2});
   auto m = MakeMeshModel({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}}, faces);
   SetGroups(*m, 4);
-  m->polygons[9].group = 3;  // groups 0 and 3 in use: four name records
-  AddTexture(*m, 1, "wood.bmp");
-  AddTexture(*m, 3, "wood.jpeg");
   RecordingModelHost host;
-  ASSERT_EQ(SaveMx(host, *m, dir / "t.mx"), 1);
-  const auto b = Bytes(dir / "t.mx");
-  ASSERT_EQ(b.size(), 92u + 10 * 168 + 4 * 16);
-  EXPECT_EQ(std::string(b.begin(), b.begin() + 4), std::string("MXF\0", 4));
-  const uint32_t header[] = {256, 60, 32, 1680, 92, 64, 1772};
-  for (size_t i = 0; i < 7; ++i)
-    EXPECT_EQ(U32At(b, 4 + 4 * i), header[i]) << i;
-  EXPECT_EQ(b[32 + 48], 1);
-  EXPECT_EQ(b[32 + 50], 10);
-  const size_t c = 1772;
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[c])), "wood");
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[c + 16])), "");
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[c + 32])), "wood.");
-  EXPECT_EQ(std::vector<uint8_t>(b.begin() + c + 48, b.end()), std::vector<uint8_t>(16, 0));
-}
-
-TEST(MxWriter, TheHeaderOfTenPolygonsInTwoGroups) {
-  TempDir dir;
-  std::vector<std::vector<int>> faces(10, {0, 1, 2});
-  auto m = MakeMeshModel({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}}, faces);
-  SetGroups(*m, 2);
-  m->polygons[3].group = 1;
-  RecordingModelHost host;
-  ASSERT_EQ(SaveMx(host, *m, dir / "t.mx"), 1);
-  const auto b = Bytes(dir / "t.mx");
-  const uint32_t header[] = {256, 60, 32, 1680, 92, 32, 1772};
-  for (size_t i = 0; i < 7; ++i)
-    EXPECT_EQ(U32At(b, 4 + 4 * i), header[i]) << i;
+  // Ten polygons in groups 0 and 1, then in groups 0 and 3 (four name records).
+  for (const auto& [lastGroup, names] : {std::pair{1, 2u}, {3, 4u}}) {
+    m->polygons[9].group = lastGroup;
+    AddTexture(*m, 1, "wood.bmp");
+    AddTexture(*m, 3, "wood.jpeg");
+    ASSERT_EQ(SaveMx(host, *m, dir / "t.mx"), 1);
+    const auto b = Bytes(dir / "t.mx");
+    ASSERT_EQ(b.size(), 1772 + 16 * names);
+    EXPECT_EQ(std::string(b.begin(), b.begin() + 4), std::string("MXF\0", 4));
+    const uint32_t header[] = {256, 60, 32, 1680, 92, 16 * names, 1772};
+    for (size_t i = 0; i < 7; ++i)
+      EXPECT_EQ(U32At(b, 4 + 4 * i), header[i]) << i;
+    EXPECT_EQ(b[32 + 48], 1);
+    EXPECT_EQ(b[32 + 50], 10);
+    std::vector<std::string> records;
+    for (size_t i = 0; i < names; ++i)
+      records.emplace_back(reinterpret_cast<const char*>(&b[1772 + 16 * i]));
+    const std::vector<std::string> expected = {"wood", "", "wood.", ""};
+    EXPECT_EQ(records, std::vector<std::string>(expected.begin(), expected.begin() + names));
+  }
 }
 
 TEST(MxWriter, RefusesModelsTheLayoutCannotCarryAndLeavesTheTarget) {
