@@ -27,8 +27,8 @@ struct ReaderRow {
 
 // The dispatch table, in the order the extension is compared.
 const ReaderRow kReaders[] = {
-    {"dxf", nullptr}, {"lwo", LoadLwo}, {"mqo", LoadMqo}, {"mx", nullptr},
-    {"rok", nullptr}, {"x", LoadX},     {"wzp", nullptr},
+    {"dxf", LoadDxf}, {"lwo", LoadLwo}, {"mqo", LoadMqo}, {"mx", LoadMx},
+    {"rok", LoadRok}, {"x", LoadX},     {"wzp", nullptr},
 };
 
 void Grow(Vec3& lo, Vec3& hi, const Vec3& p) {
