@@ -480,6 +480,27 @@ class WzpParser {
   std::string reason_;
 };
 
+// Lends a pool to another holder for a while: swapped there now and back at the end of the
+// scope, unless kept.
+class Lend {
+ public:
+  Lend(std::vector<Vec3>& owner, std::vector<Vec3>& borrower, bool on)
+      : owner_(owner), borrower_(borrower), on_(on) {
+    if (on_) owner_.swap(borrower_);
+  }
+  ~Lend() {
+    if (on_) owner_.swap(borrower_);
+  }
+  Lend(const Lend&) = delete;
+  Lend& operator=(const Lend&) = delete;
+  void Keep() { on_ = false; }
+
+ private:
+  std::vector<Vec3>& owner_;
+  std::vector<Vec3>& borrower_;
+  bool on_;
+};
+
 // Into `mine` go the first `count` entries of `read` when `mine` is large enough (a preallocated
 // pool keeps its capacity); then `read` holds the pool to publish.
 template <typename T>
@@ -496,20 +517,21 @@ std::string ReadInto(Model& model, std::span<const uint8_t> bytes, int32_t versi
   WzpParser parser(bytes, version, scratch, toon);
   if (!parser.Parse()) return parser.reason();
 
-  // The runtime pools parallel to the positions stay the model's own when large enough (they are
-  // borrowed for the invariant check and handed back on refusal); otherwise new ones are made.
+  // The runtime pools parallel to the positions: the model's own when large enough, lent to
+  // the scratch model for the check and returned unless it is published; new ones otherwise.
+  // Everything that allocates comes first, so that a failure leaves the model as it was.
   const size_t n = static_cast<size_t>(scratch.positionCount);
-  const bool borrowAnimated = model.animatedPositions.size() >= n;
-  const bool borrowSmooth = model.smoothNormals.size() >= n;
-  if (borrowAnimated) scratch.animatedPositions.swap(model.animatedPositions);
-  if (borrowSmooth) scratch.smoothNormals.swap(model.smoothNormals);
-  GrowTo(scratch.animatedPositions, n);
-  GrowTo(scratch.smoothNormals, n);
+  const bool ownAnimated = model.animatedPositions.size() >= n;
+  const bool ownSmooth = model.smoothNormals.size() >= n;
+  if (!ownAnimated) scratch.animatedPositions.assign(n, Vec3{});
+  if (!ownSmooth) scratch.smoothNormals.assign(n, Vec3{});
+  Lend animated(model.animatedPositions, scratch.animatedPositions, ownAnimated);
+  Lend smooth(model.smoothNormals, scratch.smoothNormals, ownSmooth);
   if (auto fault = CheckModelInvariants(scratch)) {
-    if (borrowAnimated) scratch.animatedPositions.swap(model.animatedPositions);
-    if (borrowSmooth) scratch.smoothNormals.swap(model.smoothNormals);
     return std::string(ModelFaultName(fault->fault)) + ": " + fault->message;
   }
+  animated.Keep();
+  smooth.Keep();
 
   KeepOrTake(model.positions, scratch.positions, scratch.positionCount);
   KeepOrTake(model.normals, scratch.normals, scratch.normalCount);

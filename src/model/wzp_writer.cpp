@@ -311,7 +311,7 @@ std::vector<ExportGeometry> BuildExportGeometry(const Model& m, int32_t polygonC
   const int32_t groups = std::max(m.groupCount, 0);
   // The faces of each group in polygon order, by a counting sort on the group index.
   std::vector<int32_t> start(static_cast<size_t>(groups) + 1, 0);
-  auto isFace = [&m, groups](const wz::Polygon& p) {
+  auto isFace = [groups](const wz::Polygon& p) {
     return p.cornerCount >= 3 && p.cornerCount <= kMaxCorners && p.group >= 0 && p.group < groups;
   };
   for (int32_t i = 0; i < m.polygonCount; ++i) {
