@@ -97,7 +97,9 @@ class ExportBuilder {
     const Vec3 n = m_.normalCount > 0 ? m_.normals[k.normal] : Vec3{};
     const ColourF c = m_.colourCount > 0 ? m_.colours[k.colour] : ColourF{};
     const Uv t = m_.uvCount > 0 ? m_.uvs[k.uv] : Uv{};
-    if (HasNan(p, n, c, t)) return Append(p, n, c, t, k.position);  // equal to no vertex
+    // A value with NaN equals no vertex, itself included: it is appended without entering the
+    // table, so that many such corners do not make one long probe chain.
+    if (HasNan(p, n, c, t)) return Append(p, n, c, t, k.position);
     size_t i = HashVertex(p, n, c, t) & mask_;
     for (; slots_[i] >= 0; i = (i + 1) & mask_) {
       const int32_t v = slots_[i];

@@ -160,6 +160,7 @@ inline std::unique_ptr<Model> RichModel(int32_t version, uint32_t seed = 1) {
       }
     }
   } else {
+    // 2004002 bones are rest-key counts: 0, 2 and 1 rest keys, the names stay the defaults.
     m->boneCount = 3;
     const size_t restKeys[] = {0, 2, 1};
     for (int k = 0; k < 3; ++k)

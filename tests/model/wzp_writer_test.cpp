@@ -21,11 +21,10 @@ namespace {
 using testing::Bytes;
 using testing::RichModel;
 
-std::vector<uint8_t> Save(const Model& m, RecordingModelHost* hostOut = nullptr) {
+std::vector<uint8_t> Save(const Model& m) {
   RecordingModelHost host;
   std::vector<uint8_t> out;
   EXPECT_TRUE(SaveWzpToMemory(host, m, "\\m.wzp", out));
-  if (hostOut) *hostOut = host;
   return out;
 }
 
