@@ -243,8 +243,8 @@ TEST(NormalPoolRebuild, MatchesTheLinearSearchOnRandomModels) {
     ASSERT_EQ(a->normalCount, expected.normalCount);
     ASSERT_GE(a->normals.size(), static_cast<size_t>(a->normalCount));
     if (a->normalCount > 0) {
-      EXPECT_EQ(
-          0, std::memcmp(a->normals.data(), expected.normals.data(), sizeof(Vec3) * a->normalCount))
+      EXPECT_EQ(0, std::memcmp(a->normals.data(), expected.normals.data(),
+                               sizeof(Vec3) * a->normalCount))
           << "entries differ (bit for bit)";
     }
     for (int32_t i = 0; i < a->polygonCount; ++i) {
