@@ -39,6 +39,10 @@ inline constexpr int kMaxTrackKeys = 16;           // key places of a GroupTrack
 inline constexpr int kLoadableTextureSlots = 256;  // texture slots 0 to 255 can be loaded
 inline constexpr int kMaxSoundNames = 100;
 
+// A model's slot number in the model manager; kNoModel stands for none.
+using ModelId = int32_t;
+inline constexpr ModelId kNoModel = -1;
+
 // PolygonCapacity and VertexCapacity: the library-wide capacities set at start-up from the
 // polygon-limit option. They size the pools of a preallocated model (and the library's scratch
 // buffers); the record itself may grow past them.
@@ -314,7 +318,7 @@ struct Model {
   DrawingState drawingState;  // not saved
   DrawingBuffers drawingBuffers;
 
-  int32_t modelId = 0;  // the slot of this record
+  ModelId modelId = 0;  // the slot of this record
   uint8_t inUse = 0;
   SharedByte loaded;  // 1 once the load has finished; written last
   uint8_t drawingByte = 0;
