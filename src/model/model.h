@@ -38,10 +38,11 @@ inline constexpr int kMaxGroupTracks = 256;        // tracks of a Motion, one pe
 inline constexpr int kMaxTrackKeys = 16;           // key places of a GroupTrack
 inline constexpr int kLoadableTextureSlots = 256;  // texture slots 0 to 255 can be loaded
 
-// A model slot's number; -1 stands for no model.
+inline constexpr int kMaxSoundNames = 100;
+
+// A model's slot number in the model manager; kNoModel stands for none.
 using ModelId = int32_t;
 inline constexpr ModelId kNoModel = -1;
-inline constexpr int kMaxSoundNames = 100;
 
 // PolygonCapacity and VertexCapacity: the library-wide capacities set at start-up from the
 // polygon-limit option. They size the pools of a preallocated model (and the library's scratch
@@ -318,7 +319,7 @@ struct Model {
   DrawingState drawingState;  // not saved
   DrawingBuffers drawingBuffers;
 
-  int32_t modelId = 0;  // the slot of this record
+  ModelId modelId = 0;  // the slot of this record
   uint8_t inUse = 0;
   SharedByte loaded;  // 1 once the load has finished; written last
   uint8_t drawingByte = 0;
