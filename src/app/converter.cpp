@@ -235,7 +235,11 @@ void Converter::Save(int target) {
   state_.currentModel = library_.Model3_Get(0);
   std::string proposal = format->newName;
   if (state_.currentModel) {
-    proposal = Fill(format->namePattern, StripExtension(state_.currentModel->fileName.CStr()));
+    // The model's file name is the path it was loaded from; the dialog proposes the name alone.
+    std::string loaded = state_.currentModel->fileName.CStr();
+    loaded = loaded.substr(DirectoryOf(loaded).size() +
+                           (loaded.find('\\') == std::string::npos ? 0 : 1));
+    proposal = Fill(format->namePattern, StripExtension(loaded));
   }
   std::string chosen = SaveFileDialog(library_.MainWindow(), format->extension, proposal);
   if (!chosen.empty()) Write(target, state_.currentModel, chosen);
