@@ -93,6 +93,10 @@ struct Converter_ : ::testing::Test {
     converter.Install();
   }
   ~Converter_() override {
+    // Closing the window posts WM_QUIT, and loads post wake-ups: leave no message for later tests.
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
     SetModuleFileNameForTesting("");
     d3d::ResetProfile();
     script::Reset();
