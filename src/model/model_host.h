@@ -31,6 +31,9 @@ class ModelHost {
   void Refuse(const std::string& path, const std::string& reason) {
     Log("*** LoadError *** " + path + " : " + reason);
   }
+  // ShowMessage: a message box that needs the user's attention (code page 932 text). A host
+  // without a screen writes it to the log.
+  virtual void ShowMessage(const std::string& text) { Log(text); }
 
   // ModelTexture_Load: loads `path` into texture slot `slot` of the model's runtime and copies the
   // image's width and height into model.textureSlots[slot]. Slots below 0, from 256 up, or beyond
@@ -59,6 +62,7 @@ class ModelHost {
 class RecordingModelHost : public ModelHost {
  public:
   void Log(const std::string& line) override { lines.push_back(line); }
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
   void LoadModelTexture(Model& model, int32_t slot, const std::string& path) override {
     textureLoads.emplace_back(slot, path);
     if (slot >= 0 && slot < 256 && size_t(slot) < model.textureSlots.size()) {
@@ -97,6 +101,7 @@ class RecordingModelHost : public ModelHost {
   std::string DataDir() const override { return dataDir; }
 
   std::vector<std::string> lines;
+  std::vector<std::string> messages;
   std::vector<std::pair<int32_t, std::string>> textureLoads;
   std::vector<std::string> textures;
   std::vector<std::pair<float, float>> textureSizes;

@@ -10,6 +10,7 @@
 #include "formats/formats.h"
 #include "model/binding.h"
 #include "model/normals.h"
+#include "model/wzp.h"
 #include "platform/dialogs.h"
 #include "platform/file_io.h"
 #include "platform/system.h"
@@ -27,8 +28,8 @@ struct ReaderRow {
 
 // The dispatch table, in the order the extension is compared.
 const ReaderRow kReaders[] = {
-    {"dxf", nullptr}, {"lwo", LoadLwo}, {"mqo", LoadMqo}, {"mx", nullptr},
-    {"rok", nullptr}, {"x", LoadX},     {"wzp", nullptr},
+    {"dxf", LoadDxf}, {"lwo", LoadLwo}, {"mqo", LoadMqo}, {"mx", LoadMx},
+    {"rok", LoadRok}, {"x", LoadX},     {"wzp", LoadWzp},
 };
 
 void Grow(Vec3& lo, Vec3& hi, const Vec3& p) {
@@ -61,6 +62,7 @@ class LibraryModelHost : public ModelHost {
     if (index < 0 || size_t(index) >= library_.TextureCount()) return {};
     return library_.Texture_Entry(index).path;
   }
+  void ShowMessage(const std::string& text) override { library_.ShowMessage(text.c_str()); }
   void ResetFrameClock() override { library_.ResetFrameClock(); }
   bool MotionSet(Model& model, int32_t motion, float fade) override {
     return library_.Model3_MotionSet(&model, motion, fade);
@@ -332,8 +334,8 @@ bool Library::Model3_MotionSet(Model* model, int32_t motion, float fadeSeconds) 
   return true;
 }
 
-bool Library::Model3_Save(Model*, const std::string&) {
-  return false;
+bool Library::Model3_Save(Model* model, const std::string& path) {
+  return model && SaveWzp(*host_, *model, path);
 }
 
 void Library::ShadingModeSet(Model& model, int32_t mode) {
@@ -343,7 +345,13 @@ void Library::ShadingModeSet(Model& model, int32_t mode) {
 void Library::ModelTexture_Load(ModelId id, int32_t slot, const std::string& path) {
   if (slot < 0 || slot >= kLoadableTextureSlots) return;
   ModelRuntime* runtime = Model3_Runtime(id);
-  if (!runtime || size_t(slot) >= runtime->textures.size()) return;
+  if (!runtime) return;
+  // Readers load textures before the load's own sync: follow the slots they have added.
+  if (Model* model = Model3_Get(id);
+      model && runtime->textures.size() < size_t(std::max<int32_t>(model->textureSlotCount, 0))) {
+    SyncRuntime(id);
+  }
+  if (size_t(slot) >= runtime->textures.size()) return;
   ImageLoad(path.c_str(), runtime->textures[size_t(slot)], runtime->imageInfos[size_t(slot)]);
   if (Model* model = Model3_Get(id); model && size_t(slot) < model->textureSlots.size()) {
     model->textureSlots[size_t(slot)].width = int32_t(runtime->imageInfos[size_t(slot)].Width);

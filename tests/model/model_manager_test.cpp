@@ -5,6 +5,7 @@
 
 #include "core/library.h"
 #include "formats/formats.h"
+#include "model/wzp.h"
 #include "platform/d3dx/texture_file.h"
 #include "platform/dialogs.h"
 #include "platform/file_io.h"
@@ -224,6 +225,31 @@ TEST_F(ModelManager, ExtensionPicksTheReaderWhateverItsCase) {
     EXPECT_FLOAT_EQ(m->boundsMax.x, 1.0f) << name;  // positions read back at scale 1
     EXPECT_FLOAT_EQ(m->groups[size_t(m->polygons[0].group)].centre.y, 0.5f) << name;
   }
+}
+
+TEST_F(ModelManager, WzpRoundTripThroughTheLibraryLoadsItsTextures) {
+  // A model whose texture slot 1 names wood.bmp beside the file, saved and loaded back in the
+  // background as the converter does.
+  const uint8_t grey[8 * 2 * 4] = {0x40};
+  auto bmp = d3dx::EncodeBmp32(8, 2, grey, 32);
+  wz::testing::WriteFile(dir / "wood.bmp", std::string(bmp.begin(), bmp.end()));
+  ModelId id = library.Model3_Create();
+  Model* m = library.Model3_Get(id);
+  GrowTo(m->textureSlots, 2);
+  m->textureSlotCount = 2;
+  m->textureSlots[1].state = 1;
+  m->textureSlots[1].fileName.Set("wood.bmp");
+  std::string path = platform::LibraryPath(dir / "m.wzp");
+  ASSERT_TRUE(library.Model3_Save(m, path));
+  wz::testing::CurrentDirectoryGuard guard;
+  std::filesystem::current_path(dir.path());
+  library.Model3_Release(id);
+  ModelId loaded = library.Model3_LoadInBackground("m.wzp");
+  ASSERT_GE(loaded, 0);
+  const Model* back = library.Model3_Get(loaded);
+  EXPECT_EQ(back->textureSlots[1].width, 8);
+  EXPECT_EQ(back->textureSlots[1].height, 2);
+  EXPECT_NE(library.Model3_Runtime(loaded)->textures[1], nullptr);
 }
 
 TEST_F(ModelManager, ModelTexturesGoToTheirSlot) {

@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "formats/formats.h"
+#include "model/model_invariants.h"
+#include "model/test_models.h"
+
+namespace wz {
+namespace {
+
+using Corners = std::array<Vec3, 4>;
+
+const Corners kSquare = {{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}};
+
+// A 3DFACE entity: its layer, then the twelve corner codes with their values. `beforeCorner`
+// is put in front of the code of corner n = 3 (code 13), `after` after the last value.
+std::string Face(const Corners& c, const std::string& pad = "",
+                 const std::string& beforeCorner = "", const std::string& after = "") {
+  std::string s = "  0\n3DFACE\n  8\nLAYER0\n";
+  for (int n = 0; n < 4; ++n) {
+    if (n == 3) s += beforeCorner;
+    const float v[3] = {c[size_t(n)].x, c[size_t(n)].y, c[size_t(n)].z};
+    for (int axis = 0; axis < 3; ++axis)
+      s += pad + std::to_string(10 * (axis + 1) + n) + "\n" + std::to_string(v[axis]) + "\n";
+  }
+  return s + after;
+}
+
+std::string File(const std::string& entities) {
+  return "  0\nSECTION\n  2\nENTITIES\n" + entities + "  0\nENDSEC\n  0\nEOF\n";
+}
+
+std::vector<uint8_t> Bytes(const std::string& s) {
+  return {s.begin(), s.end()};
+}
+
+int Load(RecordingModelHost& host, Model& model, const std::string& file) {
+  const int result = LoadDxfFromMemory(host, model, "a.dxf", Bytes(file), 0);
+  auto fault = CheckModelInvariants(model);
+  EXPECT_FALSE(fault) << fault->message;
+  return result;
+}
+
+TEST(DxfReader, ReadsAFaceWithItsCornersReordered) {
+  RecordingModelHost host;
+  auto model = CreateModel({});
+  ASSERT_EQ(Load(host, *model, File(Face(kSquare))), 1);
+  ASSERT_EQ(model->polygonCount, 1);
+  const Polygon& p = model->polygons[0];
+  EXPECT_EQ(p.cornerCount, 4);
+  EXPECT_EQ(p.group, 0);
+  const Vec3 expected[] = {{1, 1, 0}, {1, 0, 0}, {0, 0, 0}, {0, 1, 0}};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(p.corners[size_t(i)].position, i);
+    EXPECT_EQ(p.corners[size_t(i)].colour, 0);
+    EXPECT_EQ(p.corners[size_t(i)].uv, 0);
+    EXPECT_EQ(model->positions[size_t(i)], expected[i]) << i;
+  }
+  EXPECT_EQ(p.faceNormal, (Vec3{0, 0, -1}));  // derived, facing away from the DXF face
+  EXPECT_EQ(model->positionCount, 4);
+  EXPECT_EQ(model->colourCount, 1);
+  EXPECT_EQ(model->colours[0], (ColourF{255, 255, 255, 255}));
+  EXPECT_EQ(model->uvCount, 1);
+  const Group& g = model->groups[0];
+  EXPECT_EQ(g.colour, (ColourF{200, 200, 200, 255}));
+  EXPECT_EQ(g.doubleSided, 1);
+  EXPECT_EQ(g.shading, 3);
+  EXPECT_EQ(model->fileName.View(), "a.dxf");
+  EXPECT_EQ(host.frameClockResets, 1);
+}
+
+TEST(DxfReader, AcceptedLayouts) {
+  RecordingModelHost host;
+  auto reference = CreateModel({});
+  ASSERT_EQ(Load(host, *reference, File(Face(kSquare))), 1);
+  auto crlf = [](std::string s) {
+    for (size_t i = s.find('\n'); i != std::string::npos; i = s.find('\n', i + 2))
+      s.insert(i, "\r");
+    return s;
+  };
+  const std::pair<const char*, std::string> cases[] = {
+      {"blanks before the codes", File(Face(kSquare, "  "))},
+      {"tabs and blanks", File(Face(kSquare, " \t "))},
+      {"CR LF line ends", crlf(File(Face(kSquare)))},
+      {"code 70 after the corners", File(Face(kSquare, "", "", " 70\n15\n"))},
+      {"blank lines", File(Face(kSquare, "\n \n"))},
+      {"a LINE entity before", File("  0\nLINE\n 10\n5\n 20\n5\n 30\n5\n" + Face(kSquare))},
+  };
+  for (const auto& [what, file] : cases) {
+    RecordingModelHost h;
+    auto model = CreateModel({});
+    ASSERT_EQ(Load(h, *model, file), 1) << what;
+    EXPECT_EQ(*model, *reference) << what;
+  }
+}
+
+TEST(DxfReader, ValueLinesOfNineteenAndTwentyCharacters) {
+  std::string file = File(Face(kSquare));
+  const std::string x = "10\n0.000000\n";
+  const size_t at = file.find(x) + 3;
+  for (const auto& [value, loads] :
+       {std::pair{std::string(19, '1'), 1}, {std::string(20, '1'), 0}}) {
+    std::string f = file;
+    f.replace(at, 8, value);
+    RecordingModelHost host;
+    auto model = CreateModel({});
+    EXPECT_EQ(Load(host, *model, f), loads) << value.size();
+  }
+}
+
+TEST(DxfReader, RefusesBrokenFilesAndLeavesTheModelUnchanged) {
+  const std::string face = Face(kSquare);
+  const std::pair<const char*, std::string> cases[] = {
+      {"only LINEs", File("  0\nLINE\n 10\n5\n 20\n5\n 30\n5\n 11\n6\n 21\n6\n 31\n6\n")},
+      {"empty", ""},
+      {"code 70 between corners", File(Face(kSquare, "", " 70\n15\n"))},
+      {"corner codes out of order", File(face.substr(0, face.find("20\n")) + "30\n0\n20\n0\n")},
+      {"ends before the first corner", "0\n3DFACE\n8\nLAYER0\n"},
+      {"ends inside the corners", face.substr(0, face.find("31\n"))},
+      {"3DFACE without the line feed", "  0\n3DFACE"},
+  };
+  for (const auto& [what, file] : cases) {
+    RecordingModelHost host;
+    auto model = CreateModel({});
+    const Model before = *model;
+    EXPECT_EQ(Load(host, *model, file), 0) << what;
+    EXPECT_EQ(*model, before) << what;
+    ASSERT_EQ(host.lines.size(), 1u) << what;
+    EXPECT_EQ(host.lines[0].rfind("*** LoadError *** a.dxf : ", 0), 0u) << host.lines[0];
+    EXPECT_EQ(host.frameClockResets, 0);
+  }
+}
+
+TEST(DxfReader, ManyFacesGrowPreallocatedPools) {
+  std::string entities;
+  for (int j = 0; j < 5; ++j) {
+    Corners c = kSquare;
+    for (Vec3& v : c)
+      v.z = float(j);
+    entities += Face(c);
+  }
+  RecordingModelHost host;
+  auto model =
+      CreateModel(testing::Options("", false, true, ModelCapacities::ForPolygonCapacity(1)));
+  ASSERT_EQ(Load(host, *model, File(entities)), 1);
+  ASSERT_EQ(model->polygonCount, 5);
+  EXPECT_EQ(model->positionCount, 20);
+  EXPECT_EQ(model->positions[19], (Vec3{0, 1, 4}));
+  EXPECT_EQ(model->polygons[4].corners[3].position, 19);
+}
+
+}  // namespace
+}  // namespace wz
