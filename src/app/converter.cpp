@@ -220,8 +220,7 @@ bool Converter::Write(int target, Model* model, const std::string& path) {
     case kTargetLwo:
       return SaveLwo(library_.Host(), *model, path) == 1;
     case kTargetMx:
-      // TODO: SaveMx once the MX writer is merged; until then MX cannot be written.
-      return false;
+      return SaveMx(library_.Host(), *model, path) == 1;
     case kTargetX:
       return SaveX(library_.Host(), *model, path) == 1;
     default:

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <vector>
 
 #include "formats/formats.h"
 #include "model/model_host.h"
@@ -49,9 +50,68 @@ TEST_F(ConvertProgram, ConvertsEveryReadableFormatAndTheOutputsLoadAgain) {
   }
 }
 
-TEST_F(ConvertProgram, MissingReadersAreReported) {
-  GTEST_SKIP() << "MX, ROK, DXF and WZP readers and the MX and WZP writers are not in the load "
-                  "dispatch yet; b.rok, c.dxf, e.mx and f.wzp fixtures wait for them";
+// A ROK triangle: three points, three edges, one face of palette -1, the palette section.
+std::string RokTriangle() {
+  std::vector<std::string> l = {"ROKKAKU 5.25", "POINT"};
+  const char* points[3][3] = {{"0", "0", "0"}, {"1", "0", "0"}, {"0", "1", "0"}};
+  for (int i = 0; i < 3; ++i)
+    l.insert(l.end(),
+             {std::to_string(i + 1), "0", "0", "0", "0", points[i][0], points[i][1], points[i][2]});
+  l.insert(l.end(), {"LINE0", "1", "2", "0", "0", "2", "3", "0", "0", "3", "1", "0", "0"});
+  l.insert(l.end(), {"FACE0", "3", "-1", "1", "1", "2", "3"});
+  l.insert(l.end(), {"END00", "misc", "PALC0", "13", "0"});
+  for (int i = 0; i < 13 * 7; ++i)
+    l.push_back("0");
+  l.insert(l.end(), {"ENDP0", "tail"});
+  std::string text;
+  for (const std::string& line : l)
+    text += line + "\r\n";
+  return text;
+}
+
+// A DXF square as one 3DFACE.
+std::string DxfSquare() {
+  std::string s = "  0\nSECTION\n  2\nENTITIES\n  0\n3DFACE\n  8\nLAYER0\n";
+  const float c[4][3] = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+  for (int n = 0; n < 4; ++n)
+    for (int axis = 0; axis < 3; ++axis)
+      s += std::to_string(10 * (axis + 1) + n) + "\n" + std::to_string(c[n][axis]) + "\n";
+  return s + "  0\nENDSEC\n  0\nEOF\n";
+}
+
+TEST_F(ConvertProgram, AllSevenFormatsConvertToLwoAndLoadAgain) {
+  wz::testing::WriteFile(dir / "a.mqo", kMqo);
+  wz::testing::WriteFile(dir / "b.rok", RokTriangle());
+  wz::testing::WriteFile(dir / "c.dxf", DxfSquare());
+  // The X, MX and WZP inputs are written by the converter itself from the MQO model.
+  for (const char* to : {"x", "mx", "wzp"}) {
+    auto made = Convert(std::string("--to ") + to + " a.mqo");
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+  }
+  std::filesystem::rename(dir / "a.X", dir / "d.x");
+  std::filesystem::rename(dir / "a.MX", dir / "e.mx");
+  std::filesystem::rename(dir / "a.WZP", dir / "f.wzp");
+  auto r = Convert("--to lwo a.mqo b.rok c.dxf d.x e.mx f.wzp");
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  const std::pair<const char*, int> outputs[] = {{"a.LWO", 2}, {"b.LWO", 1}, {"c.LWO", 1},
+                                                 {"d.LWO", 2}, {"e.LWO", 2}, {"f.LWO", 2}};
+  for (const auto& [out, polygons] : outputs) {
+    auto info = Convert(std::string("info --json ") + out);
+    EXPECT_EQ(info.exitCode, 0) << out << "\n" << info.output;
+    EXPECT_NE(info.output.find("\"polygons\":" + std::to_string(polygons) + ","), std::string::npos)
+        << out << "\n"
+        << info.output;
+  }
+}
+
+TEST_F(ConvertProgram, DroppedLwoBecomesWzpBesideIt) {
+  wz::testing::WriteFile(dir / "chair.mqo", kMqo);
+  ASSERT_EQ(Convert("--to lwo chair.mqo").exitCode, 0);
+  std::filesystem::rename(dir / "chair.LWO", dir / "chair.lwo");
+  auto r = Convert("chair.lwo");  // the batch target starts at WZP
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_TRUE(std::filesystem::exists(dir / "chair.WZP"));
+  EXPECT_EQ(Convert("info chair.WZP").exitCode, 0);
 }
 
 TEST_F(ConvertProgram, BadFileIsNamedWithItsReasonAndLeavesNoOutput) {

@@ -31,7 +31,7 @@ inline void PutF32(std::vector<uint8_t>& out, float f) {
   PutU32(out, bits);
 }
 
-struct MxFileSpec {
+struct MxFileLayout {
   std::vector<MxQuadBytes> quads;
   std::vector<std::string> names;  // name records
   uint32_t sceneRecords = 1;
@@ -39,11 +39,11 @@ struct MxFileSpec {
   const char* magic = "MXF";
 };
 
-inline std::vector<uint8_t> BuildMx(const MxFileSpec& spec) {
+inline std::vector<uint8_t> BuildMx(const MxFileLayout& layout) {
   std::vector<uint8_t> out(4, 0);
-  std::memcpy(out.data(), spec.magic, std::min<size_t>(4, std::strlen(spec.magic) + 1));
-  const uint32_t a = spec.sceneRecords * 60, b = uint32_t(spec.quads.size()) * 168,
-                 c = uint32_t(spec.names.size()) * 16;
+  std::memcpy(out.data(), layout.magic, std::min<size_t>(4, std::strlen(layout.magic) + 1));
+  const uint32_t a = layout.sceneRecords * 60, b = uint32_t(layout.quads.size()) * 168,
+                 c = uint32_t(layout.names.size()) * 16;
   PutU32(out, 256);
   PutU32(out, a);
   PutU32(out, 32);
@@ -51,8 +51,8 @@ inline std::vector<uint8_t> BuildMx(const MxFileSpec& spec) {
   PutU32(out, 32 + a);
   PutU32(out, c);
   PutU32(out, 32 + a + b);
-  out.insert(out.end(), a, spec.sceneFill);
-  for (const MxQuadBytes& q : spec.quads) {
+  out.insert(out.end(), a, layout.sceneFill);
+  for (const MxQuadBytes& q : layout.quads) {
     for (const auto& s : q.vertexSlots)
       for (float f : s)
         PutF32(out, f);
@@ -68,7 +68,7 @@ inline std::vector<uint8_t> BuildMx(const MxFileSpec& spec) {
     out.push_back(uint8_t(q.group));
     out.push_back(uint8_t(uint16_t(q.group) >> 8));
   }
-  for (const std::string& name : spec.names) {
+  for (const std::string& name : layout.names) {
     char record[16] = {};
     std::memcpy(record, name.data(), std::min<size_t>(16, name.size()));
     out.insert(out.end(), record, record + 16);

@@ -9,7 +9,7 @@ namespace wz {
 namespace {
 
 using testing::BuildMx;
-using testing::MxFileSpec;
+using testing::MxFileLayout;
 using testing::MxQuadBytes;
 
 // The quad of the unit square: slots 0 to 3 hold (0,0,0), (1,0,0), (1,1,0), (0,1,0).
@@ -129,19 +129,19 @@ TEST(MxReader, UvsOfATextureThatFailedToLoadStayAsStored) {
 }
 
 TEST(MxReader, ReadsMoreRecordsThanTheOriginalCapacities) {
-  MxFileSpec spec;
-  spec.sceneRecords = 31;
-  spec.quads.assign(2001, UnitQuad());
-  spec.quads.back().group = 299;
-  spec.names.assign(300, "");
-  spec.names[0] = "wood";
+  MxFileLayout layout;
+  layout.sceneRecords = 31;
+  layout.quads.assign(2001, UnitQuad());
+  layout.quads.back().group = 299;
+  layout.names.assign(300, "");
+  layout.names[0] = "wood";
   RecordingModelHost host;
   auto model =
       CreateModel(testing::Options("", false, true, ModelCapacities::ForPolygonCapacity(1)));
   model->motions.clear();  // more than 256 groups need a model without motions
   for (Bone& bone : model->bones)
     bone.keyLists.clear();
-  ASSERT_EQ(Load(host, *model, BuildMx(spec)), 1);
+  ASSERT_EQ(Load(host, *model, BuildMx(layout)), 1);
   EXPECT_EQ(model->polygonCount, 2001);
   EXPECT_EQ(model->positionCount, 8004);
   EXPECT_EQ(model->groupCount, 300);

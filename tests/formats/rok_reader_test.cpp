@@ -15,7 +15,7 @@ struct RokFace {
   std::vector<int> edges;
 };
 
-struct RokSpec {
+struct RokLayout {
   std::vector<Vec3> points;
   std::vector<std::pair<int, int>> edges;
   std::vector<RokFace> faces;
@@ -23,26 +23,26 @@ struct RokSpec {
 };
 
 // The lines of a ROK file, one value per line.
-std::vector<std::string> RokLines(const RokSpec& spec) {
+std::vector<std::string> RokLines(const RokLayout& layout) {
   std::vector<std::string> l = {"ROKKAKU 5.25", "POINT"};
-  for (size_t i = 0; i < spec.points.size(); ++i) {
-    const Vec3& p = spec.points[i];
+  for (size_t i = 0; i < layout.points.size(); ++i) {
+    const Vec3& p = layout.points[i];
     l.insert(l.end(), {std::to_string(i + 1), "0", "0", "0", "0", std::to_string(p.x),
                        std::to_string(p.y), std::to_string(p.z)});
   }
   l.push_back("LINE0");
-  for (const auto& [a, b] : spec.edges)
+  for (const auto& [a, b] : layout.edges)
     l.insert(l.end(), {std::to_string(a), std::to_string(b), "0", "0"});
   l.push_back("FACE0");
-  for (size_t j = 0; j < spec.faces.size(); ++j) {
-    const RokFace& f = spec.faces[j];
+  for (size_t j = 0; j < layout.faces.size(); ++j) {
+    const RokFace& f = layout.faces[j];
     l.insert(l.end(),
              {std::to_string(f.edges.size()), std::to_string(f.palette), std::to_string(j + 1)});
     for (int e : f.edges)
       l.push_back(std::to_string(e));
   }
   l.insert(l.end(), {"END00", "misc", "PALC0", "13", "0"});
-  for (const auto& entry : spec.palette)
+  for (const auto& entry : layout.palette)
     for (int v : entry)
       l.push_back(std::to_string(v));
   l.insert(l.end(), {"ENDP0", "tail"});
@@ -56,8 +56,8 @@ std::vector<uint8_t> Join(const std::vector<std::string>& lines, const std::stri
   return {text.begin(), text.end()};
 }
 
-RokSpec Cube() {
-  RokSpec s;
+RokLayout Cube() {
+  RokLayout s;
   s.points = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0},
               {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}};
   s.edges = {{1, 2}, {2, 3}, {3, 4}, {4, 1}, {5, 6}, {6, 7},
@@ -68,8 +68,8 @@ RokSpec Cube() {
 }
 
 // Points (1,2,3), (4,5,6), (7,8,9); one triangle whose first edge runs 2 -> 1, second 1 -> 3.
-RokSpec Triangle() {
-  RokSpec s;
+RokLayout Triangle() {
+  RokLayout s;
   s.points = {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}};
   s.edges = {{2, 1}, {1, 3}, {3, 2}};
   s.faces = {{-1, {1, 2, 3}}};
@@ -93,7 +93,7 @@ TEST(RokReader, ReadsACubeWithVertexOrdersFromTheEdgeChains) {
       CreateModel(testing::Options("", false, true, ModelCapacities::ForPolygonCapacity(1)));
   model->groups.resize(2, NewGroup());
   model->groupCount = 2;
-  const RokSpec cube = Cube();
+  const RokLayout cube = Cube();
   ASSERT_EQ(Load(host, *model, Join(RokLines(cube))), 1);
   EXPECT_EQ(model->polygonCount, 6);
   EXPECT_EQ(model->positionCount, 24);
@@ -133,7 +133,7 @@ TEST(RokReader, TriangleVertexOrder) {
       {{1, 2}, {3, 2}, {1, 2, 3}},
   };
   for (const Case& c : cases) {
-    RokSpec s = Triangle();
+    RokLayout s = Triangle();
     s.edges = {c.first, c.second, {3, 2}};
     RecordingModelHost host;
     auto model = CreateModel({});
@@ -162,7 +162,7 @@ TEST(RokReader, FaceColoursComeFromThePalette) {
       {-5, {128, 128, 128, 255}},
   };
   for (const Case& c : cases) {
-    RokSpec s = Triangle();
+    RokLayout s = Triangle();
     s.palette[0] = {255, 0, 0, 255, 0, 0, 9};
     s.palette[12] = {0, 200, 100, 0, 0, 0, 0};
     s.faces[0].palette = c.palette;
@@ -220,7 +220,7 @@ TEST(RokReader, RefusesBrokenFilesAndLeavesTheModelUnchanged) {
     *(std::find(l.begin(), l.end(), marker) + offset) = to;
     return l;
   };
-  auto edit = [](RokSpec s, auto change) {
+  auto edit = [](RokLayout s, auto change) {
     change(s);
     return RokLines(s);
   };
@@ -231,28 +231,28 @@ TEST(RokReader, RefusesBrokenFilesAndLeavesTheModelUnchanged) {
       {"no END00", replace(tri, "END00", "END0")},
       {"no PALC0", replace(tri, "PALC0", "PALC")},
       {"no ENDP0", replace(tri, "ENDP0", "ENDP")},
-      {"palette 14", edit(Triangle(), [](RokSpec& s) { s.faces[0].palette = 14; })},
+      {"palette 14", edit(Triangle(), [](RokLayout& s) { s.faces[0].palette = 14; })},
       {"point out of sequence", replace(tri, "2", "3")},
-      {"edge to point 4 of 3", edit(Triangle(), [](RokSpec& s) { s.edges[2].second = 4; })},
-      {"edge to point 0", edit(Triangle(), [](RokSpec& s) { s.edges[2].first = 0; })},
+      {"edge to point 4 of 3", edit(Triangle(), [](RokLayout& s) { s.edges[2].second = 4; })},
+      {"edge to point 0", edit(Triangle(), [](RokLayout& s) { s.edges[2].first = 0; })},
       {"face of 5 edges", edit(Triangle(),
-                               [](RokSpec& s) {
+                               [](RokLayout& s) {
                                  s.faces[0].edges = {1, 2, 3, 1, 2};
                                })},
       {"face of 2 edges", edit(Triangle(),
-                               [](RokSpec& s) {
+                               [](RokLayout& s) {
                                  s.faces[0].edges = {1, 2};
                                })},
-      {"edge 4 of 3", edit(Triangle(), [](RokSpec& s) { s.faces[0].edges[2] = 4; })},
-      {"edge 0", edit(Triangle(), [](RokSpec& s) { s.faces[0].edges[2] = 0; })},
+      {"edge 4 of 3", edit(Triangle(), [](RokLayout& s) { s.faces[0].edges[2] = 4; })},
+      {"edge 0", edit(Triangle(), [](RokLayout& s) { s.faces[0].edges[2] = 0; })},
       {"face out of sequence", after(tri, "FACE0", 3, "2")},
-      {"no points", edit(RokSpec{}, [](RokSpec&) {})},
+      {"no points", edit(RokLayout{}, [](RokLayout&) {})},
       {"no edges", edit(Triangle(),
-                        [](RokSpec& s) {
+                        [](RokLayout& s) {
                           s.edges.clear();
                           s.faces.clear();
                         })},
-      {"no faces", edit(Triangle(), [](RokSpec& s) { s.faces.clear(); })},
+      {"no faces", edit(Triangle(), [](RokLayout& s) { s.faces.clear(); })},
       {"palette announces 12", replace(tri, "13", "12")},
   };
   Lines twelve = tri, fourteen = tri;
