@@ -10,6 +10,13 @@
 namespace wz::platform {
 namespace {
 
+// Messages other tests of the same process left in this thread's queue.
+void DrainQueue() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  }
+}
+
 struct Recorder {
   std::vector<UINT> messages;
   WNDCLASS Class(const std::string& name) {
@@ -24,6 +31,7 @@ struct Recorder {
 };
 
 TEST(Windows, PostedMessagesWaitForDispatchSentOnesDoNot) {
+  DrainQueue();
   Recorder rec;
   RegisterClassA(rec.Class("PostTest"));
   HWND w = CreateWindowExA(0, "PostTest", "t", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
@@ -46,6 +54,7 @@ TEST(Windows, PostedMessagesWaitForDispatchSentOnesDoNot) {
 }
 
 TEST(Windows, GetMessageWakesForAnotherThreadsPostAndEndsOnQuit) {
+  DrainQueue();
   ThreadId me = GetCurrentThreadId();
   std::thread other([me] { PostThreadMessageA(me, WM_NULL, 7, 0); });
   MSG msg;
