@@ -44,7 +44,7 @@ UINT FullMipChainLength(UINT width, UINT height) {
 
 HRESULT Texture::Create(Device* device, UINT width, UINT height, UINT levels, DWORD usage,
                         D3DFORMAT format, D3DPOOL pool, std::shared_ptr<Texture>* out,
-                        std::vector<uint8_t>* topLevel) {
+                        std::span<std::vector<uint8_t>> given) {
   if (!out) return D3DERR_INVALIDCALL;
   out->reset();
   const UINT texel = BytesPerTexel(format);
@@ -59,12 +59,14 @@ HRESULT Texture::Create(Device* device, UINT width, UINT height, UINT levels, DW
   try {
     t->levels_.resize(levels);
     UINT w = width, h = height;
-    for (Level& level : t->levels_) {
+    for (size_t i = 0; i < t->levels_.size(); ++i) {
+      Level& level = t->levels_[i];
       level.width = w;
       level.height = h;
       level.pitch = size_t{w} * texel;
-      if (&level == &t->levels_[0] && topLevel && topLevel->size() == level.pitch * h) {
-        level.bits = std::move(*topLevel);  // the caller's texels become level 0 as they are
+      if (i < given.size() && given[i].size() == level.pitch * h) {
+        level.bits = std::move(given[i]);  // the caller's texels become the level as they are
+        given[i].clear();
       } else {
         level.bits.assign(level.pitch * h, 0);  // at most 16384^2 x 16 bytes: no overflow
       }

@@ -52,11 +52,12 @@ class Texture {
   // `out`, a zero side or one above kMaxTextureSide, more levels than the full chain, a format
   // BytesPerTexel does not know, an unknown pool, D3DUSAGE_DYNAMIC in the managed pool, and
   // E_OUTOFMEMORY (D3DERR_OUTOFVIDEOMEMORY in the default pool) when memory runs out.
-  // `topLevel`, when given and exactly the size of level 0 (pitch x height), is moved in as level
-  // 0's texels instead of a zero-filled level, saving a copy of the largest level.
+  // `given` holds texels for the first levels (level 0, 1, ...): a buffer of exactly its level's
+  // size (pitch x height) is moved in as that level instead of a zero-filled one, saving a copy;
+  // buffers of another size are left with the caller.
   static HRESULT Create(Device* device, UINT width, UINT height, UINT levels, DWORD usage,
                         D3DFORMAT format, D3DPOOL pool, std::shared_ptr<Texture>* out,
-                        std::vector<uint8_t>* topLevel = nullptr);
+                        std::span<std::vector<uint8_t>> given = {});
 
   Device* GetDevice() const { return device_; }
   D3DRESOURCETYPE GetType() const { return D3DRTYPE_TEXTURE; }

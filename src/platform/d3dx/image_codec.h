@@ -144,8 +144,9 @@ ImageError DecodeTga(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
                      std::vector<uint8_t>* pixels);
 ImageError DecodeDds(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
                      std::vector<uint8_t>* pixels);
+// Reports each row to `rowsDecoded` (when given) as soon as it is decoded.
 ImageError DecodeJpeg(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
-                      std::vector<uint8_t>* pixels);
+                      std::vector<uint8_t>* pixels, const RowsDecoded& rowsDecoded = nullptr);
 ImageError DecodePng(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
                      std::vector<uint8_t>* pixels);
 

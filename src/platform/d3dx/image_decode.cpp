@@ -18,7 +18,8 @@ Decoder DecoderFor(D3DXIMAGE_FILEFORMAT format) {
     case D3DXIFF_DDS:
       return codec::DecodeDds;
     case D3DXIFF_JPG:
-      return codec::DecodeJpeg;
+      return [](std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
+                std::vector<uint8_t>* pixels) { return codec::DecodeJpeg(bytes, info, pixels); };
     case D3DXIFF_BMP:
       return codec::DecodeBmp;
     case D3DXIFF_TGA:
@@ -72,14 +73,20 @@ bool SniffImageFileFormat(std::span<const uint8_t> bytes, D3DXIMAGE_FILEFORMAT& 
   return true;
 }
 
-ImageError DecodeImage(std::span<const uint8_t> bytes, DecodedImage& out) {
+ImageError DecodeImage(std::span<const uint8_t> bytes, DecodedImage& out,
+                       const RowsDecoded& rowsDecoded) {
   out = DecodedImage{};
   D3DXIMAGE_FILEFORMAT format;
   if (!SniffImageFileFormat(bytes, format)) return ImageError::kUnknownFormat;
   D3DXIMAGE_INFO info{};
   std::vector<uint8_t> pixels;
-  ImageError e = DecoderFor(format)(bytes, info, &pixels);
+  // JPEG finishes rows one by one from the top; the other decoders may write rows in any order
+  // (bottom-up BMP and TGA, interlaced PNG), so their rows are reported when the image is whole.
+  const bool rowByRow = format == D3DXIFF_JPG;
+  ImageError e = rowByRow ? codec::DecodeJpeg(bytes, info, &pixels, rowsDecoded)
+                          : DecoderFor(format)(bytes, info, &pixels);
   if (e != ImageError::kNone) return e;
+  if (rowsDecoded && !rowByRow) rowsDecoded(pixels.data(), 0, info.Height);
   out.info = info;
   out.pixels = std::move(pixels);
   return ImageError::kNone;

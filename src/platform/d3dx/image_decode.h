@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -64,8 +65,17 @@ struct DecodedImage {
 // header. kUnknownFormat (as false) when none fits.
 bool SniffImageFileFormat(std::span<const uint8_t> bytes, D3DXIMAGE_FILEFORMAT& format);
 
-// Decodes the file. On failure `out` is left empty (info zero, no pixels).
-ImageError DecodeImage(std::span<const uint8_t> bytes, DecodedImage& out);
+// Told that rows [first, first + count) of `pixels` (the whole image, rows Width * 4 bytes
+// apart) are final, in order from the top, so work on them can be done while they are still in
+// cache. JPEG reports each row as it is decoded; the other formats report the whole image once
+// when it is complete. Rows reported before a decode fails are discarded with the image. The
+// callback must not throw (it runs between calls into C decoding libraries).
+using RowsDecoded = std::function<void(uint8_t* pixels, uint32_t first, uint32_t count)>;
+
+// Decodes the file, calling `rowsDecoded` (when given) as rows become final. On failure `out`
+// is left empty (info zero, no pixels).
+ImageError DecodeImage(std::span<const uint8_t> bytes, DecodedImage& out,
+                       const RowsDecoded& rowsDecoded = nullptr);
 
 // Reads only the header: the same description DecodeImage gives, without decoding the pixels
 // (a file whose pixel data is damaged may pass here and fail DecodeImage).

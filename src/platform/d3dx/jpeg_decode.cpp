@@ -1,13 +1,17 @@
-// JPEG decoder over libjpeg: greyscale, YCbCr and RGB files are decoded straight to B,G,R,A
-// (JCS_EXT_BGRA); CMYK and YCCK files are decoded to CMYK and converted here, inverted when an
-// Adobe marker says so (as Photoshop writes them). libjpeg's errors end in longjmp back to the
-// small functions below, which hold no C++ objects, and the decompressor is always destroyed.
-// Limits: the source manager fails at the end of the data instead of inventing an end marker, so
-// a truncated file is refused; at most kMaxScans scans (progressive scan floods) and kMaxMemory
-// bytes of libjpeg working memory (progressive coefficient buffers). Warnings about damaged
-// entropy data do not fail the decode; libjpeg fills what it cannot decode.
+// JPEG decoder over libjpeg: YCbCr and RGB files are decoded straight to B,G,R,A (JCS_EXT_BGRA);
+// greyscale files are decoded as grey and widened here; CMYK and YCCK files are decoded to CMYK and
+// converted here, inverted when an Adobe marker says so (as Photoshop writes them). libjpeg's
+// errors end in longjmp back to the small functions below, which hold no C++ objects, and the
+// decompressor is always destroyed. Limits: the source manager fails at the end of the data instead
+// of inventing an end marker, so a truncated file is refused; at most kMaxScans scans (progressive
+// scan floods) and kMaxMemory bytes of libjpeg working memory (progressive coefficient buffers).
+// Warnings about damaged entropy data do not fail the decode; libjpeg fills what it cannot decode.
 #include <csetjmp>
 #include <cstdio>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <jpeglib.h>
 
@@ -92,27 +96,58 @@ inline uint8_t Mul255(uint32_t a, uint32_t b) {
   return static_cast<uint8_t>((a * b + 127) / 255);
 }
 
-// Decodes into `out` (width * height * 4 bytes). False on any libjpeg error.
-bool Decode(JpegSession& s, uint8_t* out) {
+// Grey values to B,G,R,A pixels (g, g, g, 255), as libjpeg's own grey to BGRA conversion
+// gives them, but 16 pixels at a time: libjpeg does this one pixel at a time, and for the
+// greyscale height maps this program exists for it was a fifth of the whole decode.
+void ExpandGrey(const uint8_t* grey, uint8_t* bgra, size_t width) {
+  size_t x = 0;
+#if defined(__SSE2__)
+  const __m128i opaque = _mm_set1_epi8(-1);
+  for (; x + 16 <= width; x += 16) {
+    const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(grey + x));
+    const __m128i gg0 = _mm_unpacklo_epi8(g, g), gg1 = _mm_unpackhi_epi8(g, g);
+    const __m128i ga0 = _mm_unpacklo_epi8(g, opaque), ga1 = _mm_unpackhi_epi8(g, opaque);
+    auto* o = reinterpret_cast<__m128i*>(bgra + x * 4);
+    _mm_storeu_si128(o, _mm_unpacklo_epi16(gg0, ga0));
+    _mm_storeu_si128(o + 1, _mm_unpackhi_epi16(gg0, ga0));
+    _mm_storeu_si128(o + 2, _mm_unpacklo_epi16(gg1, ga1));
+    _mm_storeu_si128(o + 3, _mm_unpackhi_epi16(gg1, ga1));
+  }
+#endif
+  for (; x < width; ++x) {
+    bgra[x * 4] = bgra[x * 4 + 1] = bgra[x * 4 + 2] = grey[x];
+    bgra[x * 4 + 3] = 255;
+  }
+}
+
+// Decodes into `out` (width * height * 4 bytes), reporting each finished row. False on any
+// libjpeg error.
+bool Decode(JpegSession& s, uint8_t* out, const RowsDecoded& rowsDecoded) {
   if (setjmp(s.jump)) return false;
   j_decompress_ptr c = &s.cinfo;
   const bool cmyk = c->jpeg_color_space == JCS_CMYK || c->jpeg_color_space == JCS_YCCK;
-  c->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
+  const bool grey = c->jpeg_color_space == JCS_GRAYSCALE;
+  c->out_color_space = cmyk ? JCS_CMYK : grey ? JCS_GRAYSCALE : JCS_EXT_BGRA;
   jpeg_start_decompress(c);
   if (c->output_width != c->image_width || c->output_height != c->image_height ||
-      c->output_components != 4) {
+      c->output_components != (grey ? 1 : 4)) {
     ERREXIT(c, JERR_CONVERSION_NOTIMPL);
   }
   const size_t pitch = size_t{c->output_width} * 4;
-  JSAMPARRAY cmykRow = cmyk ? (*c->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(c),
-                                                      JPOOL_IMAGE, JDIMENSION(pitch), 1)
-                            : nullptr;
+  // CMYK and grey rows are decoded into a row of libjpeg's and converted from there.
+  JSAMPARRAY rowBuffer = cmyk || grey ? (*c->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(c),
+                                                                JPOOL_IMAGE, JDIMENSION(pitch), 1)
+                                      : nullptr;
   const bool inverted = c->saw_Adobe_marker;
   while (c->output_scanline < c->output_height) {
     uint8_t* dst = out + pitch * c->output_scanline;
-    JSAMPROW row = cmyk ? cmykRow[0] : dst;
+    JSAMPROW row = rowBuffer ? rowBuffer[0] : dst;
     if (jpeg_read_scanlines(c, &row, 1) != 1) ERREXIT(c, JERR_INPUT_EOF);
-    if (!cmyk) continue;
+    if (!cmyk) {
+      if (grey) ExpandGrey(row, dst, c->output_width);
+      if (rowsDecoded) rowsDecoded(out, c->output_scanline - 1, 1);
+      continue;
+    }
     for (size_t x = 0; x < c->output_width; ++x) {
       const uint8_t* p = &row[x * 4];
       uint32_t k = inverted ? p[3] : 255 - p[3];
@@ -122,6 +157,7 @@ bool Decode(JpegSession& s, uint8_t* out) {
       }
       dst[x * 4 + 3] = 255;
     }
+    if (rowsDecoded) rowsDecoded(out, c->output_scanline - 1, 1);
   }
   jpeg_finish_decompress(c);
   return true;
@@ -153,7 +189,7 @@ bool LooksLikeJpeg(std::span<const uint8_t> bytes) {
 }
 
 ImageError DecodeJpeg(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
-                      std::vector<uint8_t>* pixels) {
+                      std::vector<uint8_t>* pixels, const RowsDecoded& rowsDecoded) {
   JpegSession s{};
   ImageError result = ImageError::kNone;
   if (!ReadHeader(s, bytes.data(), bytes.size())) {
@@ -165,7 +201,7 @@ ImageError DecodeJpeg(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
     info = MakeInfo(s.cinfo.image_width, s.cinfo.image_height, D3DFMT_X8R8G8B8, D3DXIFF_JPG);
     if (pixels) {
       result = AllocatePixels(*pixels, s.cinfo.image_width, s.cinfo.image_height);
-      if (result == ImageError::kNone && !Decode(s, pixels->data())) {
+      if (result == ImageError::kNone && !Decode(s, pixels->data(), rowsDecoded)) {
         result = ErrorOf(s);
         pixels->clear();
       }

@@ -5,6 +5,11 @@
 #include <bit>
 #include <cstring>
 #include <new>
+#include <optional>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "platform/file_io.h"
 
@@ -47,17 +52,24 @@ UINT TextureSide(UINT requested, UINT source) {
 }
 
 // B,G,R,A bytes read as one little-endian word are exactly the ARGB value, so the key is
-// compared a word at a time (a loop the compiler vectorises).
-void ApplyColorKey(std::vector<uint8_t>& pixels, D3DCOLOR key) {
+// compared a word at a time, four words per vector compare where the processor has them.
+void ApplyColorKey(uint8_t* pixels, size_t count, D3DCOLOR key) {
   if (key == 0) return;
   static_assert(std::endian::native == std::endian::little);
-  const size_t n = pixels.size() / 4;
-  uint8_t* base = pixels.data();
-  for (size_t i = 0; i < n; ++i) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i k = _mm_set1_epi32(static_cast<int>(key));
+  for (; i + 4 <= count; i += 4) {
+    auto* p = reinterpret_cast<__m128i*>(pixels + i * 4);
+    const __m128i v = _mm_loadu_si128(p);
+    _mm_storeu_si128(p, _mm_andnot_si128(_mm_cmpeq_epi32(v, k), v));
+  }
+#endif
+  for (; i < count; ++i) {
     uint32_t argb;
-    std::memcpy(&argb, base + i * 4, 4);
+    std::memcpy(&argb, pixels + i * 4, 4);
     argb = argb == key ? 0u : argb;
-    std::memcpy(base + i * 4, &argb, 4);
+    std::memcpy(pixels + i * 4, &argb, 4);
   }
 }
 
@@ -141,28 +153,105 @@ UINT NextPowerOfTwo(UINT n) {
   return n <= 1 ? 1 : std::bit_ceil(n);
 }
 
-void PointSample4(const uint8_t* src, UINT srcWidth, UINT srcHeight, size_t srcPitch, uint8_t* dst,
-                  UINT dstWidth, UINT dstHeight, size_t dstPitch) {
-  const double sx = double(srcWidth) / dstWidth;
-  const double sy = double(srcHeight) / dstHeight;
-  std::vector<UINT> columns(dstWidth);
+PointSampler::PointSampler(UINT srcWidth, UINT srcHeight, UINT dstWidth, UINT dstHeight)
+    : srcWidth_(srcWidth),
+      srcHeight_(srcHeight),
+      dstWidth_(dstWidth),
+      rowScale_(double(srcHeight) / dstHeight),
+      columns_(dstWidth) {
+  const double columnScale = double(srcWidth) / dstWidth;
   for (UINT x = 0; x < dstWidth; ++x) {
-    columns[x] = std::min(static_cast<UINT>(x * sx), srcWidth - 1);
+    columns_[x] = std::min(static_cast<UINT>(x * columnScale), srcWidth - 1);
   }
-  for (UINT y = 0; y < dstHeight; ++y) {
-    const uint8_t* s = src + size_t{std::min(static_cast<UINT>(y * sy), srcHeight - 1)} * srcPitch;
-    uint8_t* d = dst + size_t{y} * dstPitch;
-    if (srcWidth == dstWidth) {  // every column maps to itself
-      std::memcpy(d, s, size_t{dstWidth} * 4);
-      continue;
+}
+
+UINT PointSampler::SourceRow(UINT y) const {
+  return std::min(static_cast<UINT>(y * rowScale_), srcHeight_ - 1);
+}
+
+void PointSampler::SampleRow(const uint8_t* s, uint8_t* d) const {
+  if (srcWidth_ == dstWidth_) {  // every column maps to itself
+    std::memcpy(d, s, size_t{dstWidth_} * 4);
+  } else if (srcWidth_ == 2 * dstWidth_) {  // a mip level: every other column
+    size_t x = 0;
+#if defined(__SSE2__)
+    // Four texels at a time: the even words of two 16-byte loads.
+    for (; x + 4 <= dstWidth_; x += 4) {
+      const __m128 a =
+          _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x * 8)));
+      const __m128 b =
+          _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x * 8 + 16)));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d + x * 4),
+                       _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0))));
     }
-    for (UINT x = 0; x < dstWidth; ++x) {
+#endif
+    for (; x < dstWidth_; ++x)
+      std::memcpy(d + x * 4, s + x * 8, 4);
+  } else {
+    for (size_t x = 0; x < dstWidth_; ++x) {
       uint32_t texel;
-      std::memcpy(&texel, s + size_t{columns[x]} * 4, 4);
-      std::memcpy(d + size_t{x} * 4, &texel, 4);
+      std::memcpy(&texel, s + size_t{columns_[x]} * 4, 4);
+      std::memcpy(d + x * 4, &texel, 4);
     }
   }
 }
+
+void PointSample4(const uint8_t* src, UINT srcWidth, UINT srcHeight, size_t srcPitch, uint8_t* dst,
+                  UINT dstWidth, UINT dstHeight, size_t dstPitch) {
+  const PointSampler sampler(srcWidth, srcHeight, dstWidth, dstHeight);
+  for (UINT y = 0; y < dstHeight; ++y) {
+    sampler.SampleRow(src + size_t{sampler.SourceRow(y)} * srcPitch, dst + size_t{y} * dstPitch);
+  }
+}
+
+namespace {
+
+// Builds the smaller mip levels of an image while its rows arrive from the decoder: each new row
+// of a level is sampled at once into the rows of the next level that take it, while it is still
+// in cache. The result is exactly the chain of whole-level point sampling.
+class MipCascade {
+ public:
+  // Allocates levels 1 .. levels - 1 of a width x height level 0.
+  MipCascade(UINT width, UINT height, UINT levels) {
+    for (UINT i = 1; i < levels; ++i) {
+      const UINT w = std::max(1u, width / 2), h = std::max(1u, height / 2);
+      levels_.push_back(Level{w, h, PointSampler(width, height, w, h), 0, {}});
+      levels_.back().texels.resize(size_t{w} * h * 4);
+      width = w;
+      height = h;
+    }
+  }
+  // Row y of level 0 is final. Rows come in order from the top, each once.
+  void Level0Row(UINT y, const uint8_t* row) { Feed(0, y, row); }
+  // Every row of every level has been made.
+  bool Complete() const {
+    return std::all_of(levels_.begin(), levels_.end(),
+                       [](const Level& l) { return l.nextRow == l.height; });
+  }
+  std::vector<uint8_t> TakeLevel(UINT level) { return std::move(levels_.at(level - 1).texels); }
+
+ private:
+  struct Level {
+    UINT width, height;
+    PointSampler fromAbove;
+    UINT nextRow;
+    std::vector<uint8_t> texels;
+  };
+  // Row `y` of the level above levels_[i] is final.
+  void Feed(size_t i, UINT y, const uint8_t* row) {
+    if (i == levels_.size()) return;
+    Level& l = levels_[i];
+    for (; l.nextRow < l.height && l.fromAbove.SourceRow(l.nextRow) <= y; ++l.nextRow) {
+      uint8_t* made = &l.texels[size_t{l.nextRow} * l.width * 4];
+      l.fromAbove.SampleRow(row, made);
+      Feed(i + 1, l.nextRow, made);
+    }
+  }
+
+  std::vector<Level> levels_;
+};
+
+}  // namespace
 
 std::vector<uint8_t> EncodeBmp32(UINT width, UINT height, const uint8_t* bgra, size_t pitch) {
   constexpr size_t kHeaderBytes = 54;
@@ -212,32 +301,65 @@ HRESULT D3DXCreateTextureFromFileInMemoryEx(d3d::Device* device, std::span<const
       !ValidFilter(mipFilter)) {
     return D3DERR_INVALIDCALL;
   }
-  DecodedImage image;
-  if (ImageError e = DecodeImage(srcData, image); e != ImageError::kNone) {
+  // The header gives the sizes first, so the work on the pixels is planned before they are
+  // decoded.
+  D3DXIMAGE_INFO info;
+  if (ImageError e = ReadImageInfo(srcData, info); e != ImageError::kNone) {
     if (reason) *reason = e;
     return ResultOf(e);
   }
-  ApplyColorKey(image.pixels, colorKey);
-
-  const UINT sw = image.info.Width;
-  const UINT sh = image.info.Height;
+  const UINT sw = info.Width;
+  const UINT sh = info.Height;
   const UINT tw = TextureSide(width, sw);
   const UINT th = TextureSide(height, sh);
   if (tw > d3d::kMaxTextureSide || th > d3d::kMaxTextureSide) return D3DERR_INVALIDCALL;
   const UINT chain = d3d::FullMipChainLength(tw, th);
   UINT levels = mipLevels == 0 || mipLevels == D3DX_DEFAULT ? chain
-                : mipLevels == D3DX_FROM_FILE               ? image.info.MipLevels
+                : mipLevels == D3DX_FROM_FILE               ? info.MipLevels
                                                             : mipLevels;
   levels = std::clamp(levels, 1u, chain);
 
-  // When the texture has the image's own size and layout, the decoded pixels become level 0.
-  // (Point sampling and the unscaled copy both leave a same-size image unchanged.)
+  // When the texture has the image's own size and layout, the decoded pixels become level 0
+  // (point sampling and the unscaled copy both leave a same-size image unchanged), and the
+  // smaller levels are sampled from each decoded row while it is still in cache. Every row is
+  // colour-keyed as it arrives for the same reason.
   const bool adopt = textureFormat == D3DFMT_A8R8G8B8 && tw == sw && th == sh;
+  std::optional<MipCascade> cascade;
+  DecodedImage image;
+  try {
+    if (adopt && levels > 1) cascade.emplace(sw, sh, levels);
+    auto rowsDecoded = [&](uint8_t* pixels, uint32_t first, uint32_t count) {
+      ApplyColorKey(pixels + size_t{first} * sw * 4, size_t{count} * sw, colorKey);
+      if (!cascade) return;
+      for (uint32_t y = first; y < first + count; ++y)
+        cascade->Level0Row(y, pixels + size_t{y} * sw * 4);
+    };
+    if (ImageError e = DecodeImage(srcData, image, rowsDecoded); e != ImageError::kNone) {
+      if (reason) *reason = e;
+      return ResultOf(e);
+    }
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  if (image.info.Width != sw || image.info.Height != sh) return D3DXERR_INVALIDDATA;
+
+  // Texels ready for the first levels, moved into the texture as they are.
+  std::vector<std::vector<uint8_t>> ready;
+  if (adopt) {
+    ready.push_back(std::move(image.pixels));
+    if (cascade && cascade->Complete()) {
+      for (UINT i = 1; i < levels; ++i)
+        ready.push_back(cascade->TakeLevel(i));
+    }
+  }
+  cascade.reset();
   std::shared_ptr<d3d::Texture> t;
-  HRESULT hr = d3d::Texture::Create(device, tw, th, levels, usage, textureFormat, pool, &t,
-                                    adopt ? &image.pixels : nullptr);
+  HRESULT hr = d3d::Texture::Create(device, tw, th, levels, usage, textureFormat, pool, &t, ready);
   if (Failed(hr)) return hr;
-  const bool adopted = adopt && image.pixels.empty();
+  UINT adopted = 0;
+  while (adopted < ready.size() && ready[adopted].empty())
+    ++adopted;
+  if (adopt && adopted == 0) image.pixels = std::move(ready[0]);  // the texture did not take it
   try {
     // Levels are built as B,G,R,A. An A8R8G8B8 texture holds exactly that, so its own levels
     // are the working buffers; other formats go through a scratch copy per level.
@@ -248,22 +370,27 @@ HRESULT D3DXCreateTextureFromFileInMemoryEx(d3d::Device* device, std::span<const
       buffer.assign(size_t{t->LevelWidth(i)} * t->LevelHeight(i) * 4, 0);
       return {buffer.data(), size_t{t->LevelWidth(i)} * 4};
     };
-    auto [top, topPitch] = bgraLevel(0, scratch);
-    if (adopted) {
-      // Level 0 already holds the image.
-    } else if (filter != D3DX_DEFAULT && (filter & 0xFF) == D3DX_FILTER_NONE) {
-      for (UINT y = 0; y < std::min(sh, th); ++y) {
-        std::memcpy(top + topPitch * y, &image.pixels[size_t{y} * sw * 4],
-                    size_t{std::min(sw, tw)} * 4);
-      }
+    const uint8_t* above = nullptr;
+    size_t abovePitch = 0;
+    if (adopted > 0) {
+      above = t->LevelBits(adopted - 1).data();
+      abovePitch = t->LevelPitch(adopted - 1);
     } else {
-      PointSample4(image.pixels.data(), sw, sh, size_t{sw} * 4, top, tw, th, topPitch);
+      auto [top, topPitch] = bgraLevel(0, scratch);
+      if (filter != D3DX_DEFAULT && (filter & 0xFF) == D3DX_FILTER_NONE) {
+        for (UINT y = 0; y < std::min(sh, th); ++y) {
+          std::memcpy(top + topPitch * y, &image.pixels[size_t{y} * sw * 4],
+                      size_t{std::min(sw, tw)} * 4);
+        }
+      } else {
+        PointSample4(image.pixels.data(), sw, sh, size_t{sw} * 4, top, tw, th, topPitch);
+      }
+      if (!direct) StoreLevel(*t, 0, top);
+      above = top;
+      abovePitch = topPitch;
     }
     image.pixels = {};
-    if (!direct) StoreLevel(*t, 0, top);
-    const uint8_t* above = top;
-    size_t abovePitch = topPitch;
-    for (UINT i = 1; i < levels; ++i) {
+    for (UINT i = std::max(adopted, 1u); i < levels; ++i) {
       std::swap(scratch, previous);  // `above` stays valid in `previous`
       auto [bits, pitch] = bgraLevel(i, scratch);
       PointSample4(above, t->LevelWidth(i - 1), t->LevelHeight(i - 1), abovePitch, bits,

@@ -83,9 +83,25 @@ HRESULT D3DXSaveTextureToFileA(const char* destFile, D3DXIMAGE_FILEFORMAT destFo
 // The smallest power of two >= n (1 for 0); n must be at most 2^31.
 UINT NextPowerOfTwo(UINT n);
 
-// Fills a dstWidth x dstHeight image of 4-byte pixels by point sampling a srcWidth x srcHeight
+// Point sampling of 4-byte pixels from a srcWidth x srcHeight image into a dstWidth x dstHeight
 // one: destination pixel (x, y) takes source pixel (trunc(x * (srcWidth / dstWidth)),
-// trunc(y * (srcHeight / dstHeight))), computed in double precision. Pitches are in bytes.
+// trunc(y * (srcHeight / dstHeight))), computed in double precision. Row by row, so a row can
+// be sampled as soon as its source row exists. All sides must be at least 1.
+class PointSampler {
+ public:
+  PointSampler(UINT srcWidth, UINT srcHeight, UINT dstWidth, UINT dstHeight);
+  // The source row that destination row y takes; it never decreases as y grows.
+  UINT SourceRow(UINT y) const;
+  // Fills one destination row (dstWidth pixels) from its source row (srcWidth pixels).
+  void SampleRow(const uint8_t* srcRow, uint8_t* dstRow) const;
+
+ private:
+  UINT srcWidth_, srcHeight_, dstWidth_;
+  double rowScale_;
+  std::vector<UINT> columns_;  // the source column of each destination column
+};
+
+// Fills a whole destination image with PointSampler. Pitches are in bytes.
 void PointSample4(const uint8_t* src, UINT srcWidth, UINT srcHeight, size_t srcPitch, uint8_t* dst,
                   UINT dstWidth, UINT dstHeight, size_t dstPitch);
 

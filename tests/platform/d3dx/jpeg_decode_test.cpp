@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include <jpeglib.h>
+
 #include "platform/d3dx/image_decode.h"
 #include "platform/d3dx/image_fixtures.h"
 
@@ -92,6 +94,67 @@ TEST(JpegDecode, GreyPixelsHaveEqualChannels) {
     EXPECT_EQ(image.pixels[i], image.pixels[i + 2]);
     EXPECT_LE(std::abs(image.pixels[i] - s.samples[i / 4]), 3) << i / 4;
   }
+}
+
+// libjpeg's own decode of a file to B,G,R,A, the reference for ours.
+std::vector<uint8_t> LibjpegBgra(const std::vector<uint8_t>& file) {
+  jpeg_decompress_struct d;
+  jpeg_error_mgr err;
+  d.err = jpeg_std_error(&err);
+  jpeg_create_decompress(&d);
+  jpeg_mem_src(&d, file.data(), file.size());
+  jpeg_read_header(&d, TRUE);
+  d.out_color_space = JCS_EXT_BGRA;
+  jpeg_start_decompress(&d);
+  std::vector<uint8_t> pixels(size_t{d.output_width} * d.output_height * 4);
+  while (d.output_scanline < d.output_height) {
+    JSAMPROW row = &pixels[size_t{d.output_scanline} * d.output_width * 4];
+    jpeg_read_scanlines(&d, &row, 1);
+  }
+  jpeg_finish_decompress(&d);
+  jpeg_destroy_decompress(&d);
+  return pixels;
+}
+
+TEST(JpegDecode, GreyAndColourFilesGiveLibjpegsOwnPixels) {
+  // Grey rows are widened by our code (16 pixels at a time, then the rest), colour rows by
+  // libjpeg; both must match libjpeg's own B,G,R,A output byte for byte, at every row length.
+  for (uint32_t w : {1u, 15u, 16u, 17u, 50u}) {
+    for (int components : {1, 3}) {
+      JpegLayout s;
+      s.width = w;
+      s.height = 9;
+      s.components = components;
+      for (uint32_t i = 0; i < w * 9 * uint32_t(components); ++i)
+        s.samples.push_back(uint8_t(i * 29 + i / 7));
+      const std::vector<uint8_t> file = test::EncodeJpeg(s);
+      EXPECT_EQ(DecodeOk(file).pixels, LibjpegBgra(file)) << w << " " << components;
+    }
+  }
+}
+
+TEST(JpegDecode, RowsAreReportedInOrderAsTheyAreDecoded) {
+  // Each report covers rows that are already final: they match the finished image.
+  JpegLayout s = Flat(24, 40, {30});
+  for (size_t i = 0; i < s.samples.size(); ++i)
+    s.samples[i] = uint8_t(i / 24 * 6);
+  const std::vector<uint8_t> file = test::EncodeJpeg(s);
+  const DecodedImage whole = DecodeOk(file);
+  std::vector<uint32_t> firsts;
+  std::vector<uint8_t> seen;
+  DecodedImage image;
+  ASSERT_EQ(DecodeImage(file, image,
+                        [&](uint8_t* pixels, uint32_t first, uint32_t count) {
+                          firsts.push_back(first);
+                          EXPECT_EQ(count, 1u);
+                          seen.insert(seen.end(), pixels + first * 24 * 4,
+                                      pixels + (first + count) * 24 * 4);
+                        }),
+            ImageError::kNone);
+  ASSERT_EQ(firsts.size(), 40u);
+  for (uint32_t y = 0; y < 40; ++y)
+    EXPECT_EQ(firsts[y], y);
+  EXPECT_EQ(seen, whole.pixels);
 }
 
 TEST(JpegDecode, ProgressiveMatchesBaseline) {

@@ -206,6 +206,91 @@ TEST(TextureFile, ColourKeyAppliesToOpaqueSources) {
   EXPECT_EQ(Texel(*l.texture, 0, 3, 3), (Px{0, 0, 0, 0}));
 }
 
+// The levels a load must give, computed the slow way from a plain decode: key every pixel, then
+// point-sample level 0 from the image and each level from the whole level above.
+std::vector<std::vector<Px>> ExpectedLevels(const std::vector<uint8_t>& file, D3DCOLOR key) {
+  DecodedImage image;
+  EXPECT_EQ(DecodeImage(file, image), ImageError::kNone);
+  uint32_t w = image.info.Width, h = image.info.Height;
+  std::vector<Px> level;
+  for (uint32_t y = 0; y < h; ++y) {
+    for (uint32_t x = 0; x < w; ++x) {
+      Px p = test::PixelAt(image.pixels, w, x, y);
+      const uint32_t argb = uint32_t(p.a) << 24 | uint32_t(p.r) << 16 | uint32_t(p.g) << 8 | p.b;
+      level.push_back(key != 0 && argb == key ? Px{0, 0, 0, 0} : p);
+    }
+  }
+  std::vector<std::vector<Px>> levels;
+  uint32_t tw = NextPowerOfTwo(w), th = NextPowerOfTwo(h);
+  while (true) {
+    std::vector<Px> next;
+    for (uint32_t y = 0; y < th; ++y) {
+      for (uint32_t x = 0; x < tw; ++x)
+        next.push_back(level[size_t(uint64_t{y} * h / th) * w + size_t(uint64_t{x} * w / tw)]);
+    }
+    levels.push_back(next);
+    if (tw == 1 && th == 1) break;
+    level = std::move(next);
+    w = tw;
+    h = th;
+    tw = std::max(1u, tw / 2);
+    th = std::max(1u, th / 2);
+  }
+  return levels;
+}
+
+TEST(TextureFile, EveryLevelIsTheKeyedImagePointSampled) {
+  // Images of power-of-two sizes become level 0 as decoded and get their smaller levels while
+  // rows arrive (row by row for JPEG); other sizes are sampled after the decode. Black pixels
+  // sit in every column, so the key is tested at every position of a row, tails included.
+  auto pattern = [](uint32_t x, uint32_t y) {
+    return (x + 3 * y) % 5 == 0 ? Px{0, 0, 0, 255} : Px{uint8_t(x * 7), uint8_t(y * 3), 9, 255};
+  };
+  auto greyJpeg = [](uint32_t w, uint32_t h) {
+    test::JpegLayout s;
+    s.width = w;
+    s.height = h;
+    s.components = 1;
+    for (uint32_t i = 0; i < w * h; ++i)
+      s.samples.push_back((i / w) % 4 == 0 ? 0 : uint8_t(40 + (i * 37) % 200));
+    return test::EncodeJpeg(s);
+  };
+  test::JpegLayout colour;
+  colour.width = 16;
+  colour.height = 64;
+  for (uint32_t i = 0; i < 16 * 64; ++i)
+    colour.samples.insert(colour.samples.end(), {uint8_t(i), uint8_t(i / 16 * 4), 90});
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> file;
+  } cases[] = {
+      {"tga 64x16", Tga(64, 16, pattern)},
+      {"tga 8x32", Tga(8, 32, pattern)},
+      {"tga 7x3", Tga(7, 3, pattern)},
+      {"tga 1x1", Tga(1, 1, pattern)},
+      {"grey jpeg 64x8", greyJpeg(64, 8)},
+      {"grey jpeg 37x21", greyJpeg(37, 21)},
+      {"colour jpeg 16x64", test::EncodeJpeg(colour)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (D3DCOLOR key : {0xFF000000u, 0u}) {
+      const auto expected = ExpectedLevels(c.file, key);
+      Loaded l =
+          Load(c.file, D3DX_DEFAULT, D3DX_DEFAULT, 0, D3DFMT_A8R8G8B8, D3DX_FILTER_POINT, key);
+      ASSERT_EQ(l.hr, S_OK);
+      ASSERT_EQ(l.texture->GetLevelCount(), expected.size());
+      for (UINT i = 0; i < expected.size(); ++i) {
+        const UINT w = l.texture->LevelWidth(i);
+        for (size_t t = 0; t < expected[i].size(); ++t) {
+          ASSERT_EQ(Texel(*l.texture, i, UINT(t % w), UINT(t / w)), expected[i][t])
+              << "key " << key << " level " << i << " texel " << t % w << "," << t / w;
+        }
+      }
+    }
+  }
+}
+
 TEST(TextureFile, JpegInfoAndTextureSize) {
   test::JpegLayout s;
   s.width = 100;
