@@ -51,7 +51,7 @@ ColourF Rgb(float r, float g, float b) {
 Bytes FourPoints() {
   Bytes b;
   for (float v : {0.f, 0.f, 0.f, 1.f, 0.f, 0.f, 1.f, 1.f, 0.f, 0.f, 1.f, 0.f})
-    testing::PutF32(b, v);
+    testing::PutBeF32(b, v);
   return b;
 }
 
@@ -62,7 +62,7 @@ Bytes ToolFile() {
   testing::PutName(timg, "C:\\images\\wood.iff (sequence)");
   Bytes tsiz;
   for (int i = 0; i < 3; ++i)
-    testing::PutF32(tsiz, 1.0f);
+    testing::PutBeF32(tsiz, 1.0f);
   return LwoFile()
       .Srfs({"Body", "Trim"})
       .Pnts({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0.5f, 0.5f, 2}})
@@ -273,9 +273,9 @@ TEST(LwoReader, KeepsPolygonsTheModelCannotHoldAsTheyAre) {
   // empty polygon, and a line.
   Bytes six;
   for (int i = 0; i < 6; ++i) {
-    testing::PutF32(six, float(i % 3));
-    testing::PutF32(six, float(i / 3));
-    testing::PutF32(six, 0);
+    testing::PutBeF32(six, float(i % 3));
+    testing::PutBeF32(six, float(i / 3));
+    testing::PutBeF32(six, 0);
   }
   Load l(LwoFile()
              .Srfs({"A", "B"})

@@ -21,7 +21,7 @@ inline void PutBe32(Bytes& b, uint32_t v) {
   PutBe16(b, v >> 16);
   PutBe16(b, v & 0xFFFF);
 }
-inline void PutF32(Bytes& b, float f) {
+inline void PutBeF32(Bytes& b, float f) {
   uint32_t bits;
   std::memcpy(&bits, &f, 4);
   PutBe32(b, bits);
@@ -65,9 +65,9 @@ class LwoFile {
   LwoFile& Pnts(std::initializer_list<Vec3> points) {
     Bytes b;
     for (const auto& p : points) {
-      PutF32(b, p.x);
-      PutF32(b, p.y);
-      PutF32(b, p.z);
+      PutBeF32(b, p.x);
+      PutBeF32(b, p.y);
+      PutBeF32(b, p.z);
     }
     return Chunk("PNTS", b);
   }
