@@ -8,12 +8,22 @@ seconds=${WZ_FUZZ_SECONDS:-20}
 
 echo "== fuzz smoke runs (${seconds} s each)"
 CC=clang CXX=clang++ scripts/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWZ_FUZZ=ON >/dev/null
+# Seed files made by the repo's scripts; the image and WZP seeds come from the test binary, so
+# they are made only when build/ holds one (the test command builds it).
+seed_root=$(mktemp -d)
+scripts/make-format-seeds.sh "$seed_root" >/dev/null
+python3 scripts/make-lwo-mqo-seeds.py "$seed_root" >/dev/null
+if [ -x build/bin/wz_tests ]; then
+  scripts/make-image-seeds.sh "$seed_root/image_decode" >/dev/null
+  scripts/make-wzp-seeds.sh "$seed_root/wzp_reader" >/dev/null
+fi
+for d in mx rok dxf; do mv "$seed_root/$d" "$seed_root/${d}_reader"; done
 for harness in build-fuzz/bin/fuzz_*; do
   name=$(basename "$harness")
   name=${name#fuzz_}
   corpus=$(mktemp -d)
   seeds=()
-  [ -d "fuzz/${name}_seeds" ] && seeds=("fuzz/${name}_seeds")
+  [ -d "$seed_root/$name" ] && seeds=("$seed_root/$name")
   dict=()
   for d in fuzz/${name%%_*}.dict fuzz/${name}.dict; do
     [ -f "$d" ] && dict=("-dict=$d") && break
@@ -24,6 +34,7 @@ for harness in build-fuzz/bin/fuzz_*; do
   grep -E "^Done|#[0-9]+ *DONE" "$corpus.log" | tail -n 1 || true
   rm -rf "$corpus" "$corpus.log"
 done
+rm -rf "$seed_root"
 
 echo "== thread tests under ThreadSanitizer"
 scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWZ_TSAN=ON -DWZ_BENCH=OFF >/dev/null
