@@ -13,10 +13,9 @@
 #include <fstream>
 #include <vector>
 
-#include <jpeglib.h>
-
 #include "app/normal_map.h"
 #include "core/library.h"
+#include "jpeg_bench.h"
 #include "platform/d3dx/image_decode.h"
 #include "platform/file_io.h"
 
@@ -34,29 +33,7 @@ const std::vector<uint8_t>& HeightMap() {
         grey[size_t{y} * kSide + x] = uint8_t(std::lround(255 * std::clamp(h, 0.0, 1.0)));
       }
     }
-    jpeg_compress_struct c;
-    jpeg_error_mgr err;
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &out, &size);
-    c.image_width = kSide;
-    c.image_height = kSide;
-    c.input_components = 1;
-    c.in_color_space = JCS_GRAYSCALE;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, 90, TRUE);
-    jpeg_start_compress(&c, TRUE);
-    while (c.next_scanline < kSide) {
-      JSAMPROW row = &grey[size_t{c.next_scanline} * kSide];
-      jpeg_write_scanlines(&c, &row, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    std::vector<uint8_t> b(out, out + size);
-    std::free(out);
-    return b;
+    return wz::bench::EncodeJpeg(grey, kSide, kSide, 1);
   }();
   return bytes;
 }
@@ -66,20 +43,7 @@ void BM_PlainLibjpegDecode(benchmark::State& state) {
   const auto& jpeg = HeightMap();
   for (auto _ : state) {
     std::vector<uint8_t> pixels(size_t{kSide} * kSide * 4);
-    jpeg_decompress_struct d;
-    jpeg_error_mgr err;
-    d.err = jpeg_std_error(&err);
-    jpeg_create_decompress(&d);
-    jpeg_mem_src(&d, jpeg.data(), jpeg.size());
-    jpeg_read_header(&d, TRUE);
-    d.out_color_space = JCS_EXT_BGRA;
-    jpeg_start_decompress(&d);
-    while (d.output_scanline < d.output_height) {
-      JSAMPROW row = &pixels[size_t{d.output_scanline} * kSide * 4];
-      jpeg_read_scanlines(&d, &row, 1);
-    }
-    jpeg_finish_decompress(&d);
-    jpeg_destroy_decompress(&d);
+    wz::bench::PlainLibjpegDecode(jpeg, pixels.data());
     benchmark::DoNotOptimize(pixels.data());
   }
 }
@@ -90,20 +54,7 @@ void BM_PlainLibjpegDecodeReusedBuffer(benchmark::State& state) {
   const auto& jpeg = HeightMap();
   std::vector<uint8_t> pixels(size_t{kSide} * kSide * 4);
   for (auto _ : state) {
-    jpeg_decompress_struct d;
-    jpeg_error_mgr err;
-    d.err = jpeg_std_error(&err);
-    jpeg_create_decompress(&d);
-    jpeg_mem_src(&d, jpeg.data(), jpeg.size());
-    jpeg_read_header(&d, TRUE);
-    d.out_color_space = JCS_EXT_BGRA;
-    jpeg_start_decompress(&d);
-    while (d.output_scanline < d.output_height) {
-      JSAMPROW row = &pixels[size_t{d.output_scanline} * kSide * 4];
-      jpeg_read_scanlines(&d, &row, 1);
-    }
-    jpeg_finish_decompress(&d);
-    jpeg_destroy_decompress(&d);
+    wz::bench::PlainLibjpegDecode(jpeg, pixels.data());
     benchmark::DoNotOptimize(pixels.data());
   }
 }

@@ -6,6 +6,7 @@
 
 #include <random>
 
+#include "../tests/model/normals_linear_rebuild.h"
 #include "model/model.h"
 #include "model/normals.h"
 
@@ -14,6 +15,7 @@ namespace {
 using wz::Model;
 using wz::Polygon;
 using wz::Vec3;
+using wz::testing::LinearRebuild;
 
 std::unique_ptr<Model> QuadSoup(int quads) {
   auto m = wz::CreateModel({});
@@ -36,29 +38,6 @@ std::unique_ptr<Model> QuadSoup(int quads) {
   }
   m->shadingMode = 8;
   return m;
-}
-
-// The rebuild as a linear search over the entries already in the pool, for every corner.
-void LinearRebuild(Model& m) {
-  m.normalCount = 0;
-  for (int32_t i = 0; i < m.polygonCount; ++i) {
-    Polygon& p = m.polygons[i];
-    if (p.cornerCount < 3) continue;
-    for (int c = 0; c < p.cornerCount; ++c) {
-      const Vec3 s = m.smoothNormals[p.corners[c].position];
-      int32_t found = -1;
-      for (int32_t j = 0; j < m.normalCount && found < 0; ++j) {
-        const Vec3 e = m.normals[j];
-        if (e.x == s.x && e.y == s.y && e.z == s.z) found = j;
-      }
-      if (found < 0) {
-        if (static_cast<size_t>(m.normalCount) == m.normals.size()) m.normals.push_back({});
-        m.normals[m.normalCount] = s;
-        found = m.normalCount++;
-      }
-      p.corners[c].normal = found;
-    }
-  }
 }
 
 void BM_DeriveNormalsMode8(benchmark::State& state) {

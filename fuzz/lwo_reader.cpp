@@ -7,6 +7,7 @@
 
 #include "formats/formats.h"
 #include "model/model_invariants.h"
+#include "model_reader_common.h"
 
 namespace {
 
@@ -15,18 +16,12 @@ void Fail(const char* what) {
   std::abort();
 }
 
-std::unique_ptr<wz::Model> Preallocated() {
-  wz::NewModelOptions options;
-  options.preallocate = true;
-  options.capacities = {4, 16};
-  return wz::CreateModel(options);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Models made once: growing from small pools as well as from none.
-  static const std::unique_ptr<wz::Model> kFresh[2] = {wz::CreateModel({}), Preallocated()};
+  static const std::unique_ptr<wz::Model> kFresh[2] = {wz::CreateModel({}),
+                                                       wz::fuzz::PreallocatedModel()};
   const wz::Model& fresh = *kFresh[size % 2];
   auto model = std::make_unique<wz::Model>(fresh);
   wz::RecordingModelHost host;

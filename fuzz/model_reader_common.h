@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <span>
 #include <string>
 
@@ -12,6 +13,15 @@
 #include "model/model_invariants.h"
 
 namespace wz::fuzz {
+
+// A model with small preallocated pools, so that readers are fuzzed growing pools as well as
+// filling empty ones.
+inline std::unique_ptr<Model> PreallocatedModel() {
+  NewModelOptions options;
+  options.preallocate = true;
+  options.capacities = {4, 16};
+  return CreateModel(options);
+}
 
 template <typename Reader>
 void ReadAndCheck(const uint8_t* data, size_t size, Reader read) {

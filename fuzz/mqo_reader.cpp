@@ -7,24 +7,15 @@
 
 #include "formats/formats.h"
 #include "model/model_invariants.h"
-
-namespace {
-
-std::unique_ptr<wz::Model> Preallocated() {
-  wz::NewModelOptions options;
-  options.preallocate = true;
-  options.capacities = {4, 16};
-  return wz::CreateModel(options);
-}
-
-}  // namespace
+#include "model_reader_common.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const char kHeader[] = "Metasequoia Document\r\nFormat Text Ver 1.0\r\n";
   std::vector<uint8_t> doc(kHeader, kHeader + sizeof kHeader - 1);
   doc.insert(doc.end(), data, data + size);
   // Models made once: growing from small pools as well as from none.
-  static const std::unique_ptr<wz::Model> kFresh[2] = {wz::CreateModel({}), Preallocated()};
+  static const std::unique_ptr<wz::Model> kFresh[2] = {wz::CreateModel({}),
+                                                       wz::fuzz::PreallocatedModel()};
   const wz::Model& fresh = *kFresh[size % 2];
   auto model = std::make_unique<wz::Model>(fresh);
   wz::RecordingModelHost host;

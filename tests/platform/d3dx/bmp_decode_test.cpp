@@ -9,21 +9,8 @@ namespace wz::d3dx {
 namespace {
 
 using test::BmpLayout;
+using test::DecodePixels;
 using test::Px;
-
-// Decodes and returns the pixels top row first; fails the test when the decode fails.
-std::vector<Px> Decode(const std::vector<uint8_t>& bytes, D3DXIMAGE_INFO* info = nullptr) {
-  DecodedImage image;
-  ImageError e = DecodeImage(bytes, image);
-  EXPECT_EQ(e, ImageError::kNone) << ImageErrorText(e);
-  if (info) *info = image.info;
-  std::vector<Px> px;
-  for (size_t i = 0; i + 4 <= image.pixels.size(); i += 4) {
-    px.push_back(
-        Px{image.pixels[i], image.pixels[i + 1], image.pixels[i + 2], image.pixels[i + 3]});
-  }
-  return px;
-}
 
 ImageError Refusal(const std::vector<uint8_t>& bytes) {
   DecodedImage image;
@@ -206,7 +193,7 @@ TEST(BmpDecode, DecodesEveryDepthAndHeader) {
   for (const RowCase& c : RowCases()) {
     SCOPED_TRACE(c.name);
     D3DXIMAGE_INFO info{};
-    std::vector<Px> px = Decode(test::BuildBmp(c.layout), &info);
+    std::vector<Px> px = DecodePixels(test::BuildBmp(c.layout), &info);
     ASSERT_EQ(px.size(), c.expected.size());
     for (size_t i = 0; i < px.size(); ++i) {
       EXPECT_EQ(px[i], c.expected[i]) << "pixel " << i << ": " << test::ToString(px[i]);
@@ -231,7 +218,8 @@ BmpLayout Rle8(uint32_t width, int32_t height, std::vector<uint8_t> data) {
 TEST(BmpDecode, Rle8RunsLiteralsDeltaAndSkippedPixels) {
   // 4 x 3, rows from the bottom: run of 2 x index 1, end of line; literal 1 2 3 (padded), delta
   // (0, 1), end of bitmap. Skipped pixels take palette entry 0.
-  auto px = Decode(test::BuildBmp(Rle8(4, 3, {2, 1, 0, 0, 0, 3, 1, 2, 3, 0, 0, 2, 0, 1, 0, 1})));
+  auto px =
+      DecodePixels(test::BuildBmp(Rle8(4, 3, {2, 1, 0, 0, 0, 3, 1, 2, 3, 0, 0, 2, 0, 1, 0, 1})));
   const Px e0{5, 5, 5, 255}, e1{1, 0, 0, 255}, e2{0, 2, 0, 255}, e3{0, 0, 3, 255};
   std::vector<Px> expected = {e0, e0, e0, e0,   // top row: only reached by the delta
                               e1, e2, e3, e0,   // middle row
@@ -243,7 +231,7 @@ TEST(BmpDecode, Rle4AlternatesNibbles) {
   BmpLayout s = Rle8(7, 1, {3, 0x12, 0, 4, 0x30, 0x21, 0, 1});
   s.bpp = 4;
   s.compression = 2;
-  auto px = Decode(test::BuildBmp(s));
+  auto px = DecodePixels(test::BuildBmp(s));
   const Px e0{5, 5, 5, 255}, e1{1, 0, 0, 255}, e2{0, 2, 0, 255}, e3{0, 0, 3, 255};
   EXPECT_EQ(px, (std::vector<Px>{e1, e2, e1, e3, e0, e2, e1}));
 }
@@ -333,7 +321,7 @@ TEST(BmpDecode, LastRowMayLackItsPadding) {
   s.width = 1;
   s.height = 2;
   s.pixels = {1, 2, 3, 0, 4, 5, 6};  // second stored row (the top one) without its pad byte
-  auto px = Decode(test::BuildBmp(s));
+  auto px = DecodePixels(test::BuildBmp(s));
   EXPECT_EQ(px, (std::vector<Px>{{4, 5, 6, 255}, {1, 2, 3, 255}}));
 }
 

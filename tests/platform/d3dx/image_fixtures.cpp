@@ -2,6 +2,8 @@
 
 #include <png.h>
 
+#include <gtest/gtest.h>
+
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +22,19 @@ void PutU32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
 Px PixelAt(const std::vector<uint8_t>& bgra, uint32_t width, uint32_t x, uint32_t y) {
   const uint8_t* p = &bgra.at((size_t{y} * width + x) * 4);
   return Px{p[0], p[1], p[2], p[3]};
+}
+
+std::vector<Px> DecodePixels(const std::vector<uint8_t>& bytes, d3dx::D3DXIMAGE_INFO* info) {
+  d3dx::DecodedImage image;
+  d3dx::ImageError e = d3dx::DecodeImage(bytes, image);
+  EXPECT_EQ(e, d3dx::ImageError::kNone) << d3dx::ImageErrorText(e);
+  if (info) *info = image.info;
+  std::vector<Px> px;
+  for (size_t i = 0; i + 4 <= image.pixels.size(); i += 4) {
+    px.push_back(
+        Px{image.pixels[i], image.pixels[i + 1], image.pixels[i + 2], image.pixels[i + 3]});
+  }
+  return px;
 }
 
 std::string ToString(const Px& p) {

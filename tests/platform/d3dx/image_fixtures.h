@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/d3dx/image_decode.h"
+
 namespace wz::test {
 
 // Little-endian byte builder.
@@ -37,6 +39,10 @@ struct Px {
 };
 // Pixel (x, y) of a decoded B,G,R,A image with rows width * 4 bytes apart.
 Px PixelAt(const std::vector<uint8_t>& bgra, uint32_t width, uint32_t x, uint32_t y);
+// Decodes a file and returns its pixels top row first (and its description through `info`);
+// fails the calling test when the decode fails.
+std::vector<Px> DecodePixels(const std::vector<uint8_t>& bytes,
+                             d3dx::D3DXIMAGE_INFO* info = nullptr);
 std::string ToString(const Px& p);
 
 struct BmpLayout {

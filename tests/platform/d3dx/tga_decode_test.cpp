@@ -8,21 +8,9 @@
 namespace wz::d3dx {
 namespace {
 
+using test::DecodePixels;
 using test::Px;
 using test::TgaLayout;
-
-std::vector<Px> Decode(const std::vector<uint8_t>& bytes, D3DXIMAGE_INFO* info = nullptr) {
-  DecodedImage image;
-  ImageError e = DecodeImage(bytes, image);
-  EXPECT_EQ(e, ImageError::kNone) << ImageErrorText(e);
-  if (info) *info = image.info;
-  std::vector<Px> px;
-  for (size_t i = 0; i + 4 <= image.pixels.size(); i += 4) {
-    px.push_back(
-        Px{image.pixels[i], image.pixels[i + 1], image.pixels[i + 2], image.pixels[i + 3]});
-  }
-  return px;
-}
 
 // A 2 x 2 true-colour image stored as a, b (first stored row), c, d (second stored row).
 TgaLayout Square(uint8_t descriptor) {
@@ -47,7 +35,7 @@ TEST(TgaDecode, HonoursAllFourOrigins) {
       {"top-right", 0x30, {b, a, d, c}},
   };
   for (const Case& k : cases) {
-    EXPECT_EQ(Decode(test::BuildTga(Square(k.descriptor))), k.expected) << k.name;
+    EXPECT_EQ(DecodePixels(test::BuildTga(Square(k.descriptor))), k.expected) << k.name;
   }
 }
 
@@ -126,7 +114,7 @@ TEST(TgaDecode, DecodesEachPixelKind) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     D3DXIMAGE_INFO info{};
-    EXPECT_EQ(Decode(test::BuildTga(c.layout), &info), c.expected);
+    EXPECT_EQ(DecodePixels(test::BuildTga(c.layout), &info), c.expected);
     EXPECT_EQ(info.Format, c.format);
     EXPECT_EQ(info.ImageFileFormat, D3DXIFF_TGA);
   }
@@ -141,12 +129,12 @@ TEST(TgaDecode, RlePacketsCrossRowsAndStopAtTheImageEnd) {
   // run of 4 (crosses into the second row), then a run of 5 of which only 2 pixels fit
   s.data = {0x83, 1, 2, 3, 0x84, 4, 5, 6};
   const Px a{1, 2, 3, 255}, b{4, 5, 6, 255};
-  EXPECT_EQ(Decode(test::BuildTga(s)), (std::vector<Px>{a, a, a, a, b, b}));
+  EXPECT_EQ(DecodePixels(test::BuildTga(s)), (std::vector<Px>{a, a, a, a, b, b}));
   // A raw packet of 4 after a run of 2, bottom-up: stored a a b | c b d.
   s.descriptor = 0;
   s.data = {0x81, 1, 2, 3, 0x03, 4, 5, 6, 7, 8, 9, 4, 5, 6, 9, 9, 9};
   const Px c{7, 8, 9, 255}, d{9, 9, 9, 255};
-  EXPECT_EQ(Decode(test::BuildTga(s)), (std::vector<Px>{c, b, d, a, a, b}));
+  EXPECT_EQ(DecodePixels(test::BuildTga(s)), (std::vector<Px>{c, b, d, a, a, b}));
 }
 
 TEST(TgaDecode, GreyAndMappedRle) {
@@ -156,7 +144,7 @@ TEST(TgaDecode, GreyAndMappedRle) {
   grey.width = 4;
   grey.height = 1;
   grey.data = {0x81, 50, 0x01, 60, 70};
-  EXPECT_EQ(Decode(test::BuildTga(grey)),
+  EXPECT_EQ(DecodePixels(test::BuildTga(grey)),
             (std::vector<Px>{
                 {50, 50, 50, 255}, {50, 50, 50, 255}, {60, 60, 60, 255}, {70, 70, 70, 255}}));
   TgaLayout mapped = grey;
@@ -166,7 +154,7 @@ TEST(TgaDecode, GreyAndMappedRle) {
   mapped.mapBits = 24;
   mapped.map = {1, 2, 3, 4, 5, 6};
   mapped.data = {0x82, 1, 0x00, 0};
-  EXPECT_EQ(Decode(test::BuildTga(mapped)),
+  EXPECT_EQ(DecodePixels(test::BuildTga(mapped)),
             (std::vector<Px>{{4, 5, 6, 255}, {4, 5, 6, 255}, {4, 5, 6, 255}, {1, 2, 3, 255}}));
 }
 
