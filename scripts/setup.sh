@@ -9,6 +9,12 @@ packages=(
   libjpeg62-turbo-dev libpng-dev zlib1g-dev libbz2-dev
   libsquish-dev                       # DXT blocks of DDS images
   assimp-utils                        # independent X reader used by the X writer's tests
+  ccache                              # compiler cache for repeated builds
+  libegl-dev libgl1-mesa-dri libepoxy-dev   # OpenGL 3.3 through EGL (llvmpipe when headless)
+  libfreetype-dev libfontconfig-dev   # text: glyphs and font lookup
+  fonts-ipafont-mincho fonts-liberation2
+  libsdl2-dev xvfb xauth              # desktop window backend and its tests under Xvfb
+  libtinyobjloader-dev libtinygltf-dev  # OBJ reading, glTF container
 )
 
 missing=()
