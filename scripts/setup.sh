@@ -9,6 +9,7 @@ packages=(
   libjpeg62-turbo-dev libpng-dev zlib1g-dev libbz2-dev
   libsquish-dev                       # DXT blocks of DDS images
   assimp-utils                        # independent X reader used by the X writer's tests
+  assimp-testmodels libassimp-dev     # third-party sample models for reader tests; in-process comparison benchmarks
   ccache                              # compiler cache for repeated builds
   libegl-dev libgl1-mesa-dri libepoxy-dev   # OpenGL 3.3 through EGL (llvmpipe when headless)
   libfreetype-dev libfontconfig-dev   # text: glyphs and font lookup
