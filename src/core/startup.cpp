@@ -228,7 +228,8 @@ bool Library::LibInit(HINSTANCE instance) {
   // 28.
   if (options_.toonTexture) LoadToonTexture();
   // 29.
-  device_->Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0xFF000000u, 1.0f, 0);
+  device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0xFF000000u,
+                 1.0f, 0);
   device_->Present();
   // 30.
   FrameTimer(1);

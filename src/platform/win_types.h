@@ -10,6 +10,7 @@ namespace wz {
 using HRESULT = int32_t;
 using DWORD = uint32_t;
 using UINT = uint32_t;
+using INT = int32_t;
 using WPARAM = uintptr_t;
 using LPARAM = intptr_t;
 using LRESULT = intptr_t;
@@ -175,9 +176,15 @@ constexpr DWORD D3DFVF_TEXTUREFORMAT1 = 3;
 constexpr DWORD D3DFVF_TEXTUREFORMAT2 = 0;
 constexpr DWORD D3DFVF_TEXTUREFORMAT3 = 1;
 constexpr DWORD D3DFVF_TEXTUREFORMAT4 = 2;
-constexpr DWORD D3DFVF_TEXCOORDSIZE1(int i) { return D3DFVF_TEXTUREFORMAT1 << (i * 2 + 16); }
-constexpr DWORD D3DFVF_TEXCOORDSIZE3(int i) { return D3DFVF_TEXTUREFORMAT3 << (i * 2 + 16); }
-constexpr DWORD D3DFVF_TEXCOORDSIZE4(int i) { return D3DFVF_TEXTUREFORMAT4 << (i * 2 + 16); }
+constexpr DWORD D3DFVF_TEXCOORDSIZE1(int i) {
+  return D3DFVF_TEXTUREFORMAT1 << (i * 2 + 16);
+}
+constexpr DWORD D3DFVF_TEXCOORDSIZE3(int i) {
+  return D3DFVF_TEXTUREFORMAT3 << (i * 2 + 16);
+}
+constexpr DWORD D3DFVF_TEXCOORDSIZE4(int i) {
+  return D3DFVF_TEXTUREFORMAT4 << (i * 2 + 16);
+}
 
 // D3DX mesh options.
 constexpr DWORD D3DXMESH_32BIT = 0x001;
