@@ -112,9 +112,12 @@ class VertexDeclaration : public std::enable_shared_from_this<VertexDeclaration>
 //
 // Vertex attributes are bound by name: a_position (POSITION, or POSITIONT as pixels), a_normal,
 // a_color0, a_color1, a_texcoord0 ... a_texcoord7, a_blendweight, a_blendindices, a_tangent,
-// a_binormal. The device adds three uniforms of its own when a program declares them:
-// wz_viewport (x, y, width, height of the viewport), wz_halfPixel (the shift that puts pixel
-// centres where Direct3D puts them), wz_flipY (1 when clip y must be negated).
+// a_binormal. A vertex program computes Direct3D clip coordinates (depth 0..1) and ends with
+// `gl_Position = wz_ToGL(position);`, a function the device puts in front of every vertex program
+// (it moves pixel centres where Direct3D has them and turns the picture the way the backend
+// stores it). The device also sets `uniform vec4 wz_viewport` (x, y, width, height of the
+// viewport) when a program declares it. Texture coordinates are Direct3D's: (0, 0) is the
+// top-left texel.
 class ShaderProgram : public std::enable_shared_from_this<ShaderProgram> {
  public:
   struct Uniform {

@@ -248,6 +248,7 @@ Backend* Device::GetBackend(bool needPixels) {
   std::string why;
   if (choice_ == BackendChoice::kOpenGL && !glFailed_)
     backend_ = gl::MakeOpenGlBackend(*this, &why);
+  if (backend_) LogLine("Pixels by OpenGL: " + backend_->Description());
   if (!backend_) {
     glFailed_ = true;
     LogLine("No OpenGL context (" + why + "): drawing does nothing");

@@ -258,7 +258,7 @@ ProgramSource GenerateFfProgram(const FfKey& k) {
     }
   }
   v += "uniform mat4 u_worldView;\nuniform mat4 u_projection;\nuniform mat3 u_normalMatrix;\n";
-  v += "uniform vec4 u_viewport;\nuniform vec2 u_halfPixel;\n";
+  v += "uniform vec4 u_viewport;\n";
   if (k.blendWeights) v += "layout(std140) uniform Palette { mat4 u_palette[256]; };\n";
   if (k.lighting) {
     v += "uniform vec4 u_globalAmbient;\nuniform vec4 u_matDiffuse;\nuniform vec4 u_matAmbient;\n";
@@ -277,10 +277,10 @@ ProgramSource GenerateFfProgram(const FfKey& k) {
     v += "out vec4 v_tex" + Num(i) + ";\n";
   v += "void main() {\n";
   if (k.pretransformed) {
-    // Pixels with centres at integers; GL puts them at half-integers.
+    // Pixels to Direct3D clip coordinates; wz_ToGL then moves pixel centres as for any vertex.
     v += "  float w = a_position.w != 0.0 ? 1.0 / a_position.w : 1.0;\n";
-    v += "  vec2 ndc = vec2((a_position.x + 0.5 - u_viewport.x) / u_viewport.z * 2.0 - 1.0,\n"
-         "                  1.0 - (a_position.y + 0.5 - u_viewport.y) / u_viewport.w * 2.0);\n";
+    v += "  vec2 ndc = vec2((a_position.x - u_viewport.x) / u_viewport.z * 2.0 - 1.0,\n"
+         "                  1.0 - (a_position.y - u_viewport.y) / u_viewport.w * 2.0);\n";
     v += "  gl_Position = vec4(ndc * w, a_position.z * w, w);\n";
     v += "  vec3 viewPos = vec3(0.0);\n  vec3 N = vec3(0.0, 0.0, 0.0);\n";
   } else {
@@ -310,13 +310,8 @@ ProgramSource GenerateFfProgram(const FfKey& k) {
       v += "  gl_Position = u_projection * vp;\n";
     }
     if (k.normalize) v += "  if (dot(N, N) > 0.0) N = normalize(N);\n";
-    // Direct3D pixel centres: half a pixel to the right and down.
-    v += "  gl_Position.xy += u_halfPixel * gl_Position.w;\n";
   }
-  // Without clip control the picture is flipped here (row 0 stays the top row in memory) and
-  // depth 0..1 is widened to OpenGL's -1..1.
-  v += "#ifdef WZ_NO_CLIP_CONTROL\n  gl_Position.y = -gl_Position.y;\n"
-       "  gl_Position.z = 2.0 * gl_Position.z - gl_Position.w;\n#endif\n";
+  v += "  gl_Position = wz_ToGL(gl_Position);\n";
   // Colours.
   auto src = [&](uint8_t source, const char* material) -> std::string {
     if (source == D3DMCS_COLOR1) return "a_color0";

@@ -1,9 +1,12 @@
 // The OpenGL 3.3 core backend: state cache, resource mirrors, fixed-function and effect programs,
 // draws, clears, presents and read-back.
 //
-// Orientation: row 0 of every target and texture in memory is the top row, as in Direct3D. With
-// ARB_clip_control (upper-left origin, depth 0..1) Direct3D clip coordinates are used as they
-// are; without it the generated programs flip y and widen depth themselves.
+// Orientation: row 0 of every target and texture in memory is the top row, as in Direct3D, and
+// GL keeps its lower-left origin, so every program turns clip y over (wz_ToGL below). That puts
+// Direct3D's top edges where the rasteriser's inclusive edges are, so ties at pixel centres fall
+// as on Direct3D (top and left edges in, bottom and right out), and texture coordinates, viewports,
+// scissor boxes and read-backs need no change. ARB_clip_control gives depth 0..1; without it
+// wz_ToGL widens depth itself. A frame shown in a window is flipped when it is copied there.
 //
 // Limitations: multisampling is ignored (targets are single-sampled); fog, clip planes, point
 // sprites and cube textures are not drawn; block-compressed textures never reach here (images
@@ -303,6 +306,20 @@ struct SamplerKey {
 
 constexpr GLuint kPaletteBinding = 0;
 
+// Direct3D clip coordinates to GL's: half a pixel to the right and down (Direct3D's pixel centres
+// are at integers), y turned over (see the orientation note above), depth widened when there is
+// no clip control.
+constexpr const char* kVertexPrelude =
+    "uniform vec2 wz_halfPixel;\n"
+    "vec4 wz_ToGL(vec4 p) {\n"
+    "  p.xy += wz_halfPixel * p.w;\n"
+    "  p.y = -p.y;\n"
+    "#ifdef WZ_NO_CLIP_CONTROL\n"
+    "  p.z = 2.0 * p.z - p.w;\n"
+    "#endif\n"
+    "  return p;\n"
+    "}\n";
+
 class GlBackend final : public Backend {
  public:
   GlBackend(Device& device, GlContext* context) : device_(device), context_(context) {}
@@ -396,6 +413,7 @@ class GlBackend final : public Backend {
   Device& device_;
   GlContext* context_;
   bool clipControl_ = false;
+  bool debug_ = std::getenv("WZ_GL_DEBUG") != nullptr;  // check for GL errors after each draw
   bool mirrorClamp_ = false;
   std::string noClipDefine_;
   GLuint vao_ = 0;
@@ -480,7 +498,7 @@ bool GlBackend::Init(std::string* why) {
   mirrorClamp_ =
       epoxy_gl_version() >= 44 || epoxy_has_gl_extension("GL_ARB_texture_mirror_clamp_to_edge");
   if (clipControl_) {
-    glClipControl(GL_UPPER_LEFT, GL_ZERO_TO_ONE);
+    glClipControl(GL_LOWER_LEFT, GL_ZERO_TO_ONE);
   } else {
     noClipDefine_ = "#define WZ_NO_CLIP_CONTROL\n";
   }
@@ -497,9 +515,9 @@ bool GlBackend::Init(std::string* why) {
   glProvokingVertex(GL_FIRST_VERTEX_CONVENTION);
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  // Direct3D's clockwise triangles face the viewer. With the upper-left origin GL sees windows
-  // y-down as Direct3D does; without it the programs flip y, which reverses the winding.
-  glFrontFace(clipControl_ ? GL_CW : GL_CCW);
+  // Direct3D's clockwise triangles face the viewer; turned over by wz_ToGL they are
+  // counter-clockwise to GL.
+  glFrontFace(GL_CCW);
   glPointSize(1.0f);
   glLineWidth(1.0f);
   return true;
@@ -509,11 +527,9 @@ bool GlBackend::Init(std::string* why) {
 
 GLuint GlBackend::CompileProgram(const std::string& name, std::string vertex,
                                  std::string fragment) {
-  auto insertDefines = [this](std::string& src) {
-    const size_t eol = src.find('\n');
-    if (!noClipDefine_.empty() && eol != std::string::npos) src.insert(eol + 1, noClipDefine_);
-  };
-  insertDefines(vertex);
+  // Every vertex program gets wz_ToGL, which turns Direct3D clip coordinates into GL's.
+  const size_t eol = vertex.find('\n');
+  if (eol != std::string::npos) vertex.insert(eol + 1, noClipDefine_ + kVertexPrelude);
   auto compile = [&](GLenum type, const std::string& src) -> GLuint {
     GLuint s = glCreateShader(type);
     const char* text = src.c_str();
@@ -579,7 +595,7 @@ GlBackend::FfProgram* GlBackend::FixedFunctionProgram(const FfKey& key) {
     p.projection = loc("u_projection");
     p.normalMatrix = loc("u_normalMatrix");
     p.viewport = loc("u_viewport");
-    p.halfPixel = loc("u_halfPixel");
+    p.halfPixel = loc("wz_halfPixel");
     p.globalAmbient = loc("u_globalAmbient");
     p.matDiffuse = loc("u_matDiffuse");
     p.matAmbient = loc("u_matAmbient");
@@ -755,9 +771,6 @@ void GlBackend::UploadFxUniforms(FxProgram& p, ShaderProgram& source, const Devi
     if (auto it = p.uniforms.find("wz_halfPixel"); it != p.uniforms.end()) {
       glUniform2f(it->second.location, 1.0f / float(vp.Width), -1.0f / float(vp.Height));
     }
-    if (auto it = p.uniforms.find("wz_flipY"); it != p.uniforms.end()) {
-      glUniform1f(it->second.location, clipControl_ ? 0.0f : 1.0f);
-    }
   }
   if (p.uniformVersion == source.UniformVersion()) return;
   p.uniformVersion = source.UniformVersion();
@@ -834,16 +847,18 @@ GLuint GlBackend::TextureName(Texture& texture) {
   const bool realloc = t.width != texture.LevelWidth(0) || t.height != texture.LevelHeight(0) ||
                        t.levels != texture.GetLevelCount() || t.format != texture.Format();
   if (realloc || !target) {
+    const size_t texel = BytesPerTexel(texture.Format());
     for (UINT level = 0; level < texture.GetLevelCount(); ++level) {
       const UINT w = texture.LevelWidth(level), h = texture.LevelHeight(level);
       std::span<const uint8_t> bits = std::as_const(texture).LevelBits(level);
+      const void* data = nullptr;
       if (!target && !bits.empty()) {
-        glPixelStorei(GL_UNPACK_ROW_LENGTH, GLint(texture.LevelPitch(level) /
-                                                  std::max(1u, BytesPerTexel(texture.Format()))));
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, GLint(texture.LevelPitch(level) / texel));
+        data = bits.data();
         counters_.bytesUploaded += bits.size();
       }
       glTexImage2D(GL_TEXTURE_2D, GLint(level), GLint(f.internalFormat), GLsizei(w), GLsizei(h), 0,
-                   f.format, f.type, target || bits.empty() ? nullptr : bits.data());
+                   f.format, f.type, data);
     }
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
   }
@@ -1016,7 +1031,9 @@ GLuint GlBackend::Sampler(const std::array<DWORD, kSamplerStateCount>& s) {
   ColourOf(key.border, border);
   glSamplerParameterfv(sampler, GL_TEXTURE_BORDER_COLOR, border);
   glSamplerParameterf(sampler, GL_TEXTURE_LOD_BIAS, DwordToFloat(key.lodBias));
-  glSamplerParameterf(sampler, GL_TEXTURE_MIN_LOD, float(key.maxMip));
+  // The most detailed level to use; 0 keeps GL's default so that magnification is decided
+  // as usual.
+  if (key.maxMip > 0) glSamplerParameterf(sampler, GL_TEXTURE_MIN_LOD, float(key.maxMip));
   samplers_.emplace(key, sampler);
   return sampler;
 }
@@ -1333,6 +1350,12 @@ void GlBackend::Draw(const DeviceState& s, const VertexLayout& layout, const Dra
   }
   ++counters_.draws;
   counters_.primitives += call.primitiveCount;
+  if (debug_) {
+    for (GLenum e = glGetError(); e != GL_NO_ERROR; e = glGetError()) {
+      device_.LogLine("OpenGL error " + std::to_string(e) + " in draw " +
+                      std::to_string(counters_.draws));
+    }
+  }
 }
 
 void GlBackend::Clear(Surface* target, Surface* depth, const D3DVIEWPORT9& vp,
@@ -1429,6 +1452,7 @@ bool GlBackend::ReadPixels(Surface& surface, std::span<uint8_t> out, size_t pitc
   glReadPixels(0, 0, GLsizei(surface.Width()), GLsizei(surface.Height()), f.format, f.type,
                out.data());
   glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+
   glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, 0, 0);
   glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
   // The draw framebuffer binding is left alone, but GL_FRAMEBUFFER reads it back: re-bind.
@@ -1449,6 +1473,7 @@ bool GlBackend::ReadFrontBuffer(std::span<uint8_t> out, size_t pitch) {
   glReadPixels(0, 0, GLsizei(frontWidth_), GLsizei(frontHeight_), GL_BGRA,
                GL_UNSIGNED_INT_8_8_8_8_REV, out.data());
   glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+
   glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, 0, 0);
   glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
   boundFramebuffer_ = ~0u;
