@@ -8,7 +8,9 @@
 // through a fixed alias table ("ＭＳ 明朝" -> IPAMincho, "Arial" -> Liberation Sans, ...); a name
 // that no installed family carries gives one log line and the best installed face with Japanese
 // coverage. Characters missing from the face are drawn from another installed face that has
-// them. The screen is 96 dpi. Text is code page 932, as everywhere in the library.
+// them. A font is resolved when it is first measured or drawn, so creating one (at start-up)
+// costs no font lookup. The screen is 96 dpi. Text is code page 932, as everywhere in the
+// library.
 //
 // Limits: text is drawn horizontally (escapement and orientation are ignored), only into 32-bit
 // bitmaps, in the MM_TEXT mapping mode; kerning is ignored; ExtTextOutA takes no advance array.
@@ -284,11 +286,11 @@ HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height);
 // bitmap is deleted. Null (and *bits null) for other formats or sizes beyond 16384.
 HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits, void* section,
                          DWORD offset);
-// Reads rows of a bitmap as 32-bit pixels (B,G,R,0; monochrome bits give black for 0 and white
-// for 1). info->bmiHeader gives the layout: biBitCount 32, biWidth the bitmap's width, biHeight
-// its height (> 0 bottom-up: `startScan` counts from the bottom row; < 0 top-down). Returns the
-// number of rows copied, 0 on failure. With `bits` null fills the header (width, height, bit
-// count, image size) and returns the height.
+// Reads rows of a bitmap as 32-bit pixels (B,G,R and the fourth byte as stored; monochrome bits
+// give black for 0 and white for 1, fourth byte 0). info->bmiHeader gives the layout: biBitCount
+// 32, biWidth the bitmap's width, biHeight its height (> 0 bottom-up: `startScan` counts from the
+// bottom row; < 0 top-down). Returns the number of rows copied, 0 on failure. With `bits` null
+// fills the header (width, height, bit count, image size) and returns the height.
 int GetDIBits(HDC dc, HBITMAP bitmap, UINT startScan, UINT scanLines, void* bits, BITMAPINFO* info,
               UINT usage);
 
@@ -296,7 +298,8 @@ int GetDIBits(HDC dc, HBITMAP bitmap, UINT startScan, UINT scanLines, void* bits
 HFONT CreateFontA(int height, int width, int escapement, int orientation, int weight, DWORD italic,
                   DWORD underline, DWORD strikeOut, DWORD charSet, DWORD outPrecision,
                   DWORD clipPrecision, DWORD quality, DWORD pitchAndFamily, const char* faceName);
-// Null only for a null `logfont`. A face that cannot be found still gives a font (see above).
+// Null only for a null `logfont`. A face that cannot be found still gives a font (see above);
+// the face is looked up when the font is first used.
 HFONT CreateFontIndirectA(const LOGFONTA* logfont);
 
 COLORREF SetTextColor(HDC dc, COLORREF color);  // previous colour, CLR_INVALID on failure

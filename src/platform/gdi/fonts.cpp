@@ -413,6 +413,8 @@ GlyphImage Render(SizedFont& f, char32_t cp) {
 
 }  // namespace
 
+namespace {
+
 SizedFontPtr MakeSizedFont(const LOGFONTA& lf) {
   SizedFontPtr f(new SizedFont);
   f->bold = lf.lfWeight >= FW_SEMIBOLD;
@@ -459,6 +461,14 @@ SizedFontPtr MakeSizedFont(const LOGFONTA& lf) {
   f->resolution.syntheticBold = f->primary.embolden;
   f->resolution.syntheticItalic = f->primary.oblique;
   return f;
+}
+
+}  // namespace
+
+SizedFont& EngineOf(Font& font) {
+  auto& s = font.State();
+  if (!s.engine) s.engine = MakeSizedFont(s.logfont);
+  return *s.engine;
 }
 
 const FontMetrics& MetricsOf(const SizedFont& font) {

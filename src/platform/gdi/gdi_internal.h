@@ -23,7 +23,7 @@ namespace detail {
 
 struct FontState {
   LOGFONTA logfont;
-  SizedFontPtr engine;
+  SizedFontPtr engine;  // made on first use (EngineOf): creating a font costs no font lookup
   int selectCount = 0;  // number of device contexts it is selected into
   bool stock = false;
 };
@@ -94,6 +94,21 @@ Font* StockFont();
 void LogLine(const std::string& line);
 void FlushLogLines();
 
+// Holds the lock for a call that may resolve a font, and passes on its log lines afterwards.
+class LockedCall {
+ public:
+  LockedCall() : lock_(LockGdi()) {}
+  ~LockedCall() {
+    lock_.unlock();
+    FlushLogLines();
+  }
+  LockedCall(const LockedCall&) = delete;
+  LockedCall& operator=(const LockedCall&) = delete;
+
+ private:
+  std::unique_lock<std::mutex> lock_;
+};
+
 // ---- Font engine (fonts.cpp), called with the lock held ----------------------------------
 struct FontMetrics {
   int height = 0, ascent = 0, descent = 0, internalLeading = 0, externalLeading = 0;
@@ -102,8 +117,9 @@ struct FontMetrics {
   int strikeoutPosition = 0;                          // pixels above the baseline
 };
 
-// Resolves the logfont's face and builds the sized engine. Never null: a missing face falls back.
-SizedFontPtr MakeSizedFont(const LOGFONTA& logfont);
+// The font's engine: on first use resolves the logfont's face and sets it to size. A missing face
+// falls back (with a log line), so there is always one.
+SizedFont& EngineOf(Font& font);
 const FontMetrics& MetricsOf(const SizedFont& font);
 const FontResolution& ResolutionOf(const SizedFont& font);
 // The glyph of one code point, rendered once and kept.

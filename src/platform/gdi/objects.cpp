@@ -147,7 +147,6 @@ Font* StockFont() {
     lf.lfHeight = 16;
     auto s = std::make_unique<detail::FontState>();
     s->logfont = lf;
-    s->engine = MakeSizedFont(lf);
     s->stock = true;
     auto* f = new Font(std::move(s));
     Register(static_cast<GdiObject*>(f), ObjectKind::Font);

@@ -52,9 +52,8 @@ void Blend(detail::BitmapState& bmp, const GlyphImage& g, int x0, int y0, Box cl
 
 // The font selected into a live device context (the lock is held).
 SizedFont* SelectedFont(HDC dc) {
-  if (!FindDc(dc)) return nullptr;
-  HFONT font = dc->State().font;
-  return font ? font->State().engine.get() : nullptr;
+  if (!FindDc(dc) || !dc->State().font) return nullptr;
+  return &EngineOf(*dc->State().font);
 }
 
 int TextWidth(SizedFont& font, const std::u32string& text) {
@@ -92,24 +91,19 @@ HFONT CreateFontA(int height, int width, int escapement, int orientation, int we
 
 HFONT CreateFontIndirectA(const LOGFONTA* logfont) {
   if (!logfont) return nullptr;
-  Font* font = nullptr;
-  {
-    auto lock = LockGdi();
-    auto s = std::make_unique<detail::FontState>();
-    s->logfont = *logfont;
-    s->logfont.lfFaceName[LF_FACESIZE - 1] = '\0';
-    s->engine = MakeSizedFont(s->logfont);
-    font = new Font(std::move(s));
-    Register(static_cast<GdiObject*>(font), ObjectKind::Font);
-  }
-  FlushLogLines();
+  auto lock = LockGdi();
+  auto s = std::make_unique<detail::FontState>();
+  s->logfont = *logfont;
+  s->logfont.lfFaceName[LF_FACESIZE - 1] = '\0';
+  auto* font = new Font(std::move(s));
+  Register(static_cast<GdiObject*>(font), ObjectKind::Font);
   return font;
 }
 
 bool GetTextExtentPoint32A(HDC dc, const char* text, int count, SIZE* size) {
   if (!size || count < 0 || (count > 0 && !text)) return false;
   std::u32string chars = platform::Cp932ToUtf32(std::string_view(text ? text : "", count));
-  auto lock = LockGdi();
+  LockedCall call;
   SizedFont* font = SelectedFont(dc);
   if (!font) return false;
   size->cx = TextWidth(*font, chars);
@@ -119,7 +113,7 @@ bool GetTextExtentPoint32A(HDC dc, const char* text, int count, SIZE* size) {
 
 bool GetTextMetricsA(HDC dc, TEXTMETRICA* tm) {
   if (!tm) return false;
-  auto lock = LockGdi();
+  LockedCall call;
   SizedFont* font = SelectedFont(dc);
   if (!font) return false;
   const LOGFONTA& lf = dc->State().font->State().logfont;
@@ -153,7 +147,7 @@ bool ExtTextOutA(HDC dc, int x, int y, UINT options, const RECT* rect, const cha
                  const int* dx) {
   if (dx || (count > 0 && !text) || count > UINT(INT32_MAX)) return false;
   std::u32string chars = platform::Cp932ToUtf32(std::string_view(text ? text : "", count));
-  auto lock = LockGdi();
+  LockedCall call;
   SizedFont* font = SelectedFont(dc);
   if (!font) return false;
   const auto& s = dc->State();
@@ -214,19 +208,19 @@ bool TextOutA(HDC dc, int x, int y, const char* text, int count) {
 
 bool GetGlyphImage(HFONT font, char32_t codepoint, GlyphImage* out) {
   if (!out) return false;
-  auto lock = LockGdi();
+  LockedCall call;
   Font* f = FindFont(font);
   if (!f) return false;
-  *out = GlyphOf(*f->State().engine, codepoint);
+  *out = GlyphOf(EngineOf(*f), codepoint);
   return true;
 }
 
 bool GetFontResolution(HFONT font, FontResolution* out) {
   if (!out) return false;
-  auto lock = LockGdi();
+  LockedCall call;
   Font* f = FindFont(font);
   if (!f) return false;
-  *out = ResolutionOf(*f->State().engine);
+  *out = ResolutionOf(EngineOf(*f));
   return true;
 }
 
