@@ -91,6 +91,25 @@ std::string Utf8ToCp932(std::string_view utf8) {
   return ToCp932().Run(utf8, "?", Utf8SequenceLength);
 }
 
+std::u32string Cp932ToUtf32(std::string_view cp932) {
+  // The UTF-8 from iconv (and the U+FFFD replacements) is well-formed, so decoding needs no
+  // checks beyond the sequence length.
+  std::string utf8 = Cp932ToUtf8(cp932);
+  std::u32string out;
+  out.reserve(utf8.size());
+  size_t i = 0;
+  while (i < utf8.size()) {
+    size_t n = Utf8SequenceLength(std::string_view(utf8).substr(i));
+    unsigned char c = static_cast<unsigned char>(utf8[i]);
+    char32_t cp = n == 1 ? c : n == 2 ? (c & 0x1F) : n == 3 ? (c & 0x0F) : (c & 0x07);
+    for (size_t k = 1; k < n; ++k)
+      cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    out.push_back(cp);
+    i += n;
+  }
+  return out;
+}
+
 bool IsValidUtf8(std::string_view s) {
   size_t i = 0;
   while (i < s.size()) {

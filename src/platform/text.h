@@ -16,6 +16,10 @@ std::string Cp932ToUtf8(std::string_view cp932);
 // bytes become '?' as well.
 std::string Utf8ToCp932(std::string_view utf8);
 
+// Code page 932 to Unicode code points, one per character, with the replacements of
+// Cp932ToUtf8.
+std::u32string Cp932ToUtf32(std::string_view cp932);
+
 // True when `s` is well-formed UTF-8.
 bool IsValidUtf8(std::string_view s);
 

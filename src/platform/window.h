@@ -173,6 +173,8 @@ HWND GetCapture();
 bool ClipCursor(const RECT* rect);
 HCURSOR SetCursor(HCURSOR cursor);
 int ShowCursor(bool show);
+// The built-in arrow for IDC_ARROW (see platform/gdi.h: GetIconInfo reads it), null for other
+// ids. Defined by the GDI stand-in, the same for every window system.
 HCURSOR LoadCursorA(HINSTANCE instance, int id);
 constexpr int IDC_ARROW = 32512;
 

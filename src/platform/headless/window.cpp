@@ -444,9 +444,6 @@ int ShowCursor(bool show) {
   std::lock_guard lock(s.mutex);
   return show ? ++s.cursorShowCount : --s.cursorShowCount;
 }
-HCURSOR LoadCursorA(HINSTANCE, int id) {
-  return reinterpret_cast<HCURSOR>(static_cast<intptr_t>(id));
-}
 
 void InitCommonControls() {}
 
