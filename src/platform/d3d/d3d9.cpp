@@ -289,4 +289,36 @@ HRESULT Device::Reset(D3DPRESENT_PARAMETERS* params) {
   return S_OK;
 }
 
+HRESULT Device::TestCooperativeLevel() {
+  return S_OK;
+}
+
+HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR colour, float z,
+                      DWORD stencil) {
+  if (count != 0 || rects) return D3DERR_INVALIDCALL;  // rectangles are not kept yet
+  return Clear(flags, colour, z, stencil);
+}
+
+HRESULT Device::BeginScene() {
+  return S_OK;
+}
+
+HRESULT Device::EndScene() {
+  return S_OK;
+}
+
+HRESULT Device::Present(const RECT*, const RECT*, HWND, const void*) {
+  return Present();
+}
+
+HRESULT Device::SetCursorProperties(UINT, UINT, Surface*) {
+  return S_OK;
+}
+
+void Device::SetCursorPosition(int, int, DWORD) {}
+
+BOOL Device::ShowCursor(BOOL) {
+  return 0;
+}
+
 }  // namespace wz::d3d

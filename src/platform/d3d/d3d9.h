@@ -146,6 +146,7 @@ class Direct3D9 {
 std::shared_ptr<Direct3D9> Direct3DCreate9(uint32_t sdkVersion);
 
 class Texture;
+class Surface;
 
 class Device {
  public:
@@ -178,6 +179,17 @@ class Device {
   Texture* stages_[8] = {};
   uint32_t presentCount_ = 0;
   uint32_t resetCount_ = 0;
+
+ public:
+  HRESULT TestCooperativeLevel();
+  HRESULT Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR colour, float z,
+                DWORD stencil);
+  HRESULT BeginScene();
+  HRESULT EndScene();
+  HRESULT Present(const RECT* src, const RECT* dst, HWND override, const void* dirty);
+  HRESULT SetCursorProperties(UINT hotX, UINT hotY, Surface* image);
+  void SetCursorPosition(int x, int y, DWORD flags);
+  BOOL ShowCursor(BOOL show);
 };
 
 }  // namespace wz::d3d
