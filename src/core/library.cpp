@@ -33,7 +33,9 @@ void Library::EngineTeardown() {
   loader_.Stop();
   workerSlots_.Stop([this](const char* line) { Log("%s", line); });
   SoundDevice_Delete();
-  device_.reset();
+  // The device objects go before the device; nobody watches the steps at teardown.
+  deviceStepHook_ = nullptr;
+  CleanupDevice();
   d3d_.reset();
   scratchTransforms_.clear();
   scratchIndices_.clear();
