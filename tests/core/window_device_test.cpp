@@ -523,8 +523,12 @@ TEST_F(WindowDevice, FullScreenAnswersForTheSystem) {
   s.library.ShowCursorFullScreenSet(true);
   for (bool fullScreen : {false, true}) {
     if (fullScreen) {
+      s.TakeSteps();
       s.Send(WM_COMMAND, 40003);
       ASSERT_FALSE(s.library.Windowed());
+      // The reset into full screen shows the device cursor before the objects are restored.
+      EXPECT_EQ(s.TakeSteps(), (std::vector<S>{S::ObjectsInvalidate, S::RenderRelease, S::Reset,
+                                               S::CursorShow, S::ObjectsRestore}));
     }
     for (const Case& c : cases) {
       SetCursor(LoadCursorA(nullptr, IDC_ARROW));
