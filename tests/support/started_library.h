@@ -18,32 +18,11 @@
 
 namespace wz {
 
-inline const char* DeviceStepName(DeviceStep step) {
-  switch (step) {
-    case DeviceStep::Create:
-      return "Create";
-    case DeviceStep::ObjectsInit:
-      return "ObjectsInit";
-    case DeviceStep::ObjectsRestore:
-      return "ObjectsRestore";
-    case DeviceStep::ObjectsInvalidate:
-      return "ObjectsInvalidate";
-    case DeviceStep::ObjectsDelete:
-      return "ObjectsDelete";
-    case DeviceStep::RenderRelease:
-      return "RenderRelease";
-    case DeviceStep::Reset:
-      return "Reset";
-    case DeviceStep::Release:
-      return "Release";
-    case DeviceStep::CursorShow:
-      return "CursorShow";
-  }
-  return "?";
-}
-
 inline std::ostream& operator<<(std::ostream& out, DeviceStep step) {
-  return out << DeviceStepName(step);
+  static const char* const kNames[] = {
+      "Create",        "ObjectsInit", "ObjectsRestore", "ObjectsInvalidate", "ObjectsDelete",
+      "RenderRelease", "Reset",       "Release",        "CursorShow"};
+  return out << kNames[static_cast<int>(step)];
 }
 
 namespace testing {
