@@ -19,6 +19,7 @@
 #include "model/model_table.h"
 #include "platform/d3d/d3d9.h"
 #include "platform/window.h"
+#include "render/render_state.h"
 #include "texture/texture_table.h"
 
 namespace wz {
@@ -88,6 +89,22 @@ struct StatsFont {
   bool restored = false;
 };
 
+// The steps of the device lifecycle, as a test hook sees them.
+enum class DeviceStep {
+  Create,             // the device is about to be created
+  ObjectsInit,        // the device objects (the statistics font's) are initialised
+  ObjectsRestore,     // ... restored after creation and after every reset
+  ObjectsInvalidate,  // ... invalidated before a reset or a release
+  ObjectsDelete,      // ... deleted before the device is released
+  RenderRelease,      // the drawing code drops its device-dependent resources
+  Reset,              // the device is about to be reset
+  Release,            // the device is released
+  CursorShow,         // the device cursor is shown
+};
+// Sees every step; the result it gives is taken as the result of the initialisation, the
+// restoration or the reset it precedes (S_OK lets them run).
+using DeviceStepHook = std::function<HRESULT(DeviceStep)>;
+
 // Error codes of the library's own family.
 constexpr HRESULT D3DAPPERR_NODIRECT3D = static_cast<HRESULT>(0x82000001u);
 constexpr HRESULT D3DAPPERR_NOCOMPATIBLEDEVICES = static_cast<HRESULT>(0x82000003u);
@@ -153,11 +170,28 @@ class Library {
   HRESULT CreateDevice();
   HRESULT ResetDevice();
   void CleanupDevice();
+  // Switches between windowed and full-screen mode; failures are shown (fatal) and returned.
+  HRESULT ToggleFullScreen();
+  // Shows dialog 144 and recreates the device with the chosen settings; cancelling changes
+  // nothing.
+  HRESULT SelectDevice();
   LRESULT LibraryWindowHandler(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   // The window procedure of the main window: the application's handler first (when one is set),
   // then the library's.
   LRESULT WindowProcedure(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   void SetApplicationHandler(MessageHandler handler) { appHandler_ = std::move(handler); }
+
+  // ---- Frame (render/frame.cpp) ----
+  // Draws one frame into the back buffer; nothing while the library is paused.
+  void RenderFrame();
+  // Drops the drawing code's device-dependent resources (text font, sprites, default-pool
+  // buffers) before a reset or a release; they are made again when next needed.
+  void RenderResources_Release();
+  RenderState& Rendering() { return rendering_; }
+
+  // ---- Device cursor (texture/device_cursor.cpp) ----
+  // Gives the device cursor the window class's cursor and shows it.
+  void DeviceCursorFromWindowClass();
 
   // ---- Textures (texture/texture_table.cpp) ----
   void ImageLoad(const char* path, std::shared_ptr<d3d::Texture>& place, D3DXIMAGE_INFO& info);
@@ -198,6 +232,9 @@ class Library {
   void SoundDevice_Create(HWND window);
   void SoundDevice_Delete();
   const sound::SoundState* Sound() const { return sound_.get(); }
+  sound::SoundState* MutableSound() { return sound_.get(); }
+  // Whether the movie notification restarts the movie (true) or stops it.
+  void MovieLoopSet(bool loop) { movieLoop_ = loop; }
 
   // ---- Queries ----
   const LibOptions& Options() const { return options_; }
@@ -235,12 +272,26 @@ class Library {
   double FrameClockStamp() const { return frameClockStamp_; }
   double FrameTimeAccumulator() const { return frameTimeAccumulator_; }
   const std::array<uint8_t, 256>& Keys() const { return keys_; }
+  int MouseX() const { return mouseX_; }
+  int MouseY() const { return mouseY_; }
+  // Buttons 0 left, 1 right, 2 middle.
+  bool MouseButton(int button) const { return button >= 0 && button < 3 && mouseButtons_[button]; }
+  bool FrameMoving() const { return frameMoving_; }
+  bool SingleStep() const { return singleStep_; }
+  bool DeviceLost() const { return deviceLost_; }
+  bool DeviceObjectsInitialised() const { return deviceObjectsInitialised_; }
+  bool DeviceObjectsRestored() const { return deviceObjectsRestored_; }
+  const StatsFont* StatisticsFont() const { return statsFont_.get(); }
+  // The device cursor is shown in full-screen mode (off by default).
+  void ShowCursorFullScreenSet(bool on) { showCursorFullScreen_ = on; }
   DataLoader& Loader() { return loader_; }
   bool FatalErrorShown() const { return fatalErrorShown_; }
 
   // Test hook: the performance counter the frame timer reads (null restores the platform's).
   void SetCounterForTesting(std::function<bool(int64_t&)> counter, int64_t frequency);
   void SetWindowedForTesting(bool windowed) { windowed_ = windowed; }
+  void SetWinVerForTesting(int32_t winVer) { winVer_ = winVer; }
+  void SetDeviceStepHookForTesting(DeviceStepHook hook) { deviceStepHook_ = std::move(hook); }
 
  private:
   void EngineTeardown();
@@ -259,6 +310,19 @@ class Library {
   void AdjustWindowForMode();
   void FillPresentParameters();
   void BuildDeviceStats(const d3d::D3DCAPS9& caps);
+  HRESULT Step(DeviceStep step) { return deviceStepHook_ ? deviceStepHook_(step) : S_OK; }
+  HRESULT InitDeviceObjects();
+  HRESULT RestoreDeviceObjects();
+  void InvalidateDeviceObjects();
+  void DeleteDeviceObjects();
+  void ApplyCursorAndClip();
+  void ShowDeviceCursor();
+  HRESULT HandlePossibleSizeChange();
+  void RestoreWindowPlacement();
+  void OnSize(HWND hwnd, WPARAM type);
+  LRESULT OnCommand(HWND hwnd, WPARAM command, bool& handled);
+  void PaintFrame();
+  void MovieNotification();
   bool ReadCounter(int64_t& t);
 
   // Engine part. The model table is declared before the loader, so the loader thread is stopped
@@ -316,6 +380,7 @@ class Library {
   bool minimised_ = false;
   bool maximised_ = false;
   bool ignoreSizeChange_ = false;
+  bool editorMode_ = false;  // the window keeps 4:3 instead of 16:9; never on in this system
   bool deviceObjectsInitialised_ = false;
   bool deviceObjectsRestored_ = false;
   uint32_t creationFlags_ = 0;
@@ -338,6 +403,7 @@ class Library {
   DeviceSettings fullscreenSettings_;
   bool windowedSettingCurrent_ = true;
   bool fatalErrorShown_ = false;
+  DeviceStepHook deviceStepHook_;
 
   // Rendering configuration.
   bool antialiasSupported_ = false;
@@ -348,6 +414,8 @@ class Library {
   float screenTextScale_ = 1.0f;
   uint8_t screenTextColour_[4] = {255, 255, 255, 255};
   int32_t lighting_ = 1;
+  RenderState rendering_;
+  bool movieLoop_ = false;
 
   // Paths and identities.
   std::string exeDir_;

@@ -51,6 +51,7 @@ constexpr HRESULT D3DERR_DRIVERINTERNALERROR = static_cast<HRESULT>(0x88760827u)
 constexpr HRESULT D3DERR_NOTAVAILABLE = static_cast<HRESULT>(0x8876086Au);
 constexpr HRESULT D3DERR_INVALIDCALL = static_cast<HRESULT>(0x8876086Cu);
 constexpr HRESULT D3DERR_DEVICELOST = static_cast<HRESULT>(0x88760868u);
+constexpr HRESULT D3DERR_DEVICENOTRESET = static_cast<HRESULT>(0x88760869u);
 constexpr HRESULT D3DERR_NOTFOUND = static_cast<HRESULT>(0x88760866u);
 constexpr HRESULT D3DXERR_CANNOTATTRSORT = static_cast<HRESULT>(0x88760B56u);
 constexpr HRESULT D3DXERR_INVALIDDATA = static_cast<HRESULT>(0x88760B59u);
@@ -122,6 +123,11 @@ enum D3DMULTISAMPLE_TYPE : uint32_t { D3DMULTISAMPLE_NONE = 0, D3DMULTISAMPLE_4_
 
 constexpr uint32_t D3DPRESENT_INTERVAL_ONE = 1;
 constexpr uint32_t D3DPRESENT_INTERVAL_IMMEDIATE = 0x80000000u;
+
+// A rectangle of Clear, in pixels: (x1, y1) inclusive to (x2, y2) exclusive.
+struct D3DRECT {
+  int32_t x1, y1, x2, y2;
+};
 
 constexpr uint32_t D3DCLEAR_TARGET = 1;
 constexpr uint32_t D3DCLEAR_ZBUFFER = 2;

@@ -56,10 +56,6 @@ struct D3DVIEWPORT9 {
   friend bool operator==(const D3DVIEWPORT9&, const D3DVIEWPORT9&) = default;
 };
 
-struct D3DRECT {
-  int32_t x1, y1, x2, y2;
-};
-
 struct D3DSURFACE_DESC {
   D3DFORMAT Format;
   D3DRESOURCETYPE Type;
@@ -444,7 +440,6 @@ enum D3DBACKBUFFER_TYPE : uint32_t { D3DBACKBUFFER_TYPE_MONO = 0 };
 
 constexpr DWORD D3DCURSOR_IMMEDIATE_UPDATE = 1;
 
-constexpr HRESULT D3DERR_DEVICENOTRESET = static_cast<HRESULT>(0x88760869u);
 constexpr HRESULT D3DERR_MOREDATA = static_cast<HRESULT>(0x88760867u);
 constexpr HRESULT D3DERR_WASSTILLDRAWING = static_cast<HRESULT>(0x8876021Cu);
 
