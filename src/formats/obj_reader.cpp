@@ -56,6 +56,17 @@ float Unit(float v) {
   return v > 0.0f ? std::min(v, 1.0f) : 0.0f;
 }
 
+// The material of face f as an index into `materials`, or materials.size() for none. A material
+// without a name (what "usemtl" alone selects, and what the parser adds for an empty library)
+// counts as none.
+size_t MaterialKey(const tinyobj::mesh_t& mesh, size_t f,
+                   const std::vector<tinyobj::material_t>& materials) {
+  const int m = f < mesh.material_ids.size() ? mesh.material_ids[f] : -1;
+  if (m < 0 || size_t(m) >= materials.size() || materials[size_t(m)].name.empty())
+    return materials.size();
+  return size_t(m);
+}
+
 struct GroupPlan {
   int material = -1;  // -1: faces without a material
   bool flat = true;   // every face has smoothing off
@@ -111,8 +122,7 @@ Refusal Build(const tinyobj::ObjReader& reader, ModelHost& host, const std::stri
       ++faces;
       if (n < 3) continue;
       polygonCount += n > kMaxCorners ? n - 2 : 1;
-      const int m = f < mesh.material_ids.size() ? mesh.material_ids[f] : -1;
-      const size_t key = m >= 0 && size_t(m) < materials.size() ? size_t(m) : materials.size();
+      const size_t key = MaterialKey(mesh, f, materials);
       groupOfMaterial[key] = 0;  // used; numbered below
     }
   }
@@ -188,8 +198,7 @@ Refusal Build(const tinyobj::ObjReader& reader, ModelHost& host, const std::stri
       const tinyobj::index_t* face = &mesh.indices[at];
       at += n;
       if (n < 3) continue;
-      const int m = f < mesh.material_ids.size() ? mesh.material_ids[f] : -1;
-      const size_t key = m >= 0 && size_t(m) < materials.size() ? size_t(m) : materials.size();
+      const size_t key = MaterialKey(mesh, f, materials);
       const int32_t group = groupOfMaterial[key];
       if (f < mesh.smoothing_group_ids.size() && mesh.smoothing_group_ids[f] != 0)
         groups[size_t(group)].flat = false;

@@ -1,12 +1,12 @@
 // Wavefront OBJ writer: NAME.obj with its material library NAME.mtl and the images beside it.
 // The OBJ holds the positions (in metres, z negated: OBJ is right-handed with y up), the texture
 // coordinates (v becomes 1 - v: OBJ's v runs upward), the normals drawing uses (each distinct
-// value once), and per group with faces a "g" and "usemtl" line followed by its faces of three
-// or four corners in reverse order, so the model faces the way it did. Polygons of one or two
-// corners are left out. The library holds one material per group: Kd (group colour times model
-// colour), d (alpha) and map_Kd (the image of its texture slot).
-// Numbers are written in the shortest form that reads back to the same float. The images and
-// the library are written before the OBJ, each through a temporary file and a rename.
+// value once), and the faces of three or four corners in polygon order, each in reverse corner
+// order so the model faces the way it did, with "g" and "usemtl" lines where the group changes.
+// Polygons of one or two corners are left out. The library holds one material per group: Kd (group
+// colour times model colour), d (alpha) and map_Kd (the image of its texture slot). Numbers are
+// written in the shortest form that reads back to the same float. The images and the library are
+// written before the OBJ, each through a temporary file and a rename.
 #include <algorithm>
 #include <charconv>
 #include <cstring>
@@ -113,38 +113,40 @@ int BuildObj(ModelHost& host, const Model& model, const std::string& path,
       }
     }
 
-    // Faces by group; the corner normals are found again by each polygon's first corner.
-    std::vector<size_t> firstCorner(size_t(model.polygonCount));
-    std::vector<std::vector<int32_t>> polygonsOfGroup(size_t(model.groupCount));
-    for (int32_t p = 0, at = 0; p < model.polygonCount; ++p) {
+    // Faces in polygon order, with "g" and "usemtl" wherever the group changes.
+    std::vector<std::string> materialOf(size_t(model.groupCount));
+    std::vector<std::string> names;
+    size_t at = 0;
+    int32_t current = -1;
+    for (int32_t p = 0; p < model.polygonCount; ++p) {
       const Polygon& poly = model.polygons[size_t(p)];
       if (poly.cornerCount < 3) continue;
-      firstCorner[size_t(p)] = size_t(at);
+      if (poly.group != current) {
+        current = poly.group;
+        std::string& name = materialOf[size_t(current)];
+        if (name.empty()) name = exchange::MaterialName(model.groups[size_t(current)], names);
+        obj += "g " + name + "\nusemtl " + name + "\n";
+      }
+      obj += 'f';
+      for (int c = poly.cornerCount - 1; c >= 0; --c) {
+        const Corner& corner = poly.corners[size_t(c)];
+        obj += ' ';
+        Index(obj, int64_t(corner.position) + 1);
+        obj += '/';
+        if (uvs) Index(obj, int64_t(corner.uv) + 1);
+        obj += '/';
+        Index(obj, cornerNormal[at + size_t(c)]);
+      }
       at += poly.cornerCount;
-      polygonsOfGroup[size_t(poly.group)].push_back(p);
+      obj += '\n';
     }
-    std::vector<std::string> names;
+
+    // One material per group with faces, in group order.
     mtl = "# wz-convert\n";
     for (int32_t g = 0; g < model.groupCount; ++g) {
-      if (polygonsOfGroup[size_t(g)].empty()) continue;
+      const std::string& name = materialOf[size_t(g)];
+      if (name.empty()) continue;
       const Group& group = model.groups[size_t(g)];
-      const std::string name = exchange::MaterialName(group, names);
-      obj += "g " + name + "\nusemtl " + name + "\n";
-      for (int32_t p : polygonsOfGroup[size_t(g)]) {
-        const Polygon& poly = model.polygons[size_t(p)];
-        obj += 'f';
-        for (int c = poly.cornerCount - 1; c >= 0; --c) {
-          const Corner& corner = poly.corners[size_t(c)];
-          obj += ' ';
-          Index(obj, int64_t(corner.position) + 1);
-          obj += '/';
-          if (uvs) Index(obj, int64_t(corner.uv) + 1);
-          obj += '/';
-          Index(obj, cornerNormal[firstCorner[size_t(p)] + size_t(c)]);
-        }
-        obj += '\n';
-      }
-
       const exchange::MaterialColour colour = exchange::GroupColour(model, group);
       mtl += "\nnewmtl " + name + "\nKd ";
       Number(mtl, colour.rgba[0]);
