@@ -138,6 +138,10 @@ void BuildPrimitive(const Model& model, int32_t g, bool textured, bool colours,
     corners += model.polygons[size_t(p)].cornerCount;
   table.Reset(corners);
   out.indices.reserve(corners * 3 / 2 + 3);
+  out.positions.reserve(corners * 3);
+  out.normals.reserve(corners * 3);
+  if (textured) out.uvs.reserve(corners * 2);
+  if (colours) out.colours.reserve(corners * 4);
   uint32_t next = 0;
   for (int32_t p : polygonsOfGroup) {
     const Polygon& poly = model.polygons[size_t(p)];
@@ -329,7 +333,7 @@ int BuildGltf(ModelHost& host, const Model& model, const std::string& path, bool
       host.Refuse(path, "the model does not fit a GLB file");
       return 0;
     }
-    document.reserve(total);
+    document.reserve(20 + jsonLength + 8);
     auto u32 = [&](uint32_t v) {
       const uint8_t b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
       document.insert(document.end(), b, b + 4);
@@ -343,9 +347,7 @@ int BuildGltf(ModelHost& host, const Model& model, const std::string& path, bool
     document.resize(20 + jsonLength, ' ');
     u32(uint32_t(buffer.size()));
     u32(0x004E4942);  // "BIN"
-    document.insert(document.end(), buffer.begin(), buffer.end());
-    buffer.clear();
-    return 1;
+    return 1;         // the BIN chunk's data is `buffer`, written after the document
   } catch (const std::bad_alloc&) {
     document.clear();
     buffer.clear();
@@ -375,7 +377,9 @@ int SaveGltfFiles(ModelHost& host, const Model& model, const std::string& path, 
       return 0;
     }
   }
-  if (!platform::WriteFileAtomically(path, document)) {
+  const bool written = binary ? platform::WriteFileAtomically(path, {document, buffer})
+                              : platform::WriteFileAtomically(path, document);
+  if (!written) {
     host.Refuse(path, "cannot be written");
     return 0;
   }

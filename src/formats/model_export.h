@@ -74,7 +74,8 @@ bool WriteImagesBeside(ModelHost& host, const std::string& outputPath, ExportIma
 // The writers' files as bytes, for callers that keep them in memory. `path` names the output
 // (the buffer file's and the library's names derive from it) and the model in refusal lines.
 // BuildGltf: `document` is the .gltf text (its buffer in `buffer`, images named by URI) or, when
-// `binary`, the whole .glb (images embedded; `buffer` is then left empty).
+// `binary`, the .glb up to the data of its BIN chunk, which is `buffer` (images embedded): the
+// file is `document` followed by `buffer`.
 int BuildGltf(ModelHost& host, const Model& model, const std::string& path, bool binary,
               const ExportImages& images, std::vector<uint8_t>& document,
               std::vector<uint8_t>& buffer);

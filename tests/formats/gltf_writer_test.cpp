@@ -200,8 +200,9 @@ TEST(GltfWriterFiles, CornerColoursBecomeColor0) {
   model->polygons[1].corners[2].colour = 1;
   model->vertexColoursOn = 1;
   RecordingModelHost host;
-  std::vector<uint8_t> glb, unused;
-  ASSERT_EQ(exchange::BuildGltf(host, *model, "\\t\\a.glb", true, {}, glb, unused), 1);
+  std::vector<uint8_t> glb, bin;
+  ASSERT_EQ(exchange::BuildGltf(host, *model, "\\t\\a.glb", true, {}, glb, bin), 1);
+  glb.insert(glb.end(), bin.begin(), bin.end());
   tinygltf::TinyGLTF loader;
   tinygltf::Model m;
   std::string error, warning;

@@ -234,7 +234,8 @@ Lwo2File Fixture() {
   f.Chunk("VMAD", Cat({Text("TXUV"), Words({2}), S0("uv"), Words({1, 1}), Floats({0.5f, 0.25f})}));
   f.Chunk("LAYR", Cat({Words({1, 0}), Floats({0, 0, 0}), S0("top"), Words({0})}));
   f.Chunk("PNTS", Floats({0, 0, 2, 1, 0, 2, 1.5f, 1, 2, 0.5f, 2, 2, -0.5f, 1, 2}));
-  f.Chunk("POLS", Cat({Text("FACE"), Words({5, 0, 1, 2, 3, 4, 3, 0, 1, 2})}));
+  // The triangle names its last point as a 4-byte index (0xFF, then 24 bits).
+  f.Chunk("POLS", Cat({Text("FACE"), Words({5, 0, 1, 2, 3, 4, 3, 0, 1, 0xFF00, 0x0002})}));
   f.Chunk("PTAG", Cat({Text("SURF"), Words({0, 1})}));
   f.Chunk("POLS", Cat({Text("PTCH"), Words({4, 0, 1, 2, 3})}));
   f.Chunk("PTAG", Cat({Text("SURF"), Words({0, 0})}));
@@ -380,6 +381,29 @@ TEST(Lwo2Reader, BadFilesAreRefusedWithTheirReasonAndLeaveTheModelUntouched) {
     ASSERT_EQ(l.host.lines.size(), 1u);
     EXPECT_NE(l.host.lines[0].find(c.reason), std::string::npos) << l.host.lines[0];
   }
+}
+
+// Polygons of 1023 points fan out into 1021 triangles each: 12 MB of them would need about
+// 500 MB of polygons, more than the reader may take for its input (256 MB + 16 times its size).
+TEST(Lwo2Reader, FilesWhoseFansOutgrowTheMemoryBudgetAreRefused) {
+  Lwo2File f;
+  Bytes points;
+  for (int i = 0; i < 1023; ++i)
+    for (float v : {float(i), 0.0f, 0.0f})
+      PutBeF32(points, v);
+  f.Chunk("PNTS", points);
+  Bytes pols = Text("FACE");
+  for (int k = 0; k < 6000; ++k) {
+    PutBe16(pols, 1023);
+    for (int i = 0; i < 1023; ++i)
+      PutBe16(pols, uint32_t(i));
+  }
+  f.Chunk("POLS", pols);
+  Load l(f.Build());
+  EXPECT_EQ(l.result, 0);
+  EXPECT_TRUE(*l.model == l.before);
+  ASSERT_EQ(l.host.lines.size(), 1u);
+  EXPECT_NE(l.host.lines[0].find("the model would need"), std::string::npos) << l.host.lines[0];
 }
 
 TEST(Lwo2Reader, EveryTruncationIsRefusedAndTheWholeFileLoads) {
