@@ -13,6 +13,6 @@ for obj in "$models"/OBJ/*.obj; do
   {
     cat "$obj"
     printf '\0'
-    [ -f "$models/OBJ/$name.mtl" ] && cat "$models/OBJ/$name.mtl"
+    if [ -f "$models/OBJ/$name.mtl" ]; then cat "$models/OBJ/$name.mtl"; fi
   } >"$dir/obj_reader/$name"
 done

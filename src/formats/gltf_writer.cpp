@@ -137,6 +137,8 @@ void BuildPrimitive(const Model& model, int32_t g, bool textured, bool colours,
   for (int32_t p : polygonsOfGroup)
     corners += model.polygons[size_t(p)].cornerCount;
   table.Reset(corners);
+  out.positions.clear(), out.normals.clear(), out.uvs.clear(), out.colours.clear();
+  out.indices.clear();
   out.indices.reserve(corners * 3 / 2 + 3);
   out.positions.reserve(corners * 3);
   out.normals.reserve(corners * 3);
@@ -204,6 +206,14 @@ int BuildGltf(ModelHost& host, const Model& model, const std::string& path, bool
                 {"accessors", json::array()},
                 {"materials", json::array()}};
     json primitives = json::array();
+    // The buffer holds at most every corner as a vertex of every attribute, and the indices.
+    size_t corners = 0;
+    for (int32_t p = 0; p < model.polygonCount; ++p)
+      corners += model.polygons[size_t(p)].cornerCount;
+    buffer.reserve(corners * (12 + 12 + 8 + (colours ? 16 : 0) + 8) +
+                   64 * size_t(model.groupCount));
+    Primitive prim;  // reused, so its arrays are allocated once
+    std::vector<uint16_t> shorts;
     std::vector<int> textureOfImage(images.images.size(), -1);
     json textures = json::array();
     std::vector<std::string> names;
@@ -215,7 +225,6 @@ int BuildGltf(ModelHost& host, const Model& model, const std::string& path, bool
       const int image = slot > 0 && size_t(slot) < images.imageOfSlot.size()
                             ? images.imageOfSlot[size_t(slot)]
                             : -1;
-      Primitive prim;
       BuildPrimitive(model, g, image >= 0, colours, polygonsOfGroup[size_t(g)], table, prim);
       const size_t vertices = prim.positions.size() / 3;
 
@@ -249,7 +258,7 @@ int BuildGltf(ModelHost& host, const Model& model, const std::string& path, bool
       int indices;
       // 16-bit indices when they fit: the largest value of a type is not allowed as an index.
       if (vertices < 0xFFFF) {
-        std::vector<uint16_t> shorts(prim.indices.begin(), prim.indices.end());
+        shorts.assign(prim.indices.begin(), prim.indices.end());
         indices = AddAccessor(doc, buffer, shorts.data(), shorts.size() * 2, shorts.size(),
                               kUnsignedShort, "SCALAR", kElementArrayBuffer);
       } else {
@@ -361,16 +370,12 @@ int BuildGltf(ModelHost& host, const Model& model, const std::string& path, bool
 namespace {
 
 int SaveGltfFiles(ModelHost& host, const Model& model, const std::string& path, bool binary) {
-  // Nothing is written beside the document for a model the document would refuse.
-  if (CheckModelInvariants(model) || !exchange::HasFaces(model)) {
-    std::vector<uint8_t> document, buffer;
-    return exchange::BuildGltf(host, model, path, binary, {}, document, buffer);
-  }
   ExportImages images = exchange::GatherImages(host, model, path);
-  if (!binary && !exchange::WriteImagesBeside(host, path, images)) return 0;
+  if (!binary) exchange::NameImagesBeside(path, images);
   std::vector<uint8_t> document, buffer;
   if (!exchange::BuildGltf(host, model, path, binary, images, document, buffer)) return 0;
   if (!binary) {
+    if (!exchange::WriteImagesBeside(host, path, images)) return 0;
     const std::string bin = exchange::WithoutExtension(path) + ".bin";
     if (!platform::WriteFileAtomically(bin, buffer)) {
       host.Refuse(path, "the buffer file cannot be written");

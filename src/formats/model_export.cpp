@@ -153,8 +153,10 @@ ExportImages GatherImages(ModelHost& host, const Model& model, const std::string
   ExportImages result;
   result.imageOfSlot.assign(size_t(std::max<int16_t>(model.textureSlotCount, 0)), -1);
   std::vector<bool> used(result.imageOfSlot.size());
-  for (int32_t g = 0; g < model.groupCount; ++g) {
-    if (int32_t s = GroupTextureSlot(model, model.groups[size_t(g)])) used[size_t(s)] = true;
+  // Bounded by the lists too: this runs before the writers check the model.
+  const size_t groups = std::min(size_t(std::max(model.groupCount, 0)), model.groups.size());
+  for (size_t g = 0; g < groups; ++g) {
+    if (int32_t s = GroupTextureSlot(model, model.groups[g])) used[size_t(s)] = true;
   }
   for (size_t s = 1; s < used.size(); ++s) {
     if (!used[s]) continue;
@@ -206,31 +208,39 @@ ExportImages GatherImages(ModelHost& host, const Model& model, const std::string
   return result;
 }
 
-bool WriteImagesBeside(ModelHost& host, const std::string& outputPath, ExportImages& images) {
+void NameImagesBeside(const std::string& outputPath, ExportImages& images) {
   const std::string folder = FolderOf(outputPath);
-  std::vector<std::string> written;
+  std::vector<std::string> taken;
   for (ExportImage& image : images.images) {
+    image.write = true;
     std::string name = image.name;
     for (int k = 2;; ++k) {
       const std::string target = folder + platform::Utf8ToCp932(name);
-      const bool takenNow = std::find(written.begin(), written.end(), name) != written.end();
-      std::vector<uint8_t> existing;
-      if (!takenNow && !platform::FileExists(target)) {
-        if (!platform::WriteFileAtomically(target, image.bytes)) {
-          host.Refuse(outputPath, "image " + name + " cannot be written");
-          return false;
+      if (std::find(taken.begin(), taken.end(), name) == taken.end()) {
+        if (!platform::FileExists(target)) break;
+        std::vector<uint8_t> existing;
+        if (platform::ReadFileBytes(target, existing, image.bytes.size() + 1) &&
+            existing == image.bytes) {
+          image.write = false;  // already there, as an earlier conversion or the model left it
+          break;
         }
-        break;
-      }
-      if (!takenNow && platform::ReadFileBytes(target, existing, image.bytes.size() + 1) &&
-          existing == image.bytes) {
-        break;  // already there, as an earlier conversion or the model's own image left it
       }
       const size_t dot = image.name.rfind('.');
       name = image.name.substr(0, dot) + "_" + std::to_string(k) + image.name.substr(dot);
     }
     image.name = name;
-    written.push_back(name);
+    taken.push_back(name);
+  }
+}
+
+bool WriteImagesBeside(ModelHost& host, const std::string& outputPath, const ExportImages& images) {
+  const std::string folder = FolderOf(outputPath);
+  for (const ExportImage& image : images.images) {
+    if (!image.write) continue;
+    if (!platform::WriteFileAtomically(folder + platform::Utf8ToCp932(image.name), image.bytes)) {
+      host.Refuse(outputPath, "image " + image.name + " cannot be written");
+      return false;
+    }
   }
   return true;
 }

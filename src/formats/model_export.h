@@ -55,6 +55,7 @@ struct ExportImage {
   std::string name;      // file name to use (UTF-8, portable characters)
   std::string mimeType;  // "image/png" or "image/jpeg"
   std::vector<uint8_t> bytes;
+  bool write = true;  // false: a file with these bytes is already where it would go
 };
 
 // The images of the texture slots the groups use. imageOfSlot[s] is the index into images of
@@ -65,11 +66,13 @@ struct ExportImages {
 };
 ExportImages GatherImages(ModelHost& host, const Model& model, const std::string& outputPath);
 
-// Writes every image into the folder of `outputPath` (a library path). A file of the same name
-// with other contents is left alone and the image takes the next free name ("wood_2.png"); a file
-// with the same contents is kept as it is. Names are updated to the names written. False, with
-// a refusal line, when an image could not be written.
-bool WriteImagesBeside(ModelHost& host, const std::string& outputPath, ExportImages& images);
+// Names the images for the folder of `outputPath` (a library path): a file of the same name with
+// other contents is left alone and the image takes the next free name ("wood_2.png"); a file with
+// the same contents is kept as it is and the image is marked as not to be written.
+void NameImagesBeside(const std::string& outputPath, ExportImages& images);
+// Writes the images NameImagesBeside marked into that folder. False, with a refusal line, when
+// one could not be written.
+bool WriteImagesBeside(ModelHost& host, const std::string& outputPath, const ExportImages& images);
 
 // The writers' files as bytes, for callers that keep them in memory. `path` names the output
 // (the buffer file's and the library's names derive from it) and the model in refusal lines.

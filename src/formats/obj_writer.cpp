@@ -175,13 +175,12 @@ int BuildObj(ModelHost& host, const Model& model, const std::string& path,
 }  // namespace exchange
 
 int SaveObj(ModelHost& host, const Model& model, const std::string& path) {
-  // Nothing is written beside the OBJ for a model it would refuse.
+  // The images are named first and written once the OBJ is known to be sound.
   std::string obj, mtl;
-  if (CheckModelInvariants(model) || !exchange::HasFaces(model))
-    return exchange::BuildObj(host, model, path, {}, obj, mtl);
   exchange::ExportImages images = exchange::GatherImages(host, model, path);
-  if (!exchange::WriteImagesBeside(host, path, images)) return 0;
+  exchange::NameImagesBeside(path, images);
   if (!exchange::BuildObj(host, model, path, images, obj, mtl)) return 0;
+  if (!exchange::WriteImagesBeside(host, path, images)) return 0;
   const auto bytes = [](const std::string& s) {
     return std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(s.data()), s.size());
   };

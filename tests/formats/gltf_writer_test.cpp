@@ -231,8 +231,8 @@ TEST(GltfWriterFiles, FailuresAreReportedAndWriteNothing) {
   model->polygons[1].cornerCount = 2;
   host.lines.clear();
   EXPECT_EQ(SaveGltf(host, *model, platform::LibraryPath(dir / "out.gltf")), 0);
-  ASSERT_EQ(host.lines.size(), 1u);
-  EXPECT_NE(host.lines[0].find("no polygon of 3 or 4 corners"), std::string::npos);
+  ASSERT_FALSE(host.lines.empty());
+  EXPECT_NE(host.lines.back().find("no polygon of 3 or 4 corners"), std::string::npos);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
