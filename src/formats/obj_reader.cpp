@@ -38,6 +38,12 @@ std::string Text(const char* format, auto... args) {
   return buffer;
 }
 
+// Names in OBJ files are UTF-8 as today's tools write them; older Japanese tools wrote code page
+// 932, which the library keeps as it is.
+std::string LibraryText(const std::string& text) {
+  return platform::IsValidUtf8(text) ? platform::Utf8ToCp932(text) : text;
+}
+
 // A texture name of a material as a library path: relative paths keep their folders (resolved
 // beside the model), absolute ones are cut to the file name, since they name another machine.
 std::string TexturePath(const std::string& name) {
@@ -49,7 +55,7 @@ std::string TexturePath(const std::string& name) {
     cut = name.substr(slash + 1);
   }
   std::replace(cut.begin(), cut.end(), '/', '\\');
-  return platform::Utf8ToCp932(cut);
+  return LibraryText(cut);
 }
 
 float Unit(float v) {
@@ -237,7 +243,7 @@ Refusal Build(const tinyobj::ObjReader& reader, ModelHost& host, const std::stri
     const GroupPlan& plan = groups[g];
     if (plan.material >= 0) {
       const tinyobj::material_t& mat = materials[size_t(plan.material)];
-      group.name.Set(platform::Utf8ToCp932(mat.name));
+      group.name.Set(LibraryText(mat.name));
       group.colour = {Unit(mat.diffuse[0]) * 255.0f, Unit(mat.diffuse[1]) * 255.0f,
                       Unit(mat.diffuse[2]) * 255.0f, Unit(mat.dissolve) * 255.0f};
     } else {
@@ -326,7 +332,7 @@ int LoadObj(ModelHost& host, Model& model, const std::string& path, int32_t vers
   std::string materials;
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   for (const std::string& name : MaterialLibraries(text)) {
-    std::string library = platform::Utf8ToCp932(name);
+    std::string library = LibraryText(name);
     std::replace(library.begin(), library.end(), '/', '\\');
     std::vector<uint8_t> mtl;
     if (!platform::ReadFileBytes(dir + library, mtl, bytes.size() + (size_t{64} << 20))) {

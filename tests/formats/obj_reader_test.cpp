@@ -99,6 +99,18 @@ TEST(ObjReader, TextureCoordinatesFlipVAndMissingOnesShareAnExtraEntry) {
   EXPECT_EQ(l.model->groups[1].shading, 3);
 }
 
+TEST(ObjReader, MaterialNamesInUtf8OrCodePage932BothReachTheLibraryAsCodePage932) {
+  const std::string sjis = "\x96\xd8";  // 木 in code page 932 (not valid UTF-8)
+  const std::string mtl = "newmtl \xe6\x9c\xa8\nKd 1 1 1\nnewmtl " + sjis + "x\nKd 1 1 1\n";
+  Load l("mtllib a.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl \xe6\x9c\xa8\nf 1 2 3\nusemtl " + sjis +
+             "x\nf 1 2 3\n",
+         mtl);
+  ASSERT_EQ(l.result, 1);
+  ASSERT_EQ(l.model->groupCount, 2);
+  EXPECT_EQ(std::string(l.model->groups[0].name.CStr()), sjis);
+  EXPECT_EQ(std::string(l.model->groups[1].name.CStr()), sjis + "x");
+}
+
 TEST(ObjReader, NormalsAreKeptWithZNegatedWhenEveryCornerHasOne) {
   Load l("v 0 0 0\nv 1 0 0\nv 0 1 0\nvn 0 0.6 0.8\nf 1//1 2//1 3//1\n");
   ASSERT_EQ(l.result, 1);
