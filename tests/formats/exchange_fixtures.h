@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <regex>
 #include <string>
 
 #include "model/model.h"
@@ -72,21 +71,22 @@ struct AssimpInfo {
   std::string output;
 };
 
-// `assimp info` of a file: its face count and bounding box.
+// `assimp info` of a file: its face count and bounding box ("Faces:", "Minimum point (x y z)",
+// "Maximum point (x y z)").
 inline AssimpInfo RunAssimpInfo(const std::string& hostPath) {
   AssimpInfo info;
   info.output = RunProgram("assimp info '" + hostPath + "'").output;
-  std::smatch m;
-  if (std::regex_search(info.output, m, std::regex(R"(Faces:\s+(\d+))")))
-    info.faces = std::stoi(m[1]);
-  const std::string number = R"((-?[\d.]+))";
-  const std::regex point("point\\s+\\(" + number + " " + number + " " + number + "\\)");
-  auto it = std::sregex_iterator(info.output.begin(), info.output.end(), point);
-  if (it != std::sregex_iterator()) {
-    info.lo = {std::stof((*it)[1]), std::stof((*it)[2]), std::stof((*it)[3])};
-    if (++it != std::sregex_iterator())
-      info.hi = {std::stof((*it)[1]), std::stof((*it)[2]), std::stof((*it)[3])};
-  }
+  const std::string& out = info.output;
+  if (size_t at = out.find("Faces:"); at != std::string::npos)
+    std::sscanf(out.c_str() + at, "Faces: %d", &info.faces);
+  auto point = [&](const char* label, Vec3& v) {
+    size_t at = out.find(label);
+    if (at == std::string::npos) return;
+    at = out.find('(', at);
+    if (at != std::string::npos) std::sscanf(out.c_str() + at, "(%f %f %f)", &v.x, &v.y, &v.z);
+  };
+  point("Minimum point", info.lo);
+  point("Maximum point", info.hi);
   return info;
 }
 
