@@ -77,12 +77,14 @@ void DataLoader::Stop() {
   queue_.clear();
 }
 
-void DataLoader::Enqueue(const LoadRequest& request) {
+bool DataLoader::Enqueue(const LoadRequest& request) {
   {
     std::lock_guard lock(mutex_);
+    if (state_ != LoaderState::Running) return false;
     queue_.push_back(request);
   }
   wake_.notify_all();
+  return true;
 }
 
 void DataLoader::HoldForTesting(bool hold) {

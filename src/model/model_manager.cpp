@@ -248,8 +248,8 @@ void Library::ProcessLoadRequest(const LoadRequest& request) {
   if (Model* model = Model3_Get(request.slotId)) {
     model->directory.Set(request.directory);
     model->fileName.Set(request.fileName);
-    model->fullPath.Set(std::string(request.directory) + "\\" + request.fileName);
-    Model3_Load(request.slotId, model->fullPath.CStr());
+    model->fullPath.Set(request.directory + "\\" + request.fileName);
+    Model3_Load(request.slotId, std::string(model->fullPath.View()));
   }
   // Wake the waiting thread whether the load succeeded or the slot was released.
   platform::PostThreadMessageA(mainThread_, platform::WM_NULL, 0, 0);
@@ -259,16 +259,15 @@ bool Library::LoaderSubmit(ModelId id, const std::string& directory, const std::
   LoadRequest request;
   request.slotId = id;
   if (!fileName.empty()) {
-    std::snprintf(request.directory, sizeof request.directory, "%s", directory.c_str());
-    std::snprintf(request.fileName, sizeof request.fileName, "%s", fileName.c_str());
-    std::snprintf(request.fullPath, sizeof request.fullPath, "%s\\%s", request.directory,
-                  request.fileName);
+    // Each field ends at its first NUL byte, as the C strings the request was made of do.
+    request.directory = directory.substr(0, directory.find('\0'));
+    request.fileName = fileName.substr(0, fileName.find('\0'));
+    request.fullPath = request.directory + "\\" + request.fileName;
   }
   FILE* f = platform::OpenFile(request.fullPath, "rb");
   if (!f) return false;
   std::fclose(f);
-  loader_.Enqueue(request);
-  return true;
+  return loader_.Enqueue(request);
 }
 
 bool Library::LoaderWait(ModelId id) {
@@ -299,7 +298,7 @@ bool Library::LoaderWait(ModelId id) {
 }
 
 ModelId Library::Model3_LoadInBackground(const std::string& path) {
-  std::string directory = platform::GetCurrentDirectoryA(256);
+  std::string directory = platform::GetCurrentDirectoryA();
   ModelId id = Model3_Create();
   ModelId result = LoaderSubmit(id, directory, path) ? id : -1;
   if (!LoaderWait(result)) return -1;

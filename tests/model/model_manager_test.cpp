@@ -192,11 +192,13 @@ TEST_F(ModelManager, WaitEndsWhenTheFileVanishesOrTheLoaderStopped) {
   EXPECT_FALSE(library.LoaderWait(id));
   EXPECT_EQ(library.Model3_Get(id)->released.Get(), 1);
 
+  // After the loader stopped, nothing would ever process a request: it is refused.
   File("late.none");
   library.Loader().Stop();
   ModelId late = library.Model3_Create();
-  ASSERT_TRUE(library.LoaderSubmit(late, cwd, "late.none"));
+  EXPECT_FALSE(library.LoaderSubmit(late, cwd, "late.none"));
   EXPECT_FALSE(library.LoaderWait(late));
+  EXPECT_EQ(library.Model3_LoadInBackground("late.none"), -1);
   EXPECT_FALSE(library.LoaderWait(-1));
 }
 
