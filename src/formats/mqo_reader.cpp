@@ -19,6 +19,7 @@
 #include "formats/mqo_tokenizer.h"
 #include "model/normals.h"
 #include "platform/file_io.h"
+#include "platform/text.h"
 
 namespace wz {
 namespace {
@@ -145,8 +146,14 @@ struct MqoScan {
   std::string refusal;  // set when the document cannot be taken
 };
 
+// What follows the last backslash or slash, stepping over two-byte characters: the second byte
+// of 表 or ソ is a backslash's byte and cuts nothing.
 std::string FileNamePart(std::string_view path) {
-  const size_t cut = path.find_last_of("\\/");
+  const size_t backslash = platform::Cp932FindLast(path, '\\');
+  const size_t slash = platform::Cp932FindLast(path, '/');
+  size_t cut = backslash == std::string_view::npos ? slash
+               : slash == std::string_view::npos   ? backslash
+                                                   : std::max(backslash, slash);
   return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
 }
 

@@ -116,14 +116,14 @@ void ImportGroups(ModelHost& host, Model& model, const std::vector<D3DXMATERIAL>
   const size_t materialCount = std::min(materials.size(), kMaxImportGroups);
   const size_t groupCount = std::max<size_t>(materialCount, 1);
   GrowTo(model.groups, groupCount);
-  // Entries beyond the groups in use start from the zeroed group, whatever they held before.
-  for (size_t g = size_t(std::max(model.groupCount, 0)); g < groupCount; ++g)
-    model.groups[g] = Group{};
   model.groupCount = static_cast<int32_t>(groupCount);
   for (size_t g = 0; g < groupCount; ++g) {
     const d3dx::D3DCOLORVALUE d =
         g < materialCount ? materials[g].MatD3D.Diffuse : d3dx::D3DCOLORVALUE{1, 1, 1, 1};
+    // Every imported group starts from the new-group values (shading 4 and the rest): a zeroed
+    // group would not be drawn.
     Group& group = model.groups[g];
+    group = NewGroup();
     group.textureSlot = 0;
     group.parameterByte = kImportParameterByte;
     group.colour = {d.r * 255.0f, d.g * 255.0f, d.b * 255.0f, d.a * 255.0f};
@@ -139,13 +139,14 @@ void ImportGroups(ModelHost& host, Model& model, const std::vector<D3DXMATERIAL>
     slot = TextureSlot{};
     slot.state = 1;
     slot.fileName.Set(name);
+    // The slot is counted before its texture loads: the loader takes only slots in use.
+    model.textureSlotCount = static_cast<int16_t>(s + 1);
     host.LoadModelTexture(model, s, name);
     Group& group = model.groups[g];
-    const size_t dot = name.rfind('.');
+    const size_t dot = platform::Cp932FindLast(name, '.');
     group.name.Set(dot == std::string::npos ? std::string_view()
                                             : std::string_view(name).substr(0, dot));
     group.textureSlot = s;
-    model.textureSlotCount = static_cast<int16_t>(s + 1);
   }
 }
 

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <utility>
 
 #include "core/library.h"
@@ -77,6 +79,34 @@ class LibraryModelHost : public ModelHost {
   Library& library_;
 };
 
+// Runs a reader. An allocation failure, or any other exception, is a refusal: the reader may
+// have been stopped half way, so the model starts again from the new-model state (without pools,
+// which would need the memory that just ran out).
+void ReadGuarded(ModelHost& host, ReaderFn reader, Model& model, const std::string& path,
+                 int32_t version, const std::string& dataDir, bool toonLoaded) {
+  std::string reason;
+  try {
+    reader(host, model, path, version);
+    return;
+  } catch (const std::bad_alloc&) {
+    reason = "not enough memory to read it";
+  } catch (const std::exception& e) {
+    reason = std::string("cannot be read (") + e.what() + ")";
+  } catch (...) {
+    reason = "cannot be read";
+  }
+  const ModelId id = model.modelId;
+  const PathText directory = model.directory, fileName = model.fileName, fullPath = model.fullPath;
+  model = Model{};
+  ApplyNewModelDefaults(model, dataDir, toonLoaded);
+  model.inUse = 1;
+  model.modelId = id;
+  model.directory = directory;
+  model.fileName = fileName;
+  model.fullPath = fullPath;
+  host.Refuse(path, reason);
+}
+
 }  // namespace
 
 std::unique_ptr<ModelHost> MakeLibraryModelHost(Library& library) {
@@ -88,7 +118,7 @@ ModelHost& Library::Host() {
 }
 
 std::string ModelExtension(const std::string& path) {
-  size_t dot = path.rfind('.');
+  const size_t dot = platform::Cp932FindLast(path, '.');
   if (dot == std::string::npos || dot == 0) return {};
   return path.substr(dot + 1);
 }
@@ -225,7 +255,9 @@ ModelId Library::Model3_Load(ModelId id, const std::string& path) {
   Model* model = Model3_Get(id);
   for (const ReaderRow& row : kReaders) {
     if (strcasecmp(extension.c_str(), row.extension) != 0) continue;
-    if (row.reader && model) row.reader(*host_, *model, path, version);
+    if (row.reader && model) {
+      ReadGuarded(*host_, row.reader, *model, path, version, dataDir_, systemTextures_.toonLoaded);
+    }
     break;
   }
   if (!model) return -1;
@@ -245,11 +277,18 @@ ModelId Library::Model3_Load(ModelId id, const std::string& path) {
 }
 
 void Library::ProcessLoadRequest(const LoadRequest& request) {
-  if (Model* model = Model3_Get(request.slotId)) {
-    model->directory.Set(request.directory);
-    model->fileName.Set(request.fileName);
-    model->fullPath.Set(request.directory + "\\" + request.fileName);
-    Model3_Load(request.slotId, std::string(model->fullPath.View()));
+  try {
+    if (Model* model = Model3_Get(request.slotId)) {
+      model->directory.Set(request.directory);
+      model->fileName.Set(request.fileName);
+      model->fullPath.Set(request.directory + "\\" + request.fileName);
+      Model3_Load(request.slotId, std::string(model->fullPath.View()));
+    }
+  } catch (...) {
+    // Memory ran out after the reader (bounds, bind pose, textures): the load cannot complete,
+    // and the released slot ends the wait for it.
+    host_->Refuse(request.fullPath, "not enough memory to complete the load");
+    Model3_Release(request.slotId);
   }
   // Wake the waiting thread whether the load succeeded or the slot was released.
   platform::PostThreadMessageA(mainThread_, platform::WM_NULL, 0, 0);

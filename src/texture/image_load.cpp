@@ -19,9 +19,10 @@ uint32_t ReadLe32(const uint8_t* p) {
 }
 
 std::string Extension(const char* path) {
-  const char* dot = std::strrchr(path, '.');
-  if (!dot || dot == path) return {};
-  return dot + 1;
+  const std::string_view p(path);
+  const size_t dot = platform::Cp932FindLast(p, '.');
+  if (dot == std::string_view::npos || dot == 0) return {};
+  return std::string(p.substr(dot + 1));
 }
 
 // Creates a one-level A8R8G8B8 texture at the rounded size of a w x h image.
@@ -126,10 +127,9 @@ void ImageLoadFromMemory(d3d::Device* device, const char* path, std::span<const 
     info = D3DXIMAGE_INFO{};
   }
   if (!bytes.empty()) {
-    d3dx::D3DXCreateTextureFromFileInMemoryEx(device, bytes, D3DX_DEFAULT, D3DX_DEFAULT, 0, 0,
-                                              D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, D3DX_FILTER_POINT,
-                                              D3DX_FILTER_POINT, 0xFF000000u, &info, nullptr,
-                                              &place);
+    d3dx::D3DXCreateTextureFromFileInMemoryEx(
+        device, bytes, D3DX_DEFAULT, D3DX_DEFAULT, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED,
+        D3DX_FILTER_POINT, D3DX_FILTER_POINT, 0xFF000000u, &info, nullptr, &place);
   }
   if (!place) {
     info = D3DXIMAGE_INFO{};

@@ -334,6 +334,9 @@ TEST(MqoReader, TakesTheFileNamePartOfTexturePaths) {
       {"tex/sub/a.png", "a.png"},
       {"d/e\\f.bmp", "f.bmp"},
       {"plain.bmp", "plain.bmp"},
+      // 表 and ソ end in the byte of a backslash; they are part of the name.
+      {"sub\\\x95\x5C.bmp", "\x95\x5C.bmp"},
+      {"\x83\x5C\\\x83\x5Cx.bmp", "\x83\x5Cx.bmp"},
   };
   for (const auto& [path, name] : cases) {
     Load l(Doc({"Material 1 {", "\t\"m\" tex(\"" + path + "\")", "}"}));

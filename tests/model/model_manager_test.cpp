@@ -10,6 +10,7 @@
 #include "platform/dialogs.h"
 #include "platform/file_io.h"
 #include "platform/text.h"
+#include "support/memory_ceiling.h"
 #include "support/temp_dir.h"
 
 namespace wz {
@@ -200,6 +201,42 @@ TEST_F(ModelManager, WaitEndsWhenTheFileVanishesOrTheLoaderStopped) {
   EXPECT_FALSE(library.LoaderWait(late));
   EXPECT_EQ(library.Model3_LoadInBackground("late.none"), -1);
   EXPECT_FALSE(library.LoaderWait(-1));
+}
+
+TEST_F(ModelManager, RunningOutOfMemoryIsARefusalOnEitherThread) {
+  if (!wz::testing::kMemoryCeilingAvailable) GTEST_SKIP() << "no memory ceiling under sanitizers";
+  // A sound document of a million vertices needs more memory than the child is given.
+  std::string doc = "Metasequoia Document\r\nFormat Text Ver 1.0\r\nObject \"o\" {\r\n";
+  for (int block = 0; block < 8; ++block) {
+    doc += "\tvertex 125000 {\r\n";
+    for (int i = 0; i < 125000; ++i)
+      doc += "\t\t1 2 3\r\n";
+    doc += "\t}\r\n";
+  }
+  doc += "\tface 1 {\r\n\t\t3 V(0 1 2)\r\n\t}\r\n}\r\nEof\r\n";
+  const std::string path = File("big.mqo", doc);
+  const auto r = wz::testing::RunWithCeiling(
+      48 * wz::testing::kMiB, 60,
+      [&] {
+        std::vector<std::string> logged;  // outlives the library, which logs its teardown
+        Library child;
+        child.AttachLogSink([&](const std::string& l) { logged.push_back(l); });
+        auto refused = [&] {
+          return std::count(logged.begin(), logged.end(),
+                            "*** LoadError *** " + path + " : not enough memory to read it");
+        };
+        // On this thread: a refusal, and a sound empty model that is loaded.
+        const ModelId direct = child.Model3_Load(-1, path);
+        if (direct < 0 || refused() != 1 || child.Model3_Get(direct)->polygonCount != 0) return 1;
+        // On the loader thread: the same, and the wait ends.
+        std::filesystem::current_path(dir.path());
+        const ModelId background = child.Model3_LoadInBackground("big.mqo");
+        if (background < 0 || refused() != 2) return 2;
+        return 0;
+      },
+      /*endAtCeiling=*/false);
+  EXPECT_EQ(r.outcome, wz::testing::ChildOutcome::kFinished) << r.Describe();
+  EXPECT_EQ(r.exitCode, 0);
 }
 
 TEST_F(ModelManager, ExtensionPicksTheReaderWhateverItsCase) {
