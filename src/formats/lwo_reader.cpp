@@ -5,6 +5,7 @@
 // polygons (negative surface numbers) are read as ordinary polygons, and a polygon naming a point
 // or surface that does not exist makes the whole file refused. The whole file is checked before
 // the model is touched, so a refused file leaves the model as it was.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -93,8 +94,10 @@ void ReadSurface(ByteCursor body, LwoScan& scan) {
   while (body.remaining() >= 6) {
     uint8_t id[4];
     body.read(id, 4);
-    const uint16_t length = body.u16be();
-    if (length > body.remaining()) break;
+    // A sub-chunk longer than what is there keeps what is there: a COLR whose length overstates
+    // its bytes still has its three colour bytes.
+    const uint16_t stated = body.u16be();
+    const uint16_t length = static_cast<uint16_t>(std::min<size_t>(stated, body.remaining()));
     ByteCursor sub = body.sub(length);
     if (IdIs(id, "COLR") && length >= 3 && scan.currentSurface < scan.surfaces.size()) {
       SurfaceRecord& s = scan.surfaces[scan.currentSurface];
@@ -107,14 +110,18 @@ void ReadSurface(ByteCursor body, LwoScan& scan) {
 }
 
 // Walks the chunks after the 12-byte header while the form's length lasts. A chunk that runs
-// past the end of the data ends the walk; what was read before it is kept.
+// past the end of the data ends the walk; what was read before it is kept, and so is what a SURF
+// chunk cut short holds up to the cut.
 void ScanChunks(ByteCursor& file, int64_t remaining, LwoScan& scan) {
   while (remaining > 0 && file.remaining() >= 8) {
     uint8_t id[4];
     file.read(id, 4);
     const uint32_t length = file.u32be();
     remaining -= 8 + int64_t{length};
-    if (length > file.remaining()) break;
+    if (length > file.remaining()) {
+      if (IdIs(id, "SURF")) ReadSurface(file.sub(file.remaining()), scan);
+      break;
+    }
     ByteCursor body = file.sub(length);
     if (IdIs(id, "PNTS")) {
       scan.points = body.rest();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <tuple>
 
 #include "formats/formats.h"
 #include "formats/lwo_test_files.h"
@@ -312,6 +313,40 @@ TEST(LwoReader, AChunkRunningPastTheEndEndsTheWalk) {
              .Build());
   ASSERT_EQ(l.result, 1);
   EXPECT_EQ(l.model->polygonCount, 1);
+}
+
+TEST(LwoReader, ASurfaceCutShortKeepsTheColourItHolds) {
+  // The last SURF's length runs past the end of the file, after a whole COLR: the colour is kept.
+  // And a COLR whose length (8) overstates its three bytes still gives them.
+  const Bytes base = LwoFile()
+                         .Srfs({"A", "B"})
+                         .Chunk("PNTS", FourPoints())
+                         .Pols({3, 0, 1, 2, 1, 3, 0, 2, 3, 2})
+                         .Build();
+  Bytes cut = base;
+  testing::PutText(cut, "SURF");
+  testing::PutBe32(cut, 100);
+  testing::PutName(cut, "A");
+  const Bytes colr = Colr(10, 20, 30);
+  cut.insert(cut.end(), colr.begin(), colr.end());
+  Bytes overstated = base;
+  testing::PutText(overstated, "SURF");
+  testing::PutBe32(overstated, 4 + 6 + 3);
+  testing::PutName(overstated, "B");
+  testing::PutText(overstated, "COLR");
+  testing::PutBe16(overstated, 8);
+  overstated.insert(overstated.end(), {40, 50, 60});
+  for (const auto& [file, group, colour] :
+       {std::tuple{cut, 0, ColourF{10, 20, 30, 255}}, {overstated, 1, ColourF{40, 50, 60, 255}}}) {
+    // The form's length covers the chunks as they claim to be.
+    Bytes f = file;
+    const uint32_t form = uint32_t(f.size() - 8 + 200);
+    f[4] = uint8_t(form >> 24), f[5] = uint8_t(form >> 16), f[6] = uint8_t(form >> 8),
+    f[7] = uint8_t(form);
+    Load l(f);
+    ASSERT_EQ(l.result, 1);
+    EXPECT_EQ(l.GroupColour(group), colour) << group;
+  }
 }
 
 TEST(LwoReader, ReadsFilesAndRefusesMissingOnes) {

@@ -239,6 +239,31 @@ TEST_F(ModelManager, RunningOutOfMemoryIsARefusalOnEitherThread) {
   EXPECT_EQ(r.exitCode, 0);
 }
 
+TEST_F(ModelManager, LoaderThreadLogsAndResetsTheClockWhileTheMainThreadDoes) {
+  // Run under ThreadSanitizer in CI: the loader thread's refusal lines and frame-clock resets
+  // meet the main thread's own. Every line arrives whole and is counted.
+  const std::string cwd = platform::LibraryPath(dir.path());
+  File("bad.mqo", "not a document");
+  std::vector<ModelId> ids;
+  for (int i = 0; i < 20; ++i) {
+    ids.push_back(library.Model3_Create());
+    ASSERT_TRUE(library.LoaderSubmit(ids.back(), cwd, "bad.mqo"));
+  }
+  for (int i = 0; i < 200; ++i) {
+    library.Log("main %d", i);
+    library.ResetFrameClock();
+  }
+  for (ModelId id : ids)
+    EXPECT_TRUE(library.LoaderWait(id));
+  const size_t refusals = std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
+    return l.find("not a Metasequoia document") != std::string::npos;
+  });
+  EXPECT_EQ(refusals, 20u);
+  EXPECT_EQ(library.LogLineIndex(), int32_t(lines.size()));
+  EXPECT_GE(lines.size(), 220u);
+  EXPECT_EQ(library.FrameTimeAccumulator(), 0.0);
+}
+
 TEST_F(ModelManager, ExtensionPicksTheReaderWhateverItsCase) {
   // One square written as LWOB, then loaded under three spellings of the extension.
   NewModelOptions options;
