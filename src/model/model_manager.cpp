@@ -373,7 +373,7 @@ bool Library::Model3_MotionSet(Model* model, int32_t motion, float fadeSeconds) 
 }
 
 bool Library::Model3_Save(Model* model, const std::string& path) {
-  return model && SaveWzp(*host_, *model, path);
+  return model && SaveWzpUpdating(*host_, *model, path);
 }
 
 void Library::ShadingModeSet(Model& model, int32_t mode) {
