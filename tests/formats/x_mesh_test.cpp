@@ -204,8 +204,8 @@ TEST(LoadX, TexturesLoadThroughTheLibraryAndEveryGroupStartsFromTheDefaults) {
                                                 Mat({0, 0, 1, 1}, "missing.bmp")})});
   testing::WriteFile(dir / "m.x", std::string(x.begin(), x.end()));
 
+  std::vector<std::string> lines;  // outlives the library, which logs its teardown
   Library library;
-  std::vector<std::string> lines;
   library.AttachLogSink([&](const std::string& l) { lines.push_back(l); });
   platform::script::SetMessageBoxEcho(false);
   testing::CurrentDirectoryGuard guard;

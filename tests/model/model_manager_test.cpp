@@ -5,6 +5,7 @@
 
 #include "core/library.h"
 #include "formats/formats.h"
+#include "model/model_invariants.h"
 #include "model/wzp.h"
 #include "platform/d3dx/texture_file.h"
 #include "platform/dialogs.h"
@@ -204,8 +205,7 @@ TEST_F(ModelManager, WaitEndsWhenTheFileVanishesOrTheLoaderStopped) {
 }
 
 TEST_F(ModelManager, RunningOutOfMemoryIsARefusalOnEitherThread) {
-  if (!wz::testing::kMemoryCeilingAvailable) GTEST_SKIP() << "no memory ceiling under sanitizers";
-  // A sound document of a million vertices needs more memory than the child is given.
+  // A sound document of a million vertices needs more memory than the ceiling leaves.
   std::string doc = "Metasequoia Document\r\nFormat Text Ver 1.0\r\nObject \"o\" {\r\n";
   for (int block = 0; block < 8; ++block) {
     doc += "\tvertex 125000 {\r\n";
@@ -215,28 +215,30 @@ TEST_F(ModelManager, RunningOutOfMemoryIsARefusalOnEitherThread) {
   }
   doc += "\tface 1 {\r\n\t\t3 V(0 1 2)\r\n\t}\r\n}\r\nEof\r\n";
   const std::string path = File("big.mqo", doc);
-  const auto r = wz::testing::RunWithCeiling(
-      48 * wz::testing::kMiB, 60,
-      [&] {
-        std::vector<std::string> logged;  // outlives the library, which logs its teardown
-        Library child;
-        child.AttachLogSink([&](const std::string& l) { logged.push_back(l); });
-        auto refused = [&] {
-          return std::count(logged.begin(), logged.end(),
-                            "*** LoadError *** " + path + " : not enough memory to read it");
-        };
-        // On this thread: a refusal, and a sound empty model that is loaded.
-        const ModelId direct = child.Model3_Load(-1, path);
-        if (direct < 0 || refused() != 1 || child.Model3_Get(direct)->polygonCount != 0) return 1;
-        // On the loader thread: the same, and the wait ends.
-        std::filesystem::current_path(dir.path());
-        const ModelId background = child.Model3_LoadInBackground("big.mqo");
-        if (background < 0 || refused() != 2) return 2;
-        return 0;
-      },
-      /*endAtCeiling=*/false);
-  EXPECT_EQ(r.outcome, wz::testing::ChildOutcome::kFinished) << r.Describe();
-  EXPECT_EQ(r.exitCode, 0);
+  auto refusals = [&] {
+    return std::count(lines.begin(), lines.end(),
+                      "*** LoadError *** " + path + " : not enough memory to read it");
+  };
+  wz::testing::CurrentDirectoryGuard guard;
+  std::filesystem::current_path(dir.path());
+  const ModelId slot = library.Model3_Create();  // the slots exist before the ceiling
+  library.Model3_Release(slot);
+  ModelId direct = -1, background = -1;
+  {
+    wz::testing::AllocationCeiling ceiling(3 * doc.size());  // room to read the file
+    // On this thread: a refusal, and a sound empty model that is loaded.
+    direct = library.Model3_Load(-1, path);
+    // On the loader thread: the same, and the wait ends.
+    library.Model3_Release(direct);
+    background = library.Model3_LoadInBackground("big.mqo");
+    EXPECT_TRUE(ceiling.Reached());
+  }
+  ASSERT_GE(direct, 0);
+  EXPECT_EQ(background, direct);
+  EXPECT_EQ(refusals(), 2);
+  EXPECT_TRUE(library.Model3_IsLoaded(background));
+  EXPECT_EQ(library.Model3_Get(background)->polygonCount, 0);
+  EXPECT_FALSE(CheckModelInvariants(*library.Model3_Get(background)).has_value());
 }
 
 TEST_F(ModelManager, LoaderThreadLogsAndResetsTheClockWhileTheMainThreadDoes) {
