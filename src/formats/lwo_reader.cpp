@@ -146,10 +146,12 @@ struct LwoPolygon {
 // Decodes the POLS words against the final point and surface lists. Records: point count n, n
 // point indices, the surface number (1-based; negative for a polygon that carries detail
 // polygons, in which case a word with their count follows and the detail polygons come next as
-// ordinary records). Larger polygons become fans (0, k, k + 1). False with a reason when a record
-// is cut short or names a point or surface that does not exist.
+// ordinary records). Larger polygons become fans (0, k, k + 1). Only the first `capacity`
+// polygons are kept; `total` counts them all. False with a reason when a record is cut short or
+// names a point or surface that does not exist.
 bool DecodePolygons(std::span<const uint8_t> words, size_t pointCount, size_t surfaceCount,
-                    std::vector<LwoPolygon>& out, int& emptyPolygons, std::string& reason) {
+                    size_t capacity, std::vector<LwoPolygon>& out, int64_t& total,
+                    int& emptyPolygons, std::string& reason) {
   ByteCursor cur(words.first(words.size() & ~size_t{1}));
   std::vector<int32_t> points;
   char text[160];
@@ -192,7 +194,8 @@ bool DecodePolygons(std::span<const uint8_t> words, size_t pointCount, size_t su
       continue;
     }
     const int fans = n > kMaxCorners ? n - 2 : 1;
-    for (int k = 1; k <= fans; ++k) {
+    total += fans;
+    for (int k = 1; k <= fans && out.size() < capacity; ++k) {
       LwoPolygon p;
       p.surface = surface - 1;
       if (n <= kMaxCorners) {
@@ -206,10 +209,6 @@ bool DecodePolygons(std::span<const uint8_t> words, size_t pointCount, size_t su
         p.polygon.corners[2].position = points[size_t(k) + 1];
       }
       out.push_back(p);
-    }
-    if (out.size() > size_t{INT32_MAX}) {
-      reason = "more polygons than a model can count";
-      return false;
     }
   }
   return true;
@@ -249,9 +248,13 @@ int LoadLwoFromMemory(ModelHost& host, Model& model, const std::string& path,
   const size_t pointCount = scan.points.size() / 12;
   std::vector<LwoPolygon> polygons;
   int emptyPolygons = 0;
+  int64_t total = 0;
   std::string reason;
-  if (!DecodePolygons(scan.polygons, pointCount, scan.surfaces.size(), polygons, emptyPolygons,
-                      reason)) {
+  // Fans of large polygons could make millions of triangles from a few megabytes: the polygons
+  // are cut at the capacity, as the X reader cuts its faces.
+  const int32_t capacity = std::max(host.Capacities().polygons, 0);
+  if (!DecodePolygons(scan.polygons, pointCount, scan.surfaces.size(), size_t(capacity), polygons,
+                      total, emptyPolygons, reason)) {
     host.Refuse(path, reason);
     return 0;
   }
@@ -307,6 +310,7 @@ int LoadLwoFromMemory(ModelHost& host, Model& model, const std::string& path,
 
   DeriveNormals(model);
   model.shadingChanged = 1;
+  if (total > capacity) host.Log(PolygonCapacityLine(path, total, capacity));
   if (emptyPolygons > 0) {
     host.Refuse(path, std::to_string(emptyPolygons) + " polygons without points left out");
   }

@@ -264,8 +264,10 @@ void ReadObject(LineReader& lines, MqoScan& scan) {
         xyz.Next(x);
         xyz.Next(y);
         xyz.Next(z);
-        const float fx = float(Atof(x)), fy = float(Atof(y)), fz = float(Atof(z));
-        scan.positions.push_back({fx * kTenth, fy * kTenth, -(fz * kTenth)});
+        // The value read times the single-precision tenth, rounded to single once.
+        const double tenth = kTenth;
+        scan.positions.push_back(
+            {float(Atof(x) * tenth), float(Atof(y) * tenth), -float(Atof(z) * tenth)});
       }
       if (scan.positions.size() > size_t{INT32_MAX}) {
         scan.refusal = "more vertices than a model can count";
@@ -318,8 +320,11 @@ int LoadMqoFromMemory(ModelHost& host, Model& model, const std::string& path,
   }
 
   // Resolve the faces: each names vertices of its own object, which runs up to the next one.
+  // Faces beyond the polygon capacity are cut, as the X reader cuts its faces.
+  const size_t capacity = size_t(std::max(host.Capacities().polygons, 0));
   std::vector<PendingFace> kept;
-  kept.reserve(scan.faces.size());
+  kept.reserve(std::min(scan.faces.size(), capacity));
+  int64_t sound = 0;
   int outsideObject = 0, outsideMaterials = 0;
   int64_t highestMaterial = -1;
   size_t uvCount = 1;
@@ -338,6 +343,7 @@ int LoadMqoFromMemory(ModelHost& host, Model& model, const std::string& path,
       ++outsideMaterials;
       continue;
     }
+    if (++sound > int64_t(capacity)) continue;
     highestMaterial = std::max(highestMaterial, f.material);
     if (f.textured) uvCount += f.cornerCount;
     kept.push_back(f);
@@ -407,6 +413,7 @@ int LoadMqoFromMemory(ModelHost& host, Model& model, const std::string& path,
   }
   model.shadingChanged = 1;
 
+  if (sound > int64_t(capacity)) host.Log(PolygonCapacityLine(path, sound, int32_t(capacity)));
   if (outsideObject > 0) {
     host.Refuse(path, std::to_string(outsideObject) +
                           " faces left out: they name vertices outside their object");

@@ -197,8 +197,7 @@ void ImportFaces(ModelHost& host, Model& model, const Mesh& mesh, const std::str
   const int32_t capacity = std::max(host.Capacities().polygons, 0);
   int32_t count = faces;
   if (faces > capacity) {
-    host.Log(Format(WZ_TEXT("%s : ポリゴン数 %d ( 最大%dを超えています )"), path.c_str(), faces,
-                    capacity));
+    host.Log(PolygonCapacityLine(path, faces, capacity));
     count = capacity;
   }
   const std::vector<int32_t> groups = FaceGroups(mesh, size_t(count), model.groupCount);
@@ -235,6 +234,11 @@ void ImportBones(Model& model) {
 }  // namespace
 
 // ---- Public functions --------------------------------------------------------------------------
+
+std::string PolygonCapacityLine(const std::string& path, int64_t count, int32_t capacity) {
+  return Format(WZ_TEXT("%s : ポリゴン数 %lld ( 最大%dを超えています )"), path.c_str(),
+                static_cast<long long>(count), capacity);
+}
 
 int SaveX(ModelHost& host, const Model& model, const std::string& path) {
   if (auto fault = CheckModelInvariants(model)) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "formats/formats.h"
+#include "formats/lwo_test_files.h"
 #include "model/model_host.h"
 #include "platform/file_io.h"
 #include "support/run_program.h"
@@ -259,6 +260,28 @@ TEST_F(ConvertStreams, LinesGoWhereAPersonLooksForThem) {
   EXPECT_EQ(r.err, "");
   r = Run("--to lwo a.mqo", "env WZ_LOG=1");
   EXPECT_NE(r.err.find("WZ.LibInit() 初期化 終了"), std::string::npos) << r.err;
+}
+
+TEST_F(ConvertStreams, PolygonsCutAtTheCapacityAreSaidOnTheLine) {
+  // One polygon of 65535 points: a fan of 65533 triangles, cut to the capacity of 65000.
+  testing::Bytes points, polygon;
+  for (int i = 0; i < 65535; ++i) {
+    testing::PutBeF32(points, float(i % 256));
+    testing::PutBeF32(points, float(i / 256));
+    testing::PutBeF32(points, 0);
+  }
+  testing::PutBe16(polygon, 65535);
+  for (int i = 0; i < 65535; ++i)
+    testing::PutBe16(polygon, uint32_t(i));
+  testing::PutBe16(polygon, 1);
+  const testing::Bytes file =
+      testing::LwoFile().Srfs({"A"}).Chunk("PNTS", points).Chunk("POLS", polygon).Build();
+  wz::testing::WriteFile(dir / "fan.lwo", std::string(file.begin(), file.end()));
+  Streams r = Run("fan.lwo");
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "fan.lwo -> " + (dir / "fan.WZP") + " (cut to 65000 polygons)\n");
+  r = Run("info fan.lwo");
+  EXPECT_EQ(r.out, "fan.lwo: 65000 polygons, 1 group, 1 texture (cut to 65000 polygons)\n");
 }
 
 TEST_F(ConvertStreams, AnyHostNameWorksAndShowsAsItIs) {
