@@ -258,8 +258,12 @@ std::string Describe(const std::string& given, const Model* m, bool json, const 
                      const std::string& notes) {
   if (!json) {
     if (!m) return given + ": not loaded (" + error + ")";
+    // Slot 0 stands for no texture: the textures are the slots that name a file.
+    int64_t textures = 0;
+    for (int16_t t = 0; t < m->textureSlotCount && size_t(t) < m->textureSlots.size(); ++t)
+      textures += m->textureSlots[size_t(t)].state == 1;
     std::string line = given + ": " + Count(m->polygonCount, "polygon") + ", " +
-                       Count(m->groupCount, "group") + ", " + Count(m->textureSlotCount, "texture");
+                       Count(m->groupCount, "group") + ", " + Count(textures, "texture");
     return notes.empty() ? line : line + " (" + notes + ")";
   }
   std::string o = "{\"file\":" + JsonString(given) + ",\"loaded\":" + (m ? "true" : "false");

@@ -161,7 +161,7 @@ TEST_F(ConvertProgram, InfoDescribesTheModelAsJson) {
   }
   auto plain = Convert("info 'q \"1\".mqo' none.mqo");
   EXPECT_EQ(plain.exitCode, 1);
-  EXPECT_NE(plain.output.find("q \"1\".mqo: 2 polygons, 1 group, 1 texture\n"), std::string::npos)
+  EXPECT_NE(plain.output.find("q \"1\".mqo: 2 polygons, 1 group, 0 textures\n"), std::string::npos)
       << plain.output;
   EXPECT_NE(plain.output.find("none.mqo: not loaded (cannot be opened)"), std::string::npos)
       << plain.output;
@@ -281,7 +281,7 @@ TEST_F(ConvertStreams, PolygonsCutAtTheCapacityAreSaidOnTheLine) {
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "fan.lwo -> " + (dir / "fan.WZP") + " (cut to 65000 polygons)\n");
   r = Run("info fan.lwo");
-  EXPECT_EQ(r.out, "fan.lwo: 65000 polygons, 1 group, 1 texture (cut to 65000 polygons)\n");
+  EXPECT_EQ(r.out, "fan.lwo: 65000 polygons, 1 group, 0 textures (cut to 65000 polygons)\n");
 }
 
 TEST_F(ConvertStreams, AnyHostNameWorksAndShowsAsItIs) {
