@@ -110,6 +110,22 @@ bool PrepareImportMesh(std::unique_ptr<Mesh>& mesh, std::string& why) {
   return true;
 }
 
+// The file a material's texture name loads from. Exporters write names with the folders of the
+// machine they ran on ("C:\\models\\data\\bottom.tga"); when no file has the whole name, the file
+// name alone is looked for beside the model (the current folder of a load), as the Metasequoia
+// reader always does.
+std::string TextureToLoad(const std::string& name) {
+  if (platform::FileExists(name)) return name;
+  const size_t backslash = platform::Cp932FindLast(name, '\\');
+  const size_t slash = platform::Cp932FindLast(name, '/');
+  const size_t cut = backslash == std::string::npos ? slash
+                     : slash == std::string::npos   ? backslash
+                                                    : std::max(backslash, slash);
+  if (cut == std::string::npos) return name;
+  const std::string part = name.substr(cut + 1);
+  return platform::FileExists(part) ? part : name;
+}
+
 // Groups from the first 256 materials (one white group when there are none), and a texture slot
 // for each of them that names a texture.
 void ImportGroups(ModelHost& host, Model& model, const std::vector<D3DXMATERIAL>& materials) {
@@ -141,7 +157,7 @@ void ImportGroups(ModelHost& host, Model& model, const std::vector<D3DXMATERIAL>
     slot.fileName.Set(name);
     // The slot is counted before its texture loads: the loader takes only slots in use.
     model.textureSlotCount = static_cast<int16_t>(s + 1);
-    host.LoadModelTexture(model, s, name);
+    host.LoadModelTexture(model, s, TextureToLoad(name));
     Group& group = model.groups[g];
     const size_t dot = platform::Cp932FindLast(name, '.');
     group.name.Set(dot == std::string::npos ? std::string_view()

@@ -199,9 +199,11 @@ TEST(LoadX, TexturesLoadThroughTheLibraryAndEveryGroupStartsFromTheDefaults) {
   const uint8_t white[4 * 2 * 4] = {0xFF};
   const auto bmp = EncodeBmp32(4, 2, white, 16);
   testing::WriteFile(dir / "wood.bmp", std::string(bmp.begin(), bmp.end()));
-  const auto x = TextFile(3, {MaterialListNode(3, {0, 1, 2},
+  // The fourth names its texture with the exporter's folders; the file lies beside the model.
+  const auto x = TextFile(4, {MaterialListNode(4, {0, 1, 2, 3},
                                                {Mat({1, 0, 0, 1}), Mat({0, 1, 0, 1}, "wood.bmp"),
-                                                Mat({0, 0, 1, 1}, "missing.bmp")})});
+                                                Mat({0, 0, 1, 1}, "missing.bmp"),
+                                                Mat({1, 1, 1, 1}, "C:\\art\\wood.bmp")})});
   testing::WriteFile(dir / "m.x", std::string(x.begin(), x.end()));
 
   std::vector<std::string> lines;  // outlives the library, which logs its teardown
@@ -214,7 +216,10 @@ TEST(LoadX, TexturesLoadThroughTheLibraryAndEveryGroupStartsFromTheDefaults) {
   platform::script::SetMessageBoxEcho(true);
   ASSERT_GE(id, 0);
   const Model& m = *library.Model3_Get(id);
-  ASSERT_EQ(m.textureSlotCount, 3);
+  ASSERT_EQ(m.textureSlotCount, 4);
+  EXPECT_EQ(m.textureSlots[3].fileName.View(), "C:\\art\\wood.bmp");
+  EXPECT_EQ(m.textureSlots[3].width, 4);
+  EXPECT_NE(library.Model3_Runtime(id)->textures[3], nullptr);
   // The present texture is loaded into its slot; the missing one logs its line.
   EXPECT_EQ(m.textureSlots[1].width, 4);
   EXPECT_EQ(m.textureSlots[1].height, 2);
@@ -225,8 +230,8 @@ TEST(LoadX, TexturesLoadThroughTheLibraryAndEveryGroupStartsFromTheDefaults) {
             lines.end());
   // Every group is drawable: the new-group values, then the material's own.
   const Group defaults = NewGroup();
-  ASSERT_EQ(m.groupCount, 3);
-  for (int g = 0; g < 3; ++g) {
+  ASSERT_EQ(m.groupCount, 4);
+  for (int g = 0; g < 4; ++g) {
     EXPECT_EQ(m.groups[size_t(g)].shading, defaults.shading) << g;
     EXPECT_EQ(m.groups[size_t(g)].specularColour, defaults.specularColour) << g;
     EXPECT_EQ(m.groups[size_t(g)].parameterFloats, defaults.parameterFloats) << g;
