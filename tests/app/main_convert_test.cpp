@@ -7,6 +7,7 @@
 #include "formats/formats.h"
 #include "formats/lwo_test_files.h"
 #include "model/model_host.h"
+#include "model/wzp.h"
 #include "platform/file_io.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
@@ -282,6 +283,37 @@ TEST_F(ConvertStreams, PolygonsCutAtTheCapacityAreSaidOnTheLine) {
   EXPECT_EQ(r.out, "fan.lwo -> " + (dir / "fan.WZP") + " (cut to 65000 polygons)\n");
   r = Run("info fan.lwo");
   EXPECT_EQ(r.out, "fan.lwo: 65000 polygons, 1 group, 0 textures (cut to 65000 polygons)\n");
+}
+
+TEST_F(ConvertStreams, InfoCountsThePolygonsOfEveryGroupInOnePass) {
+  // 100000 groups of one triangle each: a count per group over all polygons would take 10^10
+  // steps, one pass 10^5.
+  constexpr int kGroups = 100000;
+  auto m = CreateModel({});
+  GrowPositionPools(*m, 3);
+  m->positionCount = 3;
+  m->positions[1] = {1, 0, 0};
+  m->positions[2] = {0, 1, 0};
+  m->groups.assign(kGroups, NewGroup());
+  m->groupCount = kGroups;
+  m->polygons.resize(kGroups);
+  for (int g = 0; g < kGroups; ++g) {
+    m->polygons[size_t(g)].cornerCount = 3;
+    m->polygons[size_t(g)].corners[1].position = 1;
+    m->polygons[size_t(g)].corners[2].position = 2;
+    m->polygons[size_t(g)].group = g;
+  }
+  m->polygonCount = kGroups;
+  m->motions.clear();  // no motions: no group tracks
+  for (Bone& bone : m->bones)
+    bone.keyLists.clear();
+  RecordingModelHost host;
+  std::vector<uint8_t> file;
+  ASSERT_TRUE(SaveWzpToMemory(host, *m, "\\many.wzp", file));
+  wz::testing::WriteFile(dir / "many.wzp", std::string(file.begin(), file.end()));
+  Streams r = Run("info --json many.wzp", "timeout 20");
+  ASSERT_EQ(r.exitCode, 0) << "timed out or failed: " << r.err;
+  EXPECT_NE(r.out.find("\"polygons\":1}]"), std::string::npos);
 }
 
 TEST_F(ConvertStreams, AnyHostNameWorksAndShowsAsItIs) {
