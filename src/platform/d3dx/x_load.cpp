@@ -268,7 +268,7 @@ class Parser {
     parts.emplace_back();
     MeshPart& part = parts.back();
     part.frame = scope.frame;
-    uint32_t nV, nF;
+    uint32_t nV = 0, nF = 0;
     if (!lex_.ReadUInt(nV) || !CountFits(nV, 3, "vertex")) return false;
     part.numVertices = nV;
     if (!ReadFloats(part.positions, size_t{nV} * 3)) return false;
@@ -282,7 +282,7 @@ class Parser {
 
   bool Normals(const Scope& scope) {
     MeshPart& part = *scope.part;
-    uint32_t nN, nFN;
+    uint32_t nN = 0, nFN = 0;
     if (!lex_.ReadUInt(nN) || !CountFits(nN, 3, "normal")) return false;
     if (!ReadFloats(part.normals, size_t{nN} * 3)) return false;
     if (!lex_.ReadUInt(nFN)) return false;
@@ -299,7 +299,7 @@ class Parser {
 
   bool TexCoords(const Scope& scope) {
     MeshPart& part = *scope.part;
-    uint32_t n;
+    uint32_t n = 0;
     if (!lex_.ReadUInt(n) || !CountFits(n, 2, "texture coordinate")) return false;
     part.uvs.assign(size_t{part.numVertices} * 2, 0.0f);
     for (uint32_t i = 0; i < n; ++i) {
@@ -316,11 +316,11 @@ class Parser {
 
   bool Colors(const Scope& scope) {
     MeshPart& part = *scope.part;
-    uint32_t n;
+    uint32_t n = 0;
     if (!lex_.ReadUInt(n) || !CountFits(n, 5, "vertex colour")) return false;
     part.colors.assign(part.numVertices, 0);
     for (uint32_t i = 0; i < n; ++i) {
-      uint32_t v;
+      uint32_t v = 0;
       float c[4];
       if (!lex_.ReadUInt(v)) return false;
       for (float& x : c) {
@@ -338,14 +338,14 @@ class Parser {
 
   bool MaterialList(const Scope& scope) {
     MeshPart& part = *scope.part;
-    uint32_t nMat, nIdx;
+    uint32_t nMat = 0, nIdx = 0;
     if (!lex_.ReadUInt(nMat) || !lex_.ReadUInt(nIdx) || !CountFits(nIdx, 1, "face material")) {
       return false;
     }
     const uint32_t nF = part.NumFaces();
     part.faceMaterial.assign(nF, 0);
     for (uint32_t i = 0; i < nIdx; ++i) {
-      uint32_t m;
+      uint32_t m = 0;
       if (!lex_.ReadUInt(m)) return false;
       if (m >= nMat) {
         return lex_.Fail(XError::BadIndex, "face " + std::to_string(i) + " uses material " +
