@@ -97,7 +97,9 @@ void ReadGuarded(ModelHost& host, ReaderFn reader, Model& model, const std::stri
   }
   const ModelId id = model.modelId;
   const PathText directory = model.directory, fileName = model.fileName, fullPath = model.fullPath;
+  const uint8_t released = model.released.Get();
   model = Model{};
+  model.released.Set(released);
   ApplyNewModelDefaults(model, dataDir, toonLoaded);
   model.inUse = 1;
   model.modelId = id;
@@ -227,7 +229,9 @@ void Library::Model3_Release(ModelId id) {
 
 bool Library::Model3_IsLoaded(ModelId id) {
   Model* model = Model3_Get(id);
-  return model && model->inUse && model->loaded.Get() == 1;
+  // The loaded mark first: it is written last, with release, so once it reads 1 the rest of the
+  // record (readers may assign the whole of it) is safe to read.
+  return model && model->loaded.Get() == 1 && model->inUse;
 }
 
 ModelId Library::Model3_Load(ModelId id, const std::string& path) {
