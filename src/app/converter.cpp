@@ -1,10 +1,13 @@
 // The converter front end's message handler, commands, dialogs and batch conversion.
 #include "app/converter.h"
 
+#include <strings.h>
+
 #include <cstdio>
 
 #include "formats/formats.h"
 #include "platform/dialogs.h"
+#include "platform/file_io.h"
 #include "platform/shell.h"
 #include "platform/system.h"
 #include "platform/text.h"
@@ -22,17 +25,19 @@ constexpr UINT kVkZ = 0x5A;
 constexpr UINT kVkF2 = 0x71;
 // A minimised window lies further left than this.
 constexpr int32_t kMinimisedLeft = -3200;
-constexpr size_t kPathLimit = 255;
-
-std::string Cut(const std::string& s) {
-  return s.substr(0, Cp932SafePrefix(s, kPathLimit));
+// Fills a pattern with one "%s" (the patterns are the fixed ones of SaveFormatOf). The result is
+// whole: a name cut to a fixed buffer would write another file.
+std::string Fill(const char* pattern, const std::string& base) {
+  std::string out = pattern;
+  const size_t at = out.find("%s");
+  if (at != std::string::npos) out.replace(at, 2, base);
+  return out;
 }
 
-// Fills a pattern with one "%s" (the patterns are the fixed ones of SaveFormatOf).
-std::string Fill(const char* pattern, const std::string& base) {
-  char buffer[kPathLimit + 1];
-  std::snprintf(buffer, sizeof buffer, pattern, base.c_str());
-  return Cut(buffer);
+// The part of a library path after its last backslash.
+std::string FileNameOf(const std::string& path) {
+  const size_t slash = Cp932FindLast(path, '\\');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 const std::vector<std::pair<std::string, std::string>>& AllFormatsFilter() {
@@ -80,21 +85,21 @@ const SaveCommand kSaveCommands[] = {
 }  // namespace
 
 std::string StripExtension(const std::string& path) {
-  size_t dot = path.rfind('.');
+  const size_t dot = Cp932FindLast(path, '.');
   if (dot == std::string::npos || dot == 0) return {};
-  return Cut(path.substr(0, dot));
+  return path.substr(0, dot);
 }
 
 std::string DirectoryOf(const std::string& path) {
-  size_t slash = path.rfind('\\');
+  const size_t slash = Cp932FindLast(path, '\\');
   if (slash == std::string::npos) return {};
-  return Cut(path.substr(0, slash));
+  return path.substr(0, slash);
 }
 
 std::string ExtensionOf(const std::string& path) {
-  size_t dot = path.rfind('.');
+  const size_t dot = Cp932FindLast(path, '.');
   if (dot == std::string::npos || dot == 0) return {};
-  return Cut(path.substr(dot + 1));
+  return path.substr(dot + 1);
 }
 
 const SaveFormat* SaveFormatOf(int target) {
@@ -244,10 +249,8 @@ void Converter::Save(int target) {
   std::string proposal = format->newName;
   if (state_.currentModel) {
     // The model's file name is the path it was loaded from; the dialog proposes the name alone.
-    std::string loaded = state_.currentModel->fileName.CStr();
-    loaded = loaded.substr(DirectoryOf(loaded).size() +
-                           (loaded.find('\\') == std::string::npos ? 0 : 1));
-    proposal = Fill(format->namePattern, StripExtension(loaded));
+    proposal = Fill(format->namePattern,
+                    StripExtension(FileNameOf(std::string(state_.currentModel->fileName.View()))));
   }
   std::string chosen = SaveFileDialog(library_.MainWindow(), format->extension, proposal);
   if (!chosen.empty()) Write(target, state_.currentModel, chosen);
@@ -256,11 +259,19 @@ void Converter::Save(int target) {
 
 void Converter::OnDropFiles(WPARAM wParam) {
   auto drop = reinterpret_cast<HDROP>(wParam);
-  char buffer[256];
-  UINT n = DragQueryFileA(drop, 0xFFFFFFFFu, buffer, sizeof buffer);
+  const UINT n = DragQueryFileA(drop, 0xFFFFFFFFu, nullptr, 0);
+  // Every path whole (its length asked first), and each input's identity on disk, so that no
+  // output replaces an input of the same drop.
+  std::vector<std::string> paths(n);
+  std::vector<FileId> inputs(n);
   for (UINT k = 0; k < n; ++k) {
-    DragQueryFileA(drop, k, buffer, sizeof buffer);
-    std::string path = buffer;
+    std::string& path = paths[k];
+    path.resize(DragQueryFileA(drop, k, nullptr, 0));
+    DragQueryFileA(drop, k, path.data(), UINT(path.size() + 1));
+    GetFileId(path, inputs[k]);
+  }
+  for (UINT k = 0; k < n; ++k) {
+    const std::string& path = paths[k];
     if (onDropStart) onDropStart(k, n, path);
     std::string dir = DirectoryOf(path);
     std::string name = path.size() > dir.size() ? path.substr(dir.size() + 1) : std::string();
@@ -276,12 +287,31 @@ void Converter::OnDropFiles(WPARAM wParam) {
       // conversion (or, for a WZP dropped with target WZP, the file itself) with nothing.
       outcome.kind = DropOutcome::kNoGeometry;
     } else if (const SaveFormat* format = SaveFormatOf(state_.batchTarget)) {
-      std::string output =
-          Fill(format->batchPattern, StripExtension(state_.currentModel->fileName.CStr()));
+      const std::string base = StripExtension(std::string(state_.currentModel->fileName.View()));
+      std::string output = Fill(format->batchPattern, base);
+      if (!state_.outputDirectory.empty()) {
+        output = state_.outputDirectory + "\\" + Fill(format->batchPattern, FileNameOf(base));
+      }
       outcome.output = output;
-      outcome.kind = Write(state_.batchTarget, state_.currentModel, output)
-                         ? DropOutcome::kConverted
-                         : DropOutcome::kWriteFailed;
+      // The output may name an input by another spelling (the case-insensitive lookup finds a.x
+      // for A.X). Only a WZP written as WZP replaces its own input: that is its upgrade.
+      FileId target;
+      const bool upgrade =
+          state_.batchTarget == kTargetWzp && strcasecmp(ExtensionOf(path).c_str(), "wzp") == 0;
+      if (GetFileId(output, target)) {
+        for (UINT j = 0; j < n; ++j) {
+          if (inputs[j].valid && inputs[j] == target && !(j == k && upgrade)) {
+            outcome.kind = DropOutcome::kSkipped;
+            outcome.conflict = paths[j];
+            break;
+          }
+        }
+      }
+      if (outcome.kind != DropOutcome::kSkipped) {
+        outcome.kind = Write(state_.batchTarget, state_.currentModel, output)
+                           ? DropOutcome::kConverted
+                           : DropOutcome::kWriteFailed;
+      }
     } else {
       outcome.kind = DropOutcome::kNoWriter;
     }
@@ -302,7 +332,7 @@ std::string Converter::OpenFileDialog(HWND owner, const std::string& extension, 
   ofn.flags = OFN_HIDEREADONLY;
   ofn.defExt = extension;
   if (!GetOpenFileNameA(&ofn)) return {};
-  state_.lastDirectory = GetCurrentDirectoryA(255);
+  state_.lastDirectory = GetCurrentDirectoryA();
   return ofn.fileTitle;
 }
 
@@ -316,7 +346,7 @@ std::string Converter::OpenAnyFileDialog(HWND owner, const char* title) {
   ofn.title = title;
   ofn.flags = OFN_HIDEREADONLY;
   if (!GetOpenFileNameA(&ofn)) return {};
-  state_.lastDirectory = GetCurrentDirectoryA(255);
+  state_.lastDirectory = GetCurrentDirectoryA();
   return ofn.fileTitle;
 }
 

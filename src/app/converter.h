@@ -13,6 +13,8 @@
 
 namespace wz {
 
+// Path cuts over library paths (code page 932): each search steps over two-byte characters, whose
+// second byte may be 0x5C, and the results are whole however long the path is.
 // The path cut at its last "."; empty when there is no "." or the only one is the first byte.
 std::string StripExtension(const std::string& path);
 // The path cut at its last backslash; empty when there is none.
@@ -55,14 +57,19 @@ struct ConverterState {
   float zoom = 0.0f;
   bool lighting = true;  // the model drawing's light switch, 1 after start-up
   bool gridShown = false;
+  // Where batch conversion writes (a library path); empty: beside each dropped file.
+  std::string outputDirectory;
 };
 
-// The outcome of one dropped file.
+// The outcome of one dropped file. A file is skipped (kSkipped) when its output would replace one
+// of the dropped files, itself included, by whatever spelling; only a WZP converted to WZP
+// replaces itself, which upgrades it in place.
 struct DropOutcome {
-  enum Kind { kConverted, kNoModel, kNoGeometry, kNoWriter, kWriteFailed };
+  enum Kind { kConverted, kNoModel, kNoGeometry, kNoWriter, kWriteFailed, kSkipped };
   Kind kind = kNoModel;
-  std::string path;    // the dropped library path
-  std::string output;  // the file written, in the dropped file's directory
+  std::string path;      // the dropped library path
+  std::string output;    // the file written: in the dropped file's directory or the output one
+  std::string conflict;  // kSkipped: the dropped file the output would have replaced
 };
 
 class Converter {

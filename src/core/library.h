@@ -7,10 +7,12 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdarg>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -61,8 +63,8 @@ int32_t DeriveWinVer(uint32_t platformId, uint32_t major, uint32_t minor);
 // Logical processors from a process affinity mask: index of the highest set bit + 1 (a mask with
 // gaps counts up to its highest bit); 1 for an empty mask.
 int16_t LogicalProcessorsFromMask(uint64_t mask);
-// ExeDir from the module path as a 256-byte buffer holds it: cut at the last backslash found
-// from the end down to index 1; with none there, the path stays whole.
+// ExeDir from the module path, whatever its length: cut at its last backslash (stepping over
+// two-byte characters) when that lies after index 0; otherwise the path stays whole.
 std::string ExeDirFromModulePath(const std::string& modulePath);
 
 // One candidate device setting (windowed or full screen).
@@ -155,13 +157,26 @@ class Library {
   // ---- Log and messages (core/log.cpp) ----
   void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
   void LogV(const char* format, va_list args);
+  // Log and the sinks below may be used from the main and the loader thread at once: a line is
+  // written whole, and the line index counts every line.
   // Attaches a list-box window as the log sink (null detaches).
-  void AttachLogListBox(HWND listBox) { logListBox_ = listBox; }
-  // Attaches a text sink that gets each line (code page 932) as it is written.
-  void AttachLogSink(std::function<void(const std::string&)> sink) { logSink_ = std::move(sink); }
-  // Attaches the sink that writes each line as UTF-8 to standard error.
+  void AttachLogListBox(HWND listBox) {
+    std::lock_guard lock(logMutex_);
+    logListBox_ = listBox;
+  }
+  // Attaches a text sink that gets each line (code page 932) as it is written, whole: the
+  // list box gets 255 bytes of it. The sink must not log.
+  void AttachLogSink(std::function<void(const std::string&)> sink) {
+    std::lock_guard lock(logMutex_);
+    logSink_ = std::move(sink);
+  }
+  // Attaches the sink that writes each line as UTF-8 to standard error; a failed write (a reader
+  // that has gone away) is ignored.
   void AttachStderrLogSink();
-  int32_t LogLineIndex() const { return logLineIndex_; }
+  int32_t LogLineIndex() const {
+    std::lock_guard lock(logMutex_);
+    return logLineIndex_;
+  }
   double ShowMessage(const char* text);
   HRESULT ShowDeviceError(HRESULT code, int mode);
 
@@ -438,8 +453,9 @@ class Library {
   int64_t baseTime_ = 0;
   int64_t lastElapsedTime_ = 0;
   std::function<bool(int64_t&)> counterForTesting_;
-  double frameClockStamp_ = 0;
-  double frameTimeAccumulator_ = 0;
+  // Reset by the main thread and, after a load, by the loader thread.
+  std::atomic<double> frameClockStamp_{0};
+  std::atomic<double> frameTimeAccumulator_{0};
 
   // Tables set up by construction for other subsystems.
   TextureIdMap textureIdMap_;
@@ -454,6 +470,7 @@ class Library {
   std::array<uint8_t, 480> renderBytes_{};
 
   // Log.
+  mutable std::mutex logMutex_;
   HWND logListBox_ = nullptr;
   std::function<void(const std::string&)> logSink_;
   int32_t logLineIndex_ = 0;

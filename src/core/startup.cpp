@@ -60,18 +60,10 @@ int32_t DeriveWinVer(uint32_t platformId, uint32_t major, uint32_t minor) {
 }
 
 std::string ExeDirFromModulePath(const std::string& modulePath) {
-  // The path as a 256-byte buffer holds it.
-  char buffer[257] = {};
-  std::strncpy(buffer, modulePath.c_str(), 255);
-  for (size_t i = std::strlen(buffer); i >= 1; --i) {
-    if (buffer[i] == '\\') {
-      buffer[i] = '\0';
-      return buffer;
-    }
-  }
-  // No backslash after index 0: the terminator goes to index 256, leaving the string whole.
-  buffer[256] = '\0';
-  return buffer;
+  // The whole path: a fixed buffer would cut a long one and name a parent folder.
+  const size_t slash = platform::Cp932FindLast(modulePath, '\\');
+  if (slash == std::string::npos || slash == 0) return modulePath;
+  return modulePath.substr(0, slash);
 }
 
 int16_t LogicalProcessorsFromMask(uint64_t mask) {
@@ -166,7 +158,7 @@ bool Library::LibInit(HINSTANCE instance) {
     platform::SetCurrentDirectoryA("../");
   }
   // 12.
-  exeDir_ = ExeDirFromModulePath(platform::GetModuleFileNameA(256));
+  exeDir_ = ExeDirFromModulePath(platform::GetModuleFileNameA());
   dataDir_ = exeDir_ + "\\Data";
   platform::SetCurrentDirectoryA(dataDir_);
   // 13. The texture table's placeholder texture.

@@ -18,11 +18,17 @@
 
 namespace wz {
 
+// The log line of a reader that cuts the polygons of a file at the polygon capacity:
+// "<path> : ポリゴン数 <count> ( 最大<capacity>を超えています )" (code page 932).
+std::string PolygonCapacityLine(const std::string& path, int64_t count, int32_t capacity);
+
 // ---- LightWave LWOB and Metasequoia (lwo_reader.cpp, lwo_writer.cpp, mqo_reader.cpp) -----------
 
 // Reads a LightWave object file of the LWOB generation: points (× 10), polygons (larger ones as
 // fans of triangles, detail polygons as ordinary ones), one group per surface with the surface
-// colour (grey 128 without one), one colour entry per polygon. Runs DeriveNormals.
+// colour (grey 128 without one), one colour entry per polygon. Polygons beyond
+// host.Capacities().polygons (counted after the fans) are cut with PolygonCapacityLine. Runs
+// DeriveNormals.
 int LoadLwo(ModelHost& host, Model& model, const std::string& path, int32_t version);
 int LoadLwoFromMemory(ModelHost& host, Model& model, const std::string& path,
                       std::span<const uint8_t> bytes, int32_t version);
@@ -37,8 +43,8 @@ int SaveLwoToMemory(ModelHost& host, const Model& model, const std::string& path
 
 // Reads a Metasequoia "Format Text Ver 1.0" document (CR LF line ends): materials as groups with
 // colour and texture, every object's vertices ((x, y, -z) × 0.1) and its faces of 2 to 4
-// vertices with UVs for textured materials. Runs DeriveNormals and loads the textures through
-// host.LoadModelTexture.
+// vertices with UVs for textured materials; faces beyond host.Capacities().polygons are cut with
+// PolygonCapacityLine. Runs DeriveNormals and loads the textures through host.LoadModelTexture.
 int LoadMqo(ModelHost& host, Model& model, const std::string& path, int32_t version);
 int LoadMqoFromMemory(ModelHost& host, Model& model, const std::string& path,
                       std::span<const uint8_t> bytes, int32_t version);

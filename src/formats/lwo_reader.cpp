@@ -5,6 +5,7 @@
 // polygons (negative surface numbers) are read as ordinary polygons, and a polygon naming a point
 // or surface that does not exist makes the whole file refused. The whole file is checked before
 // the model is touched, so a refused file leaves the model as it was.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -93,8 +94,10 @@ void ReadSurface(ByteCursor body, LwoScan& scan) {
   while (body.remaining() >= 6) {
     uint8_t id[4];
     body.read(id, 4);
-    const uint16_t length = body.u16be();
-    if (length > body.remaining()) break;
+    // A sub-chunk longer than what is there keeps what is there: a COLR whose length overstates
+    // its bytes still has its three colour bytes.
+    const uint16_t stated = body.u16be();
+    const uint16_t length = static_cast<uint16_t>(std::min<size_t>(stated, body.remaining()));
     ByteCursor sub = body.sub(length);
     if (IdIs(id, "COLR") && length >= 3 && scan.currentSurface < scan.surfaces.size()) {
       SurfaceRecord& s = scan.surfaces[scan.currentSurface];
@@ -107,14 +110,18 @@ void ReadSurface(ByteCursor body, LwoScan& scan) {
 }
 
 // Walks the chunks after the 12-byte header while the form's length lasts. A chunk that runs
-// past the end of the data ends the walk; what was read before it is kept.
+// past the end of the data ends the walk; what was read before it is kept, and so is what a SURF
+// chunk cut short holds up to the cut.
 void ScanChunks(ByteCursor& file, int64_t remaining, LwoScan& scan) {
   while (remaining > 0 && file.remaining() >= 8) {
     uint8_t id[4];
     file.read(id, 4);
     const uint32_t length = file.u32be();
     remaining -= 8 + int64_t{length};
-    if (length > file.remaining()) break;
+    if (length > file.remaining()) {
+      if (IdIs(id, "SURF")) ReadSurface(file.sub(file.remaining()), scan);
+      break;
+    }
     ByteCursor body = file.sub(length);
     if (IdIs(id, "PNTS")) {
       scan.points = body.rest();
@@ -139,10 +146,12 @@ struct LwoPolygon {
 // Decodes the POLS words against the final point and surface lists. Records: point count n, n
 // point indices, the surface number (1-based; negative for a polygon that carries detail
 // polygons, in which case a word with their count follows and the detail polygons come next as
-// ordinary records). Larger polygons become fans (0, k, k + 1). False with a reason when a record
-// is cut short or names a point or surface that does not exist.
+// ordinary records). Larger polygons become fans (0, k, k + 1). Only the first `capacity`
+// polygons are kept; `total` counts them all. False with a reason when a record is cut short or
+// names a point or surface that does not exist.
 bool DecodePolygons(std::span<const uint8_t> words, size_t pointCount, size_t surfaceCount,
-                    std::vector<LwoPolygon>& out, int& emptyPolygons, std::string& reason) {
+                    size_t capacity, std::vector<LwoPolygon>& out, int64_t& total,
+                    int& emptyPolygons, std::string& reason) {
   ByteCursor cur(words.first(words.size() & ~size_t{1}));
   std::vector<int32_t> points;
   char text[160];
@@ -185,7 +194,8 @@ bool DecodePolygons(std::span<const uint8_t> words, size_t pointCount, size_t su
       continue;
     }
     const int fans = n > kMaxCorners ? n - 2 : 1;
-    for (int k = 1; k <= fans; ++k) {
+    total += fans;
+    for (int k = 1; k <= fans && out.size() < capacity; ++k) {
       LwoPolygon p;
       p.surface = surface - 1;
       if (n <= kMaxCorners) {
@@ -199,10 +209,6 @@ bool DecodePolygons(std::span<const uint8_t> words, size_t pointCount, size_t su
         p.polygon.corners[2].position = points[size_t(k) + 1];
       }
       out.push_back(p);
-    }
-    if (out.size() > size_t{INT32_MAX}) {
-      reason = "more polygons than a model can count";
-      return false;
     }
   }
   return true;
@@ -242,9 +248,13 @@ int LoadLwoFromMemory(ModelHost& host, Model& model, const std::string& path,
   const size_t pointCount = scan.points.size() / 12;
   std::vector<LwoPolygon> polygons;
   int emptyPolygons = 0;
+  int64_t total = 0;
   std::string reason;
-  if (!DecodePolygons(scan.polygons, pointCount, scan.surfaces.size(), polygons, emptyPolygons,
-                      reason)) {
+  // Fans of large polygons could make millions of triangles from a few megabytes: the polygons
+  // are cut at the capacity, as the X reader cuts its faces.
+  const int32_t capacity = std::max(host.Capacities().polygons, 0);
+  if (!DecodePolygons(scan.polygons, pointCount, scan.surfaces.size(), size_t(capacity), polygons,
+                      total, emptyPolygons, reason)) {
     host.Refuse(path, reason);
     return 0;
   }
@@ -300,6 +310,7 @@ int LoadLwoFromMemory(ModelHost& host, Model& model, const std::string& path,
 
   DeriveNormals(model);
   model.shadingChanged = 1;
+  if (total > capacity) host.Log(PolygonCapacityLine(path, total, capacity));
   if (emptyPolygons > 0) {
     host.Refuse(path, std::to_string(emptyPolygons) + " polygons without points left out");
   }

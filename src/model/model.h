@@ -169,9 +169,9 @@ struct Group {
 // A texture the groups refer to by slot number. Only the state and the file name are saved.
 struct TextureSlot {
   int32_t state = 0;  // 1: the slot names a file; 0: empty
-  Name256 directory;
+  PathText directory;
   Name256 fileName;
-  Path512 fullPath;
+  PathText fullPath;
   int32_t width = 0;  // of the loaded image, written by the texture loader
   int32_t height = 0;
   friend bool operator==(const TextureSlot&, const TextureSlot&) = default;
@@ -280,9 +280,9 @@ class SharedByte {
 // CreateModel gives a new model with its defaults.
 struct Model {
   int32_t version = 0;  // of the file read; the writer writes kModelVersion
-  Name256 directory;    // texture file names of a WZP file resolve against it
-  Name256 fileName;     // the path the model was loaded from
-  Path512 fullPath;
+  PathText directory;   // texture file names of a WZP file resolve against it
+  PathText fileName;    // the path the model was loaded from
+  PathText fullPath;
 
   // Pools: the vector size is the capacity, the count the number of entries in use.
   int32_t positionCount = 0;

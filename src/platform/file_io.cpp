@@ -39,11 +39,7 @@ bool FindCaseInsensitive(const std::string& dir, const std::string& name, std::s
 }  // namespace
 
 std::string HostPath(const std::string& libraryPath) {
-  std::string p = libraryPath;
-  if (!IsValidUtf8(p)) p = Cp932ToUtf8(p);
-  for (char& c : p) {
-    if (c == '\\') c = '/';
-  }
+  const std::string p = Cp932ToHostBytes(libraryPath, true);
   if (p.empty() || Exists(p)) return p;
 
   // Walk the components, keeping each one that exists and matching the others without case.
@@ -76,11 +72,11 @@ std::string HostPath(const std::string& libraryPath) {
 }
 
 std::string LibraryPath(const std::string& hostPath) {
-  std::string p = IsValidUtf8(hostPath) ? Utf8ToCp932(hostPath) : hostPath;
-  for (char& c : p) {
-    if (c == '/') c = '\\';
-  }
-  return p;
+  return HostBytesToCp932(hostPath, true);
+}
+
+std::string DisplayPath(const std::string& libraryPath) {
+  return Cp932ToUtf8(libraryPath, true);
 }
 
 FILE* OpenFile(const std::string& libraryPath, const char* mode) {
@@ -91,6 +87,14 @@ bool FileExists(const std::string& libraryPath) {
   std::string host = HostPath(libraryPath);
   struct stat st;
   return ::stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(host.c_str(), R_OK) == 0;
+}
+
+bool GetFileId(const std::string& libraryPath, FileId& id) {
+  id = FileId{};
+  struct stat st;
+  if (::stat(HostPath(libraryPath).c_str(), &st) != 0) return false;
+  id = FileId{true, static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  return true;
 }
 
 bool ReadFileBytes(const std::string& libraryPath, std::vector<uint8_t>& out, size_t maxBytes) {

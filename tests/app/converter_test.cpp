@@ -38,13 +38,20 @@ TEST(ConverterPaths, CutAtTheLastDotOrBackslash) {
       {".hidden", "", "", ""},
       {"\\dir.v2\\file", "\\dir", "\\dir.v2", "v2\\file"},
       {"", "", "", ""},
+      // 表 (0x95 0x5C) and ソ (0x83 0x5C) end in the byte of a backslash: the cuts step over them.
+      {"sub\\\x95\x5C.bmp", "sub\\\x95\x5C", "sub", "bmp"},
+      {"C:\\\x83\x5C\\a\x83\x5C", "", "C:\\\x83\x5C", ""},
+      {"\x83\x5C.x", "\x83\x5C", "", "x"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(StripExtension(c.path), c.stripped) << c.path;
     EXPECT_EQ(DirectoryOf(c.path), c.directory) << c.path;
     EXPECT_EQ(ExtensionOf(c.path), c.extension) << c.path;
   }
-  EXPECT_EQ(StripExtension(std::string(300, 'a') + ".x").size(), 255u);
+  // Whole, however long: a cut name would be another file.
+  const std::string longPath = "\\" + std::string(300, 'd') + "\\" + std::string(300, 'a') + ".x";
+  EXPECT_EQ(StripExtension(longPath), longPath.substr(0, longPath.size() - 2));
+  EXPECT_EQ(DirectoryOf(longPath), "\\" + std::string(300, 'd'));
 }
 
 TEST(ConverterSettingsBytes, LayoutOfTheEightyEightBytes) {

@@ -302,9 +302,12 @@ TEST(ExeDir, CutAtTheLastBackslash) {
   // No backslash after index 0: the whole path.
   EXPECT_EQ(ExeDirFromModulePath("wz.exe"), "wz.exe");
   EXPECT_EQ(ExeDirFromModulePath("\\wz.exe"), "\\wz.exe");
-  // The module path buffer holds 255 bytes; a backslash beyond that is never seen.
-  std::string longPath = std::string(300, 'a') + "\\x";
-  EXPECT_EQ(ExeDirFromModulePath(longPath), std::string(255, 'a'));
+  // A long path stays whole: a cut one would name a parent folder.
+  std::string longPath = "\\" + std::string(300, 'a') + "\\x";
+  EXPECT_EQ(ExeDirFromModulePath(longPath), "\\" + std::string(300, 'a'));
+  // The second byte of 表 is 0x5C; it is no separator.
+  EXPECT_EQ(ExeDirFromModulePath("\\d\\\x95\x5C\\wz"), "\\d\\\x95\x5C");
+  EXPECT_EQ(ExeDirFromModulePath("\\d\\a\x95\x5Cwz"), "\\d");
 }
 
 TEST(ProcessorCount, HighestBitOfTheMask) {

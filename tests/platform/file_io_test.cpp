@@ -46,6 +46,58 @@ TEST(PathMapping, HostPathsBecomeLibraryPaths) {
   EXPECT_EQ(HostPath("\\home\\a\\bin"), "/home/a/bin");
 }
 
+TEST(PathMapping, EveryHostNameComesBackByteForByte) {
+  std::vector<std::string> names = {
+      "caf\xC3\xA9",               // é: not in code page 932
+      "emoji\xF0\x9F\x98\x80",     // 😀
+      "\xCE\xA9mega",              // Ω: in code page 932
+      "\xE8\xA1\xA8\xE3\x82\xBD",  // 表ソ: second bytes 0x5C in code page 932
+      "back\\slash",               // a host backslash is no separator
+      "raw\xFF\xFE\x80",           // not UTF-8
+      "\xEF\xBE\x83\xEF\xBD\xA8",  // half-width katakana
+      "\xEE\x80\x80\xEE\x81\x80",  // U+E000 and U+E040: what escapes look like decoded
+      "\xC2\xA5\xE2\x80\xBE~",     // ¥ and ‾, which some tables fold into 0x5C and 0x7E
+      "\xE2\x88\xA5\xE2\x80\x96",  // ∥ and ‖, one code page 932 character decoded twice
+      "\xF0\x40",                  // the bytes of an escape, as a host name
+  };
+  // And random names of any bytes but '/' and NUL.
+  uint32_t seed = 12345;
+  for (int i = 0; i < 2000; ++i) {
+    std::string n;
+    for (int k = 0, len = 1 + i % 12; k < len; ++k) {
+      seed = seed * 1664525 + 1013904223;
+      const char c = char(seed >> 24);
+      n += c == '/' || c == '\0' ? 'x' : c;
+    }
+    names.push_back(n);
+  }
+  for (const std::string& name : names) {
+    const std::string inside = LibraryPath("/d/" + name);
+    EXPECT_EQ(Cp932ToHostBytes(inside, true), "/d/" + name) << name;
+    // Inside, the name holds no separator: every cut at a backslash keeps it whole.
+    EXPECT_EQ(Cp932FindLast(inside, '\\'), 2u) << name;
+  }
+}
+
+TEST(PathMapping, NamesOutsideCodePage932ReachTheirFilesAndShowAsTheyAre) {
+  TempDir dir;
+  const std::string folder = "\xCE\xA9mega";
+  std::filesystem::create_directories(dir / folder);
+  for (const std::string name : {"caf\xC3\xA9.x", "emoji\xF0\x9F\x98\x80.x", "b\\s.x"}) {
+    wz::testing::WriteFile(dir / (folder + "/" + name), name);
+    const std::string inside = LibraryPath(dir / (folder + "/" + name));
+    EXPECT_TRUE(FileExists(inside)) << name;
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(ReadFileBytes(inside, bytes)) << name;
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), name);
+    EXPECT_EQ(DisplayPath(inside), dir / (folder + "/" + name));
+  }
+  // Bytes that are not UTF-8 reach their file and show as U+FFFD.
+  wz::testing::WriteFile(dir / "raw\xFF.x", "r");
+  EXPECT_TRUE(FileExists(LibraryPath(dir / "raw\xFF.x")));
+  EXPECT_EQ(DisplayPath(LibraryPath(dir / "raw\xFF.x")), dir / "raw\xEF\xBF\xBD.x");
+}
+
 TEST(AtomicWrite, ReplacesTheTargetWhole) {
   TempDir dir;
   std::string target = LibraryPath(dir / "out.bin");
