@@ -20,6 +20,7 @@
 #include "platform/d3d/d3d9.h"
 #include "platform/window.h"
 #include "render/render_state.h"
+#include "texture/glyph_font.h"
 #include "texture/texture_table.h"
 
 namespace wz {
@@ -78,15 +79,6 @@ struct DeviceSettings {
   D3DMULTISAMPLE_TYPE multisampleType = D3DMULTISAMPLE_NONE;
   uint32_t multisampleQuality = 0;
   uint32_t presentInterval = D3DPRESENT_INTERVAL_ONE;
-};
-
-// The statistics font object of start-up step 4; its device objects follow the device.
-struct StatsFont {
-  std::string face = "Arial";
-  int height = 12;
-  uint32_t flags = 1;
-  bool deviceObjects = false;
-  bool restored = false;
 };
 
 // The steps of the device lifecycle, as a test hook sees them.
@@ -281,7 +273,7 @@ class Library {
   bool DeviceLost() const { return deviceLost_; }
   bool DeviceObjectsInitialised() const { return deviceObjectsInitialised_; }
   bool DeviceObjectsRestored() const { return deviceObjectsRestored_; }
-  const StatsFont* StatisticsFont() const { return statsFont_.get(); }
+  const GlyphFont* StatisticsFont() const { return statsFont_.get(); }
   // The device cursor is shown in full-screen mode (off by default).
   void ShowCursorFullScreenSet(bool on) { showCursorFullScreen_ = on; }
   DataLoader& Loader() { return loader_; }
@@ -337,7 +329,7 @@ class Library {
   std::vector<uint8_t> scratchTransforms_;  // P x 12 bytes
   std::vector<uint8_t> scratchIndices_;     // 4P x 4 bytes
   std::vector<uint8_t> scratchVertices_;    // P x 240 bytes
-  std::unique_ptr<StatsFont> statsFont_;
+  std::unique_ptr<GlyphFont> statsFont_;
 
   // Options and capacities.
   LibOptions options_;

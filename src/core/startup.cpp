@@ -2,6 +2,7 @@
 // the derivations of the capability levels, the Windows version code and the program paths.
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "core/library.h"
 #include "platform/file_io.h"
@@ -133,7 +134,8 @@ bool Library::LibInit(HINSTANCE instance) {
   clipCursorFullScreen_ = true;
   windowTitle_ = "RIrodovovudiz 2010";
   // 4.
-  statsFont_ = std::make_unique<StatsFont>();
+  // An allocation failure leaves it absent.
+  statsFont_.reset(new (std::nothrow) GlyphFont("Arial", 12, kGlyphFontBold));
   // 5.
   CountProcessors();
   // 6.
