@@ -226,7 +226,8 @@ bool Library::LibInit(HINSTANCE instance) {
                                 : WZ_TEXT("アンチエイリアス 未対応( 4 Sample )"));
   // 26.
   AntialiasSet(antialias_);
-  // 27. The text font: created with the drawing code.
+  // 27.
+  TextFont_Create(1.0f);
   // 28.
   if (options_.toonTexture) LoadToonTexture();
   // 29.
