@@ -60,22 +60,30 @@ void Library::TextFont_Create(float scale) {
   }
 }
 
+// The lines drawn with one font share one Begin/End, so that they go out together in one draw
+// call per glyph page, in queue order; a Begin/End per line gives the same pixels with a draw
+// call per line.
 void Library::TextQueue_Draw() {
   if (!draw2d_.font) TextFont_Create(draw2d_.fontScale);
+  bool begun = false;
   for (const TextItem& item : draw2d_.queue) {
-    if (item.scale != draw2d_.fontScale) TextFont_Create(item.scale);
+    if (item.scale != draw2d_.fontScale) {
+      if (begun) draw2d_.font->End();
+      begun = false;
+      TextFont_Create(item.scale);
+    }
     if (draw2d_.fontScale <= 0 || !draw2d_.font) continue;
     int x = item.x, y = item.y;
     if (textScaling_ && referenceWidth_ > 0 && referenceHeight_ > 0) {
       x = static_cast<int>(int64_t{item.x} * windowWidth_ / referenceWidth_);
       y = static_cast<int>(int64_t{item.y} * windowHeight_ / referenceHeight_);
     }
+    if (!begun) begun = Succeeded(draw2d_.font->Begin());
     RECT rect{x, y, 0, 0};
-    draw2d_.font->Begin();
     draw2d_.font->DrawTextA(item.text, -1, &rect, d3dx::DT_NOCLIP | d3dx::DT_NOPREFIX,
                             PackArgb(item.red, item.green, item.blue, item.alpha));
-    draw2d_.font->End();
   }
+  if (begun) draw2d_.font->End();
   draw2d_.queue.clear();
 }
 

@@ -39,10 +39,18 @@ class Library2D : public ::testing::Test {
     return *r;
   }
 
+  // The vertices as the draw reads them (an indexed draw's repeat).
   static std::vector<ScreenVertex> Vertices(const d3d::RecordedDraw& d) {
     std::vector<ScreenVertex> v(d.VertexCount());
     for (size_t i = 0; i < v.size(); ++i)
       std::memcpy(&v[i], d.Vertex(i), sizeof(ScreenVertex));
+    return v;
+  }
+  // The vertices as the draw hands them over, each once.
+  static std::vector<ScreenVertex> DistinctVertices(const d3d::RecordedDraw& d) {
+    std::vector<ScreenVertex> v(d.vertices.size() / d.stride);
+    for (size_t i = 0; i < v.size(); ++i)
+      std::memcpy(&v[i], d.vertices.data() + i * d.stride, sizeof(ScreenVertex));
     return v;
   }
 
