@@ -87,6 +87,19 @@ HRESULT GlyphFont::PaintAlphabet(gdi::HDC dc, bool measureOnly) {
 HRESULT GlyphFont::InitDeviceObjects(d3d::Device* device) {
   if (!device) return D3DERR_INVALIDCALL;
   device_ = device;
+  D3DCAPS9 caps;
+  device_->GetDeviceCaps(&caps);
+  // The atlas depends on the device only through its largest texture width: a device like the
+  // last one gets the texels painted then.
+  if (!atlas_.empty() && atlasMaxWidth_ == caps.MaxTextureWidth) {
+    std::shared_ptr<d3d::Texture> texture;
+    HRESULT hr = device_->CreateTexture(textureWidth_, textureHeight_, 1, 0, D3DFMT_A4R4G4B4,
+                                        D3DPOOL_MANAGED, &texture);
+    if (Succeeded(hr)) hr = CopyAtlas(*texture);
+    if (Succeeded(hr)) texture_ = std::move(texture);
+    return hr;
+  }
+  atlas_.clear();
   textScale_ = 1.0f;
   gdi::UniqueDC dc(gdi::CreateCompatibleDC(nullptr));
   if (!dc) return E_FAIL;
@@ -122,8 +135,6 @@ HRESULT GlyphFont::InitDeviceObjects(d3d::Device* device) {
   if (Failed(hr)) return hr;
 
   // A device with smaller textures gets an atlas of its largest width and smaller letters.
-  D3DCAPS9 caps;
-  device_->GetDeviceCaps(&caps);
   if (textureWidth_ > caps.MaxTextureWidth) {
     textScale_ = float(caps.MaxTextureWidth) / float(textureWidth_);
     textureWidth_ = textureHeight_ = caps.MaxTextureWidth;
@@ -164,21 +175,31 @@ HRESULT GlyphFont::InitDeviceObjects(d3d::Device* device) {
     hr = PaintAlphabet(dc.get(), false);
     if (Failed(hr)) return hr;
 
-    D3DLOCKED_RECT locked;
-    hr = texture->LockRect(0, &locked, nullptr, 0);
-    if (Failed(hr)) return hr;
     const auto* pixels = static_cast<const uint32_t*>(bits);
-    for (uint32_t y = 0; y < textureHeight_; ++y) {
-      auto* row = reinterpret_cast<uint16_t*>(static_cast<uint8_t*>(locked.pBits) +
-                                              size_t(y) * size_t(locked.Pitch));
-      for (uint32_t x = 0; x < textureWidth_; ++x)
-        row[x] = AtlasTexel(pixels[size_t(y) * textureWidth_ + x]);
-    }
-    texture->UnlockRect(0);
+    atlas_.resize(size_t(textureWidth_) * textureHeight_);
+    for (size_t i = 0; i < atlas_.size(); ++i)
+      atlas_[i] = AtlasTexel(pixels[i]);
   }
   fontSelection.reset();
+  hr = CopyAtlas(*texture);
+  if (Failed(hr)) {
+    atlas_.clear();
+    return hr;
+  }
+  atlasMaxWidth_ = caps.MaxTextureWidth;
   texture_ = std::move(texture);
   return S_OK;
+}
+
+HRESULT GlyphFont::CopyAtlas(d3d::Texture& texture) const {
+  D3DLOCKED_RECT locked;
+  HRESULT hr = texture.LockRect(0, &locked, nullptr, 0);
+  if (Failed(hr)) return hr;
+  for (uint32_t y = 0; y < textureHeight_; ++y) {
+    std::memcpy(static_cast<uint8_t*>(locked.pBits) + size_t(y) * size_t(locked.Pitch),
+                atlas_.data() + size_t(y) * textureWidth_, size_t(textureWidth_) * 2);
+  }
+  return texture.UnlockRect(0);
 }
 
 HRESULT GlyphFont::RestoreDeviceObjects() {

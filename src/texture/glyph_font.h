@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/d3d/device.h"
 #include "platform/gdi.h"
@@ -73,7 +74,7 @@ class GlyphFont {
 
  private:
   HRESULT PaintAlphabet(gdi::HDC dc, bool measureOnly);
-  HRESULT MakeAtlas();
+  HRESULT CopyAtlas(d3d::Texture& texture) const;
 
   char faceName_[80] = {};
   int32_t height_;
@@ -85,6 +86,10 @@ class GlyphFont {
   uint32_t textureHeight_ = 0;
   float textScale_ = 1.0f;
   std::array<std::array<float, 4>, 96> texCoords_{};
+  // The converted texels of the last atlas, kept for the next device, and the largest texture
+  // width they were painted for.
+  std::vector<uint16_t> atlas_;
+  uint32_t atlasMaxWidth_ = 0;
   int32_t spacing_ = 0;
   std::shared_ptr<d3d::StateBlock> saved_;
   std::shared_ptr<d3d::StateBlock> drawing_;

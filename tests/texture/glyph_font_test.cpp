@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "platform/d3d/device_fixture.h"
 
@@ -120,6 +122,30 @@ TEST_F(GlyphFontTest, SmallMaximumTextureWidthGivesAnAtlasOfExactlyThatWidth) {
   GlyphFont font("Arial", 12, kGlyphFontBold);
   EXPECT_EQ(font.InitDeviceObjects(device.get()), D3DERR_MOREDATA);
   EXPECT_EQ(font.Texture(), nullptr);
+}
+
+TEST_F(GlyphFontTest, NextDeviceGetsTheSameAtlasOrOneForItsSmallerTextures) {
+  MakeDevice(BackendChoice::kRecording);
+  GlyphFont font("Arial", 12, kGlyphFontBold);
+  ASSERT_EQ(font.InitDeviceObjects(device.get()), S_OK);
+  const auto first = font.Texture()->LevelBits(0);
+  const std::vector<uint8_t> texels(first.begin(), first.end());
+  const auto rect = font.TexCoords('W');
+  font.DeleteDeviceObjects();
+
+  MakeDevice(BackendChoice::kRecording);
+  ASSERT_EQ(font.InitDeviceObjects(device.get()), S_OK);
+  ASSERT_NE(font.Texture(), nullptr);
+  EXPECT_EQ(font.Texture()->GetDevice(), device.get());
+  const auto second = font.Texture()->LevelBits(0);
+  EXPECT_TRUE(std::equal(second.begin(), second.end(), texels.begin(), texels.end()));
+  EXPECT_EQ(font.TexCoords('W'), rect);
+  font.DeleteDeviceObjects();
+
+  MakeDeviceWithMaxTexture(64);
+  ASSERT_EQ(font.InitDeviceObjects(device.get()), S_OK);
+  EXPECT_EQ(font.TextureWidth(), 64u);
+  EXPECT_LT(font.TextScale(), 1.0f);
 }
 
 TEST_F(GlyphFontTest, DeviceObjectsFollowAReset) {

@@ -128,13 +128,21 @@ Font::~Font() = default;
 
 HRESULT Font::Init() {
   font_.reset(gdi::CreateFontIndirectA(&logfont_));
+  if (!font_) return E_FAIL;
+  return MakeStateBlocks();
+}
+
+// The face is looked up when the font is first measured, not when it is made: a program that
+// makes its text font at start-up and never draws text pays nothing for it.
+bool Font::Measure() {
+  if (lineHeight_ > 0) return true;
   gdi::UniqueDC dc(gdi::CreateCompatibleDC(nullptr));
-  if (!font_ || !dc) return E_FAIL;
+  if (!dc) return false;
   gdi::HGDIOBJ old = gdi::SelectObject(dc.get(), font_.get());
   gdi::TEXTMETRICA tm;
   const bool measured = old && gdi::GetTextMetricsA(dc.get(), &tm);
   if (old) gdi::SelectObject(dc.get(), old);
-  if (!measured || tm.tmHeight <= 0) return E_FAIL;
+  if (!measured || tm.tmHeight <= 0) return false;
   lineHeight_ = tm.tmHeight;
 
   // A page holds several lines of the largest glyphs, within what the device takes.
@@ -146,7 +154,11 @@ HRESULT Font::Init() {
   while (pageSide_ < 4 * lineHeight_ && pageSide_ < kLargestPage)
     pageSide_ *= 2;
   pageSide_ = std::max(1, std::min(pageSide_, largest));
-  return MakeStateBlocks();
+  return true;
+}
+
+int Font::LineHeight() {
+  return Measure() ? lineHeight_ : 0;
 }
 
 HRESULT Font::MakeStateBlocks() {
@@ -306,7 +318,7 @@ void Font::Flush() {
 }
 
 int Font::DrawTextA(const char* text, int count, RECT* rect, DWORD format, D3DCOLOR colour) {
-  if (!text || !rect || lost_) return 0;
+  if (!text || !rect || lost_ || !Measure()) return 0;
   std::string_view bytes(text, count < 0 ? std::strlen(text) : strnlen(text, size_t(count)));
   if (format & DT_NOPREFIX) {
     ToChars(bytes, chars_);

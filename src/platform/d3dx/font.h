@@ -75,8 +75,8 @@ class Font {
 
   HRESULT GetLogFont(gdi::LOGFONTA* out) const;
   d3d::Device* GetDevice() const { return device_; }
-  // The cell height every line takes.
-  int LineHeight() const { return lineHeight_; }
+  // The cell height every line takes; 0 when the font cannot be measured.
+  int LineHeight();
   // The glyph cache, for tests and benchmarks.
   size_t CachedGlyphCount() const;
   size_t PageCount() const { return pages_.size(); }
@@ -87,6 +87,7 @@ class Font {
                                         std::shared_ptr<Font>* out);
   Font(d3d::Device* device, const gdi::LOGFONTA& logfont);
   HRESULT Init();
+  bool Measure();
 
   struct Glyph {
     bool cached = false;
@@ -114,7 +115,7 @@ class Font {
   d3d::Device* device_;
   gdi::LOGFONTA logfont_;
   gdi::UniqueFont font_;
-  int lineHeight_ = 0;
+  int lineHeight_ = 0;  // 0 until measured
   int pageSide_ = 256;
   bool lost_ = false;
   int beginDepth_ = 0;
