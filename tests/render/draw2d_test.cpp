@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "render/library_2d_fixture.h"
 
@@ -85,21 +86,24 @@ TEST_F(Draw2D, LineBatchDrawsUpToFiveThousandLinesInOneCall) {
   EXPECT_EQ(Draws().size(), 1u);
 }
 
-TEST_F(Draw2D, LineVerticesCarryBothColoursAndTheirTextureCoordinates) {
+TEST_F(Draw2D, EveryCornerCarriesItsColourAndTextureCoordinates) {
   lib().Line2D({10, 20, 1, 2, 3, 4, 0.25f, 0.5f}, {30, 40, 255, 128, 0, 64, 1.0f, 0.75f});
-  ASSERT_EQ(Draws().size(), 1u);
+  lib().Triangle2D({0, 0, 255, 0, 0, 255, 0, 0}, {10, 0, 0, 255, 0, 255, 1, 0},
+                   {0, 10, 0, 0, 255, 255, 0, 1});
+  ASSERT_EQ(Draws().size(), 2u);
+  EXPECT_EQ(Draws()[1].call.type, D3DPT_TRIANGLELIST);
+  EXPECT_EQ(Draws()[1].call.primitiveCount, 1u);
+  const ScreenVertex want[5] = {{10, 20, 0, 1, 0x04010203u, 0.25f, 0.5f},
+                                {30, 40, 0, 1, 0x40FF8000u, 1.0f, 0.75f},
+                                {0, 0, 0, 1, 0xFFFF0000u, 0, 0},
+                                {10, 0, 0, 1, 0xFF00FF00u, 1, 0},
+                                {0, 10, 0, 1, 0xFF0000FFu, 0, 1}};
   auto v = Vertices(Draws()[0]);
-  ASSERT_EQ(v.size(), 2u);
-  EXPECT_EQ(v[0].x, 10.0f);
-  EXPECT_EQ(v[0].y, 20.0f);
-  EXPECT_EQ(v[0].z, 0.0f);
-  EXPECT_EQ(v[0].rhw, 1.0f);
-  EXPECT_EQ(v[0].colour, 0x04010203u);
-  EXPECT_EQ(v[0].u, 0.25f);
-  EXPECT_EQ(v[0].v, 0.5f);
-  EXPECT_EQ(v[1].colour, 0x40FF8000u);
-  EXPECT_EQ(v[1].u, 1.0f);
-  EXPECT_EQ(v[1].v, 0.75f);
+  auto t = Vertices(Draws()[1]);
+  v.insert(v.end(), t.begin(), t.end());
+  ASSERT_EQ(v.size(), 5u);
+  for (size_t i = 0; i < 5; ++i)
+    EXPECT_EQ(std::memcmp(&v[i], &want[i], sizeof(ScreenVertex)), 0) << i;
 }
 
 TEST_F(Draw2D, PositionsStretchToTheWindowOnceTheTextFontIsMade) {
@@ -137,17 +141,6 @@ TEST_F(Draw2D, RectangleIsFourEdgesTopRightBottomLeft) {
     EXPECT_EQ(v[0].colour, 0xC8FF0000u);
     EXPECT_EQ(v[1].u, 0.0f);
   }
-}
-
-TEST_F(Draw2D, TriangleIsOneTriangleListPrimitive) {
-  lib().Triangle2D({0, 0, 255, 0, 0, 255, 0, 0}, {10, 0, 0, 255, 0, 255, 1, 0},
-                   {0, 10, 0, 0, 255, 255, 0, 1});
-  ASSERT_EQ(Draws().size(), 1u);
-  EXPECT_EQ(Draws()[0].call.type, D3DPT_TRIANGLELIST);
-  EXPECT_EQ(Draws()[0].call.primitiveCount, 1u);
-  auto v = Vertices(Draws()[0]);
-  EXPECT_EQ(v[1].colour, 0xFF00FF00u);
-  EXPECT_EQ(v[2].v, 1.0f);
 }
 
 TEST_F(Draw2D, QuadDrawsInTheBlendModeAndLeavesModeZero) {

@@ -154,13 +154,14 @@ TEST_F(FontTest, OneDrawPerBeginEndWithTheFontsStatesThenTheCallersBack) {
   EXPECT_EQ(green, 4u);
 
   // The caller's states are back.
+  const std::pair<D3DRENDERSTATETYPE, DWORD> states[] = {
+      {D3DRS_ZENABLE, D3DZB_TRUE}, {D3DRS_ALPHABLENDENABLE, 0}, {D3DRS_CULLMODE, D3DCULL_CW}};
+  for (const auto& [state, want] : states) {
+    DWORD value = 0;
+    device->GetRenderState(state, &value);
+    EXPECT_EQ(value, want) << state;
+  }
   DWORD value = 0;
-  device->GetRenderState(D3DRS_ZENABLE, &value);
-  EXPECT_EQ(value, uint32_t(D3DZB_TRUE));
-  device->GetRenderState(D3DRS_ALPHABLENDENABLE, &value);
-  EXPECT_EQ(value, 0u);
-  device->GetRenderState(D3DRS_CULLMODE, &value);
-  EXPECT_EQ(value, uint32_t(D3DCULL_CW));
   device->GetSamplerState(0, D3DSAMP_MAGFILTER, &value);
   EXPECT_EQ(value, uint32_t(D3DTEXF_LINEAR));
   device->GetFVF(&value);
