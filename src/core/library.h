@@ -21,7 +21,9 @@
 #include "model/model_table.h"
 #include "platform/d3d/d3d9.h"
 #include "platform/window.h"
+#include "render/draw2d.h"
 #include "render/render_state.h"
+#include "texture/glyph_font.h"
 #include "texture/texture_table.h"
 
 namespace wz {
@@ -80,15 +82,6 @@ struct DeviceSettings {
   D3DMULTISAMPLE_TYPE multisampleType = D3DMULTISAMPLE_NONE;
   uint32_t multisampleQuality = 0;
   uint32_t presentInterval = D3DPRESENT_INTERVAL_ONE;
-};
-
-// The statistics font object of start-up step 4; its device objects follow the device.
-struct StatsFont {
-  std::string face = "Arial";
-  int height = 12;
-  uint32_t flags = 1;
-  bool deviceObjects = false;
-  bool restored = false;
 };
 
 // The steps of the device lifecycle, as a test hook sees them.
@@ -204,6 +197,43 @@ class Library {
   void RenderResources_Release();
   RenderState& Rendering() { return rendering_; }
 
+  // ---- 2D drawing and on-screen text (render/draw2d.cpp, render/text_queue.cpp,
+  // render/stage2d.cpp). Positions are reference coordinates, stretched by the 2D scale
+  // factors. ----
+  // One line with a colour per end; queued while a batch is open, else drawn at once.
+  void Line2D(const Vertex2D& from, const Vertex2D& to);
+  void LineBatch_Begin();
+  // Draws the queued lines in one call and turns batching off.
+  void LineBatch_Flush();
+  // The outline of a rectangle: top, right, bottom and left edge.
+  void Rect2D(int x1, int y1, int x2, int y2, int red, int green, int blue, int alpha);
+  void Triangle2D(const Vertex2D& a, const Vertex2D& b, const Vertex2D& c);
+  // A fan of two triangles in the current blend mode; the blend mode is 0 afterwards.
+  void Quad2D(const Vertex2D& a, const Vertex2D& b, const Vertex2D& c, const Vertex2D& d);
+  // 0 alpha blending, 1 additive by alpha, 2 subtractive by alpha, 3 plain additive.
+  void BlendModeSet(int32_t mode);
+  void BlendModeApply();
+  int32_t BlendMode() const { return draw2d_.blendMode; }
+  // The texture whose table index `cell` holds, as a quad centred on (x, y), turned by `angle`
+  // degrees and scaled; false (nothing drawn) for no cell, -1 or an unused row.
+  bool Sprite_Draw(const int32_t* cell, int x, int y, float angle, float scaleX, float scaleY,
+                   int red, int green, int blue, int alpha);
+  // Queues a line of text (printf rules, cut at 255 bytes) in the current text colour.
+  void Text_Print(int x, int y, const char* format, ...) __attribute__((format(printf, 4, 5)));
+  void Text_ColorSet(int red, int green, int blue, int alpha);
+  // The scale later Text_Print calls give their lines (1.0 from start-up); a line whose scale
+  // differs from the text font's rebuilds the font, one of 0 or less is not drawn.
+  void ScreenTextScaleSet(float scale) { screenTextScale_ = scale; }
+  // Makes the text font for `scale` and recomputes the 2D scale factors.
+  void TextFont_Create(float scale);
+  // Draws the queued text in order and empties the queue.
+  void TextQueue_Draw();
+  // The 2D stage that ends a frame's scene: overlay, text queue and the screen fade.
+  void Stage2D();
+  // The application's overlay, run by the 2D stage (null: none).
+  void SetOverlayHook(std::function<void()> hook) { draw2d_.overlayHook = std::move(hook); }
+  const Draw2DState& Drawing2D() const { return draw2d_; }
+
   // ---- Device cursor (texture/device_cursor.cpp) ----
   // Gives the device cursor the window class's cursor and shows it.
   void DeviceCursorFromWindowClass();
@@ -296,7 +326,7 @@ class Library {
   bool DeviceLost() const { return deviceLost_; }
   bool DeviceObjectsInitialised() const { return deviceObjectsInitialised_; }
   bool DeviceObjectsRestored() const { return deviceObjectsRestored_; }
-  const StatsFont* StatisticsFont() const { return statsFont_.get(); }
+  const GlyphFont* StatisticsFont() const { return statsFont_.get(); }
   // The device cursor is shown in full-screen mode (off by default).
   void ShowCursorFullScreenSet(bool on) { showCursorFullScreen_ = on; }
   DataLoader& Loader() { return loader_; }
@@ -352,7 +382,7 @@ class Library {
   std::vector<uint8_t> scratchTransforms_;  // P x 12 bytes
   std::vector<uint8_t> scratchIndices_;     // 4P x 4 bytes
   std::vector<uint8_t> scratchVertices_;    // P x 240 bytes
-  std::unique_ptr<StatsFont> statsFont_;
+  std::unique_ptr<GlyphFont> statsFont_;
 
   // Options and capacities.
   LibOptions options_;
@@ -430,6 +460,7 @@ class Library {
   uint8_t screenTextColour_[4] = {255, 255, 255, 255};
   int32_t lighting_ = 1;
   RenderState rendering_;
+  Draw2DState draw2d_;
   bool movieLoop_ = false;
 
   // Paths and identities.

@@ -2,6 +2,7 @@
 // the derivations of the capability levels, the Windows version code and the program paths.
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "core/library.h"
 #include "platform/file_io.h"
@@ -125,7 +126,8 @@ bool Library::LibInit(HINSTANCE instance) {
   clipCursorFullScreen_ = true;
   windowTitle_ = "RIrodovovudiz 2010";
   // 4.
-  statsFont_ = std::make_unique<StatsFont>();
+  // An allocation failure leaves it absent.
+  statsFont_.reset(new (std::nothrow) GlyphFont("Arial", 12, kGlyphFontBold));
   // 5.
   CountProcessors();
   // 6.
@@ -216,7 +218,8 @@ bool Library::LibInit(HINSTANCE instance) {
                                 : WZ_TEXT("アンチエイリアス 未対応( 4 Sample )"));
   // 26.
   AntialiasSet(antialias_);
-  // 27. The text font: created with the drawing code.
+  // 27.
+  TextFont_Create(1.0f);
   // 28.
   if (options_.toonTexture) LoadToonTexture();
   // 29.

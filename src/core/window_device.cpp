@@ -289,24 +289,24 @@ void Library::BuildDeviceStats(const d3d::D3DCAPS9&) {
 
 HRESULT Library::InitDeviceObjects() {
   HRESULT hr = Step(DeviceStep::ObjectsInit);
-  if (statsFont_ && Succeeded(hr)) statsFont_->deviceObjects = true;
+  if (statsFont_ && Succeeded(hr)) hr = statsFont_->InitDeviceObjects(device_.get());
   return hr;
 }
 
 HRESULT Library::RestoreDeviceObjects() {
   HRESULT hr = Step(DeviceStep::ObjectsRestore);
-  if (statsFont_ && Succeeded(hr)) statsFont_->restored = true;
+  if (statsFont_ && Succeeded(hr)) hr = statsFont_->RestoreDeviceObjects();
   return hr;
 }
 
 void Library::InvalidateDeviceObjects() {
   Step(DeviceStep::ObjectsInvalidate);
-  if (statsFont_) statsFont_->restored = false;
+  if (statsFont_) statsFont_->InvalidateDeviceObjects();
 }
 
 void Library::DeleteDeviceObjects() {
   Step(DeviceStep::ObjectsDelete);
-  if (statsFont_) statsFont_->deviceObjects = false;
+  if (statsFont_) statsFont_->DeleteDeviceObjects();
 }
 
 // In full screen the device cursor may stand in for the window's, and the cursor is kept inside

@@ -1,8 +1,8 @@
 // The frame function and the release of the drawing code's device-dependent resources.
 //
-// A frame is, so far, the clear to the background colour inside one scene: model drawing, the
-// application's hooks, the 2D stage and the text queue come with the drawing code and go between
-// BeginScene and EndScene. The caller presents.
+// A frame is, so far, the clear to the background colour and the 2D stage (overlay, text queue,
+// fade) inside one scene: model drawing and the application's scene hook come with the drawing
+// code and go before the 2D stage. The caller presents.
 #include "core/library.h"
 
 namespace wz {
@@ -15,12 +15,14 @@ void Library::RenderFrame() {
   D3DCOLOR colour = 0xFF000000u | uint32_t{bg[0]} << 16 | uint32_t{bg[1]} << 8 | bg[2];
   device_->Clear(0, nullptr, flags, colour, 1.0f, 0);
   if (Failed(device_->BeginScene())) return;
+  Stage2D();
   device_->EndScene();
 }
 
 void Library::RenderResources_Release() {
-  // Nothing of the drawing code holds device memory yet: the text font, the sprites and the
-  // default-pool buffers of the drawing code are released here once they exist.
+  // The text font is made again by the next TextQueue_Draw; the sprites and the default-pool
+  // buffers of the drawing code are released here once they exist.
+  draw2d_.font.reset();
   Step(DeviceStep::RenderRelease);
 }
 

@@ -129,6 +129,15 @@ struct Converter_ : ::testing::Test {
   bool started = false;
 };
 
+TEST_F(Converter_, InstallingLiftsTheLibrarysBlackFade) {
+  ASSERT_TRUE(started);
+  EXPECT_EQ(Library().Rendering().fade, 0.0f) << "the library starts faded out";
+  EXPECT_EQ(library.Rendering().fade, 1.0f);
+  library.Rendering().background[1] = 0x80;
+  library.RenderFrame();
+  EXPECT_EQ(library.Device()->ReadBackBuffer()[1000], 0xFF008000u) << "the frame shows";
+}
+
 TEST_F(Converter_, DestroyWritesPlacementAndAntialiasIntoDataDir) {
   ASSERT_TRUE(started);
   EXPECT_TRUE(library.Antialias());

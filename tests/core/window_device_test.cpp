@@ -50,16 +50,16 @@ TEST_F(WindowDevice, DeviceObjectsFollowTheDeviceThroughStartResetAndCleanup) {
   expected.insert(expected.end(), reset.begin(), reset.end());
   EXPECT_EQ(s.TakeSteps(), expected);
   ASSERT_NE(s.library.StatisticsFont(), nullptr);
-  EXPECT_TRUE(s.library.StatisticsFont()->deviceObjects);
-  EXPECT_TRUE(s.library.StatisticsFont()->restored);
+  EXPECT_NE(s.library.StatisticsFont()->Texture(), nullptr);
+  EXPECT_NE(s.library.StatisticsFont()->VertexBuffer(), nullptr);
 
   s.library.V_SyncSet(false);
   EXPECT_EQ(s.TakeSteps(), reset);
   EXPECT_EQ(s.library.PresentParameters().PresentationInterval, D3DPRESENT_INTERVAL_IMMEDIATE);
   s.library.CleanupDevice();
   EXPECT_EQ(s.TakeSteps(), cleanup);
-  EXPECT_FALSE(s.library.StatisticsFont()->deviceObjects);
-  EXPECT_FALSE(s.library.StatisticsFont()->restored);
+  EXPECT_EQ(s.library.StatisticsFont()->Texture(), nullptr);
+  EXPECT_EQ(s.library.StatisticsFont()->VertexBuffer(), nullptr);
   EXPECT_EQ(s.library.Device(), nullptr);
   s.library.CleanupDevice();  // nothing left to release
   EXPECT_TRUE(s.TakeSteps().empty());
@@ -112,7 +112,7 @@ TEST_F(WindowDevice, FailingDeviceObjectsAreUndoneInOrder) {
     HRESULT hr = c.create ? s.library.CreateDevice() : s.library.ResetDevice();
     EXPECT_EQ(s.TakeSteps(), c.expected) << c.what;
     EXPECT_EQ(s.library.DeviceObjectsRestored(), c.restored) << c.what;
-    EXPECT_EQ(s.library.StatisticsFont()->restored, c.restored) << c.what;
+    EXPECT_EQ(s.library.StatisticsFont()->VertexBuffer() != nullptr, c.restored) << c.what;
     EXPECT_EQ(s.library.DeviceLost(), c.lost) << c.what;
     if (c.create) {
       // The retry on the reference rasteriser succeeds and says so.
@@ -392,7 +392,8 @@ TEST_F(WindowDevice, PaintPresentsOnlyWhilePausedWindowedAndRestored) {
     StartedLibrary s;
     ASSERT_TRUE(s.started);
     s.library.Rendering().background[2] = 0x80;
-    s.library.RenderFrame();  // the last frame, blue
+    s.library.Rendering().fade = 1.0f;  // no black cover over the frame
+    s.library.RenderFrame();            // the last frame, blue
     const uint32_t presents = s.library.Device()->PresentCount();
     switch (c.setup) {
       case kActive:

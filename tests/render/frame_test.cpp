@@ -22,6 +22,7 @@ TEST(RenderFrame, ClearsToTheBackgroundColourWithFullAlphaUnlessPaused) {
   LibraryEnvironment environment;
   StartedLibrary s;
   ASSERT_TRUE(s.started);
+  s.library.Rendering().fade = 1.0f;  // no black cover over the frame
   auto pixels = [&s] { return s.library.Device()->ReadBackBuffer(); };
   for (const Case& c : cases) {
     uint8_t* bg = s.library.Rendering().background;
