@@ -2,6 +2,7 @@
 //   wz-convert [--to wzp|lwo|mx|x] [--verbose] FILE...   converts every file as a drop on the
 //                                                         window would, beside the input
 //   wz-convert info [--json] [--verbose] FILE...          loads each file and describes it
+//   wz-convert render [options] FILE...                  draws each file into NAME.png
 // Exit code 0 when every file was handled, 1 when any failed, 2 for a usage error.
 #include <strings.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "app/converter.h"
+#include "app/render_command.h"
 #include "platform/dialogs.h"
 #include "platform/file_io.h"
 #include "platform/shell.h"
@@ -32,8 +34,11 @@ using namespace wz;
 constexpr const char* kUsage =
     "usage: wz-convert [--to wzp|lwo|mx|x] [--verbose] FILE...\n"
     "       wz-convert info [--json] [--verbose] FILE...\n"
+    "       wz-convert render [-o OUT] [--output-dir DIR] [--size WxH] [--yaw DEG] [--pitch DEG]\n"
+    "                         [--frame N] [--background RRGGBB] [--verbose] FILE...\n"
     "Converts model files (WZP, DXF, LWO, MQO, MX, ROK, X) into the chosen format, writing\n"
-    "NAME.EXT beside each input; 'info' loads each file and prints its counts.\n";
+    "NAME.EXT beside each input; 'info' loads each file and prints its counts; 'render' draws\n"
+    "each file into NAME.png ('wz-convert render --help' for more).\n";
 
 const char* const kKnownExtensions[] = {"wzp", "dxf", "lwo", "mqo", "mx", "rok", "x"};
 
@@ -255,6 +260,7 @@ void Progress(size_t k, size_t n, const std::string& given) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "render") == 0) return RenderCommand(WZ, argc - 1, argv + 1);
   Options options;
   if (int stop = ParseArguments(argc, argv, options)) return stop - 1;
 
