@@ -20,6 +20,7 @@
 #include "platform/d3d/recording_backend.h"
 #include "platform/d3dx/math.h"
 #include "platform/d3dx/png_encode.h"
+#include "render/draw3d.h"
 #include "support/started_library.h"
 
 namespace wz::testing {
@@ -187,6 +188,25 @@ inline void SquareFacingCamera(Model& m, float z = 0.0f, float half = 1.0f) {
   m.uvCount = 4;
   for (int k = 0; k < 4; ++k)
     m.polygons[0].corners[size_t(k)].uv = k;
+}
+
+// Vertex i of a recorded draw as the record `V` (SceneVertex, MeshVertex, SkinnedVertex...).
+template <typename V>
+V VertexOf(const d3d::RecordedDraw& draw, size_t i) {
+  V v;
+  std::memcpy(&v, draw.Vertex(i), sizeof v);
+  return v;
+}
+
+// The positions a draw's elements reach, in element order.
+inline std::vector<Vec3> PositionsOf(const d3d::RecordedDraw& draw) {
+  std::vector<Vec3> out;
+  for (size_t i = 0; i < draw.VertexCount(); ++i) {
+    float xyz[3];
+    std::memcpy(xyz, draw.Vertex(i), sizeof xyz);
+    out.push_back({xyz[0], xyz[1], xyz[2]});
+  }
+  return out;
 }
 
 inline uint8_t R(uint32_t c) {
