@@ -13,6 +13,7 @@ CC=clang CXX=clang++ scripts/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebIn
 seed_root=$(mktemp -d)
 scripts/make-format-seeds.sh "$seed_root" >/dev/null
 python3 scripts/make-lwo-mqo-seeds.py "$seed_root" >/dev/null
+scripts/make-exchange-seeds.sh "$seed_root" >/dev/null
 if [ -x build/bin/wz_tests ]; then
   scripts/make-image-seeds.sh "$seed_root/image_decode" >/dev/null
   scripts/make-wzp-seeds.sh "$seed_root/wzp_reader" >/dev/null

@@ -99,15 +99,18 @@ std::string ExtensionOf(const std::string& path) {
 
 const SaveFormat* SaveFormatOf(int target) {
   static const SaveFormat* formats = [] {
-    static SaveFormat f[4] = {
+    static SaveFormat f[kTargetCount] = {
         {"WZP", WZ_TEXT("新規.WZP"), "%s.WZP", "%s.WZP"},
         {"LWO", WZ_TEXT("新規.lwo"), "%s.lwo", "%s.LWO"},
         {"MX", WZ_TEXT("新規.mx"), "%s.mx", "%s.MX"},
         {"X", WZ_TEXT("新規.x"), "%s.x", "%s.X"},
+        {"GLTF", WZ_TEXT("新規.gltf"), "%s.gltf", "%s.gltf"},
+        {"GLB", WZ_TEXT("新規.glb"), "%s.glb", "%s.glb"},
+        {"OBJ", WZ_TEXT("新規.obj"), "%s.obj", "%s.obj"},
     };
     return f;
   }();
-  if (target < 0 || target > 3) return nullptr;
+  if (target < 0 || target >= kTargetCount) return nullptr;
   return &formats[target];
 }
 
@@ -223,6 +226,12 @@ bool Converter::Write(int target, Model* model, const std::string& path) {
       return SaveMx(library_.Host(), *model, path) == 1;
     case kTargetX:
       return SaveX(library_.Host(), *model, path) == 1;
+    case kTargetGltf:
+      return SaveGltf(library_.Host(), *model, path) == 1;
+    case kTargetGlb:
+      return SaveGlb(library_.Host(), *model, path) == 1;
+    case kTargetObj:
+      return SaveObj(library_.Host(), *model, path) == 1;
     default:
       return false;
   }

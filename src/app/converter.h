@@ -20,8 +20,18 @@ std::string DirectoryOf(const std::string& path);
 // The text after the last "."; empty when there is no "." or it is the first byte.
 std::string ExtensionOf(const std::string& path);
 
-// Batch targets: the format dropped files are converted into.
-enum BatchTarget : int16_t { kTargetWzp = 0, kTargetLwo = 1, kTargetMx = 2, kTargetX = 3 };
+// Batch targets: the format dropped files are converted into. The window offers the first four;
+// glTF, GLB and OBJ are chosen from the command line.
+enum BatchTarget : int16_t {
+  kTargetWzp = 0,
+  kTargetLwo = 1,
+  kTargetMx = 2,
+  kTargetX = 3,
+  kTargetGltf = 4,
+  kTargetGlb = 5,
+  kTargetObj = 6,
+};
+inline constexpr int kTargetCount = 7;
 
 // One save format: its dialog extension, new-file name, name pattern and batch pattern.
 struct SaveFormat {
@@ -30,7 +40,7 @@ struct SaveFormat {
   const char* namePattern;  // for the save dialog's proposal
   const char* batchPattern;
 };
-// The save format of a batch target (0 to 3); null for other values.
+// The save format of a batch target (0 to kTargetCount - 1); null for other values.
 const SaveFormat* SaveFormatOf(int target);
 
 // The front end's own state; the main thread owns it.

@@ -1,5 +1,5 @@
 // wz-convert: the converter front end from the command line.
-//   wz-convert [--to wzp|lwo|mx|x] [--verbose] FILE...   converts every file as a drop on the
+//   wz-convert [--to FORMAT] [--verbose] FILE...         converts every file as a drop on the
 //                                                         window would, beside the input
 //   wz-convert info [--json] [--verbose] FILE...          loads each file and describes it
 //   wz-convert render [options] FILE...                  draws each file into NAME.png
@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -32,15 +33,22 @@ namespace {
 using namespace wz;
 
 constexpr const char* kUsage =
-    "usage: wz-convert [--to wzp|lwo|mx|x] [--verbose] FILE...\n"
+    "usage: wz-convert [--to wzp|lwo|mx|x|gltf|glb|obj] [--verbose] FILE...\n"
     "       wz-convert info [--json] [--verbose] FILE...\n"
     "       wz-convert render [-o OUT] [--output-dir DIR] [--size WxH] [--yaw DEG] [--pitch DEG]\n"
     "                         [--frame N] [--background RRGGBB] [--verbose] FILE...\n"
-    "Converts model files (WZP, DXF, LWO, MQO, MX, ROK, X) into the chosen format, writing\n"
-    "NAME.EXT beside each input; 'info' loads each file and prints its counts; 'render' draws\n"
-    "each file into NAME.png ('wz-convert render --help' for more).\n";
+    "Converts model files (WZP, DXF, LWO (LWOB and LWO2), MQO, MX, ROK, X, OBJ) into the chosen\n"
+    "format, writing NAME.EXT beside each input; 'info' loads each file and prints its counts;\n"
+    "'render' draws each file into NAME.png ('wz-convert render --help' for more).\n"
+    "  gltf  glTF 2.0: NAME.gltf, NAME.bin and the images beside it\n"
+    "  glb   glTF 2.0 in one binary file, images embedded\n"
+    "  obj   Wavefront OBJ: NAME.obj, NAME.mtl and the images beside it\n"
+    "glTF and OBJ are written in metres (a model unit is 0.1 m) with z toward the viewer.\n";
 
-const char* const kKnownExtensions[] = {"wzp", "dxf", "lwo", "mqo", "mx", "rok", "x"};
+const char* const kKnownExtensions[] = {"wzp", "dxf", "lwo", "mqo", "mx", "rok", "x", "obj"};
+// The --to names, in batch-target order.
+const char* const kTargetNames[] = {"wzp", "lwo", "mx", "x", "gltf", "glb", "obj"};
+static_assert(std::size(kTargetNames) == kTargetCount);
 
 struct Options {
   bool info = false;
@@ -78,20 +86,21 @@ int ParseArguments(int argc, char** argv, Options& o) {
       std::string value;
       if (a == "--to") {
         if (i + 1 >= argc) {
-          std::fputs("wz-convert: --to needs a format (wzp, lwo, mx or x)\n", stderr);
+          std::fputs("wz-convert: --to needs a format (wzp, lwo, mx, x, gltf, glb or obj)\n",
+                     stderr);
           return 3;
         }
         value = argv[++i];
       } else {
         value = a.substr(5);
       }
-      const char* names[] = {"wzp", "lwo", "mx", "x"};
       o.target = -1;
-      for (int t = 0; t < 4; ++t) {
-        if (strcasecmp(value.c_str(), names[t]) == 0) o.target = t;
+      for (int t = 0; t < kTargetCount; ++t) {
+        if (strcasecmp(value.c_str(), kTargetNames[t]) == 0) o.target = t;
       }
       if (o.target < 0) {
-        std::fprintf(stderr, "wz-convert: unknown format '%s' (wzp, lwo, mx or x)\n",
+        std::fprintf(stderr,
+                     "wz-convert: unknown format '%s' (wzp, lwo, mx, x, gltf, glb or obj)\n",
                      value.c_str());
         return 3;
       }

@@ -351,6 +351,8 @@ HRESULT Library::CreateDevice() {
   HRESULT hr = d3d_->CreateDevice(settings.adapterOrdinal, settings.deviceType, focusHwnd_,
                                   behaviour, &presentParams_, &device_);
   if (Succeeded(hr)) {
+    // The device's own diagnostics (no OpenGL context, a refused reset) go to the library log.
+    device_->SetLogSink([this](const std::string& line) { Log("%s", line.c_str()); });
     if (windowed_ && hwnd_) {
       // The library's own placement: no size-change handling while it moves the window.
       IgnoreSizeChanges ignore(ignoreSizeChange_);

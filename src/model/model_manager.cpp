@@ -27,9 +27,10 @@ struct ReaderRow {
 };
 
 // The dispatch table, in the order the extension is compared.
+// ".lwo" goes to the LWO2 or the LWOB reader by the file's form type.
 const ReaderRow kReaders[] = {
-    {"dxf", LoadDxf}, {"lwo", LoadLwo}, {"mqo", LoadMqo}, {"mx", LoadMx},
-    {"rok", LoadRok}, {"x", LoadX},     {"wzp", LoadWzp},
+    {"dxf", LoadDxf}, {"lwo", LoadLightWave}, {"mqo", LoadMqo}, {"mx", LoadMx},
+    {"rok", LoadRok}, {"x", LoadX},           {"wzp", LoadWzp}, {"obj", LoadObj},
 };
 
 void Grow(Vec3& lo, Vec3& hi, const Vec3& p) {

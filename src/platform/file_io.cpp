@@ -117,22 +117,29 @@ bool ReadFileBytes(const std::string& libraryPath, std::vector<uint8_t>& out, si
 }
 
 bool WriteFileAtomically(const std::string& libraryPath, std::span<const uint8_t> bytes) {
+  return WriteFileAtomically(libraryPath, {bytes});
+}
+
+bool WriteFileAtomically(const std::string& libraryPath,
+                         std::initializer_list<std::span<const uint8_t>> parts) {
   static std::atomic<unsigned> counter{0};
   std::string target = HostPath(libraryPath);
   std::string temp =
       target + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter.fetch_add(1));
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
-  size_t done = 0;
   bool ok = true;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
+  for (std::span<const uint8_t> bytes : parts) {
+    size_t done = 0;
+    while (ok && done < bytes.size()) {
+      ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        ok = false;
+        break;
+      }
+      done += static_cast<size_t>(n);
     }
-    done += static_cast<size_t>(n);
   }
   if (::close(fd) != 0) ok = false;
   if (ok && ::rename(temp.c_str(), target.c_str()) != 0) ok = false;

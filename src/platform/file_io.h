@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <vector>
@@ -35,5 +36,8 @@ bool ReadFileBytes(const std::string& libraryPath, std::vector<uint8_t>& out,
 // failed write never leaves a half-written file in place of the old one. False on any failure
 // (the target is then unchanged and no temporary file is left behind).
 bool WriteFileAtomically(const std::string& libraryPath, std::span<const uint8_t> bytes);
+// The same for a file made of several parts, written one after the other (no copy joins them).
+bool WriteFileAtomically(const std::string& libraryPath,
+                         std::initializer_list<std::span<const uint8_t>> parts);
 
 }  // namespace wz::platform

@@ -165,5 +165,22 @@ TEST_F(ConvertProgram, InfoDescribesTheModelAsJson) {
   EXPECT_NE(plain.output.find("none.mqo: not loaded"), std::string::npos) << plain.output;
 }
 
+// Converting and reading models never needs pixels: no OpenGL context is made (the device logs
+// one line when it makes one, as it does when frames are dumped).
+TEST_F(ConvertProgram, ConversionAndInfoMakeNoDrawingContext) {
+  wz::testing::WriteFile(dir / "a.mqo", kMqo);
+  for (const char* args :
+       {"info --verbose a.mqo", "--verbose --to wzp a.mqo", "--verbose --to x a.mqo"}) {
+    auto r = Convert(args);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(r.output.find("WZ.LibInit"), std::string::npos) << args << r.output;
+    EXPECT_EQ(r.output.find("Pixels by OpenGL"), std::string::npos) << args << r.output;
+  }
+  auto dumped = RunProgram("cd " + dir.path() + " && WZ_FRAME_DUMP=" + (dir / "frames") + " " +
+                           kProgram + " info --verbose a.mqo");
+  EXPECT_NE(dumped.output.find("Pixels by OpenGL"), std::string::npos) << dumped.output;
+  EXPECT_TRUE(std::filesystem::exists(dir / "frames/frame-000001.png"));
+}
+
 }  // namespace
 }  // namespace wz

@@ -202,6 +202,7 @@ HRESULT Device::Reset(D3DPRESENT_PARAMETERS* params) {
   state_.scissor = RECT{0, 0, int32_t(params_.BackBufferWidth), int32_t(params_.BackBufferHeight)};
   fvfLayoutOf_ = 0xFFFFFFFFu;
   pendingClear_ = PendingClear{};
+  pendingFront_ = PendingClear{};
   lost_ = false;
   ++resetCount_;
   return S_OK;
@@ -231,13 +232,26 @@ HRESULT Device::Present(const RECT*, const RECT*, HWND, const void*) {
       LogLine("Frame dump failed: " + error);
     }
   }
-  if (backend_) backend_->Present(*backBuffer_);
+  if (backend_) {
+    backend_->Present(*backBuffer_);
+  } else {
+    // Without pixels yet, the presented frame is what the remembered clear makes.
+    pendingFront_ = pendingClear_;
+  }
   return S_OK;
 }
 
 void Device::ApplyPendingClear() {
-  if (!backend_ || pendingClear_.flags == 0) return;
+  if (!backend_) return;
   D3DVIEWPORT9 whole{0, 0, params_.BackBufferWidth, params_.BackBufferHeight, 0, 1};
+  if (pendingFront_.flags & D3DCLEAR_TARGET) {
+    // The last frame presented before there were pixels becomes the front buffer.
+    backend_->Clear(backBuffer_.get(), nullptr, whole, {}, D3DCLEAR_TARGET, pendingFront_.colour, 1,
+                    0);
+    backend_->Present(*backBuffer_);
+  }
+  pendingFront_ = PendingClear{};
+  if (pendingClear_.flags == 0) return;
   backend_->Clear(backBuffer_.get(), autoDepth_.get(), whole, {}, pendingClear_.flags,
                   pendingClear_.colour, pendingClear_.z, pendingClear_.stencil);
   pendingClear_ = PendingClear{};

@@ -305,7 +305,7 @@ class Device {
     D3DCOLOR colour = 0;
     float z = 1;
     DWORD stencil = 0;
-  } pendingClear_;
+  } pendingClear_, pendingFront_;
   DeviceCursor cursor_;
   uint32_t presentCount_ = 0;
   uint32_t resetCount_ = 0;

@@ -408,6 +408,7 @@ class GlBackend final : public Backend {
   void ApplyFixed(const FixedState& f);
   FixedState FixedFromState(const DeviceState& s, bool hasDepth, bool hasStencil) const;
   void SetAttribute(unsigned location, const AttributeBinding& b);
+  void StreamUpload(GLenum target, size_t& capacity, const void* data, size_t bytes);
   void DeleteFramebuffersUsing(GLuint name, bool renderbuffer);
 
   Device& device_;
@@ -419,6 +420,8 @@ class GlBackend final : public Backend {
   GLuint vao_ = 0;
   GLuint streamVbo_ = 0;
   GLuint streamIbo_ = 0;
+  size_t streamVboSize_ = 0;
+  size_t streamIboSize_ = 0;
   GLuint paletteUbo_ = 0;
   GLuint readFbo_ = 0;
   GLuint frontTexture_ = 0;
@@ -1231,6 +1234,17 @@ void GlBackend::SetAttribute(unsigned location, const AttributeBinding& b) {
 
 // ---- Draws ----
 
+// User-pointer data goes into one buffer per target that keeps its storage: rewriting storage
+// the driver already has costs a copy, new storage every draw would cost page faults too.
+void GlBackend::StreamUpload(GLenum target, size_t& capacity, const void* data, size_t bytes) {
+  if (bytes > capacity) {
+    capacity = std::max(bytes, capacity * 2);
+    glBufferData(target, GLsizeiptr(capacity), nullptr, GL_STREAM_DRAW);
+  }
+  glBufferSubData(target, 0, GLsizeiptr(bytes), data);
+  counters_.bytesUploaded += bytes;
+}
+
 void GlBackend::Draw(const DeviceState& s, const VertexLayout& layout, const DrawCall& call) {
   if (!context_->MakeCurrent() || !s.renderTarget) {
     ++counters_.skippedDraws;
@@ -1283,9 +1297,7 @@ void GlBackend::Draw(const DeviceState& s, const VertexLayout& layout, const Dra
                              : 0;
     glBindBuffer(GL_ARRAY_BUFFER, streamVbo_);
     boundArrayBuffer_ = streamVbo_;
-    glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(call.vertexBytes - first), call.vertices + first,
-                 GL_STREAM_DRAW);
-    counters_.bytesUploaded += call.vertexBytes - first;
+    StreamUpload(GL_ARRAY_BUFFER, streamVboSize_, call.vertices + first, call.vertexBytes - first);
   }
   std::array<AttributeBinding, kAttrCount> wanted{};
   for (const VertexElement& e : layout.Elements()) {
@@ -1340,8 +1352,7 @@ void GlBackend::Draw(const DeviceState& s, const VertexLayout& layout, const Dra
       const size_t bytes = size_t{call.elementCount} * (wide ? 4 : 2);
       glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, streamIbo_);
       boundElementBuffer_ = streamIbo_;
-      glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(bytes), call.indices, GL_STREAM_DRAW);
-      counters_.bytesUploaded += bytes;
+      StreamUpload(GL_ELEMENT_ARRAY_BUFFER, streamIboSize_, call.indices, bytes);
       glDrawElementsBaseVertex(mode, GLsizei(call.elementCount),
                                wide ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT, nullptr,
                                -GLint(call.minIndex));
@@ -1368,7 +1379,6 @@ void GlBackend::Clear(Surface* target, Surface* depth, const D3DVIEWPORT9& vp,
   glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
   glDepthMask(GL_TRUE);
   glStencilMask(0xFFFFFFFFu);
-  glEnable(GL_SCISSOR_TEST);
   fixedValid_ = false;
   float c[4];
   ColourOf(colour, c);
@@ -1379,14 +1389,22 @@ void GlBackend::Clear(Surface* target, Surface* depth, const D3DVIEWPORT9& vp,
   if ((flags & D3DCLEAR_TARGET) && target) bits |= GL_COLOR_BUFFER_BIT;
   if ((flags & D3DCLEAR_ZBUFFER) && depth) bits |= GL_DEPTH_BUFFER_BIT;
   if ((flags & D3DCLEAR_STENCIL) && depth) bits |= GL_STENCIL_BUFFER_BIT;
-  // The viewport limits a clear, and so do the rectangles when there are any.
+  // The viewport limits a clear, and so do the rectangles when there are any. A clear of the
+  // whole target goes without a scissor box: drivers clear whole targets much faster.
+  const int64_t tw = target ? target->Width() : depth->Width();
+  const int64_t th = target ? target->Height() : depth->Height();
   auto clearBox = [&](int64_t x1, int64_t y1, int64_t x2, int64_t y2) {
     x1 = std::max<int64_t>(x1, vp.X);
     y1 = std::max<int64_t>(y1, vp.Y);
     x2 = std::min<int64_t>(x2, int64_t{vp.X} + vp.Width);
     y2 = std::min<int64_t>(y2, int64_t{vp.Y} + vp.Height);
     if (x2 <= x1 || y2 <= y1) return;
-    glScissor(GLint(x1), GLint(y1), GLsizei(x2 - x1), GLsizei(y2 - y1));
+    if (x1 == 0 && y1 == 0 && x2 >= tw && y2 >= th) {
+      glDisable(GL_SCISSOR_TEST);
+    } else {
+      glEnable(GL_SCISSOR_TEST);
+      glScissor(GLint(x1), GLint(y1), GLsizei(x2 - x1), GLsizei(y2 - y1));
+    }
     glClear(bits);
   };
   if (rects.empty()) {
