@@ -33,8 +33,8 @@ constexpr const char* kRenderUsage =
     "usage: wz-convert render [-o OUT] [--output-dir DIR] [--size WxH] [--yaw DEG]\n"
     "                         [--pitch DEG] [--frame N] [--background RRGGBB] [--verbose] "
     "FILE...\n"
-    "Draws each model (WZP, DXF, LWO, MQO, MX, ROK, X) and writes NAME.png beside it (or in\n"
-    "DIR, or OUT for a single file). Defaults: 1280x720, yaw 0, pitch 0, background 282828;\n"
+    "Draws each model (WZP, DXF, LWO, MQO, MX, ROK, X, OBJ) and writes NAME.png beside it (or\n"
+    "in DIR, or OUT for a single file). Defaults: 1280x720, yaw 0, pitch 0, background 282828;\n"
     "--frame N plays motion 0 to frame N.\n";
 
 // The largest picture side: four 4096 x 4096 surfaces of 4 bytes a pixel are 256 MB.

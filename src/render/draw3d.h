@@ -5,6 +5,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "core/vec_math.h"
 #include "platform/d3d/d3d9_types.h"
@@ -22,6 +25,30 @@ struct SceneVertex {
 };
 static_assert(sizeof(SceneVertex) == 40);
 constexpr DWORD kSceneFvf = 0x1D2;
+
+// Leaves new elements uninitialised: the CPU assembly overwrites every vertex it makes room for,
+// and zeroing megabytes of them first each frame would cost as much as writing them.
+template <typename T>
+struct UninitialisedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UninitialisedAllocator<U>;
+  };
+  UninitialisedAllocator() = default;
+  template <typename U>
+  UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
+// The scratch memory scene vertices are assembled into.
+using SceneVertices = std::vector<SceneVertex, UninitialisedAllocator<SceneVertex>>;
 
 // XYZ | NORMAL | DIFFUSE | TEX1
 struct MeshVertex {

@@ -206,7 +206,7 @@ void Library::GroupDraw(int32_t object, ModelId id, int32_t g) {
             secondStage = true;
           }
         }
-        std::vector<SceneVertex>& scratch = rs.sceneVertices;
+        SceneVertices& scratch = rs.sceneVertices;
         scratch.clear();
         AssembleGroup(*source, g, gd.polygons, options, scratch);
         if (scratch.size() < 3) break;

@@ -92,7 +92,9 @@ SceneVertex CornerVertex(const GroupContext& c, const Polygon& p, int k, const V
     }
   } else if (c.group.shading != 3 && m.normalCount > 0 &&
              InRange(corner.normal, m.normalCount, m.normals.size())) {
-    normal = m.normals[size_t(corner.normal)];
+    // A file may carry zero normals (its writer had none); such a corner is lit by its face.
+    const Vec3& n = m.normals[size_t(corner.normal)];
+    if (n.x != 0.0f || n.y != 0.0f || n.z != 0.0f) normal = n;
   }
   D3DCOLOR diffuse;
   if (m.displayMode == 3) {
@@ -206,7 +208,7 @@ size_t TriangleBound(const Model& m, const Group& g, const std::vector<int32_t>&
 }
 
 void Assemble(const Model& model, int32_t group, const std::vector<int32_t>& polygons,
-              const AssemblyOptions& options, bool forEdge, std::vector<SceneVertex>& out) {
+              const AssemblyOptions& options, bool forEdge, SceneVertices& out) {
   if (group < 0 || group >= model.groupCount || size_t(group) >= model.groups.size()) return;
   const Group& g = model.groups[size_t(group)];
   const GroupContext c(model, g, options, false);
@@ -505,12 +507,12 @@ D3DCOLOR BoneHighlightColour(const Model& model, int32_t position, int32_t selec
 }
 
 void AssembleGroup(const Model& model, int32_t group, const std::vector<int32_t>& polygons,
-                   const AssemblyOptions& options, std::vector<SceneVertex>& out) {
+                   const AssemblyOptions& options, SceneVertices& out) {
   Assemble(model, group, polygons, options, false, out);
 }
 
 void AssembleEdge(const Model& model, int32_t group, const std::vector<int32_t>& polygons,
-                  const AssemblyOptions& options, std::vector<SceneVertex>& out) {
+                  const AssemblyOptions& options, SceneVertices& out) {
   Assemble(model, group, polygons, options, true, out);
 }
 

@@ -90,12 +90,12 @@ struct AssemblyOptions {
 // fans of the polygons with 3 or more corners, then mirrored and double-sided copies, each
 // corner with its position, normal, colours and texture coordinates.
 void AssembleGroup(const Model& model, int32_t group, const std::vector<int32_t>& polygons,
-                   const AssemblyOptions& options, std::vector<SceneVertex>& out);
+                   const AssemblyOptions& options, SceneVertices& out);
 
 // The edge pass's triangles of the group: each fan reversed (corners n-1, n-m-2, n-m-3), every
 // position pushed out along its normal by edge width x 0.05, opaque black, and mirrored copies.
 void AssembleEdge(const Model& model, int32_t group, const std::vector<int32_t>& polygons,
-                  const AssemblyOptions& options, std::vector<SceneVertex>& out);
+                  const AssemblyOptions& options, SceneVertices& out);
 
 // Positions of the model as the frame shows them: the deformed ones while deform is on (when
 // the model holds enough of them), else the position pool. `doubleSidedCopy` applies the

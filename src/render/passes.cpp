@@ -34,7 +34,7 @@ void Library::EdgePass() {
       d.SetTexture(0, slot > 0 && size_t(slot) < rt.textures.size()
                           ? rt.textures[size_t(slot)].get()
                           : nullptr);
-      std::vector<SceneVertex>& scratch = rendering_.sceneVertices;
+      SceneVertices& scratch = rendering_.sceneVertices;
       scratch.clear();
       AssembleEdge(m, g, data.groups[size_t(g)].polygons, options, scratch);
       if (scratch.size() < 3) continue;
@@ -98,7 +98,7 @@ void Library::PlanarShadows() {
     const std::vector<Vec3>& positions =
         own ? m.drawingBuffers.shadowPositions : ShownPositions(m, options, false);
     const int32_t positionCount = own ? m.drawingBuffers.shadowPositionCount : m.positionCount;
-    std::vector<SceneVertex>& out = rendering_.sceneVertices;
+    SceneVertices& out = rendering_.sceneVertices;
     out.clear();
     const int32_t count = std::clamp<int32_t>(polygonCount, 0, int32_t(polygons.size()));
     for (int32_t i = 0; i < count; ++i) {

@@ -90,7 +90,7 @@ struct RenderState {
   std::function<void()> scene3DHook;
 
   // Scratch memory of the passes; grows to the largest group drawn and stays.
-  std::vector<SceneVertex> sceneVertices;
+  SceneVertices sceneVertices;
   std::vector<uint8_t> skinnedScratch;
   std::vector<Vec3> volumeScratch;
   ShadowQuad shadowQuad;

@@ -31,11 +31,11 @@ std::unique_ptr<Model> Triangle() {
   return m;
 }
 
-std::vector<SceneVertex> Assemble(const Model& m, AssemblyOptions o = {}) {
+SceneVertices Assemble(const Model& m, AssemblyOptions o = {}) {
   std::vector<int32_t> polygons;
   for (int32_t p = 0; p < m.polygonCount; ++p)
     polygons.push_back(p);
-  std::vector<SceneVertex> out;
+  SceneVertices out;
   AssembleGroup(m, 0, polygons, o, out);
   return out;
 }
