@@ -6,10 +6,8 @@
 #include "render/model_drawing.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstring>
-#include <unordered_map>
 
 namespace wz {
 
@@ -237,14 +235,63 @@ SkinnedVertex ToSkinned(const SceneVertex& v, const VertexAttr& attr) {
   return s;
 }
 
+// Finds equal vertices by their bytes: an open-addressing table of indices into the vertices
+// added so far, kept at most half full.
 template <typename V>
-struct BytesHash {
-  size_t operator()(const std::array<unsigned char, sizeof(V)>& bytes) const {
-    uint64_t h = 1469598103934665603ull;
-    for (unsigned char b : bytes)
-      h = (h ^ b) * 1099511628211ull;
-    return size_t(h);
+class VertexTable {
+ public:
+  explicit VertexTable(size_t expected) { Reset(expected); }
+
+  void Reset(size_t expected) {
+    size_t capacity = 64;
+    while (capacity < expected * 2)
+      capacity <<= 1;
+    slots_.assign(capacity, kEmpty);
+    used_ = 0;
   }
+
+  // The index of `v` in `vertices`, appending it when no equal vertex is there yet.
+  uint32_t IndexOf(const V& v, std::vector<V>& vertices) {
+    if ((used_ + 1) * 2 > slots_.size()) Grow(vertices);
+    const size_t mask = slots_.size() - 1;
+    for (size_t at = Hash(v) & mask;; at = (at + 1) & mask) {
+      const uint32_t slot = slots_[at];
+      if (slot == kEmpty) {
+        slots_[at] = uint32_t(vertices.size());
+        vertices.push_back(v);
+        ++used_;
+        return slots_[at];
+      }
+      if (std::memcmp(&vertices[slot], &v, sizeof v) == 0) return slot;
+    }
+  }
+
+ private:
+  static constexpr uint32_t kEmpty = UINT32_MAX;
+
+  static size_t Hash(const V& v) {
+    static_assert(sizeof(V) % 4 == 0);
+    uint32_t words[sizeof(V) / 4];
+    std::memcpy(words, &v, sizeof v);
+    uint64_t h = 0x9E3779B97F4A7C15ull;
+    for (uint32_t w : words)
+      h = (h ^ w) * 0xFF51AFD7ED558CCDull;
+    return size_t(h ^ (h >> 32));
+  }
+
+  void Grow(const std::vector<V>& vertices) {
+    slots_.assign(slots_.size() * 2, kEmpty);
+    const size_t mask = slots_.size() - 1;
+    for (uint32_t i = 0; i < vertices.size(); ++i) {
+      size_t at = Hash(vertices[i]) & mask;
+      while (slots_[at] != kEmpty)
+        at = (at + 1) & mask;
+      slots_[at] = i;
+    }
+  }
+
+  std::vector<uint32_t> slots_;
+  size_t used_ = 0;
 };
 
 // Equal vertices share one entry: `unique` gets each distinct vertex once, `indices` one entry
@@ -252,17 +299,11 @@ struct BytesHash {
 template <typename V>
 void Deduplicate(const std::vector<V>& list, std::vector<V>& unique,
                  std::vector<uint32_t>& indices) {
-  using Key = std::array<unsigned char, sizeof(V)>;
-  std::unordered_map<Key, uint32_t, BytesHash<V>> seen;
-  seen.reserve(list.size());
+  VertexTable<V> table(list.size());
+  unique.reserve(list.size());
   indices.reserve(list.size());
-  for (const V& v : list) {
-    Key key;
-    std::memcpy(key.data(), &v, sizeof v);
-    auto [it, added] = seen.try_emplace(key, uint32_t(unique.size()));
-    if (added) unique.push_back(v);
-    indices.push_back(it->second);
-  }
+  for (const V& v : list)
+    indices.push_back(table.IndexOf(v, unique));
 }
 
 template <typename V>
@@ -447,23 +488,16 @@ void BuildChunks(const Model& m, int32_t g, int32_t selectedBone, GroupDrawData&
   std::vector<SceneVertex> corners;
   std::vector<int32_t> positions;
   StaticCorners(m, g, out.polygons, selectedBone, corners, positions);
-  using Key = std::array<unsigned char, sizeof(MeshVertex)>;
-  std::unordered_map<Key, uint16_t, BytesHash<MeshVertex>> seen;
+  VertexTable<MeshVertex> table(std::min<size_t>(corners.size(), 65536));
   IndexedChunk chunk;
   for (size_t t = 0; t + 3 <= corners.size(); t += 3) {
     if (chunk.vertices.size() + 3 > 65536) {
       out.chunks.push_back(std::move(chunk));
       chunk = {};
-      seen.clear();
+      table.Reset(std::min<size_t>(corners.size() - t, 65536));
     }
-    for (size_t i = t; i < t + 3; ++i) {
-      const MeshVertex v = ToMesh(corners[i]);
-      Key key;
-      std::memcpy(key.data(), &v, sizeof v);
-      auto [it, added] = seen.try_emplace(key, uint16_t(chunk.vertices.size()));
-      if (added) chunk.vertices.push_back(v);
-      chunk.indices.push_back(it->second);
-    }
+    for (size_t i = t; i < t + 3; ++i)
+      chunk.indices.push_back(uint16_t(table.IndexOf(ToMesh(corners[i]), chunk.vertices)));
   }
   if (!chunk.indices.empty()) out.chunks.push_back(std::move(chunk));
 }
