@@ -81,6 +81,10 @@ void Library::GroupDraw(int32_t object, ModelId id, int32_t g) {
                    !systemTextures_.toonLoaded && lighting_ == 1 && m->drawingSwitch == 1);
   const int32_t mode = m->shadingMode;
   if (mode == 1 || mode == 2 || mode == 3) d.SetFVF(kMeshFvf);
+  // While deform is on the model is drawn at its deformed positions; the static buffers hold
+  // the bind pose, so those modes draw the group through the CPU assembly meanwhile.
+  const int32_t geometry =
+      m->deformOn == 1 && (mode == 2 || mode == 3 || mode == 4 || mode == 9) ? 0 : mode;
 
   const bool drawn =
       (rs.lists.normalPass && group.shading != 0) || (rs.lists.bloomPass && group.switchC);
@@ -106,7 +110,7 @@ void Library::GroupDraw(int32_t object, ModelId id, int32_t g) {
     d.SetRenderState(D3DRS_SPECULARENABLE, group.specularOn != 0);
     // The buffer modes hold unscrolled coordinates: a scrolling group moves them by the
     // texture transform (for 2D coordinates the offset sits in the third row).
-    if (mode != 0 && mode != 8 && mode != 6 && mode != 7 && group.uvScrollOn == 1) {
+    if (geometry != 0 && geometry != 8 && geometry != 6 && geometry != 7 && group.uvScrollOn == 1) {
       d3d::D3DMATRIX shift;
       shift.m[2][0] = float(group.uvOffset[0]);
       shift.m[2][1] = float(group.uvOffset[1]);
@@ -118,7 +122,7 @@ void Library::GroupDraw(int32_t object, ModelId id, int32_t g) {
 
   int32_t& triangles = rs.lists.drawnTriangles;
   if (drawn) {
-    switch (mode) {
+    switch (geometry) {
       case 1: {
         if (gd.skinned.size() < 3) break;
         groupFill();
@@ -192,7 +196,7 @@ void Library::GroupDraw(int32_t object, ModelId id, int32_t g) {
         options.object = object;
         options.selectedBone = rs.selectedBone;
         options.renderMode = rs.renderMode;
-        if (mode == 8 && data.companion) {
+        if (geometry == 8 && data.companion) {
           source = data.companion.get();
           options.animated = &m->animatedPositions;
           const int32_t second = source->groups[size_t(g)].textureSlot;

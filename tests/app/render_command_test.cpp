@@ -3,11 +3,14 @@
 // and files that give no picture.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "core/library.h"
 #include "platform/d3dx/image_decode.h"
+#include "platform/file_io.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
 
@@ -171,6 +174,62 @@ TEST_F(RenderProgram, NeverReplacesTheModelItDraws) {
   EXPECT_EQ(r.exitCode, 1) << r.output;
   EXPECT_NE(r.output.find("would replace the model file"), std::string::npos) << r.output;
   EXPECT_EQ(wz::testing::ReadFile(dir / "cube.mqo"), MqoCube());
+}
+
+TEST_F(RenderProgram, FramePlaysMotionZeroToThatFrame) {
+  // A WZP bar from y = 0 to 4 whose upper half (bone 2, jointed 2 up) turns a quarter about z by
+  // frame 10, written by the library's own writer.
+  {
+    Library library;
+    const ModelId id = library.Model3_Create();
+    Model& m = *library.Model3_Get(id);
+    std::vector<Vec3> v;
+    for (int row = 0; row <= 4; ++row)
+      for (float x : {-0.25f, 0.25f})
+        v.push_back({x, float(row), 0});
+    GrowPositionPools(m, v.size());
+    std::copy(v.begin(), v.end(), m.positions.begin());
+    m.positionCount = int32_t(v.size());
+    for (int i = 0; i < m.positionCount; ++i)
+      m.attrs[size_t(i)] = {uint8_t(v[size_t(i)].y > 2 ? 2 : 1), 0, 1.0f, 0};
+    for (int row = 0; row < 4; ++row) {
+      Polygon p;
+      p.cornerCount = 4;
+      const int corners[4] = {row * 2, row * 2 + 2, row * 2 + 3, row * 2 + 1};
+      for (int k = 0; k < 4; ++k)
+        p.corners[size_t(k)].position = corners[k];
+      m.polygons.push_back(p);
+    }
+    m.polygonCount = 4;
+    m.groups[0].colour = {255, 0, 0, 255};
+    m.boneCount = 3;
+    m.bones[2].restPosition = {0, 2, 0};
+    m.bones[2].parent = 1;
+    BoneKey turned = kRestKey;
+    turned.frame = 10;
+    turned.rotation = {0, 0, std::sin(3.14159265f / 4), std::cos(3.14159265f / 4)};
+    m.bones[2].keyLists[0].push_back(turned);
+    ASSERT_TRUE(library.Model3_Save(&m, platform::LibraryPath(dir / "bar.wzp")));
+  }
+  ASSERT_EQ(Run("render --size 160x90 -o still.png bar.wzp").exitCode, 0);
+  ASSERT_EQ(Run("render --size 160x90 --frame 10 -o bent.png bar.wzp").exitCode, 0);
+  const Picture still = ReadPicture(dir / "still.png"), bent = ReadPicture(dir / "bent.png");
+  ASSERT_EQ(bent.width, 160u);
+  // The view is centred on the bind pose's box (x 0, y 2, half diagonal r), seen from
+  // d = 1.05 r / sin(22.5 degrees); the visible half height at the bar is d tan(22.5 degrees).
+  const float r = std::sqrt(0.25f + 4.0f);
+  const float halfHeight = 1.05f * r / std::sin(3.14159265f / 8) * std::tan(3.14159265f / 8);
+  auto pixel = [&](float x, float y) {
+    return std::pair{uint32_t(80 + x / (halfHeight * 16 / 9) * 80),
+                     uint32_t(45 - (y - 2) / halfHeight * 45)};
+  };
+  auto red = [](uint32_t c) { return (c >> 16) > 0x80 && ((c >> 8) & 0xFF) < 0x40; };
+  const auto [topX, topY] = pixel(0, 3.5f);
+  const auto [sideX, sideY] = pixel(-1.5f, 2.1f);
+  EXPECT_TRUE(red(still.At(topX, topY)));
+  EXPECT_FALSE(red(still.At(sideX, sideY)));
+  EXPECT_FALSE(red(bent.At(topX, topY)));
+  EXPECT_TRUE(red(bent.At(sideX, sideY)));
 }
 
 TEST_F(RenderProgram, OptionErrorsAreUsageErrors) {
