@@ -7,6 +7,7 @@
 
 #include "platform/d3dx/image_fixtures.h"
 #include "platform/file_io.h"
+#include "render/model_drawing.h"
 #include "render/render_fixture.h"
 
 namespace wz {
@@ -295,3 +296,47 @@ TEST_F(Frame, CullingLeavesOutObjectsFarOffTheScreenWhenAsked) {
 }  // namespace
 }  // namespace testing
 }  // namespace wz
+
+namespace wz::testing {
+namespace {
+
+TEST(RenderResources, AResetDropsTheModelBuffersAndTheNextFrameMakesThemAgain) {
+  LibraryEnvironment environment;
+  d3d::SetBackendChoice(d3d::BackendChoice::kRecording);
+  StartedLibrary s;
+  d3d::SetBackendChoice(d3d::BackendChoice::kDefault);
+  ASSERT_TRUE(s.started);
+  Library& lib = s.library;
+  const ModelId id = lib.Model3_Create();
+  Model& m = *lib.Model3_Get(id);
+  SquareFacingCamera(m);
+  ComputeBoundsAndShading(m, false);
+  m.loaded.Set(1);
+  ASSERT_EQ(m.shadingMode, 3);  // the indexed buffers
+  lib.ModelObject_ModelSet(lib.ModelObject_Create(), id);
+  auto bufferDraws = [&] {
+    d3d::AsRecording(lib.Device()->GetBackend(true))->ClearRecord();
+    lib.RenderFrame();
+    int n = 0;
+    for (const auto& d : d3d::AsRecording(lib.Device()->GetBackend(true))->Draws())
+      n += d.call.kind == d3d::DrawCall::Kind::kIndexedPrimitive;
+    return n;
+  };
+  EXPECT_EQ(bufferDraws(), 1);
+  ModelRuntime& rt = *lib.Model3_Runtime(id);
+  ASSERT_TRUE(rt.drawing);
+  const auto before = rt.drawing->groups[0].vertexBuffer;
+  ASSERT_EQ(lib.ResetDevice(), S_OK);
+  EXPECT_FALSE(rt.drawing);
+  EXPECT_EQ(bufferDraws(), 1);
+  ASSERT_TRUE(rt.drawing);
+  EXPECT_NE(rt.drawing->groups[0].vertexBuffer, before);
+  // A changed model is made again too.
+  const auto made = rt.drawing;
+  lib.Model3_GeometryChanged(id);
+  EXPECT_EQ(bufferDraws(), 1);
+  EXPECT_NE(rt.drawing, made);
+}
+
+}  // namespace
+}  // namespace wz::testing
