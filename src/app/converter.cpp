@@ -121,7 +121,7 @@ const SaveFormat* SaveFormatOf(int target) {
 
 void Converter::Install() {
   // The library starts with the screen faded to black; the converter shows its window.
-  library_.Rendering().fade = 1.0f;
+  library_.Rendering().fadeLevel = 1.0f;
   library_.SetApplicationHandler([this](HWND hwnd, UINT msg, WPARAM w, LPARAM l, bool& handled) {
     handled = false;  // the library's handler always runs next
     return HandleMessage(hwnd, msg, w, l);

@@ -189,13 +189,71 @@ class Library {
   LRESULT WindowProcedure(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   void SetApplicationHandler(MessageHandler handler) { appHandler_ = std::move(handler); }
 
-  // ---- Frame (render/frame.cpp) ----
-  // Draws one frame into the back buffer; nothing while the library is paused.
+  // ---- Frame and model drawing (render/) ----
+  // Draws one frame into the current render target; nothing while the library is paused.
   void RenderFrame();
-  // Drops the drawing code's device-dependent resources (text font, sprites, default-pool
-  // buffers) before a reset or a release; they are made again when next needed.
+  // Drops the drawing code's device-dependent resources (text font, sprites, model buffers,
+  // the shadow quad) before a reset or a release; they are made again when next needed.
   void RenderResources_Release();
   RenderState& Rendering() { return rendering_; }
+  // The opaque and transparent lists of the shown models' groups, from the display objects.
+  void DrawLists_Build();
+  // Draws group `group` of model `model` as display object `object` shows it.
+  void GroupDraw(int32_t object, ModelId model, int32_t group);
+  void EdgePass();
+  void BlobShadows();
+  void PlanarShadows();
+  void StencilShadows();
+  // Triangles drawn since the frame began.
+  int32_t DrawnTriangles() const { return rendering_.lists.drawnTriangles; }
+  // The application's 3D layer, run inside the scene after the model passes.
+  void Scene3DHookSet(std::function<void()> hook) { rendering_.scene3DHook = std::move(hook); }
+  // The 2D stage that ends every frame (the 2D drawing).
+  void Stage2D();
+
+  // ---- Display objects, camera and light (render/model_objects.cpp) ----
+  // A new display object (the first free number, or a new one), visible, showing no model.
+  int32_t ModelObject_Create();
+  void ModelObject_Release(int32_t object);
+  ModelObject* ModelObject_Get(int32_t object);
+  // Each returns false for an object that does not exist or is not in use.
+  bool ModelObject_ModelSet(int32_t object, ModelId model);
+  bool ModelObject_PositionSet(int32_t object, Vec3 position);
+  bool ModelObject_AngleSet(int32_t object, Vec3 anglesDegrees);
+  bool ModelObject_ScaleSet(int32_t object, Vec3 scale);
+  // Sets the world matrix itself; the position becomes its translation.
+  bool ModelObject_MatrixSet(int32_t object, const Mat4& world);
+  bool ModelObject_VisibleSet(int32_t object, bool visible);
+  bool ModelObject_CullSet(int32_t object, bool cull);
+  // False (and the camera unchanged) when the eye is the target or `up` lies along the view.
+  bool Camera_Set(Vec3 eye, Vec3 target, Vec3 up);
+  // Vertical field of view in degrees (0 to 180), near and far planes (0 < near < far); aspect
+  // 0 follows the viewport. False (and the camera unchanged) for other values.
+  bool Camera_ProjectionSet(float fovDegrees, float nearPlane, float farPlane, float aspect = 0);
+  void Light_Set(Vec3 position, Vec3 colour);
+  void LightDirection_Set(Vec3 direction) { rendering_.lightDirection = direction; }
+  void LightSwitchSet(int32_t on) { lighting_ = on; }
+  int32_t LightSwitch() const { return lighting_; }
+  void LightAmbientSet(float red, float green, float blue);
+  const float* LightAmbient() const { return lightAmbient_; }
+
+  // ---- Motion playback (render/motion.cpp) ----
+  // Advances the model's current motion by `frames` frames (60 per second): the cross-fade of
+  // Model3_MotionSet, the bone matrices the skinning reads, the deformed positions and the
+  // group tracks' current keys.
+  void Model3_FrameAdvance(ModelId id, float frames = 1.0f);
+  // The model's geometry or drawing data changed: its drawing buffers are made again.
+  void Model3_GeometryChanged(ModelId id);
+
+  // ---- World-space primitives (render/draw3d.cpp) ----
+  void WorldTransformSet(float x, float y, float z, float angleX, float angleY, float angleZ,
+                         float scaleX, float scaleY, float scaleZ);
+  void FillModeSet(int32_t type);
+  void Point3D(const WorldVertex& v);
+  void Line3D(const WorldVertex& a, const WorldVertex& b);
+  void Triangle3D(const WorldVertex& a, const WorldVertex& b, const WorldVertex& c);
+  void Quad3D(const WorldVertex& a, const WorldVertex& b, const WorldVertex& c,
+              const WorldVertex& d);
 
   // ---- 2D drawing and on-screen text (render/draw2d.cpp, render/text_queue.cpp,
   // render/stage2d.cpp). Positions are reference coordinates, stretched by the 2D scale

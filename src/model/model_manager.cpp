@@ -272,6 +272,7 @@ ModelId Library::Model3_Load(ModelId id, const std::string& path) {
   if (ModelRuntime* runtime = Model3_Runtime(id)) {
     for (size_t b = 0; b < runtime->bones.size() && b < world.size(); ++b) {
       runtime->bones[b].world = world[b];
+      runtime->bones[b].current = world[b];
       runtime->bones[b].position = Vec3{world[b].m[3][0], world[b].m[3][1], world[b].m[3][2]};
     }
   }

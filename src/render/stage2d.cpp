@@ -18,7 +18,7 @@ void Library::Stage2D() {
 
   // The fade covers the reference screen with black, opaque at 0.0 and gone at 1.0. Levels
   // outside 0..1 count as the nearest end (a negative level would otherwise wrap the alpha).
-  const float f = rendering_.fade;
+  const float f = rendering_.fadeLevel;
   const int cover =
       std::isnan(f) ? 255 : 255 - static_cast<int>(std::fmin(std::fmax(f, 0.0f), 1.0f) * 255);
   if (cover > 0) {

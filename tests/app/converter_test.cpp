@@ -131,8 +131,8 @@ struct Converter_ : ::testing::Test {
 
 TEST_F(Converter_, InstallingLiftsTheLibrarysBlackFade) {
   ASSERT_TRUE(started);
-  EXPECT_EQ(Library().Rendering().fade, 0.0f) << "the library starts faded out";
-  EXPECT_EQ(library.Rendering().fade, 1.0f);
+  EXPECT_EQ(Library().Rendering().fadeLevel, 0.0f) << "the library starts faded out";
+  EXPECT_EQ(library.Rendering().fadeLevel, 1.0f);
   library.Rendering().background[1] = 0x80;
   library.RenderFrame();
   EXPECT_EQ(library.Device()->ReadBackBuffer()[1000], 0xFF008000u) << "the frame shows";

@@ -42,7 +42,7 @@ TEST_F(Stage2DTest, FadeCoversTheReferenceScreenWithBlackOfTheMissingLevel) {
       {std::numeric_limits<float>::quiet_NaN(), 255},
   };
   for (const Case& c : cases) {
-    lib().Rendering().fade = c.fade;
+    lib().Rendering().fadeLevel = c.fade;
     Recording().ClearRecord();
     lib().RenderFrame();
     auto fans = Fans();
@@ -107,7 +107,7 @@ TEST_F(Stage2DPixels, StartLevelShowsBlackAndFullLevelShowsTheFrame) {
   lib().Rendering().background[1] = 100;
   lib().Rendering().background[2] = 50;
   for (float fade : {0.0f, 1.0f}) {
-    lib().Rendering().fade = fade;
+    lib().Rendering().fadeLevel = fade;
     lib().RenderFrame();
     const auto frame = device().ReadBackBuffer();
     const uint32_t want = fade == 0.0f ? 0xFF000000u : 0xFFC86432u;

@@ -15,6 +15,11 @@ D3DCAPS9 BaseCaps() {
   c.DeviceType = D3DDEVTYPE_HAL;
   c.DevCaps = D3DDEVCAPS_HWTRANSFORMANDLIGHT;
   c.TextureCaps = D3DPTEXTURECAPS_ALPHA;
+  // Every stencil operation, one- and two-sided: the backend's depth-stencil surfaces carry 8
+  // stencil bits.
+  c.StencilCaps = D3DSTENCILCAPS_KEEP | D3DSTENCILCAPS_ZERO | D3DSTENCILCAPS_REPLACE |
+                  D3DSTENCILCAPS_INCRSAT | D3DSTENCILCAPS_DECRSAT | D3DSTENCILCAPS_INVERT |
+                  D3DSTENCILCAPS_INCR | D3DSTENCILCAPS_DECR | D3DSTENCILCAPS_TWOSIDED;
   c.MaxVertexBlendMatrices = 4;
   c.MaxVertexBlendMatrixIndex = 0;
   c.MaxPrimitiveCount = 0xFFFFF;

@@ -22,6 +22,16 @@ constexpr uint32_t D3DDEVCAPS_PUREDEVICE = 0x00100000;
 constexpr uint32_t D3DPMISCCAPS_NULLREFERENCE = 0x00001000;
 constexpr uint32_t D3DPTEXTURECAPS_ALPHA = 0x00000004;
 constexpr uint32_t D3DPTEXTURECAPS_ALPHAPALETTE = 0x00000080;
+// Stencil operations a device supports (D3DCAPS9::StencilCaps).
+constexpr uint32_t D3DSTENCILCAPS_KEEP = 0x01;
+constexpr uint32_t D3DSTENCILCAPS_ZERO = 0x02;
+constexpr uint32_t D3DSTENCILCAPS_REPLACE = 0x04;
+constexpr uint32_t D3DSTENCILCAPS_INCRSAT = 0x08;
+constexpr uint32_t D3DSTENCILCAPS_DECRSAT = 0x10;
+constexpr uint32_t D3DSTENCILCAPS_INVERT = 0x20;
+constexpr uint32_t D3DSTENCILCAPS_INCR = 0x40;
+constexpr uint32_t D3DSTENCILCAPS_DECR = 0x80;
+constexpr uint32_t D3DSTENCILCAPS_TWOSIDED = 0x100;
 constexpr uint32_t D3DUSAGE_QUERY_POSTPIXELSHADER_BLENDING = 0x00080000;
 constexpr uint32_t D3DADAPTER_DEFAULT = 0;
 

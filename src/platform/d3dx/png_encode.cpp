@@ -2,6 +2,7 @@
 #include "platform/d3dx/png_encode.h"
 
 #include <png.h>
+#include <zlib.h>
 
 namespace wz::d3dx {
 namespace {
@@ -32,8 +33,13 @@ bool EncodePng(std::span<const uint32_t> pixels, uint32_t width, uint32_t height
   png_set_write_fn(png, &out, AppendBytes, NoFlush);
   png_set_IHDR(png, info, width, height, 8, alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  // Frames are big and looked at once: fast compression is enough.
+  // Frames are big and looked at once: fast compression is enough. One filter for every row
+  // (each row as the difference from the one above) with run-length matching is several times
+  // faster than trying every filter per row, and on rendered pictures, which are mostly flat
+  // areas, gives files as small.
   png_set_compression_level(png, 3);
+  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
+  png_set_compression_strategy(png, Z_RLE);
   png_write_info(png, info);
   for (uint32_t y = 0; y < height; ++y) {
     const uint32_t* src = pixels.data() + size_t{y} * width;
