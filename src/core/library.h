@@ -208,8 +208,6 @@ class Library {
   int32_t DrawnTriangles() const { return rendering_.lists.drawnTriangles; }
   // The application's 3D layer, run inside the scene after the model passes.
   void Scene3DHookSet(std::function<void()> hook) { rendering_.scene3DHook = std::move(hook); }
-  // The 2D stage that ends every frame (the 2D drawing).
-  void Stage2D();
 
   // ---- Display objects, camera and light (render/model_objects.cpp) ----
   // A new display object (the first free number, or a new one), visible, showing no model.

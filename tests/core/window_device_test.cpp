@@ -392,7 +392,7 @@ TEST_F(WindowDevice, PaintPresentsOnlyWhilePausedWindowedAndRestored) {
     StartedLibrary s;
     ASSERT_TRUE(s.started);
     s.library.Rendering().background[2] = 0x80;
-    s.library.Rendering().fade = 1.0f;  // no black cover over the frame
+    s.library.Rendering().fadeLevel = 1.0f;  // no black cover over the frame
     s.library.RenderFrame();            // the last frame, blue
     const uint32_t presents = s.library.Device()->PresentCount();
     switch (c.setup) {
