@@ -268,6 +268,11 @@ class Device {
   uint32_t ResetCount() const { return resetCount_; }
   // The device is lost (TestCooperativeLevel says D3DERR_DEVICENOTRESET until a reset succeeds).
   void MarkLost() { lost_ = true; }
+  // Formats this device cannot render to: creating a render-target texture, cube texture or
+  // surface of one of them fails with D3DERR_NOTAVAILABLE (set from the adapter's profile).
+  void RefuseRenderTargetFormats(std::vector<D3DFORMAT> formats) {
+    refusedTargetFormats_ = std::move(formats);
+  }
   // Where the device's diagnostics go (one line each); the library routes them to its log.
   void SetLogSink(std::function<void(const std::string&)> sink) { logSink_ = std::move(sink); }
   void LogLine(const std::string& line) const;
@@ -277,6 +282,7 @@ class Device {
   void MakeImplicitSurfaces();
   void ApplyPendingClear();
   bool ValidDrawState(UINT primitiveCount, D3DPRIMITIVETYPE type) const;
+  bool RefusedTarget(DWORD usage, D3DFORMAT format) const;
   const VertexLayout* CurrentLayout();
   HRESULT Submit(const DrawCall& call);
   void Notify(const StateChange& change);
@@ -310,6 +316,7 @@ class Device {
   uint32_t presentCount_ = 0;
   uint32_t resetCount_ = 0;
   std::function<void(const std::string&)> logSink_;
+  std::vector<D3DFORMAT> refusedTargetFormats_;
 };
 
 }  // namespace wz::d3d
