@@ -638,6 +638,12 @@ HRESULT Device::SetIndices(IndexBuffer* indices) {
   return S_OK;
 }
 
+HRESULT Device::CompileProgram(ShaderProgram* program, std::string* log) {
+  if (!program) return D3DERR_INVALIDCALL;
+  if (log) log->clear();
+  return GetBackend(true)->CompileProgram(program->shared_from_this(), log) ? S_OK : E_FAIL;
+}
+
 HRESULT Device::SetProgram(ShaderProgram* program) {
   Target().program = program ? program->shared_from_this() : nullptr;
   if (recording_) {

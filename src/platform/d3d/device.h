@@ -193,6 +193,11 @@ class Device {
   // A program of an effect replaces fixed-function processing while it is set (null: none).
   HRESULT SetProgram(ShaderProgram* program);
   ShaderProgram* GetProgram() const { return state_.program.get(); }
+  // Builds `program` for drawing now (making the pixel backend when there is none yet), so that
+  // an effect learns of GLSL errors when it is created. E_FAIL with the compiler's log (see
+  // Backend::CompileProgram) when it does not build; S_OK otherwise, also when drawing does
+  // nothing (recording backend).
+  HRESULT CompileProgram(ShaderProgram* program, std::string* log);
   HRESULT SetVertexShader(std::nullptr_t) { return SetProgram(nullptr); }
   HRESULT SetPixelShader(std::nullptr_t) { return SetProgram(nullptr); }
 

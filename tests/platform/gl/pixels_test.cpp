@@ -385,5 +385,39 @@ TEST_F(Pixels, ClearHonoursRectanglesAndTheViewport) {
   EXPECT_EQ(PixelAt(12, 12), 0xFF000000u);
 }
 
+TEST_F(Pixels, ProgramsCompileAheadWithTheCompilersLineNumbers) {
+  const std::string vertex =
+      "#version 330 core\n#line 10 1\nin vec4 a_position;\n"
+      "void main() { gl_Position = wz_ToGL(vec4(a_position.xy, 0.5, 1.0)); }\n";
+  const std::string green =
+      "#version 330 core\n#line 20 1\nout vec4 o_color;\n"
+      "void main() { o_color = vec4(0.0, 1.0, 0.0, 1.0); }\n";
+  // Line 32 uses a name nothing declares.
+  const std::string broken =
+      "#version 330 core\n#line 30 1\nout vec4 o_color;\nvoid main() {\n"
+      "  o_color = vec4(undeclared_name);\n}\n";
+  std::map<std::string, uint32_t> noSamplers;
+  auto bad = std::make_shared<ShaderProgram>("bad", vertex, broken, noSamplers);
+  std::string errors;
+  EXPECT_EQ(device->CompileProgram(bad.get(), &errors), E_FAIL);
+  EXPECT_EQ(errors.rfind("fragment: ", 0), 0u) << errors;
+  EXPECT_NE(errors.find(":32"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("undeclared_name"), std::string::npos) << errors;
+  // A program that failed draws nothing.
+  device->SetProgram(bad.get());
+  const float triangle[3][4] = {{-1, -1, 0.5f, 1}, {-1, 3, 0.5f, 1}, {3, -1, 0.5f, 1}};
+  device->SetFVF(D3DFVF_XYZW);
+  device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, triangle, 16);
+  EXPECT_EQ(PixelAt(8, 8), 0xFF000000u);
+
+  auto good = std::make_shared<ShaderProgram>("good", vertex, green, noSamplers);
+  EXPECT_EQ(device->CompileProgram(good.get(), &errors), S_OK);
+  EXPECT_TRUE(errors.empty()) << errors;
+  device->SetProgram(good.get());
+  device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, triangle, 16);
+  EXPECT_EQ(PixelAt(8, 8), 0xFF00FF00u);
+  device->SetProgram(nullptr);
+}
+
 }  // namespace
 }  // namespace wz::d3d::testing
