@@ -1302,7 +1302,13 @@ void GlBackend::Draw(const DeviceState& s, const VertexLayout& layout, const Dra
       stageUsed[i] = key.stages[i].textureBound;
   }
   for (uint32_t i = 0; i < kMaxSamplers; ++i) {
-    if (!stageUsed[i] || !s.textures[i]) continue;
+    if (!stageUsed[i]) continue;
+    if (!s.textures[i]) {
+      // A program reading a stage without a texture reads GL's empty default texture, (0, 0, 0,
+      // 1), not whatever an earlier draw left bound to the unit.
+      if (s.program) BindTexture(i, 0, Sampler(s.samplerStates[i]));
+      continue;
+    }
     GLuint name = TextureName(*s.textures[i]);
     BindTexture(i, name, Sampler(s.samplerStates[i]));
   }

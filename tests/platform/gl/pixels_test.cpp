@@ -419,5 +419,31 @@ TEST_F(Pixels, ProgramsCompileAheadWithTheCompilersLineNumbers) {
   device->SetProgram(nullptr);
 }
 
+TEST_F(Pixels, ProgramReadsNothingFromAStageWithoutATexture) {
+  const std::string vertex =
+      "#version 330 core\nin vec4 a_position;\n"
+      "void main() { gl_Position = wz_ToGL(vec4(a_position.xy, 0.5, 1.0)); }\n";
+  // The texel read, with blue telling an alpha below 1.
+  const std::string fragment =
+      "#version 330 core\nuniform sampler2D s;\nout vec4 o_color;\nvoid main() {\n"
+      "  vec4 t = texture(s, vec2(0.5));\n  o_color = vec4(t.r, t.g, 1.0 - t.a, 1.0);\n}\n";
+  auto program = std::make_shared<ShaderProgram>("stage", vertex, fragment,
+                                                 std::map<std::string, uint32_t>{{"s", 1}});
+  ASSERT_EQ(device->CompileProgram(program.get(), nullptr), S_OK);
+  const uint32_t green = 0xFF00FF00u;
+  auto texture = MakeTexture(1, 1, D3DFMT_A8R8G8B8, &green);
+  const float triangle[3][4] = {{-1, -1, 0.5f, 1}, {-1, 3, 0.5f, 1}, {3, -1, 0.5f, 1}};
+  device->SetProgram(program.get());
+  device->SetFVF(D3DFVF_XYZW);
+  device->SetTexture(1, texture.get());
+  device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, triangle, 16);
+  EXPECT_EQ(PixelAt(8, 8), 0xFF00FF00u);
+  // Without a texture the stage reads (0, 0, 0, 1), not the texture of the draw before.
+  device->SetTexture(1, nullptr);
+  device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, triangle, 16);
+  EXPECT_EQ(PixelAt(8, 8), 0xFF000000u);
+  device->SetProgram(nullptr);
+}
+
 }  // namespace
 }  // namespace wz::d3d::testing
