@@ -19,8 +19,9 @@ void Library::RenderFrame() {
 }
 
 void Library::RenderResources_Release() {
-  // Nothing of the drawing code holds device memory yet: the text font, the sprites and the
-  // default-pool buffers of the drawing code are released here once they exist.
+  // Effects and the shader-mode targets; the text font, the sprites and the default-pool
+  // buffers of the drawing code are released here once they exist.
+  effects_.Release();
   Step(DeviceStep::RenderRelease);
 }
 
