@@ -1301,6 +1301,12 @@ void GlBackend::Draw(const DeviceState& s, const VertexLayout& layout, const Dra
     for (int i = 0; i < key.stageCount; ++i)
       stageUsed[i] = key.stages[i].textureBound;
   }
+  // Uploads first: an upload goes through unit 0, so it must not come between binding stage 0
+  // and the draw.
+  std::array<GLuint, kMaxSamplers> names{};
+  for (uint32_t i = 0; i < kMaxSamplers; ++i) {
+    if (stageUsed[i] && s.textures[i]) names[i] = TextureName(*s.textures[i]);
+  }
   for (uint32_t i = 0; i < kMaxSamplers; ++i) {
     if (!stageUsed[i]) continue;
     if (!s.textures[i]) {
@@ -1309,8 +1315,7 @@ void GlBackend::Draw(const DeviceState& s, const VertexLayout& layout, const Dra
       if (s.program) BindTexture(i, 0, Sampler(s.samplerStates[i]));
       continue;
     }
-    GLuint name = TextureName(*s.textures[i]);
-    BindTexture(i, name, Sampler(s.samplerStates[i]));
+    BindTexture(i, names[i], Sampler(s.samplerStates[i]));
   }
 
   // Vertex input.

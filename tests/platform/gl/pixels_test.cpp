@@ -445,5 +445,24 @@ TEST_F(Pixels, ProgramReadsNothingFromAStageWithoutATexture) {
   device->SetProgram(nullptr);
 }
 
+TEST_F(Pixels, TwoNewTexturesInOneDrawEachReachTheirStage) {
+  // Neither texture has been drawn with before, so both are uploaded by this draw.
+  const uint32_t red = 0xFFFF0000u, white = 0xFFFFFFFFu;
+  auto first = MakeTexture(1, 1, D3DFMT_A8R8G8B8, &red);
+  auto second = MakeTexture(1, 1, D3DFMT_A8R8G8B8, &white);
+  device->SetTexture(0, first.get());
+  device->SetTexture(1, second.get());
+  device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+  device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_MODULATE);
+  device->SetTextureStageState(1, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+  device->SetTextureStageState(1, D3DTSS_COLORARG2, D3DTA_CURRENT);
+  ScreenQuad(0, 0, 16, 16, 0xFFFFFFFFu);
+  EXPECT_EQ(PixelAt(8, 8), red);  // red from stage 0 times white from stage 1
+  device->SetTexture(0, nullptr);
+  device->SetTexture(1, nullptr);
+  device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
+}
+
 }  // namespace
 }  // namespace wz::d3d::testing
