@@ -89,8 +89,13 @@ int main(int argc, char** argv) {
   if (output.empty()) output = std::filesystem::path(input).replace_extension(".fxo").string();
 
   std::vector<uint8_t> bytes;
-  if (!wz::platform::ReadFileBytes(wz::platform::LibraryPath(input), bytes, size_t{16} << 20)) {
-    std::fprintf(stderr, "wz-fxc: cannot read %s\n", input.c_str());
+  const std::string libraryInput = wz::platform::LibraryPath(input);
+  if (!wz::platform::FileExists(libraryInput)) {
+    std::fprintf(stderr, "wz-fxc: no file %s\n", input.c_str());
+    return 1;
+  }
+  if (!wz::platform::ReadFileBytes(libraryInput, bytes, size_t{16} << 20)) {
+    std::fprintf(stderr, "wz-fxc: cannot read %s (or it is larger than 16 MB)\n", input.c_str());
     return 1;
   }
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
