@@ -94,8 +94,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "wz-fxc: no file %s\n", input.c_str());
     return 1;
   }
-  if (!wz::platform::ReadFileBytes(libraryInput, bytes, size_t{16} << 20)) {
-    std::fprintf(stderr, "wz-fxc: cannot read %s (or it is larger than 16 MB)\n", input.c_str());
+  if (!wz::platform::ReadFileBytes(libraryInput, bytes, wz::d3dx::kFxMaxFileBytes)) {
+    std::fprintf(stderr, "wz-fxc: cannot read %s (or it is larger than 1 MB)\n", input.c_str());
     return 1;
   }
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());

@@ -13,9 +13,6 @@
 namespace wz::d3dx {
 namespace {
 
-// Effect files are small; anything larger is refused before it is read.
-constexpr size_t kMaxEffectFileBytes = size_t{16} << 20;
-
 constexpr const char* kVertexInputs =
     "in vec4 a_position;\n"
     "in vec3 a_normal;\n"
@@ -334,6 +331,13 @@ HRESULT D3DXCreateEffect(d3d::Device* device, std::string_view bytes, const std:
   if (errors) errors->reset();
   EffectDesc desc;
   FxError error;
+  if (bytes.size() > kFxMaxFileBytes) {
+    if (errors) {
+      *errors = std::make_unique<D3DXBuffer>(
+          FormatFxError(source, {0, "larger than 1 MB, the most an effect may be"}) + "\n");
+    }
+    return D3DXERR_INVALIDDATA;
+  }
   if (LooksLikeFxo(bytes)) {
     if (!ReadFxo(bytes, desc, error)) {
       if (errors) *errors = std::make_unique<D3DXBuffer>(FormatFxError(source, error) + "\n");
@@ -355,10 +359,10 @@ HRESULT D3DXCreateEffectFromFileA(d3d::Device* device, const char* srcFile,
   if (!device || !srcFile || !effect || include || pool) return D3DERR_INVALIDCALL;
   std::vector<uint8_t> bytes;
   if (!platform::FileExists(srcFile)) return HRESULT_FILE_NOT_FOUND;
-  if (!platform::ReadFileBytes(srcFile, bytes, kMaxEffectFileBytes)) {
+  if (!platform::ReadFileBytes(srcFile, bytes, kFxMaxFileBytes)) {
     if (errors) {
       *errors = std::make_unique<D3DXBuffer>(
-          FormatFxError(srcFile, {0, "cannot be read, or is larger than 16 MB"}) + "\n");
+          FormatFxError(srcFile, {0, "cannot be read, or is larger than 1 MB"}) + "\n");
     }
     return E_FAIL;
   }

@@ -174,8 +174,9 @@ class Effect {
 
 // An effect from the bytes of a .fx or .fxo file (told apart by content); `source` names it in
 // messages. Results: S_OK; D3DERR_INVALIDCALL for a null device or effect place; E_FAIL when the
-// text does not parse or a program does not compile, D3DXERR_INVALIDDATA for a damaged .fxo, in
-// both cases with `errors` (when given) holding "source(line): error: message" lines.
+// text does not parse or a program does not compile, D3DXERR_INVALIDDATA for a damaged .fxo or
+// more than kFxMaxFileBytes, in each case with `errors` (when given) holding
+// "source(line): error: message" lines.
 HRESULT D3DXCreateEffect(d3d::Device* device, std::string_view bytes, const std::string& source,
                          const D3DXMACRO* defines, DWORD flags, std::unique_ptr<Effect>* effect,
                          std::unique_ptr<D3DXBuffer>* errors);

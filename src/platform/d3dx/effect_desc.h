@@ -31,11 +31,17 @@ uint32_t FxTypeFloats(FxType type);
 // The type's name in a .fx file ("float3", "float4x4", ...).
 const char* FxTypeName(FxType type);
 
-// Largest array a parameter may declare; an effect holds at most this many floats in total.
-constexpr uint32_t kFxMaxArraySize = 1024;
-constexpr uint32_t kFxMaxFloats = 1u << 16;
-// Texture stages samplers can use.
-constexpr uint32_t kFxMaxStages = 16;
+// Limits that keep an effect's programs small whatever the file says: every program holds the
+// declarations of all parameters and all common code, so the file size times the number of
+// distinct programs bounds what creating an effect takes.
+constexpr size_t kFxMaxFileBytes = size_t{1} << 20;  // effect files are a few kilobytes
+constexpr uint32_t kFxMaxArraySize = 1024;           // elements of one parameter
+constexpr uint32_t kFxMaxFloats = 1u << 16;          // values of all parameters together
+constexpr uint32_t kFxMaxParameters = 1024;
+constexpr uint32_t kFxMaxStages = 16;  // texture stages, so also samplers
+constexpr uint32_t kFxMaxTechniques = 256;
+constexpr uint32_t kFxMaxPasses = 64;    // per technique
+constexpr uint32_t kFxMaxPrograms = 64;  // distinct vertex and fragment program pairs
 
 struct FxParameter {
   std::string name;
@@ -120,7 +126,8 @@ bool ParseEffectText(std::string_view text, const std::string& source, EffectDes
 // that are unique among parameters and samplers and do not start with "gl_", "wz_" or "a_"; array
 // sizes and initial values fit; samplers sit on distinct stages below kFxMaxStages and name
 // texture parameters; blocks are of their kind and pass references point at blocks of the right
-// kind; at least one technique exists and every technique has a pass. False with the first fault.
+// kind; at least one technique exists and every technique has a pass; the kFxMax limits hold.
+// False with the first fault.
 bool ValidateEffect(const EffectDesc& desc, FxError& error);
 
 // The .fxo container: magic "WZFX", a format version, the payload size and its CRC-32, then the

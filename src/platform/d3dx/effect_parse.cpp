@@ -11,6 +11,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <set>
 #include <span>
 #include <tuple>
 
@@ -653,12 +654,17 @@ class Parser {
   }
 
   bool ResolveReferences() {
+    std::map<std::pair<FxBlockKind, std::string_view>, int32_t> blocks;
+    for (size_t i = 0; i < out_.blocks.size(); ++i)
+      blocks.emplace(std::make_pair(out_.blocks[i].kind, std::string_view(out_.blocks[i].name)),
+                     int32_t(i));
+    std::map<std::string_view, int32_t> parameters;
+    for (size_t i = 0; i < out_.parameters.size(); ++i)
+      parameters.emplace(out_.parameters[i].name, int32_t(i));
     for (const PendingRef& r : refs_) {
       const FxBlockKind want = r.vertex ? FxBlockKind::kVertex : FxBlockKind::kFragment;
-      int32_t found = -1;
-      for (size_t i = 0; i < out_.blocks.size(); ++i) {
-        if (out_.blocks[i].name == r.name && out_.blocks[i].kind == want) found = int32_t(i);
-      }
+      auto it = blocks.find({want, r.name});
+      const int32_t found = it == blocks.end() ? -1 : it->second;
       if (found < 0) {
         return Fail(std::string("no ") + (r.vertex ? "vertex" : "fragment") + " program named " +
                         Quote(r.name),
@@ -668,10 +674,8 @@ class Parser {
       (r.vertex ? pass.vertex : pass.fragment) = found;
     }
     for (const auto& [sampler, name, line] : textureRefs_) {
-      int32_t found = -1;
-      for (size_t i = 0; i < out_.parameters.size(); ++i) {
-        if (out_.parameters[i].name == name) found = int32_t(i);
-      }
+      auto it = parameters.find(name);
+      const int32_t found = it == parameters.end() ? -1 : it->second;
       if (found < 0 || out_.parameters[size_t(found)].type != FxType::kTexture) {
         return Fail("no texture parameter named " + Quote(name), line);
       }
@@ -789,6 +793,7 @@ bool ValidateEffect(const EffectDesc& d, FxError& error) {
     floats += p.Floats();
   }
   if (floats > kFxMaxFloats) return fail(0, "parameters hold more than 65536 values");
+  if (d.parameters.size() > kFxMaxParameters) return fail(0, "more than 1024 parameters");
   std::vector<bool> stages(kFxMaxStages, false);
   for (const FxSampler& s : d.samplers) {
     if (!IsIdentifier(s.name)) return fail(s.line, "bad sampler name " + Quote(s.name));
@@ -822,6 +827,8 @@ bool ValidateEffect(const EffectDesc& d, FxError& error) {
     if (b.text.find('\0') != std::string::npos) return fail(b.line, "NUL byte in a program");
   }
   if (d.techniques.empty()) return fail(0, "the effect has no technique");
+  if (d.techniques.size() > kFxMaxTechniques) return fail(0, "more than 256 techniques");
+  std::set<std::pair<int32_t, int32_t>> programs;
   std::map<std::string, uint32_t> techniqueNames;
   for (const FxTechnique& t : d.techniques) {
     if (!IsIdentifier(t.name)) return fail(t.line, "bad technique name " + Quote(t.name));
@@ -829,6 +836,9 @@ bool ValidateEffect(const EffectDesc& d, FxError& error) {
       return fail(t.line, "technique " + Quote(t.name) + " declared twice");
     }
     if (t.passes.empty()) return fail(t.line, "technique " + Quote(t.name) + " has no pass");
+    if (t.passes.size() > kFxMaxPasses) {
+      return fail(t.line, "technique " + Quote(t.name) + " has more than 64 passes");
+    }
     std::map<std::string, uint32_t> passNames;
     for (const FxPass& p : t.passes) {
       if (!IsIdentifier(p.name) || !passNames.emplace(p.name, p.line).second) {
@@ -840,6 +850,10 @@ bool ValidateEffect(const EffectDesc& d, FxError& error) {
       if (!blockIs(p.vertex, FxBlockKind::kVertex) ||
           !blockIs(p.fragment, FxBlockKind::kFragment)) {
         return fail(p.line, "pass " + Quote(p.name) + " names a missing program");
+      }
+      programs.emplace(p.vertex, p.fragment);
+      if (programs.size() > kFxMaxPrograms) {
+        return fail(p.line, "more than 64 different pairs of vertex and fragment programs");
       }
       for (const FxState& st : p.states) {
         if (!std::any_of(std::begin(kRenderStates), std::end(kRenderStates),

@@ -165,6 +165,27 @@ TEST(EffectText, ErrorsNameTheirLine) {
   EXPECT_EQ(FormatFxError("test.fx", e), "test.fx: error: the effect has no technique");
 }
 
+TEST(EffectText, LimitsBoundWhatAnEffectMayAskFor) {
+  // 9 vertex programs x 8 fragment programs: 72 different pairs, 8 more than allowed.
+  std::string text;
+  for (int i = 0; i < 9; ++i)
+    text += "vertex V" + std::to_string(i) + " { void main() {} }\n";
+  for (int i = 0; i < 8; ++i)
+    text += "fragment F" + std::to_string(i) + " { void main() {} }\n";
+  for (int v = 0; v < 9; ++v) {
+    for (int f = 0; f < 8; ++f) {
+      text += "technique T" + std::to_string(v) + "_" + std::to_string(f) +
+              " { pass { VertexProgram = V" + std::to_string(v) + "; FragmentProgram = F" +
+              std::to_string(f) + "; } }\n";
+    }
+  }
+  EffectDesc d;
+  FxError e;
+  EXPECT_FALSE(ParseEffectText(text, "many.fx", d, e));
+  EXPECT_EQ(e.message, "more than 64 different pairs of vertex and fragment programs");
+  EXPECT_EQ(e.line, 17u + 64u + 1u);  // the 65th technique
+}
+
 // ---- The .fxo container ----
 
 uint32_t Crc(const std::vector<uint8_t>& bytes, size_t from) {
@@ -465,6 +486,12 @@ TEST_F(EffectCalls, FilesLoadAsTextOrCompiledByTheirContent) {
   EXPECT_EQ(
       D3DXCreateEffectFromFileA(nullptr, fx.c_str(), nullptr, nullptr, 0, nullptr, &a, nullptr),
       D3DERR_INVALIDCALL);
+  // Larger than an effect may be: refused before it is parsed.
+  const std::string huge = std::string(kTestFx) + std::string(kFxMaxFileBytes, ' ');
+  EXPECT_EQ(D3DXCreateEffect(device.get(), huge, "huge.fx", nullptr, 0, &a, &errors),
+            D3DXERR_INVALIDDATA);
+  ASSERT_NE(errors, nullptr);
+  EXPECT_EQ(errors->Text(), "huge.fx: error: larger than 1 MB, the most an effect may be\n");
 }
 
 // ---- GLSL on OpenGL ----
