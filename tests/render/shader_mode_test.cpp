@@ -201,6 +201,38 @@ TEST_F(PostEffect, DrawsTheSceneTextureOverTheWindowWithTimeAndOperands) {
   EXPECT_EQ(s->library.Device()->GetProgram(), nullptr);
 }
 
+TEST(PostEffectOnOpenGl, ShowsTheSceneTextureThroughTheSelectedEffect) {
+  LibraryEnvironment environment;
+  StartedLibrary s;
+  ASSERT_TRUE(s.started);
+  const std::string dir = platform::HostPath(s.library.DataDir()) + "/System/HLSL";
+  std::filesystem::create_directories(dir);
+  std::filesystem::copy_file(WZ_SOURCE_DIR "/data/System/HLSL/HLSL_2D.fx", dir + "/HLSL_2D.fx");
+  d3d::Device& device = *s.library.Device();
+  s.library.ShaderInit();
+  // The scene texture T5 holds one colour; the window shows it reversed, edge to edge.
+  // (With the shared depth surface, as the shader scene draws into T0 to T5.)
+  std::shared_ptr<d3d::Surface> backBuffer, depth;
+  device.GetBackBuffer(0, 0, d3d::D3DBACKBUFFER_TYPE_MONO, &backBuffer);
+  device.GetDepthStencilSurface(&depth);
+  const ShaderTargets& t = s.library.Effects().targets;
+  ASSERT_EQ(device.SetRenderTarget(0, t.surfaces[5].get()), S_OK);
+  ASSERT_EQ(device.SetDepthStencilSurface(t.depth.get()), S_OK);
+  ASSERT_EQ(device.Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF2040C0u, 1, 0), S_OK);
+  ASSERT_EQ(device.SetRenderTarget(0, backBuffer.get()), S_OK);
+  ASSERT_EQ(device.SetDepthStencilSurface(depth.get()), S_OK);
+  s.library.Effects().effect2D = 3;
+  ASSERT_EQ(device.BeginScene(), S_OK);
+  s.library.PostEffect2D();
+  device.EndScene();
+  const std::vector<uint32_t> frame = device.ReadBackBuffer();
+  const size_t w = size_t(s.library.WindowWidth()), h = size_t(s.library.WindowHeight());
+  ASSERT_EQ(frame.size(), w * h);
+  for (size_t i : {size_t{0}, w - 1, w * h / 2 + w / 2, w * (h - 1), w * h - 1})
+    EXPECT_EQ(frame[i], 0xFFDFBF3Fu) << i;
+  device.Present();  // to look at with WZ_FRAME_DUMP
+}
+
 TEST(PostEffectWithoutEffect, DrawsNothing) {
   LibraryEnvironment environment;
   auto s = StartRecording(nullptr);
