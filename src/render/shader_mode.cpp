@@ -33,7 +33,7 @@ HRESULT MakeTarget(d3d::Device& device, D3DFORMAT format, std::shared_ptr<d3d::T
 
 void Library::ShaderInit() {
   ShaderTargets& t = effects_.targets;
-  Log(WZ_TEXT("Shader 初期化"));
+  Log("%s", WZ_TEXT("Shader 初期化"));
   Log(WZ_TEXT("Shader TexSize %d×%d"), int(ShaderTargets::kSize), int(ShaderTargets::kSize));
   if (!device_) return;
   d3d::Device& device = *device_;
@@ -46,7 +46,7 @@ void Library::ShaderInit() {
   if (Failed(MakeTarget(device, D3DFMT_R32F, t.shadowMap, t.shadowSurface))) {
     Log("ShadowMap D3DFMT_R16F");
     if (Failed(MakeTarget(device, D3DFMT_R16F, t.shadowMap, t.shadowSurface))) {
-      Log(WZ_TEXT("ShadowMap 未対応"));
+      Log("%s", WZ_TEXT("ShadowMap 未対応"));
     }
   }
   t.shadowDepth.reset();
