@@ -18,6 +18,9 @@ if [ -x build/bin/wz_tests ]; then
   scripts/make-wzp-seeds.sh "$seed_root/wzp_reader" >/dev/null
 fi
 for d in mx rok dxf; do mv "$seed_root/$d" "$seed_root/${d}_reader"; done
+mkdir -p "$seed_root/effect_reader"
+cp data/System/HLSL/*.fx "$seed_root/effect_reader/"
+[ -d build/bin/Data/System/HLSL ] && cp build/bin/Data/System/HLSL/*.fxo "$seed_root/effect_reader/"
 for harness in build-fuzz/bin/fuzz_*; do
   name=$(basename "$harness")
   name=${name#fuzz_}
