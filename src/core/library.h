@@ -22,6 +22,7 @@
 #include "platform/d3d/d3d9.h"
 #include "platform/window.h"
 #include "render/draw2d.h"
+#include "render/effects.h"
 #include "render/render_state.h"
 #include "texture/glyph_font.h"
 #include "texture/texture_table.h"
@@ -290,6 +291,18 @@ class Library {
   void SetOverlayHook(std::function<void()> hook) { draw2d_.overlayHook = std::move(hook); }
   const Draw2DState& Drawing2D() const { return draw2d_; }
 
+  // ---- Effects and shader mode (render/effect_load.cpp, render/shader_mode.cpp) ----
+  // The effect of `name` from "System/HLSL" of the data directory (.fx, else .fxo), loaded when
+  // its load-needed byte is set; none when it could not be loaded (one "ERROR" box per attempt).
+  d3dx::Effect* EffectLoad(const char* name);
+  // Creates the shader-mode render targets (T0 to T5, shared depth, shadow map, shadow depth,
+  // cube target), logging the shadow-map format it gets.
+  void ShaderInit();
+  // Draws the final scene texture (T5) over the window through the "HLSL_2D" technique the 2D
+  // effect selector names (any other value keeps the technique set last).
+  void PostEffect2D();
+  EffectState& Effects() { return effects_; }
+
   // ---- Device cursor (texture/device_cursor.cpp) ----
   // Gives the device cursor the window class's cursor and shows it.
   void DeviceCursorFromWindowClass();
@@ -517,6 +530,7 @@ class Library {
   int32_t lighting_ = 1;
   RenderState rendering_;
   Draw2DState draw2d_;
+  EffectState effects_;
   bool movieLoop_ = false;
 
   // Paths and identities.

@@ -215,8 +215,9 @@ void Library::DrawLists_Build() {
 }
 
 void Library::RenderResources_Release() {
-  // Model buffers and the shadow quad are made again on the next draw (the device may be a new
-  // one by then). The text font is made again by the next TextQueue_Draw.
+  // Effects and the shader-mode targets, model buffers and the shadow quad are made again on the
+  // next draw (the device may be a new one by then). The text font is made again by the next
+  // TextQueue_Draw.
   draw2d_.font.reset();
   rendering_.shadowQuad = ShadowQuad{};
   {
@@ -225,6 +226,7 @@ void Library::RenderResources_Release() {
       if (runtime) runtime->drawing.reset();
     }
   }
+  effects_.Release();
   Step(DeviceStep::RenderRelease);
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 
@@ -100,6 +101,10 @@ class Backend {
   virtual void ResourcesDestroyed(std::span<const uint64_t> ids) = 0;
   virtual BackendCounters Counters() const = 0;
   virtual std::string Description() const = 0;
+  // Compiles and links an effect program now instead of at its first draw. False with the
+  // compiler's log (each line prefixed with "vertex: ", "fragment: " or "link: ") when it does not
+  // build; true when it builds or when the backend has no programs to build.
+  virtual bool CompileProgram(const std::shared_ptr<ShaderProgram>&, std::string*) { return true; }
 };
 
 }  // namespace wz::d3d

@@ -1,6 +1,7 @@
 // The Direct3D 9 stand-in: one adapter, a chosen capability profile, real back and depth buffers.
 #include "platform/d3d/d3d9.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
@@ -67,11 +68,12 @@ bool ProfileByName(const std::string& name, DeviceProfile& out) {
     p.halCaps.PixelShaderVersion = PixelShaderToken(2, 0);
     p.halCaps.MaxVertexBlendMatrixIndex = 255;
     p.multisample4 = true;
-  } else if (name == "sm3" || name == "sm3-noblend") {
+  } else if (name == "sm3" || name == "sm3-noblend" || name == "sm3-r16f") {
     p.halCaps.VertexShaderVersion = VertexShaderToken(3, 0);
     p.halCaps.PixelShaderVersion = PixelShaderToken(3, 0);
     p.halCaps.MaxVertexBlendMatrixIndex = 255;
     if (name == "sm3-noblend") p.halCaps.MaxVertexBlendMatrices = 0;
+    if (name == "sm3-r16f") p.refusedRenderTargetFormats = {D3DFMT_R32F};
     p.multisample4 = true;
   } else if (name == "sm4") {
     p.halCaps.VertexShaderVersion = VertexShaderToken(4, 0);
@@ -169,9 +171,13 @@ HRESULT Direct3D9::CheckDeviceType(uint32_t adapter, D3DDEVTYPE type, D3DFORMAT 
 }
 
 HRESULT Direct3D9::CheckDeviceFormat(uint32_t adapter, D3DDEVTYPE type, D3DFORMAT adapterFormat,
-                                     uint32_t, D3DRESOURCETYPE, D3DFORMAT checkFormat) const {
+                                     uint32_t usage, D3DRESOURCETYPE, D3DFORMAT checkFormat) const {
   D3DCAPS9 caps;
   if (Failed(GetDeviceCaps(adapter, type, &caps)) || adapterFormat != D3DFMT_X8R8G8B8) {
+    return D3DERR_NOTAVAILABLE;
+  }
+  if ((usage & D3DUSAGE_RENDERTARGET) && type == D3DDEVTYPE_HAL &&
+      std::ranges::count(profile_.refusedRenderTargetFormats, checkFormat) != 0) {
     return D3DERR_NOTAVAILABLE;
   }
   switch (checkFormat) {
@@ -222,6 +228,8 @@ HRESULT Direct3D9::CreateDevice(uint32_t adapter, D3DDEVTYPE type, HWND, uint32_
     return D3DERR_INVALIDCALL;
   }
   *device = std::make_shared<Device>(caps, type, behaviour, *params);
+  if (type == D3DDEVTYPE_HAL)
+    (*device)->RefuseRenderTargetFormats(profile_.refusedRenderTargetFormats);
   return S_OK;
 }
 

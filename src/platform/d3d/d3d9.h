@@ -67,11 +67,15 @@ struct DeviceProfile {
   bool failCreateObject = false;  // Direct3DCreate9 fails
   HRESULT failHalDevice = S_OK;   // CreateDevice of the hardware device fails with this code
   HRESULT failRefDevice = S_OK;   // CreateDevice of the reference device fails with this code
+  // Formats the device cannot render to (textures, surfaces and cube textures with
+  // D3DUSAGE_RENDERTARGET are refused; CheckDeviceFormat says D3DERR_NOTAVAILABLE).
+  std::vector<D3DFORMAT> refusedRenderTargetFormats;
 };
 
 // Named profiles: "fixed" (the default: a plain fixed-function device with four blend matrices and
 // no shaders), "vs11" (vertex shader 1.1, pixel shader 1.4), "sm2", "sm3", "sm3-noblend" (shader
-// model 3 without blend matrices), "sm4". Unknown names give false.
+// model 3 without blend matrices), "sm3-r16f" (shader model 3 that renders to R16F but not to
+// R32F), "sm4". Unknown names give false.
 bool ProfileByName(const std::string& name, DeviceProfile& out);
 // The profile in force: set by SetProfile, else from WZ_D3D_PROFILE and WZ_D3D_FAIL, else "fixed".
 DeviceProfile CurrentProfile();

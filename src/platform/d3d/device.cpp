@@ -652,6 +652,12 @@ HRESULT Device::SetIndices(IndexBuffer* indices) {
   return S_OK;
 }
 
+HRESULT Device::CompileProgram(ShaderProgram* program, std::string* log) {
+  if (!program) return D3DERR_INVALIDCALL;
+  if (log) log->clear();
+  return GetBackend(true)->CompileProgram(program->shared_from_this(), log) ? S_OK : E_FAIL;
+}
+
 HRESULT Device::SetProgram(ShaderProgram* program) {
   Target().program = program ? program->shared_from_this() : nullptr;
   if (recording_) {
@@ -678,8 +684,18 @@ HRESULT Device::SetTexture(uint32_t stage, Texture* texture) {
   return S_OK;
 }
 
+bool Device::RefusedTarget(DWORD usage, D3DFORMAT format) const {
+  return (usage & D3DUSAGE_RENDERTARGET) &&
+         std::find(refusedTargetFormats_.begin(), refusedTargetFormats_.end(), format) !=
+             refusedTargetFormats_.end();
+}
+
 HRESULT Device::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
                               D3DPOOL pool, std::shared_ptr<Texture>* out) {
+  if (out && RefusedTarget(usage, format)) {
+    out->reset();
+    return D3DERR_NOTAVAILABLE;
+  }
   return Texture::Create(this, width, height, levels, usage, format, pool, out);
 }
 
@@ -687,6 +703,7 @@ HRESULT Device::CreateCubeTexture(UINT edge, UINT levels, DWORD usage, D3DFORMAT
                                   D3DPOOL pool, std::shared_ptr<CubeTexture>* out) {
   if (!out) return D3DERR_INVALIDCALL;
   out->reset();
+  if (RefusedTarget(usage, format)) return D3DERR_NOTAVAILABLE;
   if (edge == 0 || edge > kMaxTextureSide || levels > FullMipChainLength(edge, edge) ||
       BytesPerTexel(format) == 0 || pool > D3DPOOL_SCRATCH) {
     return D3DERR_INVALIDCALL;
@@ -713,6 +730,10 @@ HRESULT Device::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3
 HRESULT Device::CreateRenderTarget(UINT width, UINT height, D3DFORMAT format,
                                    D3DMULTISAMPLE_TYPE multisample, DWORD, BOOL lockable,
                                    std::shared_ptr<Surface>* out) {
+  if (out && RefusedTarget(D3DUSAGE_RENDERTARGET, format)) {
+    out->reset();
+    return D3DERR_NOTAVAILABLE;
+  }
   return Surface::CreateRenderTarget(this, width, height, format, multisample, lockable != 0, out);
 }
 

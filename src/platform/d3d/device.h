@@ -193,6 +193,11 @@ class Device {
   // A program of an effect replaces fixed-function processing while it is set (null: none).
   HRESULT SetProgram(ShaderProgram* program);
   ShaderProgram* GetProgram() const { return state_.program.get(); }
+  // Builds `program` for drawing now (making the pixel backend when there is none yet), so that
+  // an effect learns of GLSL errors when it is created. E_FAIL with the compiler's log (see
+  // Backend::CompileProgram) when it does not build; S_OK otherwise, also when drawing does
+  // nothing (recording backend).
+  HRESULT CompileProgram(ShaderProgram* program, std::string* log);
   HRESULT SetVertexShader(std::nullptr_t) { return SetProgram(nullptr); }
   HRESULT SetPixelShader(std::nullptr_t) { return SetProgram(nullptr); }
 
@@ -268,6 +273,11 @@ class Device {
   uint32_t ResetCount() const { return resetCount_; }
   // The device is lost (TestCooperativeLevel says D3DERR_DEVICENOTRESET until a reset succeeds).
   void MarkLost() { lost_ = true; }
+  // Formats this device cannot render to: creating a render-target texture, cube texture or
+  // surface of one of them fails with D3DERR_NOTAVAILABLE (set from the adapter's profile).
+  void RefuseRenderTargetFormats(std::vector<D3DFORMAT> formats) {
+    refusedTargetFormats_ = std::move(formats);
+  }
   // Where the device's diagnostics go (one line each); the library routes them to its log.
   void SetLogSink(std::function<void(const std::string&)> sink) { logSink_ = std::move(sink); }
   void LogLine(const std::string& line) const;
@@ -277,6 +287,7 @@ class Device {
   void MakeImplicitSurfaces();
   void ApplyPendingClear();
   bool ValidDrawState(UINT primitiveCount, D3DPRIMITIVETYPE type) const;
+  bool RefusedTarget(DWORD usage, D3DFORMAT format) const;
   const VertexLayout* CurrentLayout();
   HRESULT Submit(const DrawCall& call);
   void Notify(const StateChange& change);
@@ -310,6 +321,7 @@ class Device {
   uint32_t presentCount_ = 0;
   uint32_t resetCount_ = 0;
   std::function<void(const std::string&)> logSink_;
+  std::vector<D3DFORMAT> refusedTargetFormats_;
 };
 
 }  // namespace wz::d3d

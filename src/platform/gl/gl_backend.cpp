@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <string_view>
 #include <tuple>
 #include <unordered_map>
 #include <utility>
@@ -337,6 +338,7 @@ class GlBackend final : public Backend {
   void ResourcesDestroyed(std::span<const uint64_t> ids) override;
   BackendCounters Counters() const override { return counters_; }
   std::string Description() const override { return context_->Description(); }
+  bool CompileProgram(const std::shared_ptr<ShaderProgram>& program, std::string* log) override;
 
  private:
   struct GlTexture {
@@ -388,9 +390,13 @@ class GlBackend final : public Backend {
     uint64_t uniformVersion = ~0ull;
     uint64_t viewport = 0;
     bool failed = false;
+    std::string errors;  // the compiler's and linker's logs when it failed
   };
 
-  GLuint CompileProgram(const std::string& name, std::string vertex, std::string fragment);
+  // Compiles and links; on failure logs the reason and, when `errors` is given, appends each line
+  // of the info logs to it prefixed with "vertex: ", "fragment: " or "link: ".
+  GLuint CompileProgram(const std::string& name, std::string vertex, std::string fragment,
+                        std::string* errors = nullptr);
   FfProgram* FixedFunctionProgram(const FfKey& key);
   FxProgram* EffectProgram(const std::shared_ptr<ShaderProgram>& program);
   void UseProgram(GLuint program);
@@ -528,8 +534,25 @@ bool GlBackend::Init(std::string* why) {
 
 // ---- Programs ----
 
-GLuint GlBackend::CompileProgram(const std::string& name, std::string vertex,
-                                 std::string fragment) {
+namespace {
+
+// Appends each line of an info log to `out`, prefixed with the stage.
+void AppendLog(std::string* out, const char* stage, const char* log) {
+  if (!out) return;
+  std::string_view rest = log;
+  while (!rest.empty()) {
+    const size_t eol = rest.find('\n');
+    std::string_view line = rest.substr(0, eol);
+    if (!line.empty()) *out += std::string(stage) + ": " + std::string(line) + "\n";
+    if (eol == std::string_view::npos) break;
+    rest.remove_prefix(eol + 1);
+  }
+}
+
+}  // namespace
+
+GLuint GlBackend::CompileProgram(const std::string& name, std::string vertex, std::string fragment,
+                                 std::string* errors) {
   // Every vertex program gets wz_ToGL, which turns Direct3D clip coordinates into GL's.
   const size_t eol = vertex.find('\n');
   if (eol != std::string::npos) vertex.insert(eol + 1, noClipDefine_ + kVertexPrelude);
@@ -545,6 +568,7 @@ GLuint GlBackend::CompileProgram(const std::string& name, std::string vertex,
       glGetShaderInfoLog(s, sizeof log, nullptr, log);
       device_.LogLine("GLSL compile error in " + name +
                       (type == GL_VERTEX_SHADER ? " (vertex): " : " (fragment): ") + log);
+      AppendLog(errors, type == GL_VERTEX_SHADER ? "vertex" : "fragment", log);
       glDeleteShader(s);
       return 0;
     }
@@ -572,6 +596,7 @@ GLuint GlBackend::CompileProgram(const std::string& name, std::string vertex,
     char log[2048] = {};
     glGetProgramInfoLog(p, sizeof log, nullptr, log);
     device_.LogLine("GLSL link error in " + name + ": " + log);
+    AppendLog(errors, "link", log);
     glDeleteProgram(p);
     return 0;
   }
@@ -636,7 +661,7 @@ GlBackend::FxProgram* GlBackend::EffectProgram(const std::shared_ptr<ShaderProgr
   if (p.failed) return nullptr;
   p.source = program;
   p.program = CompileProgram("program " + program->Name(), program->VertexSource(),
-                             program->FragmentSource());
+                             program->FragmentSource(), &p.errors);
   if (!p.program) {
     p.failed = true;
     return nullptr;
@@ -660,6 +685,15 @@ GlBackend::FxProgram* GlBackend::EffectProgram(const std::shared_ptr<ShaderProgr
     if (it != p.uniforms.end()) glUniform1i(it->second.location, GLint(stage));
   }
   return &p;
+}
+
+bool GlBackend::CompileProgram(const std::shared_ptr<ShaderProgram>& program, std::string* log) {
+  // Without a current context nothing can be checked now; the draw will try again.
+  if (!program || !context_->MakeCurrent()) return true;
+  const FxProgram* p = EffectProgram(program);
+  if (p) return true;
+  if (log) *log = fxPrograms_[program->Id()].errors;
+  return false;
 }
 
 void GlBackend::ComputeDerived(const DeviceState& s) {
@@ -1281,10 +1315,21 @@ void GlBackend::Draw(const DeviceState& s, const VertexLayout& layout, const Dra
     for (int i = 0; i < key.stageCount; ++i)
       stageUsed[i] = key.stages[i].textureBound;
   }
+  // Uploads first: an upload goes through unit 0, so it must not come between binding stage 0
+  // and the draw.
+  std::array<GLuint, kMaxSamplers> names{};
   for (uint32_t i = 0; i < kMaxSamplers; ++i) {
-    if (!stageUsed[i] || !s.textures[i]) continue;
-    GLuint name = TextureName(*s.textures[i]);
-    BindTexture(i, name, Sampler(s.samplerStates[i]));
+    if (stageUsed[i] && s.textures[i]) names[i] = TextureName(*s.textures[i]);
+  }
+  for (uint32_t i = 0; i < kMaxSamplers; ++i) {
+    if (!stageUsed[i]) continue;
+    if (!s.textures[i]) {
+      // A program reading a stage without a texture reads GL's empty default texture, (0, 0, 0,
+      // 1), not whatever an earlier draw left bound to the unit.
+      if (s.program) BindTexture(i, 0, Sampler(s.samplerStates[i]));
+      continue;
+    }
+    BindTexture(i, names[i], Sampler(s.samplerStates[i]));
   }
 
   // Vertex input.

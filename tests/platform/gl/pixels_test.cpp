@@ -385,5 +385,84 @@ TEST_F(Pixels, ClearHonoursRectanglesAndTheViewport) {
   EXPECT_EQ(PixelAt(12, 12), 0xFF000000u);
 }
 
+TEST_F(Pixels, ProgramsCompileAheadWithTheCompilersLineNumbers) {
+  const std::string vertex =
+      "#version 330 core\n#line 10 1\nin vec4 a_position;\n"
+      "void main() { gl_Position = wz_ToGL(vec4(a_position.xy, 0.5, 1.0)); }\n";
+  const std::string green =
+      "#version 330 core\n#line 20 1\nout vec4 o_color;\n"
+      "void main() { o_color = vec4(0.0, 1.0, 0.0, 1.0); }\n";
+  // Line 32 uses a name nothing declares.
+  const std::string broken =
+      "#version 330 core\n#line 30 1\nout vec4 o_color;\nvoid main() {\n"
+      "  o_color = vec4(undeclared_name);\n}\n";
+  std::map<std::string, uint32_t> noSamplers;
+  auto bad = std::make_shared<ShaderProgram>("bad", vertex, broken, noSamplers);
+  std::string errors;
+  EXPECT_EQ(device->CompileProgram(bad.get(), &errors), E_FAIL);
+  EXPECT_EQ(errors.rfind("fragment: ", 0), 0u) << errors;
+  EXPECT_NE(errors.find(":32"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("undeclared_name"), std::string::npos) << errors;
+  // A program that failed draws nothing.
+  device->SetProgram(bad.get());
+  const float triangle[3][4] = {{-1, -1, 0.5f, 1}, {-1, 3, 0.5f, 1}, {3, -1, 0.5f, 1}};
+  device->SetFVF(D3DFVF_XYZW);
+  device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, triangle, 16);
+  EXPECT_EQ(PixelAt(8, 8), 0xFF000000u);
+
+  auto good = std::make_shared<ShaderProgram>("good", vertex, green, noSamplers);
+  EXPECT_EQ(device->CompileProgram(good.get(), &errors), S_OK);
+  EXPECT_TRUE(errors.empty()) << errors;
+  device->SetProgram(good.get());
+  device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, triangle, 16);
+  EXPECT_EQ(PixelAt(8, 8), 0xFF00FF00u);
+  device->SetProgram(nullptr);
+}
+
+TEST_F(Pixels, ProgramReadsNothingFromAStageWithoutATexture) {
+  const std::string vertex =
+      "#version 330 core\nin vec4 a_position;\n"
+      "void main() { gl_Position = wz_ToGL(vec4(a_position.xy, 0.5, 1.0)); }\n";
+  // The texel read, with blue telling an alpha below 1.
+  const std::string fragment =
+      "#version 330 core\nuniform sampler2D s;\nout vec4 o_color;\nvoid main() {\n"
+      "  vec4 t = texture(s, vec2(0.5));\n  o_color = vec4(t.r, t.g, 1.0 - t.a, 1.0);\n}\n";
+  auto program = std::make_shared<ShaderProgram>("stage", vertex, fragment,
+                                                 std::map<std::string, uint32_t>{{"s", 1}});
+  ASSERT_EQ(device->CompileProgram(program.get(), nullptr), S_OK);
+  const uint32_t green = 0xFF00FF00u;
+  auto texture = MakeTexture(1, 1, D3DFMT_A8R8G8B8, &green);
+  const float triangle[3][4] = {{-1, -1, 0.5f, 1}, {-1, 3, 0.5f, 1}, {3, -1, 0.5f, 1}};
+  device->SetProgram(program.get());
+  device->SetFVF(D3DFVF_XYZW);
+  device->SetTexture(1, texture.get());
+  device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, triangle, 16);
+  EXPECT_EQ(PixelAt(8, 8), 0xFF00FF00u);
+  // Without a texture the stage reads (0, 0, 0, 1), not the texture of the draw before.
+  device->SetTexture(1, nullptr);
+  device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, triangle, 16);
+  EXPECT_EQ(PixelAt(8, 8), 0xFF000000u);
+  device->SetProgram(nullptr);
+}
+
+TEST_F(Pixels, TwoNewTexturesInOneDrawEachReachTheirStage) {
+  // Neither texture has been drawn with before, so both are uploaded by this draw.
+  const uint32_t red = 0xFFFF0000u, white = 0xFFFFFFFFu;
+  auto first = MakeTexture(1, 1, D3DFMT_A8R8G8B8, &red);
+  auto second = MakeTexture(1, 1, D3DFMT_A8R8G8B8, &white);
+  device->SetTexture(0, first.get());
+  device->SetTexture(1, second.get());
+  device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+  device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_MODULATE);
+  device->SetTextureStageState(1, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+  device->SetTextureStageState(1, D3DTSS_COLORARG2, D3DTA_CURRENT);
+  ScreenQuad(0, 0, 16, 16, 0xFFFFFFFFu);
+  EXPECT_EQ(PixelAt(8, 8), red);  // red from stage 0 times white from stage 1
+  device->SetTexture(0, nullptr);
+  device->SetTexture(1, nullptr);
+  device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
+}
+
 }  // namespace
 }  // namespace wz::d3d::testing
