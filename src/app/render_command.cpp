@@ -21,6 +21,7 @@
 #include <system_error>
 #include <vector>
 
+#include "app/load_log.h"
 #include "platform/d3dx/math.h"
 #include "platform/d3dx/png_encode.h"
 #include "platform/file_io.h"
@@ -179,32 +180,6 @@ int Parse(int argc, char** argv, RenderOptions& o) {
   return 0;
 }
 
-// The reasons the library logs while a file is read (its error lines, prefix removed).
-struct ReasonLog {
-  std::vector<std::string> lines;
-  bool verbose = false;
-  void Take(const std::string& cp932) {
-    const std::string line = platform::Cp932ToUtf8(cp932);
-    if (verbose) std::fprintf(stderr, "%s\n", line.c_str());
-    for (const char* prefix : {"*** LoadError *** ", "*** ERROR *** ", "*** エラー *** "}) {
-      if (line.rfind(prefix, 0) != 0) continue;
-      std::string reason = line.substr(std::strlen(prefix));
-      if (const size_t sep = reason.rfind(" : "); sep != std::string::npos)
-        reason = reason.substr(sep + 3);
-      lines.push_back(reason);
-      return;
-    }
-    if (line.find("を開くことができませんでした") != std::string::npos)
-      lines.push_back("cannot be opened");
-  }
-  std::string Joined() const {
-    std::string out;
-    for (const std::string& l : lines)
-      out += (out.empty() ? "" : "; ") + l;
-    return out;
-  }
-};
-
 // The picture's path for an input, as the user gave it.
 std::filesystem::path OutputFor(const RenderOptions& o, const std::string& input) {
   if (!o.output.empty()) return o.output;
@@ -306,7 +281,7 @@ int RenderCommand(Library& wz, int argc, char** argv) {
     outputs.push_back(ec ? out : absoluteOut.lexically_normal());
   }
 
-  ReasonLog log;
+  LogCollector log;
   log.verbose = o.verbose;
   wz.AttachLogSink([&log](const std::string& line) { log.Take(line); });
   struct Detach {
@@ -331,7 +306,7 @@ int RenderCommand(Library& wz, int argc, char** argv) {
 
   int failures = 0;
   for (size_t k = 0; k < inputs.size(); ++k) {
-    log.lines.clear();
+    log.Clear();
     const std::string& given = o.files[k];
     auto fail = [&](const std::string& reason) {
       ++failures;
@@ -358,15 +333,11 @@ int RenderCommand(Library& wz, int argc, char** argv) {
     const ModelId loaded = wz.Model3_Load(id, path);
     Model* m = wz.Model3_Get(id);
     if (loaded < 0 || !m) {
-      fail(log.lines.empty() ? "cannot be opened" : log.Joined());
-      continue;
-    }
-    if (!log.lines.empty()) {
-      fail("not read: " + log.Joined());
+      fail(log.lines.empty() ? "cannot be opened" : log.Reasons());
       continue;
     }
     if (m->polygonCount <= 0) {
-      fail("no polygons were read");
+      fail(log.lines.empty() ? "no polygons were read" : "not read: " + log.Reasons());
       continue;
     }
     DrawModel(wz, id, o);
@@ -385,7 +356,10 @@ int RenderCommand(Library& wz, int argc, char** argv) {
       fail("writing " + outputs[k].string() + " failed");
       continue;
     }
-    std::printf("%s -> %s\n", given.c_str(), outputs[k].string().c_str());
+    // What the load left out (a texture that is not there is drawn without it) goes on the line.
+    const std::string notes = log.Notes();
+    std::printf("%s -> %s%s\n", given.c_str(), outputs[k].string().c_str(),
+                notes.empty() ? "" : (" (" + notes + ")").c_str());
     std::fflush(stdout);
   }
   // The targets are the device's default-pool surfaces: they go before the device does.

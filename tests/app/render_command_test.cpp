@@ -168,6 +168,17 @@ TEST_F(RenderProgram, FilesThatCannotBeReadGiveNoPictureAndExitOne) {
     EXPECT_FALSE(std::filesystem::exists(dir / none)) << none;
 }
 
+TEST_F(RenderProgram, AMissingTextureIsANoteNotAFailure) {
+  std::string cube = MqoCube();
+  cube.replace(cube.find("dif(0.800)"), 10, "dif(0.800) tex(\"gone.bmp\")");
+  wz::testing::WriteFile(dir / "cube.mqo", cube);
+  const auto r = Run("render --size 32x24 cube.mqo");
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_NE(r.output.find("cube.png (texture"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("gone.bmp cannot be loaded)"), std::string::npos) << r.output;
+  EXPECT_EQ(ReadPicture(dir / "cube.png").width, 32u);
+}
+
 TEST_F(RenderProgram, NeverReplacesTheModelItDraws) {
   wz::testing::WriteFile(dir / "cube.mqo", MqoCube());
   const auto r = Run("render -o cube.mqo --size 32x24 cube.mqo");
