@@ -1,6 +1,7 @@
 // The bare OpenGL draw that device benchmarks are measured against: the same triangles from one
-// static vertex buffer, with a minimal program (position and colour), into a colour and depth
-// target of the same size, in the context that is current (the device's). Each Draw clears,
+// static vertex buffer, with a minimal program (position and colour, or with `lit` the colour lit
+// by one point light as the device's benchmark sets it up), into a colour and depth target of the
+// same size, in the context that is current (the device's). Each Draw clears,
 // draws and waits for the pixels (glFinish), as a device frame that is presented must.
 #pragma once
 
@@ -16,7 +17,7 @@ namespace wz::bench {
 class BareGlDraw {
  public:
   // `vertices` are 40-byte scene vertices (position, normal, diffuse, specular, u, v).
-  BareGlDraw(std::span<const uint8_t> vertices, int width, int height)
+  BareGlDraw(std::span<const uint8_t> vertices, int width, int height, bool lit = false)
       : count_(GLsizei(vertices.size() / 40)), width_(width), height_(height) {
     glGenFramebuffers(1, &fbo_);
     glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
@@ -36,9 +37,19 @@ class BareGlDraw {
     glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, 40, nullptr);
     glEnableVertexAttribArray(1);
     glVertexAttribPointer(1, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, 40, reinterpret_cast<void*>(24));
+    glEnableVertexAttribArray(2);
+    glVertexAttribPointer(2, 3, GL_FLOAT, GL_FALSE, 40, reinterpret_cast<void*>(12));
+    // Lit: a white point light at (0, 0, -10) with range 1000 and constant attenuation 1 on a
+    // white material, the diffuse term only (no ambient, no specular).
     program_ = Link(
-        "#version 330 core\nlayout(location=0) in vec3 p;\nlayout(location=1) in vec4 c;\n"
-        "uniform mat4 m;\nout vec4 v;\nvoid main(){ v = c; gl_Position = m * vec4(p, 1.0); }\n",
+        lit ? "#version 330 core\nlayout(location=0) in vec3 p;\nlayout(location=1) in vec4 c;\n"
+              "layout(location=2) in vec3 n;\nuniform mat4 m;\nout vec4 v;\n"
+              "void main(){ vec3 d = vec3(0.0, 0.0, -10.0) - p; float l = length(d);\n"
+              "  float nl = max(dot(n, d / l), 0.0) * (l <= 1000.0 ? 1.0 : 0.0);\n"
+              "  v = vec4(clamp(c.rgb * nl, 0.0, 1.0), c.a); gl_Position = m * vec4(p, 1.0); }\n"
+            : "#version 330 core\nlayout(location=0) in vec3 p;\nlayout(location=1) in vec4 c;\n"
+              "uniform mat4 m;\nout vec4 v;\nvoid main(){ v = c; gl_Position = m * vec4(p, 1.0); "
+              "}\n",
         "#version 330 core\nin vec4 v;\nout vec4 o;\nvoid main(){ o = v; }\n");
     glBindVertexArray(0);
   }
