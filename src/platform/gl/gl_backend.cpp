@@ -308,8 +308,8 @@ struct SamplerKey {
 constexpr GLuint kPaletteBinding = 0;
 
 // Direct3D clip coordinates to GL's: half a pixel to the right and down (Direct3D's pixel centres
-// are at integers), y turned over (see the orientation note above), depth widened when there is
-// no clip control.
+// are at integers; wz_halfPixel is zero where the viewport origin does this), y turned over (see
+// the orientation note above), depth widened when there is no clip control.
 constexpr const char* kVertexPrelude =
     "uniform vec2 wz_halfPixel;\n"
     "vec4 wz_ToGL(vec4 p) {\n"
@@ -422,6 +422,10 @@ class GlBackend final : public Backend {
   bool clipControl_ = false;
   bool debug_ = std::getenv("WZ_GL_DEBUG") != nullptr;  // check for GL errors after each draw
   bool mirrorClamp_ = false;
+  // Half a pixel moved by a fractional viewport origin rather than in clip space: vertices on
+  // the target's edges then stay inside the view volume, where the driver's clipping has
+  // nothing to do (a whole-screen draw otherwise takes the slow clipping path).
+  bool viewportShift_ = false;
   std::string noClipDefine_;
   GLuint vao_ = 0;
   GLuint streamVbo_ = 0;
@@ -506,6 +510,7 @@ bool GlBackend::Init(std::string* why) {
   clipControl_ = epoxy_gl_version() >= 45 || epoxy_has_gl_extension("GL_ARB_clip_control");
   mirrorClamp_ =
       epoxy_gl_version() >= 44 || epoxy_has_gl_extension("GL_ARB_texture_mirror_clamp_to_edge");
+  viewportShift_ = epoxy_gl_version() >= 41 || epoxy_has_gl_extension("GL_ARB_viewport_array");
   if (clipControl_) {
     glClipControl(GL_LOWER_LEFT, GL_ZERO_TO_ONE);
   } else {
@@ -735,7 +740,8 @@ void GlBackend::UploadFfUniforms(FfProgram& p, const FfKey& key, const DeviceSta
     p.viewport_ = viewportStamp;
     const D3DVIEWPORT9& vp = s.viewport;
     glUniform4f(p.viewport, float(vp.X), float(vp.Y), float(vp.Width), float(vp.Height));
-    glUniform2f(p.halfPixel, 1.0f / float(vp.Width), -1.0f / float(vp.Height));
+    const float shift = viewportShift_ ? 0.0f : 1.0f;
+    glUniform2f(p.halfPixel, shift / float(vp.Width), -shift / float(vp.Height));
   }
   if (p.renderStates != v.renderStates) {
     p.renderStates = v.renderStates;
@@ -806,7 +812,8 @@ void GlBackend::UploadFxUniforms(FxProgram& p, ShaderProgram& source, const Devi
       glUniform4f(it->second.location, float(vp.X), float(vp.Y), float(vp.Width), float(vp.Height));
     }
     if (auto it = p.uniforms.find("wz_halfPixel"); it != p.uniforms.end()) {
-      glUniform2f(it->second.location, 1.0f / float(vp.Width), -1.0f / float(vp.Height));
+      const float shift = viewportShift_ ? 0.0f : 1.0f;
+      glUniform2f(it->second.location, shift / float(vp.Width), -shift / float(vp.Height));
     }
   }
   if (p.uniformVersion == source.UniformVersion()) return;
@@ -1233,7 +1240,12 @@ void GlBackend::ApplyFixed(const FixedState& f) {
     glScissor(f.scissorBox[0], f.scissorBox[1], f.scissorBox[2], f.scissorBox[3]);
   }
   if (all || !std::equal(f.viewport, f.viewport + 4, c.viewport)) {
-    glViewport(f.viewport[0], f.viewport[1], f.viewport[2], f.viewport[3]);
+    if (viewportShift_) {
+      glViewportIndexedf(0, float(f.viewport[0]) + 0.5f, float(f.viewport[1]) + 0.5f,
+                         float(f.viewport[2]), float(f.viewport[3]));
+    } else {
+      glViewport(f.viewport[0], f.viewport[1], f.viewport[2], f.viewport[3]);
+    }
   }
   if (all || f.depthRange[0] != c.depthRange[0] || f.depthRange[1] != c.depthRange[1]) {
     glDepthRange(f.depthRange[0], f.depthRange[1]);
