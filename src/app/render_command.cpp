@@ -25,6 +25,7 @@
 #include "platform/d3dx/math.h"
 #include "platform/d3dx/png_encode.h"
 #include "platform/file_io.h"
+#include "platform/system.h"
 #include "platform/text.h"
 
 namespace wz {
@@ -319,10 +320,12 @@ int RenderCommand(Library& wz, int argc, char** argv) {
       fail("the picture would replace the model file");
       continue;
     }
-    // As a background load does it: the model's directory is the file's own, so the texture
-    // names it holds resolve beside it.
+    // As the converter loads a dropped file: the current directory and the model's directory
+    // are the file's own, so the texture names it holds (".\\a.png", "a.png") resolve beside it.
     const std::string path = platform::LibraryPath(inputs[k].string());
-    const size_t cut = path.rfind('\\');
+    const size_t cut = platform::Cp932FindLast(path, '\\');
+    if (cut != std::string::npos)
+      platform::SetCurrentDirectoryA(cut == 0 ? "\\" : path.substr(0, cut));
     wz.Model3_Release(0);
     const ModelId id = wz.Model3_Create();
     if (Model* m = wz.Model3_Get(id); m && cut != std::string::npos) {
@@ -339,6 +342,12 @@ int RenderCommand(Library& wz, int argc, char** argv) {
     if (m->polygonCount <= 0) {
       fail(log.lines.empty() ? "no polygons were read" : "not read: " + log.Reasons());
       continue;
+    }
+    // Only WZP files say whether a group shows its texture; the readers of the other formats
+    // leave the switch off. The picture shows every texture the model names (this copy of the
+    // model is never saved).
+    for (int32_t g = 0; g < m->groupCount && size_t(g) < m->groups.size(); ++g) {
+      if (m->groups[size_t(g)].textureSlot > 0) m->groups[size_t(g)].switchA = 1;
     }
     DrawModel(wz, id, o);
     std::vector<uint32_t> pixels;

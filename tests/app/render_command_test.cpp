@@ -10,6 +10,7 @@
 
 #include "core/library.h"
 #include "platform/d3dx/image_decode.h"
+#include "platform/d3dx/image_fixtures.h"
 #include "platform/file_io.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
@@ -168,15 +169,33 @@ TEST_F(RenderProgram, FilesThatCannotBeReadGiveNoPictureAndExitOne) {
     EXPECT_FALSE(std::filesystem::exists(dir / none)) << none;
 }
 
-TEST_F(RenderProgram, AMissingTextureIsANoteNotAFailure) {
-  std::string cube = MqoCube();
-  cube.replace(cube.find("dif(0.800)"), 10, "dif(0.800) tex(\"gone.bmp\")");
-  wz::testing::WriteFile(dir / "cube.mqo", cube);
-  const auto r = Run("render --size 32x24 cube.mqo");
-  EXPECT_EQ(r.exitCode, 0) << r.output;
-  EXPECT_NE(r.output.find("cube.png (texture"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("gone.bmp cannot be loaded)"), std::string::npos) << r.output;
-  EXPECT_EQ(ReadPicture(dir / "cube.png").width, 32u);
+TEST_F(RenderProgram, TexturesResolveBesideTheModelAndAMissingOneIsANote) {
+  // A green 2 x 2 image beside the model in a folder of its own, named as exporters write it;
+  // the program runs from the folder above.
+  std::filesystem::create_directory(dir / "m");
+  wz::test::TgaLayout tga;
+  tga.width = tga.height = 2;
+  for (int i = 0; i < 4; ++i)
+    tga.data.insert(tga.data.end(), {0x00, 0xFF, 0x00});
+  const std::vector<uint8_t> image = wz::test::BuildTga(tga);
+  wz::testing::WriteFile(dir / "m/green.tga", std::string(image.begin(), image.end()));
+  for (const char* name : {"green.tga", ".\\green.tga", "gone.tga"}) {
+    SCOPED_TRACE(name);
+    std::string cube = MqoCube();
+    cube.replace(cube.find("dif(0.800)"), 10, std::string("dif(0.800) tex(\"") + name + "\")");
+    wz::testing::WriteFile(dir / "m/cube.mqo", cube);
+    const auto r = Run("render --size 32x24 m/cube.mqo");
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    const bool missing = std::string(name) == "gone.tga";
+    EXPECT_EQ(r.output.find("cube.png (texture gone.tga cannot be loaded)") != std::string::npos,
+              missing)
+        << r.output;
+    const Picture p = ReadPicture(dir / "m/cube.png");
+    ASSERT_EQ(p.width, 32u);
+    // Red material over a green texture is dark; without the texture the cube is red.
+    const uint32_t middle = p.At(16, 12);
+    EXPECT_EQ((middle >> 16 & 0xFF) > 0x40, missing) << std::hex << middle;
+  }
 }
 
 TEST_F(RenderProgram, NeverReplacesTheModelItDraws) {
