@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -233,6 +234,11 @@ int BuildGltf(ModelHost& host, const Model& model, const std::string& path, bool
       float hi[3] = {-lo[0], -lo[1], -lo[2]};
       for (size_t v = 0; v < vertices; ++v) {
         for (int a = 0; a < 3; ++a) {
+          // The bounds glTF requires are JSON numbers: a position that is not one has no place.
+          if (!std::isfinite(prim.positions[v * 3 + size_t(a)])) {
+            host.Refuse(path, "the model has a position that is not a finite number");
+            return 0;
+          }
           lo[a] = std::min(lo[a], prim.positions[v * 3 + size_t(a)]);
           hi[a] = std::max(hi[a], prim.positions[v * 3 + size_t(a)]);
         }

@@ -234,6 +234,14 @@ TEST(GltfWriterFiles, FailuresAreReportedAndWriteNothing) {
   ASSERT_FALSE(host.lines.empty());
   EXPECT_NE(host.lines.back().find("no polygon of 3 or 4 corners"), std::string::npos);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+  // A position that is not a number has no JSON bounds: refused, nothing written.
+  model = wz::testing::SquareAndTriangle(dir.path());
+  model->positions[0].x = std::nanf("");
+  host.lines.clear();
+  EXPECT_EQ(SaveGlb(host, *model, platform::LibraryPath(dir / "out.glb")), 0);
+  ASSERT_FALSE(host.lines.empty());
+  EXPECT_NE(host.lines.back().find("not a finite number"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir / "out.glb"));
 }
 
 TEST(GltfWriterFiles, AMissingImageLeavesTheTextureOutWithALogLine) {
