@@ -42,7 +42,7 @@ class NormalTable {
   }
 
   // The pool entry equal to v, or -1; `slot` receives the place to insert v at.
-  int32_t Find(const std::vector<Vec3>& pool, Vec3 v, size_t& slot) const {
+  int32_t Find(const Pool<Vec3>& pool, Vec3 v, size_t& slot) const {
     size_t i = Hash(v) & mask_;
     while (slots_[i] >= 0) {
       const Vec3& e = pool[slots_[i]];

@@ -31,9 +31,9 @@ class ByteWriter {
     const auto* b = static_cast<const uint8_t*>(p);
     out_.insert(out_.end(), b, b + n);
   }
-  template <typename T>
-  void Pool(const std::vector<T>& pool, int32_t count) {
-    if (count > 0) Raw(pool.data(), sizeof(T) * static_cast<size_t>(count));
+  template <typename List>  // a Pool or a std::vector
+  void Pool(const List& pool, int32_t count) {
+    if (count > 0) Raw(pool.data(), sizeof(typename List::value_type) * static_cast<size_t>(count));
   }
   // A name: its length up to the terminator, then those bytes.
   void String(std::string_view s) {

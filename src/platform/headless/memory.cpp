@@ -1,0 +1,94 @@
+// Zeroed memory on Linux: anonymous private mappings for large blocks (mremap to grow them),
+// calloc and realloc for small ones.
+#include "platform/memory.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define WZ_ZEROED_HEAP_ONLY 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define WZ_ZEROED_HEAP_ONLY 1
+#endif
+#endif
+
+namespace wz::platform {
+namespace {
+
+size_t PageSize() {
+  static const size_t page = [] {
+    const long p = ::sysconf(_SC_PAGESIZE);
+    return p > 0 ? static_cast<size_t>(p) : size_t{4096};
+  }();
+  return page;
+}
+
+// The mapped length of a page block, or 0 when rounding up would overflow.
+size_t MappedLength(size_t bytes) {
+  const size_t page = PageSize();
+  if (bytes > SIZE_MAX - (page - 1)) return 0;
+  return (bytes + page - 1) / page * page;
+}
+
+void* MapPages(size_t bytes) {
+  const size_t length = MappedLength(bytes);
+  if (length == 0) return nullptr;
+  void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return p == MAP_FAILED ? nullptr : p;
+}
+
+}  // namespace
+
+bool ZeroedBlockIsPages(size_t bytes) {
+#ifdef WZ_ZEROED_HEAP_ONLY
+  (void)bytes;
+  return false;
+#else
+  return bytes >= kPageBlockBytes;
+#endif
+}
+
+void* AllocateZeroed(size_t bytes) {
+  if (bytes == 0) return nullptr;
+  return ZeroedBlockIsPages(bytes) ? MapPages(bytes) : std::calloc(1, bytes);
+}
+
+void* GrowZeroed(void* block, size_t oldBytes, size_t newBytes) {
+  if (!block) return AllocateZeroed(newBytes);
+  if (newBytes <= oldBytes) return block;
+  const bool oldPages = ZeroedBlockIsPages(oldBytes);
+  if (oldPages) {
+    // The tail of the last old page was never written: it is still zero, as the new pages are.
+    const size_t oldLength = MappedLength(oldBytes), newLength = MappedLength(newBytes);
+    if (newLength == 0) return nullptr;
+    void* p = ::mremap(block, oldLength, newLength, MREMAP_MAYMOVE);
+    return p == MAP_FAILED ? nullptr : p;
+  }
+  if (ZeroedBlockIsPages(newBytes)) {
+    void* p = MapPages(newBytes);
+    if (!p) return nullptr;
+    std::memcpy(p, block, oldBytes);
+    std::free(block);
+    return p;
+  }
+  void* p = std::realloc(block, newBytes);
+  if (!p) return nullptr;
+  std::memset(static_cast<char*>(p) + oldBytes, 0, newBytes - oldBytes);
+  return p;
+}
+
+void FreeZeroed(void* block, size_t bytes) {
+  if (!block) return;
+  if (ZeroedBlockIsPages(bytes)) {
+    ::munmap(block, MappedLength(bytes));
+  } else {
+    std::free(block);
+  }
+}
+
+}  // namespace wz::platform

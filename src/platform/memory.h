@@ -1,0 +1,29 @@
+// Memory that reads as zero bytes until it is written. Large blocks are fresh anonymous pages:
+// the kernel supplies a zeroed page on its first touch, so a block costs address space until it
+// is written, and growing one moves its pages instead of copying them. Small blocks come from the
+// C heap, cleared. Under AddressSanitizer every block comes from the heap, so that accesses past
+// a block are reported.
+#pragma once
+
+#include <cstddef>
+
+namespace wz::platform {
+
+// Blocks of at least this many bytes are made of pages of their own.
+inline constexpr size_t kPageBlockBytes = 64 * 1024;
+
+// A block of `bytes` zero bytes (bytes > 0); null when the memory cannot be had.
+void* AllocateZeroed(size_t bytes);
+
+// Grows a block of `oldBytes` (as allocated) to `newBytes` >= oldBytes: the first oldBytes keep
+// their contents and the rest read zero. The block may move. Null when the memory cannot be had;
+// the old block is then left as it was.
+void* GrowZeroed(void* block, size_t oldBytes, size_t newBytes);
+
+// Frees a block of `bytes` (as allocated or last grown to). Null is ignored.
+void FreeZeroed(void* block, size_t bytes);
+
+// True when blocks of `bytes` are made of pages (false for every size under AddressSanitizer).
+bool ZeroedBlockIsPages(size_t bytes);
+
+}  // namespace wz::platform
