@@ -64,7 +64,7 @@ class Pool {
         size_(std::exchange(other.size_, 0)),
         capacity_(std::exchange(other.capacity_, 0)),
         touched_(std::exchange(other.touched_, 0)) {}
-  ~Pool() { platform::FreeZeroed(data_, capacity_ * sizeof(T)); }
+  ~Pool() { platform::FreeZeroed(data_, capacity_ * sizeof(T), touched_ * sizeof(T)); }
 
   Pool& operator=(const Pool& other) {
     if (this != &other) assign(other.begin(), other.end());

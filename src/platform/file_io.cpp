@@ -97,9 +97,21 @@ bool ReadFileBytes(const std::string& libraryPath, std::vector<uint8_t>& out, si
   FILE* f = OpenFile(libraryPath, "rb");
   if (!f) return false;
   out.clear();
-  uint8_t buffer[65536];
   bool ok = true;
-  for (;;) {
+  // A regular file is read in one piece of its size; what follows (a file that grew meanwhile,
+  // or one without a size) is read in chunks.
+  struct stat st;
+  if (::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    if (uint64_t(st.st_size) > maxBytes) {
+      std::fclose(f);
+      return false;
+    }
+    out.resize(size_t(st.st_size));
+    out.resize(std::fread(out.data(), 1, out.size(), f));
+    ok = !std::ferror(f);
+  }
+  uint8_t buffer[65536];
+  while (ok) {
     size_t n = std::fread(buffer, 1, sizeof buffer, f);
     if (out.size() + n > maxBytes) {
       ok = false;

@@ -1,8 +1,10 @@
 // Memory that reads as zero bytes until it is written. Large blocks are fresh anonymous pages:
 // the kernel supplies a zeroed page on its first touch, so a block costs address space until it
-// is written, and growing one moves its pages instead of copying them. Small blocks come from the
-// C heap, cleared. Under AddressSanitizer every block comes from the heap, so that accesses past
-// a block are reported.
+// is written, and growing one moves its pages instead of copying them. A freed large block is
+// cleared where it was written and kept for the next block of its size (up to a bound), so a
+// program that makes and drops models of the same capacities takes no new pages for them. Small
+// blocks come from the C heap, cleared. Under AddressSanitizer every block comes from the heap,
+// so that accesses past a block are reported.
 #pragma once
 
 #include <cstddef>
@@ -20,8 +22,9 @@ void* AllocateZeroed(size_t bytes);
 // the old block is then left as it was.
 void* GrowZeroed(void* block, size_t oldBytes, size_t newBytes);
 
-// Frees a block of `bytes` (as allocated or last grown to). Null is ignored.
-void FreeZeroed(void* block, size_t bytes);
+// Frees a block of `bytes` (as allocated or last grown to) whose first `writtenBytes` may have
+// been written since it was allocated; the rest must still be zero. Null is ignored.
+void FreeZeroed(void* block, size_t bytes, size_t writtenBytes);
 
 // True when blocks of `bytes` are made of pages (false for every size under AddressSanitizer).
 bool ZeroedBlockIsPages(size_t bytes);

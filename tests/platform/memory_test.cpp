@@ -37,7 +37,7 @@ TEST(ZeroedMemory, GrowingKeepsTheContentsAndZeroesTheRest) {
     const auto* b = static_cast<const unsigned char*>(grown);
     EXPECT_TRUE(b[0] == 0xA5 && b[from - 1] == 0xA5) << from << " -> " << to;
     EXPECT_TRUE(ZeroFrom(grown, from, to)) << from << " -> " << to;
-    FreeZeroed(grown, to);
+    FreeZeroed(grown, to, to);
   }
 }
 
@@ -52,8 +52,25 @@ TEST(ZeroedMemory, ImpossibleSizesGiveNull) {
   static_cast<unsigned char*>(block)[5] = 7;
   EXPECT_EQ(GrowZeroed(block, kPageBlockBytes * 2, SIZE_MAX - 10), nullptr);
   EXPECT_EQ(static_cast<unsigned char*>(block)[5], 7);  // left as it was
-  FreeZeroed(block, kPageBlockBytes * 2);
-  FreeZeroed(nullptr, 10);
+  FreeZeroed(block, kPageBlockBytes * 2, 6);
+  FreeZeroed(nullptr, 10, 0);
+}
+
+TEST(ZeroedMemory, AFreedBlockComesBackZero) {
+  // A freed page block may be handed out again: what was written must read zero then.
+  const size_t bytes = 5 * kPageBlockBytes + 123;
+  for (size_t written : {size_t{1}, bytes / 2, bytes}) {
+    std::vector<void*> blocks;
+    for (int i = 0; i < 4; ++i) {
+      void* b = AllocateZeroed(bytes);
+      ASSERT_NE(b, nullptr);
+      ASSERT_TRUE(ZeroFrom(b, 0, bytes)) << written << " " << i;
+      std::memset(b, 0x5A, written);
+      blocks.push_back(b);
+    }
+    for (void* b : blocks)
+      FreeZeroed(b, bytes, written);
+  }
 }
 
 }  // namespace

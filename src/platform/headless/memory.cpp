@@ -1,5 +1,5 @@
-// Zeroed memory on Linux: anonymous private mappings for large blocks (mremap to grow them),
-// calloc and realloc for small ones.
+// Zeroed memory on Linux: anonymous private mappings for large blocks (mremap to grow them, a
+// small cache of freed ones), calloc and realloc for small ones.
 #include "platform/memory.h"
 
 #include <sys/mman.h>
@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define WZ_ZEROED_HEAP_ONLY 1
@@ -35,9 +38,52 @@ size_t MappedLength(size_t bytes) {
   return (bytes + page - 1) / page * page;
 }
 
+// Freed page blocks, cleared, by mapped length. Bounded, so that what the cache holds stays
+// small beside the models themselves.
+constexpr size_t kCachedBytes = size_t{64} << 20;
+
+class PageCache {
+ public:
+  void* Take(size_t length) {
+    std::lock_guard lock(mutex_);
+    for (size_t i = 0; i < blocks_.size(); ++i) {
+      if (blocks_[i].second != length) continue;
+      void* p = blocks_[i].first;
+      blocks_[i] = blocks_.back();
+      blocks_.pop_back();
+      total_ -= length;
+      return p;
+    }
+    return nullptr;
+  }
+  // Keeps a cleared block; false when the cache is full.
+  bool Keep(void* p, size_t length) {
+    std::lock_guard lock(mutex_);
+    if (total_ + length > kCachedBytes) return false;
+    blocks_.emplace_back(p, length);
+    total_ += length;
+    return true;
+  }
+  bool HasRoomFor(size_t length) {
+    std::lock_guard lock(mutex_);
+    return total_ + length <= kCachedBytes;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::pair<void*, size_t>> blocks_;
+  size_t total_ = 0;
+};
+
+PageCache& Cache() {
+  static PageCache* cache = new PageCache;  // never destroyed: blocks may be freed at exit
+  return *cache;
+}
+
 void* MapPages(size_t bytes) {
   const size_t length = MappedLength(bytes);
   if (length == 0) return nullptr;
+  if (void* p = Cache().Take(length)) return p;
   void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   return p == MAP_FAILED ? nullptr : p;
 }
@@ -82,13 +128,20 @@ void* GrowZeroed(void* block, size_t oldBytes, size_t newBytes) {
   return p;
 }
 
-void FreeZeroed(void* block, size_t bytes) {
+void FreeZeroed(void* block, size_t bytes, size_t writtenBytes) {
   if (!block) return;
-  if (ZeroedBlockIsPages(bytes)) {
-    ::munmap(block, MappedLength(bytes));
-  } else {
+  if (!ZeroedBlockIsPages(bytes)) {
     std::free(block);
+    return;
   }
+  const size_t length = MappedLength(bytes);
+  if (Cache().HasRoomFor(length)) {
+    // Clearing what was written costs less than the page faults of a fresh block, and only
+    // written pages are resident anyway.
+    std::memset(block, 0, std::min(writtenBytes, bytes));
+    if (Cache().Keep(block, length)) return;
+  }
+  ::munmap(block, length);
 }
 
 }  // namespace wz::platform
