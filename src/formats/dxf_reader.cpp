@@ -12,6 +12,7 @@
 // file leaves the model as it was.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -63,80 +64,6 @@ struct Line {
   }
 };
 
-// Reads the bytes as a text-mode read sees them (every CR LF pair is one LF). A line that fits
-// one read is taken where it lies, trimmed; in a file with a NUL byte, and for lines longer than
-// one read, the characters are gathered byte by byte as the C library would read them.
-class LineReader {
- public:
-  explicit LineReader(std::span<const uint8_t> bytes)
-      : p_(reinterpret_cast<const char*>(bytes.data())),
-        end_(p_ + bytes.size()),
-        inPlace_(!std::memchr(p_, '\0', bytes.size())) {}
-
-  // The next line that is not empty once its spaces and tabs are gone; false at the end.
-  bool Next(Line& line) {
-    while (p_ < end_) {
-      if (!(inPlace_ && InPlace(line))) Gather(line);
-      if (line.size > 0) return true;
-    }
-    return false;
-  }
-
- private:
-  // A whole line in place, trimmed; false (nothing read) when it does not fit one read.
-  bool InPlace(Line& line) {
-    // The line feed must lie within the 19 characters of one read; a CR LF pair is one of them.
-    const size_t window = std::min<size_t>(size_t(end_ - p_), kLineBuffer);
-    const auto* lf = static_cast<const char*>(std::memchr(p_, '\n', window));
-    if (!lf) return false;
-    const char* last = lf;
-    if (last > p_ && last[-1] == '\r') --last;
-    if (size_t(last - p_) + 1 > kLineBuffer - 1) return false;
-    const char* first = p_;
-    while (first < last && Blank(*first))
-      ++first;
-    while (last > first && Blank(last[-1]))
-      --last;
-    line = {first, size_t(last - first), true, false, end_};
-    p_ = lf + 1;
-    return true;
-  }
-
-  // One read of at most 19 characters, gathered into the buffer.
-  void Gather(Line& line) {
-    size_t size = 0, taken = 0;
-    bool cString = true;  // false after a NUL: a C string ends there
-    bool lineFeed = false;
-    while (p_ < end_ && taken < kLineBuffer - 1) {
-      char ch = *p_++;
-      if (ch == '\r' && p_ < end_ && *p_ == '\n') ch = *p_++;
-      ++taken;
-      if (ch == '\n') {
-        lineFeed = cString;
-        break;
-      }
-      if (Blank(ch)) continue;
-      if (ch == '\0') cString = false;
-      if (cString) buffer_[size++] = ch;
-    }
-    line = {buffer_.data(), size, lineFeed, true, buffer_.data() + buffer_.size()};
-  }
-
-  const char* p_;
-  const char* end_;
-  const bool inPlace_;  // the file has no NUL byte
-  std::array<char, kLineBuffer> buffer_;
-};
-
-constexpr std::string_view kFaceKey = "3DFACE";
-constexpr std::string_view kFirstCornerKey = "10";
-// The group codes after the first "10", each followed by its value: 20, 30 for corner 0, then
-// 11, 21, 31 for corner 1, and so on.
-constexpr std::array<std::string_view, 11> kCornerCodes = {"20", "30", "11", "21", "31", "12",
-                                                           "22", "32", "13", "23", "33"};
-
-using DxfFace = std::array<Vec3, 4>;
-
 // True when from_chars reads the text as strtof would: a decimal number, optionally negative
 // (strtof also takes a leading '+', white space, hexadecimal, infinity and NaN with payloads).
 bool Decimal(const char* first, const char* last) {
@@ -179,6 +106,167 @@ void ReadValue(const Line& line, float& value) {
   ReadStripped(line.Stripped(buffer), value);
 }
 
+// Reads the bytes as a text-mode read sees them (every CR LF pair is one LF). A line that fits
+// one read is taken where it lies, trimmed; in a file with a NUL byte, and for lines longer than
+// one read, the characters are gathered byte by byte as the C library would read them.
+class LineReader {
+ public:
+  explicit LineReader(std::span<const uint8_t> bytes)
+      : p_(reinterpret_cast<const char*>(bytes.data())),
+        end_(p_ + bytes.size()),
+        inPlace_(!std::memchr(p_, '\0', bytes.size())) {}
+
+  // The next line that is not empty once its spaces and tabs are gone; false at the end.
+  bool Next(Line& line) {
+    while (p_ < end_) {
+      if (!(inPlace_ && InPlace(line))) Gather(line);
+      if (line.size > 0) return true;
+    }
+    return false;
+  }
+
+  enum class Key { Matched, Other, End };
+
+  // Reads the next line and compares it with `key`.
+  Key ReadKey(std::string_view key) {
+    if (TakeKey(key)) return Key::Matched;
+    Line line;
+    if (!Next(line)) return Key::End;
+    return line.Is(key) ? Key::Matched : Key::Other;
+  }
+
+  // Reads the next line as a value ("%f" on the stripped line); false at the end.
+  bool ReadNumber(float& value) {
+    if (TakeNumber(value)) return true;
+    Line line;
+    if (!Next(line)) return false;
+    ReadValue(line, value);
+    return true;
+  }
+
+ private:
+  // The lines inside a face are read without looking for their end first when they hold just
+  // what is expected: blanks, the key or one decimal number, blanks, a line feed, all within one
+  // read. Otherwise nothing is read, and the line is read the general way.
+
+  // Past the line feed that must end the line at q, or null.
+  const char* LineEnd(const char* q) const {
+    while (q < end_ && Blank(*q))
+      ++q;
+    const bool cr = q < end_ && *q == '\r';
+    q += cr;
+    if (q >= end_ || *q != '\n') return nullptr;
+    ++q;
+    const size_t characters = size_t(q - p_) - cr;  // a CR LF pair is one character
+    return characters <= kLineBuffer - 1 ? q : nullptr;
+  }
+
+  bool TakeKey(std::string_view key) {
+    if (!inPlace_) return false;
+    const char* q = p_;
+    while (q < end_ && Blank(*q))
+      ++q;
+    if (size_t(end_ - q) < key.size() || !std::equal(key.begin(), key.end(), q)) return false;
+    const char* next = LineEnd(q + key.size());
+    if (!next) return false;
+    p_ = next;
+    return true;
+  }
+
+  bool TakeNumber(float& value) {
+    if (!inPlace_) return false;
+    const char* q = p_;
+    while (q < end_ && Blank(*q))
+      ++q;
+    if (!Decimal(q, end_)) return false;
+    float v;
+    const auto [end, ec] = platform::FloatFromChars(q, end_, v, end_);
+    if (ec != std::errc()) return false;
+    const char* next = LineEnd(end);
+    if (!next) return false;
+    value = v;
+    p_ = next;
+    return true;
+  }
+
+  // A whole line in place, trimmed; false (nothing read) when it does not fit one read.
+  bool InPlace(Line& line) {
+    // The line feed must lie within the 19 characters of one read; a CR LF pair is one of them.
+    const char* lf = FindLineFeed();
+    if (!lf) return false;
+    const char* last = lf;
+    if (last > p_ && last[-1] == '\r') --last;
+    if (size_t(last - p_) + 1 > kLineBuffer - 1) return false;
+    const char* first = p_;
+    while (first < last && Blank(*first))
+      ++first;
+    while (last > first && Blank(last[-1]))
+      --last;
+    line = {first, size_t(last - first), true, false, end_};
+    p_ = lf + 1;
+    return true;
+  }
+
+  // High bit of every zero byte of x.
+  static uint64_t ZeroBytes(uint64_t x) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7F;
+    return ~(((x & kLow7) + kLow7) | x) & ~kLow7;
+  }
+
+  // The first line feed among the next kLineBuffer bytes, or null.
+  const char* FindLineFeed() const {
+    const size_t window = std::min<size_t>(size_t(end_ - p_), kLineBuffer);
+    if constexpr (std::endian::native == std::endian::little) {
+      // Most lines are short: look at eight bytes at a time, without a call.
+      if (window == kLineBuffer) {
+        constexpr uint64_t kLineFeeds = 0x0A0A0A0A0A0A0A0A;
+        for (size_t at = 0; at < 16; at += 8) {
+          uint64_t w;
+          std::memcpy(&w, p_ + at, 8);
+          if (const uint64_t m = ZeroBytes(w ^ kLineFeeds)) {
+            return p_ + at + size_t(std::countr_zero(m)) / 8;
+          }
+        }
+      }
+    }
+    return static_cast<const char*>(std::memchr(p_, '\n', window));
+  }
+
+  // One read of at most 19 characters, gathered into the buffer.
+  void Gather(Line& line) {
+    size_t size = 0, taken = 0;
+    bool cString = true;  // false after a NUL: a C string ends there
+    bool lineFeed = false;
+    while (p_ < end_ && taken < kLineBuffer - 1) {
+      char ch = *p_++;
+      if (ch == '\r' && p_ < end_ && *p_ == '\n') ch = *p_++;
+      ++taken;
+      if (ch == '\n') {
+        lineFeed = cString;
+        break;
+      }
+      if (Blank(ch)) continue;
+      if (ch == '\0') cString = false;
+      if (cString) buffer_[size++] = ch;
+    }
+    line = {buffer_.data(), size, lineFeed, true, buffer_.data() + buffer_.size()};
+  }
+
+  const char* p_;
+  const char* end_;
+  const bool inPlace_;  // the file has no NUL byte
+  std::array<char, kLineBuffer> buffer_;
+};
+
+constexpr std::string_view kFaceKey = "3DFACE";
+constexpr std::string_view kFirstCornerKey = "10";
+// The group codes after the first "10", each followed by its value: 20, 30 for corner 0, then
+// 11, 21, 31 for corner 1, and so on.
+constexpr std::array<std::string_view, 11> kCornerCodes = {"20", "30", "11", "21", "31", "12",
+                                                           "22", "32", "13", "23", "33"};
+
+using DxfFace = std::array<Vec3, 4>;
+
 float& Coordinate(DxfFace& face, size_t index) {  // index 0 .. 11: x0, y0, z0, x1, ...
   Vec3& corner = face[index / 3];
   return index % 3 == 0 ? corner.x : index % 3 == 1 ? corner.y : corner.z;
@@ -200,13 +288,17 @@ std::string ParseDxf(std::span<const uint8_t> bytes, std::vector<DxfFace>& faces
       if (!r.Next(line)) return which() + " ends before its first corner";
     } while (!line.Is(kFirstCornerKey));
     DxfFace face{};
-    if (!r.Next(line)) return which() + " ends inside its corners";
-    ReadValue(line, Coordinate(face, 0));
+    if (!r.ReadNumber(Coordinate(face, 0))) return which() + " ends inside its corners";
     for (size_t i = 0; i < kCornerCodes.size(); ++i) {
-      if (!r.Next(line)) return which() + " ends inside its corners";
-      if (!line.Is(kCornerCodes[i])) return which() + ": corner codes missing or out of order";
-      if (!r.Next(line)) return which() + " ends inside its corners";
-      ReadValue(line, Coordinate(face, i + 1));
+      switch (r.ReadKey(kCornerCodes[i])) {
+        case LineReader::Key::End:
+          return which() + " ends inside its corners";
+        case LineReader::Key::Other:
+          return which() + ": corner codes missing or out of order";
+        case LineReader::Key::Matched:
+          break;
+      }
+      if (!r.ReadNumber(Coordinate(face, i + 1))) return which() + " ends inside its corners";
     }
     faces.push_back(face);
   }
