@@ -4,11 +4,17 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/text.h"
 
@@ -20,20 +26,101 @@ bool Exists(const std::string& hostPath) {
   return ::stat(hostPath.c_str(), &st) == 0;
 }
 
+std::string AsciiLower(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = char(c + ('a' - 'A'));
+  }
+  return s;
+}
+
+// The names in one directory by their ASCII lower case, for the case-insensitive match. The last
+// directory listed is kept, with an inotify watch that reports every later change to its
+// entries, so that looking up many names that do not exist in one directory (the outputs of a
+// batch conversion) lists it once instead of once per name. The watch is set before the
+// directory is read, so no change can fall between the two. Without inotify, or after the event
+// queue overflowed, the directory is listed again.
+class DirectoryNames {
+ public:
+  // False when `dir` cannot be read or holds no such name.
+  bool Find(const std::string& dir, const std::string& name, std::string& found) {
+    struct stat st;
+    if (::stat(dir.c_str(), &st) != 0) return false;
+    std::lock_guard lock(mutex_);
+    if (!Current(dir, st) && !List(dir, st)) return false;
+    const auto it = names_.find(AsciiLower(name));
+    if (it == names_.end() || it->second.empty()) return false;
+    found = it->second.front();
+    return true;
+  }
+
+ private:
+  // True when the kept listing is of `dir` and up to date (pending changes applied).
+  bool Current(const std::string& dir, const struct stat& st) {
+    if (!watched_ || dir != dir_ || st.st_dev != dev_ || st.st_ino != ino_) return false;
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+      const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+      if (n <= 0) break;  // nothing pending
+      for (ssize_t at = 0; at < n;) {
+        const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+        at += ssize_t(sizeof(inotify_event) + e->len);
+        if (e->wd != wd_) continue;  // left over from an earlier watch
+        if (e->mask & (IN_Q_OVERFLOW | IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT)) {
+          watched_ = false;
+        } else if (e->len > 0 && (e->mask & (IN_CREATE | IN_MOVED_TO))) {
+          Add(e->name);
+        } else if (e->len > 0 && (e->mask & (IN_DELETE | IN_MOVED_FROM))) {
+          Remove(e->name);
+        }
+      }
+    }
+    return watched_;
+  }
+
+  bool List(const std::string& dir, const struct stat& st) {
+    if (watched_) ::inotify_rm_watch(fd_, wd_);
+    watched_ = false;
+    names_.clear();
+    if (fd_ < 0) fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    wd_ = fd_ < 0 ? -1
+                  : ::inotify_add_watch(fd_, dir.c_str(),
+                                        IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                            IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return false;
+    while (dirent* e = ::readdir(d))
+      Add(e->d_name);
+    ::closedir(d);
+    dir_ = dir;
+    dev_ = st.st_dev;
+    ino_ = st.st_ino;
+    watched_ = wd_ >= 0;
+    return true;
+  }
+
+  void Add(const std::string& name) {
+    auto& same = names_[AsciiLower(name)];
+    if (std::find(same.begin(), same.end(), name) == same.end()) same.push_back(name);
+  }
+  void Remove(const std::string& name) {
+    const auto it = names_.find(AsciiLower(name));
+    if (it != names_.end()) std::erase(it->second, name);
+  }
+
+  std::mutex mutex_;
+  int fd_ = -1;  // the inotify instance, made on first use
+  int wd_ = -1;
+  bool watched_ = false;  // names_ is the listing of dir_, kept current by the watch
+  std::string dir_;
+  dev_t dev_ = 0;
+  ino_t ino_ = 0;
+  std::unordered_map<std::string, std::vector<std::string>> names_;  // in listing order
+};
+
 // Finds `name` in `dir` without regard to ASCII case. Returns false when there is no match.
 bool FindCaseInsensitive(const std::string& dir, const std::string& name, std::string& found) {
-  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
-  if (!d) return false;
-  bool ok = false;
-  while (dirent* e = ::readdir(d)) {
-    if (::strcasecmp(e->d_name, name.c_str()) == 0) {
-      found = e->d_name;
-      ok = true;
-      break;
-    }
-  }
-  ::closedir(d);
-  return ok;
+  static DirectoryNames* names = new DirectoryNames;  // never destroyed: lookups may run at exit
+  return names->Find(dir.empty() ? "." : dir, name, found);
 }
 
 }  // namespace

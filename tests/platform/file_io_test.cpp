@@ -40,6 +40,38 @@ TEST(PathMapping, MatchesEachComponentWithoutCase) {
   EXPECT_FALSE(FileExists(LibraryPath(dir.path()) + "\\Data"));
 }
 
+TEST(PathMapping, MatchesFollowChangesMadeAfterALookup) {
+  // Lookups of names that do not exist keep the directory's listing; whatever changes in the
+  // directory afterwards, by this process or another, must be seen by the next lookup.
+  TempDir dir, other;
+  const std::string base = LibraryPath(dir.path()) + "\\";
+  auto host = [&](const std::string& name) { return HostPath(base + name); };
+  EXPECT_EQ(host("OUT.WZP"), dir / "OUT.WZP");  // nothing there yet
+
+  wz::testing::WriteFile(dir / "out.wzp", "a");  // made by another program
+  EXPECT_EQ(host("OUT.WZP"), dir / "out.wzp");
+  std::filesystem::rename(dir / "out.wzp", dir / "Moved.wzp");
+  EXPECT_EQ(host("OUT.WZP"), dir / "OUT.WZP");
+  EXPECT_EQ(host("moved.WZP"), dir / "Moved.wzp");
+  std::filesystem::remove(dir / "Moved.wzp");
+  EXPECT_EQ(host("moved.WZP"), dir / "moved.WZP");
+
+  // Files this process writes, many in a row, and a lookup in another directory between them.
+  const uint8_t bytes[] = {1};
+  for (int i = 0; i < 50; ++i) {
+    const std::string name = "m" + std::to_string(i) + ".WZP";
+    ASSERT_EQ(host(name), dir / name);
+    ASSERT_TRUE(WriteFileAtomically(base + name, bytes));
+    ASSERT_EQ(host("M" + std::to_string(i) + ".wzp"), dir / name);
+    if (i == 25) {
+      EXPECT_EQ(HostPath(LibraryPath(other.path()) + "\\X"), other / "X");
+    }
+  }
+  // A directory made in place of a file name is an entry too.
+  std::filesystem::create_directory(dir / "Sub");
+  EXPECT_EQ(host("SUB\\new.bin"), dir / "Sub/new.bin");
+}
+
 TEST(PathMapping, HostPathsBecomeLibraryPaths) {
   EXPECT_EQ(LibraryPath("/home/a/bin"), "\\home\\a\\bin");
   EXPECT_EQ(LibraryPath("/tmp/グループ"), "\\tmp\\" + Utf8ToCp932("グループ"));

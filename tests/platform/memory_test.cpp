@@ -65,11 +65,20 @@ TEST(ZeroedMemory, AFreedBlockComesBackZero) {
       void* b = AllocateZeroed(bytes);
       ASSERT_NE(b, nullptr);
       ASSERT_TRUE(ZeroFrom(b, 0, bytes)) << written << " " << i;
-      std::memset(b, 0x5A, written);
+      std::memset(b, 0x5A, std::min(written, size_t{100}));
+      // Scattered writes too: only some pages of the block hold memory.
+      for (size_t at = 4096 * 3 + 17; at < written; at += 4096 * 7)
+        static_cast<unsigned char*>(b)[at] = 0xA5;
       blocks.push_back(b);
     }
     for (void* b : blocks)
       FreeZeroed(b, bytes, written);
+  }
+  for (int i = 0; i < 4; ++i) {  // the blocks of the last round
+    void* b = AllocateZeroed(bytes);
+    ASSERT_NE(b, nullptr);
+    EXPECT_TRUE(ZeroFrom(b, 0, bytes)) << i;
+    FreeZeroed(b, bytes, 0);
   }
 }
 
