@@ -63,8 +63,9 @@ class Pool {
       : data_(std::exchange(other.data_, nullptr)),
         size_(std::exchange(other.size_, 0)),
         capacity_(std::exchange(other.capacity_, 0)),
-        touched_(std::exchange(other.touched_, 0)) {}
-  ~Pool() { platform::FreeZeroed(data_, capacity_ * sizeof(T), touched_ * sizeof(T)); }
+        touched_(std::exchange(other.touched_, 0)),
+        bytes_(std::exchange(other.bytes_, 0)) {}
+  ~Pool() { platform::FreeZeroed(data_, bytes_, touched_ * sizeof(T)); }
 
   Pool& operator=(const Pool& other) {
     if (this != &other) assign(other.begin(), other.end());
@@ -184,6 +185,7 @@ class Pool {
     std::swap(size_, other.size_);
     std::swap(capacity_, other.capacity_);
     std::swap(touched_, other.touched_);
+    std::swap(bytes_, other.bytes_);
   }
   friend void swap(Pool& a, Pool& b) noexcept { a.swap(b); }
 
@@ -201,16 +203,19 @@ class Pool {
 
   void Regrow(size_t n) {
     if (n > max_size()) throw std::bad_alloc();
-    void* p = platform::GrowZeroed(data_, capacity_ * sizeof(T), n * sizeof(T));
+    size_t granted = 0;
+    void* p = platform::GrowZeroed(data_, bytes_, n * sizeof(T), &granted);
     if (!p) throw std::bad_alloc();
     data_ = static_cast<T*>(p);
-    capacity_ = n;
+    bytes_ = granted;
+    capacity_ = std::min(granted / sizeof(T), max_size());
   }
 
   T* data_ = nullptr;
   size_t size_ = 0;
   size_t capacity_ = 0;
   size_t touched_ = 0;  // entries from here to the capacity are zero bytes
+  size_t bytes_ = 0;    // the size of the block, as granted
 };
 
 }  // namespace wz

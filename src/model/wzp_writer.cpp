@@ -84,7 +84,20 @@ uint64_t HashVertex(const Vec3& p, const Vec3& n, const ColourF& c, const Uv& t)
 // export vertex holding it; it never holds two equal values, so a hit is the first match.
 class ExportBuilder {
  public:
-  ExportBuilder(const Model& m, ExportGeometry& out, size_t maxVertices) : m_(m), out_(out) {
+  // What the last corner at a position named, and its vertex; `builder` tells whose entry it is.
+  struct Memo {
+    int32_t builder = -1;
+    int32_t normal = 0;
+    int32_t colour = 0;
+    int32_t uv = 0;
+    int32_t vertex = 0;
+  };
+
+  // `memo` has an entry per position and is shared by the builders of one model, each with its
+  // own `id`.
+  ExportBuilder(const Model& m, ExportGeometry& out, size_t maxVertices, std::vector<Memo>& memo,
+                int32_t id)
+      : m_(m), out_(out), memo_(memo), id_(id) {
     size_t capacity = 16;
     while (capacity < 2 * maxVertices)
       capacity *= 2;
@@ -93,6 +106,23 @@ class ExportBuilder {
   }
 
   int32_t VertexOf(const Corner& k) {
+    // Corners that name the same entries as the last corner at their position (the same point
+    // of a mesh, met again by the next polygon around it) have the same vertex.
+    Memo& memo = memo_[size_t(k.position)];
+    if (memo.builder == id_ && memo.normal == k.normal && memo.colour == k.colour &&
+        memo.uv == k.uv) {
+      return memo.vertex;
+    }
+    bool shared = false;
+    const int32_t v = Find(k, shared);
+    if (shared) memo = {id_, k.normal, k.colour, k.uv, v};
+    return v;
+  }
+
+ private:
+  // The first export vertex equal to the corner's value, appended when there is none; `shared`
+  // tells whether later corners of equal value get it too (a value with NaN equals nothing).
+  int32_t Find(const Corner& k, bool& shared) {
     const Vec3 p = m_.positions[k.position];
     const Vec3 n = m_.normalCount > 0 ? m_.normals[k.normal] : Vec3{};
     const ColourF c = m_.colourCount > 0 ? m_.colours[k.colour] : ColourF{};
@@ -100,6 +130,7 @@ class ExportBuilder {
     // A value with NaN equals no vertex, itself included: it is appended without entering the
     // table, so that many such corners do not make one long probe chain.
     if (HasNan(p, n, c, t)) return Append(p, n, c, t, k.position);
+    shared = true;
     size_t i = HashVertex(p, n, c, t) & mask_;
     for (; slots_[i] >= 0; i = (i + 1) & mask_) {
       const int32_t v = slots_[i];
@@ -111,7 +142,6 @@ class ExportBuilder {
     return slots_[i] = Append(p, n, c, t, k.position);
   }
 
- private:
   int32_t Append(const Vec3& p, const Vec3& n, const ColourF& c, const Uv& t, int32_t position) {
     out_.positions.push_back(p);
     out_.normals.push_back(n);
@@ -123,6 +153,8 @@ class ExportBuilder {
 
   const Model& m_;
   ExportGeometry& out_;
+  std::vector<Memo>& memo_;
+  const int32_t id_;
   std::vector<int32_t> slots_;
   size_t mask_ = 0;
 };
@@ -328,13 +360,14 @@ std::vector<ExportGeometry> BuildExportGeometry(const Model& m, int32_t polygonC
   }
 
   std::vector<ExportGeometry> result(static_cast<size_t>(groups));
+  std::vector<ExportBuilder::Memo> memo(static_cast<size_t>(std::max(m.positionCount, 0)));
   for (int32_t j = 0; j < groups; ++j) {
     ExportGeometry& g = result[j];
     size_t corners = 0;
     for (int32_t f = start[j]; f < start[j + 1]; ++f)
       corners += 3 * (m.polygons[faces[f]].cornerCount - 2);
     g.triangles.reserve(corners / 3 * (m.groups[j].mirror != 0 ? 2 : 1));
-    ExportBuilder builder(m, g, corners);
+    ExportBuilder builder(m, g, corners, memo, j);
     for (int32_t f = start[j]; f < start[j + 1]; ++f) {
       const wz::Polygon& p = m.polygons[faces[f]];
       for (int l = 0; l + 2 < p.cornerCount; ++l) {

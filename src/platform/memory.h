@@ -14,16 +14,17 @@ namespace wz::platform {
 // Blocks of at least this many bytes are made of pages of their own.
 inline constexpr size_t kPageBlockBytes = 64 * 1024;
 
-// A block of `bytes` zero bytes (bytes > 0); null when the memory cannot be had.
-void* AllocateZeroed(size_t bytes);
+// A block of at least `bytes` zero bytes (bytes > 0); `*granted` (when given) receives the size
+// granted, which the block is grown and freed by. Null when the memory cannot be had.
+void* AllocateZeroed(size_t bytes, size_t* granted = nullptr);
 
-// Grows a block of `oldBytes` (as allocated) to `newBytes` >= oldBytes: the first oldBytes keep
-// their contents and the rest read zero. The block may move. Null when the memory cannot be had;
-// the old block is then left as it was.
-void* GrowZeroed(void* block, size_t oldBytes, size_t newBytes);
+// Grows a block of `oldBytes` (as granted) to at least `newBytes`: the first oldBytes keep their
+// contents and the rest read zero. The block may move; `*granted` receives its new size. Null
+// when the memory cannot be had; the old block is then left as it was.
+void* GrowZeroed(void* block, size_t oldBytes, size_t newBytes, size_t* granted = nullptr);
 
-// Frees a block of `bytes` (as allocated or last grown to) whose first `writtenBytes` may have
-// been written since it was allocated; the rest must still be zero. Null is ignored.
+// Frees a block of `bytes` (as last granted) whose first `writtenBytes` may have been written
+// since it was allocated; the rest must still be zero. Null is ignored.
 void FreeZeroed(void* block, size_t bytes, size_t writtenBytes);
 
 // True when blocks of `bytes` are made of pages (false for every size under AddressSanitizer).

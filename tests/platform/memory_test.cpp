@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <utility>
@@ -28,16 +29,20 @@ TEST(ZeroedMemory, GrowingKeepsTheContentsAndZeroesTheRest) {
       {3 * kPageBlockBytes + 7, 3 * kPageBlockBytes + 9},
   };
   for (auto [from, to] : steps) {
-    void* block = AllocateZeroed(from);
+    size_t granted = 0;
+    void* block = AllocateZeroed(from, &granted);
     ASSERT_NE(block, nullptr);
-    ASSERT_TRUE(ZeroFrom(block, 0, from)) << from;
-    std::memset(block, 0xA5, from);
-    void* grown = GrowZeroed(block, from, to);
+    ASSERT_GE(granted, from);
+    ASSERT_TRUE(ZeroFrom(block, 0, granted)) << from;
+    std::memset(block, 0xA5, granted);
+    size_t grownSize = 0;
+    void* grown = GrowZeroed(block, granted, to, &grownSize);
     ASSERT_NE(grown, nullptr) << from << " -> " << to;
+    ASSERT_GE(grownSize, to);
     const auto* b = static_cast<const unsigned char*>(grown);
-    EXPECT_TRUE(b[0] == 0xA5 && b[from - 1] == 0xA5) << from << " -> " << to;
-    EXPECT_TRUE(ZeroFrom(grown, from, to)) << from << " -> " << to;
-    FreeZeroed(grown, to, to);
+    EXPECT_TRUE(b[0] == 0xA5 && b[granted - 1] == 0xA5) << from << " -> " << to;
+    EXPECT_TRUE(ZeroFrom(grown, granted, grownSize)) << from << " -> " << to;
+    FreeZeroed(grown, grownSize, grownSize);
   }
 }
 
@@ -47,38 +52,37 @@ TEST(ZeroedMemory, ImpossibleSizesGiveNull) {
   // program on an impossible size instead of failing the call.
   if (!ZeroedBlockIsPages(kPageBlockBytes)) GTEST_SKIP() << "heap blocks only";
   EXPECT_EQ(AllocateZeroed(SIZE_MAX - 10), nullptr);
-  void* block = AllocateZeroed(kPageBlockBytes * 2);
+  size_t granted = 0;
+  void* block = AllocateZeroed(kPageBlockBytes * 2, &granted);
   ASSERT_NE(block, nullptr);
   static_cast<unsigned char*>(block)[5] = 7;
-  EXPECT_EQ(GrowZeroed(block, kPageBlockBytes * 2, SIZE_MAX - 10), nullptr);
+  EXPECT_EQ(GrowZeroed(block, granted, SIZE_MAX - 10), nullptr);
   EXPECT_EQ(static_cast<unsigned char*>(block)[5], 7);  // left as it was
-  FreeZeroed(block, kPageBlockBytes * 2, 6);
+  FreeZeroed(block, granted, 6);
   FreeZeroed(nullptr, 10, 0);
 }
 
 TEST(ZeroedMemory, AFreedBlockComesBackZero) {
-  // A freed page block may be handed out again: what was written must read zero then.
+  // A freed page block may be handed out again, for the same size or a smaller one: what was
+  // written must read zero then.
   const size_t bytes = 5 * kPageBlockBytes + 123;
-  for (size_t written : {size_t{1}, bytes / 2, bytes}) {
-    std::vector<void*> blocks;
-    for (int i = 0; i < 4; ++i) {
-      void* b = AllocateZeroed(bytes);
+  for (size_t written : {size_t{1}, bytes / 2, bytes, size_t{0}}) {
+    std::vector<std::pair<void*, size_t>> blocks;
+    for (size_t want : {bytes, bytes, bytes * 2 / 3, bytes}) {
+      size_t granted = 0;
+      void* b = AllocateZeroed(want, &granted);
       ASSERT_NE(b, nullptr);
-      ASSERT_TRUE(ZeroFrom(b, 0, bytes)) << written << " " << i;
-      std::memset(b, 0x5A, std::min(written, size_t{100}));
+      ASSERT_GE(granted, want);
+      ASSERT_TRUE(ZeroFrom(b, 0, granted)) << written << " " << want;
+      const size_t w = std::min(written, granted);
+      std::memset(b, 0x5A, std::min(w, size_t{100}));
       // Scattered writes too: only some pages of the block hold memory.
-      for (size_t at = 4096 * 3 + 17; at < written; at += 4096 * 7)
+      for (size_t at = 4096 * 3 + 17; at < w; at += 4096 * 7)
         static_cast<unsigned char*>(b)[at] = 0xA5;
-      blocks.push_back(b);
+      blocks.emplace_back(b, granted);
     }
-    for (void* b : blocks)
-      FreeZeroed(b, bytes, written);
-  }
-  for (int i = 0; i < 4; ++i) {  // the blocks of the last round
-    void* b = AllocateZeroed(bytes);
-    ASSERT_NE(b, nullptr);
-    EXPECT_TRUE(ZeroFrom(b, 0, bytes)) << i;
-    FreeZeroed(b, bytes, 0);
+    for (auto [b, granted] : blocks)
+      FreeZeroed(b, granted, std::min(written, granted));
   }
 }
 

@@ -44,17 +44,24 @@ constexpr size_t kCachedBytes = size_t{64} << 20;
 
 class PageCache {
  public:
-  void* Take(size_t length) {
+  // The smallest kept block of at least `length` bytes and at most twice that, or null; its
+  // length goes to `taken`.
+  void* Take(size_t length, size_t& taken) {
     std::lock_guard lock(mutex_);
+    size_t best = blocks_.size();
     for (size_t i = 0; i < blocks_.size(); ++i) {
-      if (blocks_[i].second != length) continue;
-      void* p = blocks_[i].first;
-      blocks_[i] = blocks_.back();
-      blocks_.pop_back();
-      total_ -= length;
-      return p;
+      const size_t l = blocks_[i].second;
+      if (l >= length && l / 2 <= length && (best == blocks_.size() || l < blocks_[best].second)) {
+        best = i;
+      }
     }
-    return nullptr;
+    if (best == blocks_.size()) return nullptr;
+    void* p = blocks_[best].first;
+    taken = blocks_[best].second;
+    blocks_[best] = blocks_.back();
+    blocks_.pop_back();
+    total_ -= taken;
+    return p;
   }
   // Keeps a cleared block; false when the cache is full.
   bool Keep(void* p, size_t length) {
@@ -113,12 +120,14 @@ bool ClearWritten(void* block, size_t written) {
   return true;
 }
 
-void* MapPages(size_t bytes) {
+void* MapPages(size_t bytes, size_t& granted) {
   const size_t length = MappedLength(bytes);
   if (length == 0) return nullptr;
-  if (void* p = Cache().Take(length)) return p;
+  if (void* p = Cache().Take(length, granted)) return p;
   void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  return p == MAP_FAILED ? nullptr : p;
+  if (p == MAP_FAILED) return nullptr;
+  granted = length;
+  return p;
 }
 
 }  // namespace
@@ -132,32 +141,40 @@ bool ZeroedBlockIsPages(size_t bytes) {
 #endif
 }
 
-void* AllocateZeroed(size_t bytes) {
+void* AllocateZeroed(size_t bytes, size_t* granted) {
   if (bytes == 0) return nullptr;
-  return ZeroedBlockIsPages(bytes) ? MapPages(bytes) : std::calloc(1, bytes);
+  size_t size = bytes;
+  void* p = ZeroedBlockIsPages(bytes) ? MapPages(bytes, size) : std::calloc(1, bytes);
+  if (p && granted) *granted = size;
+  return p;
 }
 
-void* GrowZeroed(void* block, size_t oldBytes, size_t newBytes) {
-  if (!block) return AllocateZeroed(newBytes);
-  if (newBytes <= oldBytes) return block;
-  const bool oldPages = ZeroedBlockIsPages(oldBytes);
-  if (oldPages) {
-    // The tail of the last old page was never written: it is still zero, as the new pages are.
-    const size_t oldLength = MappedLength(oldBytes), newLength = MappedLength(newBytes);
-    if (newLength == 0) return nullptr;
-    void* p = ::mremap(block, oldLength, newLength, MREMAP_MAYMOVE);
-    return p == MAP_FAILED ? nullptr : p;
+void* GrowZeroed(void* block, size_t oldBytes, size_t newBytes, size_t* granted) {
+  if (!block) return AllocateZeroed(newBytes, granted);
+  if (newBytes <= oldBytes) {
+    if (granted) *granted = oldBytes;
+    return block;
   }
-  if (ZeroedBlockIsPages(newBytes)) {
-    void* p = MapPages(newBytes);
+  size_t size = newBytes;
+  void* p = nullptr;
+  if (ZeroedBlockIsPages(oldBytes)) {
+    // A page block's length is whole pages: the new pages read zero, as the old ones did where
+    // they were not written.
+    size = MappedLength(newBytes);
+    if (size == 0) return nullptr;
+    p = ::mremap(block, oldBytes, size, MREMAP_MAYMOVE);
+    if (p == MAP_FAILED) return nullptr;
+  } else if (ZeroedBlockIsPages(newBytes)) {
+    p = MapPages(newBytes, size);
     if (!p) return nullptr;
     std::memcpy(p, block, oldBytes);
     std::free(block);
-    return p;
+  } else {
+    p = std::realloc(block, newBytes);
+    if (!p) return nullptr;
+    std::memset(static_cast<char*>(p) + oldBytes, 0, newBytes - oldBytes);
   }
-  void* p = std::realloc(block, newBytes);
-  if (!p) return nullptr;
-  std::memset(static_cast<char*>(p) + oldBytes, 0, newBytes - oldBytes);
+  if (granted) *granted = size;
   return p;
 }
 
@@ -167,11 +184,10 @@ void FreeZeroed(void* block, size_t bytes, size_t writtenBytes) {
     std::free(block);
     return;
   }
-  const size_t length = MappedLength(bytes);
-  if (Cache().HasRoomFor(length) && ClearWritten(block, std::min(writtenBytes, bytes))) {
-    if (Cache().Keep(block, length)) return;
+  if (Cache().HasRoomFor(bytes) && ClearWritten(block, std::min(writtenBytes, bytes))) {
+    if (Cache().Keep(block, bytes)) return;
   }
-  ::munmap(block, length);
+  ::munmap(block, bytes);
 }
 
 }  // namespace wz::platform
