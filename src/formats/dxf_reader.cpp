@@ -363,12 +363,12 @@ int LoadDxfFromMemory(ModelHost& host, Model& model, const std::string& path,
 }
 
 int LoadDxf(ModelHost& host, Model& model, const std::string& path, int32_t version) {
-  std::vector<uint8_t> bytes;
+  platform::FileBytes bytes;
   if (!platform::ReadFileBytes(path, bytes)) {
     host.Refuse(path, "cannot be opened");
     return 0;
   }
-  return LoadDxfFromMemory(host, model, path, bytes, version);
+  return LoadDxfFromMemory(host, model, path, bytes.Bytes(), version);
 }
 
 }  // namespace wz

@@ -332,12 +332,12 @@ int LoadLwoFromMemory(ModelHost& host, Model& model, const std::string& path,
 }
 
 int LoadLwo(ModelHost& host, Model& model, const std::string& path, int32_t version) {
-  std::vector<uint8_t> bytes;
+  platform::FileBytes bytes;
   if (!platform::ReadFileBytes(path, bytes)) {
     host.Refuse(path, "cannot be read");
     return 0;
   }
-  return LoadLwoFromMemory(host, model, path, bytes, version);
+  return LoadLwoFromMemory(host, model, path, bytes.Bytes(), version);
 }
 
 }  // namespace wz

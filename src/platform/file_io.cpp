@@ -215,6 +215,38 @@ bool ReadFileBytes(const std::string& libraryPath, std::vector<uint8_t>& out, si
   return ok;
 }
 
+bool ReadFileBytes(const std::string& libraryPath, FileBytes& out, size_t maxBytes) {
+  out.data_.reset();
+  out.size_ = 0;
+  FILE* f = OpenFile(libraryPath, "rb");
+  if (!f) return false;
+  struct stat st;
+  bool whole = false;
+  if (::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+      uint64_t(st.st_size) <= maxBytes) {
+    // A regular file of a known size: one buffer of that size, read in one piece.
+    const size_t size = size_t(st.st_size);
+    out.data_.reset(new (std::nothrow) uint8_t[size]);
+    if (!out.data_) {
+      std::fclose(f);
+      return false;
+    }
+    out.size_ = std::fread(out.data_.get(), 1, size, f);
+    uint8_t probe;
+    whole = !std::ferror(f) && (out.size_ < size || std::fread(&probe, 1, 1, f) == 0);
+  }
+  std::fclose(f);
+  if (whole) return true;
+  // Anything else (no size, a file that grew while it was read): the general road.
+  std::vector<uint8_t> bytes;
+  if (!ReadFileBytes(libraryPath, bytes, maxBytes)) return false;
+  out.data_.reset(new (std::nothrow) uint8_t[std::max<size_t>(bytes.size(), 1)]);
+  if (!out.data_) return false;
+  std::copy(bytes.begin(), bytes.end(), out.data_.get());
+  out.size_ = bytes.size();
+  return true;
+}
+
 bool WriteFileAtomically(const std::string& libraryPath, std::span<const uint8_t> bytes) {
   static std::atomic<unsigned> counter{0};
   std::string target = HostPath(libraryPath);

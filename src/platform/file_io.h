@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -29,6 +30,22 @@ bool FileExists(const std::string& libraryPath);
 // Reads a whole file. False when it cannot be opened or read, or when it is larger than
 // `maxBytes`.
 bool ReadFileBytes(const std::string& libraryPath, std::vector<uint8_t>& out,
+                   size_t maxBytes = size_t{1} << 31);
+
+// A whole file's bytes in a buffer that is not cleared before the file is read into it (a
+// vector's would be, at the cost of writing every byte twice).
+class FileBytes {
+ public:
+  std::span<const uint8_t> Bytes() const { return {data_.get(), size_}; }
+
+ private:
+  friend bool ReadFileBytes(const std::string&, FileBytes&, size_t);
+  std::unique_ptr<uint8_t[]> data_;
+  size_t size_ = 0;
+};
+
+// As above, into a FileBytes; also false when the memory for the file cannot be had.
+bool ReadFileBytes(const std::string& libraryPath, FileBytes& out,
                    size_t maxBytes = size_t{1} << 31);
 
 // Writes `bytes` to a temporary file beside the target and renames it over the target, so that a
