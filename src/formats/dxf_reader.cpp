@@ -8,8 +8,9 @@
 // and lines left empty are skipped; keys are whole lines including the line feed. After "3DFACE"
 // the reader looks for the first "10" and then needs the twelve corner codes 10, 20, 30, 11, ...,
 // 33 strictly in order, each followed by its value. The file is read in one pass over its bytes,
-// line by line into a small buffer, and checked whole before the model is touched: a refused
-// file leaves the model as it was.
+// lines taken where they lie (a line is gathered into a small buffer only when it needs the
+// C library's rules spelled out), and checked whole before the model is touched: a refused file
+// leaves the model as it was.
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -114,7 +115,7 @@ class LineReader {
   explicit LineReader(std::span<const uint8_t> bytes)
       : p_(reinterpret_cast<const char*>(bytes.data())),
         end_(p_ + bytes.size()),
-        inPlace_(!std::memchr(p_, '\0', bytes.size())) {}
+        inPlace_(bytes.empty() || !std::memchr(p_, '\0', bytes.size())) {}
 
   // The next line that is not empty once its spaces and tabs are gone; false at the end.
   bool Next(Line& line) {

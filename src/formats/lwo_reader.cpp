@@ -5,6 +5,7 @@
 // polygons (negative surface numbers) are read as ordinary polygons, and a polygon naming a point
 // or surface that does not exist makes the whole file refused. The whole file is checked before
 // the model is touched, so a refused file leaves the model as it was.
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -298,13 +299,14 @@ int LoadLwoFromMemory(ModelHost& host, Model& model, const std::string& path,
 
   // The file is sound: fill the model.
   model.fileName.Set(path);
-  ByteCursor pts(scan.points);
   GrowPositionPools(model, pointCount);
-  for (size_t i = 0; i < pointCount; ++i) {
-    const float x = pts.f32be();
-    const float y = pts.f32be();
-    const float z = pts.f32be();
-    model.positions[i] = {x * 10.0f, y * 10.0f, z * 10.0f};
+  const uint8_t* pts = scan.points.data();  // pointCount * 12 bytes
+  auto f32be = [](const uint8_t* b) {
+    return std::bit_cast<float>(uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 |
+                                uint32_t(b[3]));
+  };
+  for (size_t i = 0; i < pointCount; ++i, pts += 12) {
+    model.positions[i] = {f32be(pts) * 10.0f, f32be(pts + 4) * 10.0f, f32be(pts + 8) * 10.0f};
   }
   model.positionCount = static_cast<int32_t>(pointCount);
 
