@@ -1,8 +1,8 @@
 // Memory that reads as zero bytes until it is written. Large blocks are fresh anonymous pages:
 // the kernel supplies a zeroed page on its first touch, so a block costs address space until it
 // is written, and growing one moves its pages instead of copying them. A freed large block is
-// cleared where it was written and kept for the next block of its size (up to a bound), so a
-// program that makes and drops models of the same capacities takes no new pages for them. Small
+// kept (up to a bound) and cleared where it was written when a block of about its size is asked
+// for, so a program that makes and drops models of the same capacities takes no new pages. Small
 // blocks come from the C heap, cleared. Under AddressSanitizer every block comes from the heap,
 // so that accesses past a block are reported.
 #pragma once

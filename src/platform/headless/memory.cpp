@@ -38,47 +38,50 @@ size_t MappedLength(size_t bytes) {
   return (bytes + page - 1) / page * page;
 }
 
-// Freed page blocks, cleared, by mapped length. Bounded, so that what the cache holds stays
-// small beside the models themselves.
+// Freed page blocks by mapped length, each with the extent that may have been written, which is
+// cleared when the block is handed out again (so that blocks freed at the end of the program
+// are not cleared for nothing). Bounded, so that what the cache holds stays small beside the
+// models themselves.
 constexpr size_t kCachedBytes = size_t{64} << 20;
 
 class PageCache {
  public:
-  // The smallest kept block of at least `length` bytes and at most twice that, or null; its
-  // length goes to `taken`.
-  void* Take(size_t length, size_t& taken) {
+  struct Block {
+    void* p = nullptr;
+    size_t length = 0;
+    size_t written = 0;
+  };
+
+  // The smallest kept block of at least `length` bytes and at most twice that; p is null when
+  // there is none.
+  Block Take(size_t length) {
     std::lock_guard lock(mutex_);
     size_t best = blocks_.size();
     for (size_t i = 0; i < blocks_.size(); ++i) {
-      const size_t l = blocks_[i].second;
-      if (l >= length && l / 2 <= length && (best == blocks_.size() || l < blocks_[best].second)) {
+      const size_t l = blocks_[i].length;
+      if (l >= length && l / 2 <= length && (best == blocks_.size() || l < blocks_[best].length)) {
         best = i;
       }
     }
-    if (best == blocks_.size()) return nullptr;
-    void* p = blocks_[best].first;
-    taken = blocks_[best].second;
+    if (best == blocks_.size()) return {};
+    const Block b = blocks_[best];
     blocks_[best] = blocks_.back();
     blocks_.pop_back();
-    total_ -= taken;
-    return p;
+    total_ -= b.length;
+    return b;
   }
-  // Keeps a cleared block; false when the cache is full.
-  bool Keep(void* p, size_t length) {
+  // Keeps a block; false when the cache is full.
+  bool Keep(const Block& b) {
     std::lock_guard lock(mutex_);
-    if (total_ + length > kCachedBytes) return false;
-    blocks_.emplace_back(p, length);
-    total_ += length;
+    if (total_ + b.length > kCachedBytes) return false;
+    blocks_.push_back(b);
+    total_ += b.length;
     return true;
-  }
-  bool HasRoomFor(size_t length) {
-    std::lock_guard lock(mutex_);
-    return total_ + length <= kCachedBytes;
   }
 
  private:
   std::mutex mutex_;
-  std::vector<std::pair<void*, size_t>> blocks_;
+  std::vector<Block> blocks_;
   size_t total_ = 0;
 };
 
@@ -123,7 +126,13 @@ bool ClearWritten(void* block, size_t written) {
 void* MapPages(size_t bytes, size_t& granted) {
   const size_t length = MappedLength(bytes);
   if (length == 0) return nullptr;
-  if (void* p = Cache().Take(length, granted)) return p;
+  if (const PageCache::Block b = Cache().Take(length); b.p) {
+    if (ClearWritten(b.p, b.written)) {
+      granted = b.length;
+      return b.p;
+    }
+    ::munmap(b.p, b.length);
+  }
   void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) return nullptr;
   granted = length;
@@ -184,10 +193,7 @@ void FreeZeroed(void* block, size_t bytes, size_t writtenBytes) {
     std::free(block);
     return;
   }
-  if (Cache().HasRoomFor(bytes) && ClearWritten(block, std::min(writtenBytes, bytes))) {
-    if (Cache().Keep(block, bytes)) return;
-  }
-  ::munmap(block, bytes);
+  if (!Cache().Keep({block, bytes, std::min(writtenBytes, bytes)})) ::munmap(block, bytes);
 }
 
 }  // namespace wz::platform
