@@ -9,7 +9,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 runs=${2:-30}
-convert="$(pwd)/$build/bin/wz-convert"
+case $build in
+  /*) convert="$build/bin/wz-convert" ;;
+  *) convert="$(pwd)/$build/bin/wz-convert" ;;
+esac
 [ -x "$convert" ] || { echo "bench-startup: no $convert (build first: scripts/build.sh $build -DCMAKE_BUILD_TYPE=Release)" >&2; exit 2; }
 
 work=$(mktemp -d /tmp/wz-bench-startup-XXXXXX)

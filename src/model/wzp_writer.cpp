@@ -3,11 +3,14 @@
 // keyed by the float values of position, normal, colour and UV (-0 and +0 as one key, NaN never
 // matching), which gives the vertices, their order and the triangle indices of a search of the
 // group's vertices in order, in time linear in the size of the model.
-// The file is built in memory and written through a temporary file that is renamed over the
-// target. Raw float blocks are written as they are, so the writer needs a little-endian host.
+// The file is written as it is made, through a small buffer, to a temporary file that is renamed
+// over the target (SaveWzpToMemory builds it in memory instead). Raw float blocks are written as
+// they are, so the writer needs a little-endian host.
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <functional>
+#include <span>
 #include <string_view>
 
 #include "model/model_invariants.h"
@@ -19,9 +22,16 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little, "pools are written as raw LE floats");
 
+// Appends the file's items to a buffer. With a sink, the buffer is handed to the sink whenever
+// it holds kChunk bytes, and large blocks go to the sink directly, so that a file of any size
+// is written through a buffer that stays small.
 class ByteWriter {
  public:
-  explicit ByteWriter(std::vector<uint8_t>& out) : out_(out) {}
+  using Sink = std::function<bool(std::span<const uint8_t>)>;
+  static constexpr size_t kChunk = size_t{1} << 20;
+
+  explicit ByteWriter(std::vector<uint8_t>& out, Sink sink = nullptr)
+      : out_(out), sink_(std::move(sink)) {}
 
   void U8(uint8_t v) { out_.push_back(v); }
   void I16(int16_t v) { Raw(&v, 2); }
@@ -29,7 +39,13 @@ class ByteWriter {
   void F32(float v) { Raw(&v, 4); }
   void Raw(const void* p, size_t n) {
     const auto* b = static_cast<const uint8_t*>(p);
+    if (sink_ && n >= kChunk) {
+      Flush();
+      if (ok_) ok_ = sink_({b, n});
+      return;
+    }
     out_.insert(out_.end(), b, b + n);
+    if (sink_ && out_.size() >= kChunk) Flush();
   }
   template <typename List>  // a Pool or a std::vector
   void Pool(const List& pool, int32_t count) {
@@ -51,8 +67,17 @@ class ByteWriter {
     I32(p.group);
   }
 
+  // Hands what the buffer holds to the sink; false once the sink failed.
+  bool Flush() {
+    if (sink_ && ok_ && !out_.empty()) ok_ = sink_(out_);
+    if (sink_) out_.clear();
+    return ok_;
+  }
+
  private:
   std::vector<uint8_t>& out_;
+  Sink sink_;
+  bool ok_ = true;
 };
 
 // ---- Export geometry ----------------------------------------------------------------------------
@@ -385,16 +410,27 @@ std::vector<ExportGeometry> BuildExportGeometry(const Model& m, int32_t polygonC
   return result;
 }
 
-bool SaveWzpToMemory(ModelHost& host, const Model& model, const std::string& path,
-                     std::vector<uint8_t>& out) {
-  out.clear();
+namespace {
+
+// The export geometry of a model that may be saved; false (refused through the host) otherwise.
+bool PrepareSave(ModelHost& host, const Model& model, const std::string& path,
+                 std::vector<ExportGeometry>& exports) {
   if (auto fault = CheckModelInvariants(model)) {
     host.Refuse(path, std::string("the model cannot be saved: ") + ModelFaultName(fault->fault) +
                           ": " + fault->message);
     return false;
   }
-  const std::vector<ExportGeometry> exports =
-      BuildExportGeometry(model, host.Capacities().polygons);
+  exports = BuildExportGeometry(model, host.Capacities().polygons);
+  return true;
+}
+
+}  // namespace
+
+bool SaveWzpToMemory(ModelHost& host, const Model& model, const std::string& path,
+                     std::vector<uint8_t>& out) {
+  out.clear();
+  std::vector<ExportGeometry> exports;
+  if (!PrepareSave(host, model, path, exports)) return false;
   size_t estimate = 256 + size_t(model.positionCount) * 55 + size_t(model.polygonCount) * 69;
   for (const ExportGeometry& e : exports)
     estimate += 256 + e.positions.size() * 55 + e.triangles.size() * 57;
@@ -405,9 +441,15 @@ bool SaveWzpToMemory(ModelHost& host, const Model& model, const std::string& pat
 }
 
 bool SaveWzp(ModelHost& host, const Model& model, const std::string& path) {
-  std::vector<uint8_t> bytes;
-  if (!SaveWzpToMemory(host, model, path, bytes)) return false;
-  if (!platform::WriteFileAtomically(path, bytes)) {
+  std::vector<ExportGeometry> exports;
+  if (!PrepareSave(host, model, path, exports)) return false;
+  // Written as it is made, through a small buffer: the file is never whole in memory.
+  platform::AtomicFileWriter file(path);
+  std::vector<uint8_t> buffer;
+  buffer.reserve(2 * ByteWriter::kChunk);
+  ByteWriter w(buffer, [&file](std::span<const uint8_t> bytes) { return file.Write(bytes); });
+  WriteModel(w, model, exports);
+  if (!w.Flush() || !file.Commit()) {
     host.Refuse(path, "the file cannot be written");
     return false;
   }

@@ -247,28 +247,49 @@ bool ReadFileBytes(const std::string& libraryPath, FileBytes& out, size_t maxByt
   return true;
 }
 
-bool WriteFileAtomically(const std::string& libraryPath, std::span<const uint8_t> bytes) {
+AtomicFileWriter::AtomicFileWriter(const std::string& libraryPath) {
   static std::atomic<unsigned> counter{0};
-  std::string target = HostPath(libraryPath);
-  std::string temp =
-      target + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter.fetch_add(1));
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+  target_ = HostPath(libraryPath);
+  temp_ =
+      target_ + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter.fetch_add(1));
+  fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ok_ = fd_ >= 0;
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    ::unlink(temp_.c_str());
+  }
+}
+
+bool AtomicFileWriter::Write(std::span<const uint8_t> bytes) {
   size_t done = 0;
-  bool ok = true;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+  while (ok_ && done < bytes.size()) {
+    const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      ok = false;
+      ok_ = false;
       break;
     }
     done += static_cast<size_t>(n);
   }
-  if (::close(fd) != 0) ok = false;
-  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) ok = false;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  return ok_;
+}
+
+bool AtomicFileWriter::Commit() {
+  if (fd_ < 0) return false;
+  if (::close(fd_) != 0) ok_ = false;
+  fd_ = -1;
+  if (ok_ && ::rename(temp_.c_str(), target_.c_str()) != 0) ok_ = false;
+  if (!ok_) ::unlink(temp_.c_str());
+  return ok_;
+}
+
+bool WriteFileAtomically(const std::string& libraryPath, std::span<const uint8_t> bytes) {
+  AtomicFileWriter file(libraryPath);
+  file.Write(bytes);
+  return file.Commit();
 }
 
 }  // namespace wz::platform

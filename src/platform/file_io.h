@@ -53,4 +53,27 @@ bool ReadFileBytes(const std::string& libraryPath, FileBytes& out,
 // (the target is then unchanged and no temporary file is left behind).
 bool WriteFileAtomically(const std::string& libraryPath, std::span<const uint8_t> bytes);
 
+// The same for a file written in pieces: a temporary file beside the target, which Commit
+// renames over it. Until then the target is untouched; a writer dropped without a successful
+// Commit removes its temporary file.
+class AtomicFileWriter {
+ public:
+  explicit AtomicFileWriter(const std::string& libraryPath);
+  ~AtomicFileWriter();
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+  // Appends the bytes; false once the file could not be made or any write failed.
+  bool Write(std::span<const uint8_t> bytes);
+  // Closes the file and renames it over the target; false (and no temporary file left) when
+  // anything failed.
+  bool Commit();
+
+ private:
+  std::string target_;
+  std::string temp_;
+  int fd_ = -1;
+  bool ok_ = false;
+};
+
 }  // namespace wz::platform
