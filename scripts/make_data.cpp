@@ -3,6 +3,12 @@
 //   Data/System/tex_null.bmp  the null texture: 32 x 32 opaque white, 24-bit BMP
 //   Data/System/Toon.JPG      the toon ramp: 256 x 32, three bands from dark to light
 //   Data/System/shadow2d.png  the blob shadow: 64 x 64 RGBA, black with a soft round alpha
+//   Data/BumpGround/BumpGround.jpg        the ground's colour: 256 x 256 stone tiles and mortar
+//   Data/BumpGround/BumpGroundNormal.tga  its normal map (24-bit, top row first): tangent-space
+//                                         normals of the tiles' height, x right, y up the image
+//   Data/BumpGround/BumpGround.x          the ground: a 40 x 40 plane at y = 0 of 8 x 8 quads,
+//                                         normals up, the texture four times across, one
+//                                         material naming BumpGround.jpg (text X file)
 // Usage: wz-make-data OUTPUT_DIR
 #include <algorithm>
 #include <cmath>
@@ -108,6 +114,122 @@ double Height(double x, double y) {
   return std::clamp(h, 0.0, 1.0);
 }
 
+bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+// Stone tiles: 4 x 4 per texture, mortar 6 texels wide between them, bevelled edges. Height in
+// 0..1 at texel (x, y) of a `n` x `n` image; `tile` receives the tile's number (-1 in mortar).
+double TileHeight(int x, int y, int n, int* tile) {
+  const int cell = n / 4, mortar = 6;
+  const int cx = x % cell, cy = y % cell;
+  const int edge = std::min(std::min(cx, cell - 1 - cx), std::min(cy, cell - 1 - cy)) - mortar / 2;
+  if (edge < 0) {
+    if (tile) *tile = -1;
+    return 0.0;
+  }
+  if (tile) *tile = (y / cell) * 4 + x / cell;
+  // Rises over the first 8 texels from the mortar, with a little roughness on top.
+  const double bevel = std::min(1.0, (edge + 1) / 8.0);
+  const double rough = 0.015 * std::sin(x * 0.9 + y * 0.4) * std::sin(y * 1.3 - x * 0.2);
+  return 0.2 + 0.8 * bevel + rough;
+}
+
+bool WriteBumpGround(const std::string& dir) {
+  const int n = 256;
+  std::vector<uint8_t> colour(size_t(n) * n * 3);
+  std::vector<double> height(size_t(n) * n);
+  for (int y = 0; y < n; ++y) {
+    for (int x = 0; x < n; ++x) {
+      int tile;
+      height[size_t(y) * n + x] = TileHeight(x, y, n, &tile);
+      uint8_t* p = &colour[(size_t(y) * n + x) * 3];
+      if (tile < 0) {
+        p[0] = 92, p[1] = 88, p[2] = 80;  // mortar
+      } else {
+        // Each tile its own shade of warm grey, speckled.
+        const int shade = 150 + (tile * 37) % 50 + int(12 * std::sin(x * 2.1) * std::cos(y * 1.7));
+        p[0] = uint8_t(std::clamp(shade + 10, 0, 255));
+        p[1] = uint8_t(std::clamp(shade, 0, 255));
+        p[2] = uint8_t(std::clamp(shade - 14, 0, 255));
+      }
+    }
+  }
+  // Normals from height differences (wrapping, as the texture tiles): x grows to the right, y
+  // grows up the image (towards row 0), z out of the surface.
+  std::vector<uint8_t> tga = {0,          0,
+                              2,          0,
+                              0,          0,
+                              0,          0,
+                              0,          0,
+                              0,          0,
+                              uint8_t(n), uint8_t(n >> 8),
+                              uint8_t(n), uint8_t(n >> 8),
+                              24,         0x20};
+  const double strength = 6.0;
+  for (int y = 0; y < n; ++y) {
+    for (int x = 0; x < n; ++x) {
+      auto h = [&](int px, int py) {
+        return height[size_t((py + n) % n) * n + size_t((px + n) % n)];
+      };
+      const double dx = (h(x + 1, y) - h(x - 1, y)) * 0.5 * strength;
+      const double dUp = (h(x, y - 1) - h(x, y + 1)) * 0.5 * strength;
+      double nx = -dx, ny = -dUp, nz = 1.0;
+      const double len = std::sqrt(nx * nx + ny * ny + nz * nz);
+      nx /= len, ny /= len, nz /= len;
+      auto encode = [](double v) { return uint8_t(std::lround((v * 0.5 + 0.5) * 255.0)); };
+      tga.push_back(encode(nz));  // B, G, R
+      tga.push_back(encode(ny));
+      tga.push_back(encode(nx));
+    }
+  }
+
+  // The mesh: vertex (row r, column c) at x = -20 + 5c, z = -20 + 5r; faces clockwise seen from
+  // above, so they face up.
+  std::string x = "xof 0303txt 0032\n\nMesh Ground {\n 81;\n";
+  char line[128];
+  for (int r = 0; r <= 8; ++r) {
+    for (int c = 0; c <= 8; ++c) {
+      std::snprintf(line, sizeof line, " %.1f;0.0;%.1f;%s\n", -20.0 + 5 * c, -20.0 + 5 * r,
+                    r == 8 && c == 8 ? ";" : ",");
+      x += line;
+    }
+  }
+  std::string faces = " 64;\n";
+  for (int r = 0; r < 8; ++r) {
+    for (int c = 0; c < 8; ++c) {
+      const int v00 = r * 9 + c, v10 = (r + 1) * 9 + c;
+      std::snprintf(line, sizeof line, " 4;%d,%d,%d,%d;%s\n", v00, v10, v10 + 1, v00 + 1,
+                    r == 7 && c == 7 ? ";" : ",");
+      faces += line;
+    }
+  }
+  x += faces;
+  x += " MeshNormals {\n  81;\n";
+  for (int i = 0; i < 81; ++i)
+    x += std::string("  0.0;1.0;0.0;") + (i == 80 ? ";" : ",") + "\n";
+  x += faces + " }\n MeshTextureCoords {\n  81;\n";
+  for (int r = 0; r <= 8; ++r) {
+    for (int c = 0; c <= 8; ++c) {
+      std::snprintf(line, sizeof line, "  %.2f;%.2f;%s\n", c * 0.5, (8 - r) * 0.5,
+                    r == 8 && c == 8 ? ";" : ",");
+      x += line;
+    }
+  }
+  x += " }\n MeshMaterialList {\n  1;\n  64;\n";
+  for (int i = 0; i < 64; ++i)
+    x += std::string("  0") + (i == 63 ? ";" : ",") + "\n";
+  x += "  Material {\n   1.0;1.0;1.0;1.0;;\n   10.0;\n   0.2;0.2;0.2;;\n   0.0;0.0;0.0;;\n"
+       "   TextureFilename {\n    \"BumpGround.jpg\";\n   }\n  }\n }\n}\n";
+
+  return WriteJpeg(dir + "/BumpGround.jpg", n, n, 3, colour) &&
+         WriteBytes(dir + "/BumpGroundNormal.tga", tga) &&
+         WriteBytes(dir + "/BumpGround.x", std::vector<uint8_t>(x.begin(), x.end()));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -117,6 +239,7 @@ int main(int argc, char** argv) {
   }
   std::string out = argv[1];
   std::filesystem::create_directories(out + "/Data/System");
+  std::filesystem::create_directories(out + "/Data/BumpGround");
 
   const int n = 512;
   std::vector<uint8_t> height(n * n);
@@ -149,7 +272,8 @@ int main(int argc, char** argv) {
   bool ok = WriteJpeg(out + "/WZ_Heightmap.jpg", n, n, 1, height) &&
             WriteBmp24(out + "/Data/System/tex_null.bmp", 32, 32, 255) &&
             WriteJpeg(out + "/Data/System/Toon.JPG", 256, 32, 3, toon) &&
-            WritePngRgba(out + "/Data/System/shadow2d.png", 64, 64, shadow);
+            WritePngRgba(out + "/Data/System/shadow2d.png", 64, 64, shadow) &&
+            WriteBumpGround(out + "/Data/BumpGround");
   if (!ok) {
     std::fprintf(stderr, "wz-make-data: could not write the data files under %s\n", out.c_str());
     return 1;

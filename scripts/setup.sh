@@ -17,6 +17,7 @@ packages=(
   fonts-ipafont-mincho fonts-liberation2
   libsdl2-dev xvfb xauth              # desktop window backend and its tests under Xvfb
   libtinyobjloader-dev libtinygltf-dev  # OBJ reading, glTF container
+  nlohmann-json3-dev                  # glTF documents
 )
 
 missing=()

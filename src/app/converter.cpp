@@ -1,10 +1,13 @@
 // The converter front end's message handler, commands, dialogs and batch conversion.
 #include "app/converter.h"
 
+#include <strings.h>
+
 #include <cstdio>
 
 #include "formats/formats.h"
 #include "platform/dialogs.h"
+#include "platform/file_io.h"
 #include "platform/shell.h"
 #include "platform/system.h"
 #include "platform/text.h"
@@ -22,17 +25,19 @@ constexpr UINT kVkZ = 0x5A;
 constexpr UINT kVkF2 = 0x71;
 // A minimised window lies further left than this.
 constexpr int32_t kMinimisedLeft = -3200;
-constexpr size_t kPathLimit = 255;
-
-std::string Cut(const std::string& s) {
-  return s.substr(0, Cp932SafePrefix(s, kPathLimit));
+// Fills a pattern with one "%s" (the patterns are the fixed ones of SaveFormatOf). The result is
+// whole: a name cut to a fixed buffer would write another file.
+std::string Fill(const char* pattern, const std::string& base) {
+  std::string out = pattern;
+  const size_t at = out.find("%s");
+  if (at != std::string::npos) out.replace(at, 2, base);
+  return out;
 }
 
-// Fills a pattern with one "%s" (the patterns are the fixed ones of SaveFormatOf).
-std::string Fill(const char* pattern, const std::string& base) {
-  char buffer[kPathLimit + 1];
-  std::snprintf(buffer, sizeof buffer, pattern, base.c_str());
-  return Cut(buffer);
+// The part of a library path after its last backslash.
+std::string FileNameOf(const std::string& path) {
+  const size_t slash = Cp932FindLast(path, '\\');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 const std::vector<std::pair<std::string, std::string>>& AllFormatsFilter() {
@@ -80,38 +85,43 @@ const SaveCommand kSaveCommands[] = {
 }  // namespace
 
 std::string StripExtension(const std::string& path) {
-  size_t dot = path.rfind('.');
+  const size_t dot = Cp932FindLast(path, '.');
   if (dot == std::string::npos || dot == 0) return {};
-  return Cut(path.substr(0, dot));
+  return path.substr(0, dot);
 }
 
 std::string DirectoryOf(const std::string& path) {
-  size_t slash = path.rfind('\\');
+  const size_t slash = Cp932FindLast(path, '\\');
   if (slash == std::string::npos) return {};
-  return Cut(path.substr(0, slash));
+  return path.substr(0, slash);
 }
 
 std::string ExtensionOf(const std::string& path) {
-  size_t dot = path.rfind('.');
+  const size_t dot = Cp932FindLast(path, '.');
   if (dot == std::string::npos || dot == 0) return {};
-  return Cut(path.substr(dot + 1));
+  return path.substr(dot + 1);
 }
 
 const SaveFormat* SaveFormatOf(int target) {
   static const SaveFormat* formats = [] {
-    static SaveFormat f[4] = {
+    static SaveFormat f[kTargetCount] = {
         {"WZP", WZ_TEXT("新規.WZP"), "%s.WZP", "%s.WZP"},
         {"LWO", WZ_TEXT("新規.lwo"), "%s.lwo", "%s.LWO"},
         {"MX", WZ_TEXT("新規.mx"), "%s.mx", "%s.MX"},
         {"X", WZ_TEXT("新規.x"), "%s.x", "%s.X"},
+        {"GLTF", WZ_TEXT("新規.gltf"), "%s.gltf", "%s.gltf"},
+        {"GLB", WZ_TEXT("新規.glb"), "%s.glb", "%s.glb"},
+        {"OBJ", WZ_TEXT("新規.obj"), "%s.obj", "%s.obj"},
     };
     return f;
   }();
-  if (target < 0 || target > 3) return nullptr;
+  if (target < 0 || target >= kTargetCount) return nullptr;
   return &formats[target];
 }
 
 void Converter::Install() {
+  // The library starts with the screen faded to black; the converter shows its window.
+  library_.Rendering().fadeLevel = 1.0f;
   library_.SetApplicationHandler([this](HWND hwnd, UINT msg, WPARAM w, LPARAM l, bool& handled) {
     handled = false;  // the library's handler always runs next
     return HandleMessage(hwnd, msg, w, l);
@@ -223,6 +233,12 @@ bool Converter::Write(int target, Model* model, const std::string& path) {
       return SaveMx(library_.Host(), *model, path) == 1;
     case kTargetX:
       return SaveX(library_.Host(), *model, path) == 1;
+    case kTargetGltf:
+      return SaveGltf(library_.Host(), *model, path) == 1;
+    case kTargetGlb:
+      return SaveGlb(library_.Host(), *model, path) == 1;
+    case kTargetObj:
+      return SaveObj(library_.Host(), *model, path) == 1;
     default:
       return false;
   }
@@ -235,10 +251,8 @@ void Converter::Save(int target) {
   std::string proposal = format->newName;
   if (state_.currentModel) {
     // The model's file name is the path it was loaded from; the dialog proposes the name alone.
-    std::string loaded = state_.currentModel->fileName.CStr();
-    loaded = loaded.substr(DirectoryOf(loaded).size() +
-                           (loaded.find('\\') == std::string::npos ? 0 : 1));
-    proposal = Fill(format->namePattern, StripExtension(loaded));
+    proposal = Fill(format->namePattern,
+                    StripExtension(FileNameOf(std::string(state_.currentModel->fileName.View()))));
   }
   std::string chosen = SaveFileDialog(library_.MainWindow(), format->extension, proposal);
   if (!chosen.empty()) Write(target, state_.currentModel, chosen);
@@ -247,11 +261,19 @@ void Converter::Save(int target) {
 
 void Converter::OnDropFiles(WPARAM wParam) {
   auto drop = reinterpret_cast<HDROP>(wParam);
-  char buffer[256];
-  UINT n = DragQueryFileA(drop, 0xFFFFFFFFu, buffer, sizeof buffer);
+  const UINT n = DragQueryFileA(drop, 0xFFFFFFFFu, nullptr, 0);
+  // Every path whole (its length asked first), and each input's identity on disk, so that no
+  // output replaces an input of the same drop.
+  std::vector<std::string> paths(n);
+  std::vector<FileId> inputs(n);
   for (UINT k = 0; k < n; ++k) {
-    DragQueryFileA(drop, k, buffer, sizeof buffer);
-    std::string path = buffer;
+    std::string& path = paths[k];
+    path.resize(DragQueryFileA(drop, k, nullptr, 0));
+    DragQueryFileA(drop, k, path.data(), UINT(path.size() + 1));
+    GetFileId(path, inputs[k]);
+  }
+  for (UINT k = 0; k < n; ++k) {
+    const std::string& path = paths[k];
     if (onDropStart) onDropStart(k, n, path);
     std::string dir = DirectoryOf(path);
     std::string name = path.size() > dir.size() ? path.substr(dir.size() + 1) : std::string();
@@ -267,12 +289,31 @@ void Converter::OnDropFiles(WPARAM wParam) {
       // conversion (or, for a WZP dropped with target WZP, the file itself) with nothing.
       outcome.kind = DropOutcome::kNoGeometry;
     } else if (const SaveFormat* format = SaveFormatOf(state_.batchTarget)) {
-      std::string output =
-          Fill(format->batchPattern, StripExtension(state_.currentModel->fileName.CStr()));
+      const std::string base = StripExtension(std::string(state_.currentModel->fileName.View()));
+      std::string output = Fill(format->batchPattern, base);
+      if (!state_.outputDirectory.empty()) {
+        output = state_.outputDirectory + "\\" + Fill(format->batchPattern, FileNameOf(base));
+      }
       outcome.output = output;
-      outcome.kind = Write(state_.batchTarget, state_.currentModel, output)
-                         ? DropOutcome::kConverted
-                         : DropOutcome::kWriteFailed;
+      // The output may name an input by another spelling (the case-insensitive lookup finds a.x
+      // for A.X). Only a WZP written as WZP replaces its own input: that is its upgrade.
+      FileId target;
+      const bool upgrade =
+          state_.batchTarget == kTargetWzp && strcasecmp(ExtensionOf(path).c_str(), "wzp") == 0;
+      if (GetFileId(output, target)) {
+        for (UINT j = 0; j < n; ++j) {
+          if (inputs[j].valid && inputs[j] == target && !(j == k && upgrade)) {
+            outcome.kind = DropOutcome::kSkipped;
+            outcome.conflict = paths[j];
+            break;
+          }
+        }
+      }
+      if (outcome.kind != DropOutcome::kSkipped) {
+        outcome.kind = Write(state_.batchTarget, state_.currentModel, output)
+                           ? DropOutcome::kConverted
+                           : DropOutcome::kWriteFailed;
+      }
     } else {
       outcome.kind = DropOutcome::kNoWriter;
     }
@@ -293,7 +334,7 @@ std::string Converter::OpenFileDialog(HWND owner, const std::string& extension, 
   ofn.flags = OFN_HIDEREADONLY;
   ofn.defExt = extension;
   if (!GetOpenFileNameA(&ofn)) return {};
-  state_.lastDirectory = GetCurrentDirectoryA(255);
+  state_.lastDirectory = GetCurrentDirectoryA();
   return ofn.fileTitle;
 }
 
@@ -307,7 +348,7 @@ std::string Converter::OpenAnyFileDialog(HWND owner, const char* title) {
   ofn.title = title;
   ofn.flags = OFN_HIDEREADONLY;
   if (!GetOpenFileNameA(&ofn)) return {};
-  state_.lastDirectory = GetCurrentDirectoryA(255);
+  state_.lastDirectory = GetCurrentDirectoryA();
   return ofn.fileTitle;
 }
 

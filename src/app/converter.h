@@ -13,6 +13,8 @@
 
 namespace wz {
 
+// Path cuts over library paths (code page 932): each search steps over two-byte characters, whose
+// second byte may be 0x5C, and the results are whole however long the path is.
 // The path cut at its last "."; empty when there is no "." or the only one is the first byte.
 std::string StripExtension(const std::string& path);
 // The path cut at its last backslash; empty when there is none.
@@ -20,8 +22,18 @@ std::string DirectoryOf(const std::string& path);
 // The text after the last "."; empty when there is no "." or it is the first byte.
 std::string ExtensionOf(const std::string& path);
 
-// Batch targets: the format dropped files are converted into.
-enum BatchTarget : int16_t { kTargetWzp = 0, kTargetLwo = 1, kTargetMx = 2, kTargetX = 3 };
+// Batch targets: the format dropped files are converted into. The window offers the first four;
+// glTF, GLB and OBJ are chosen from the command line.
+enum BatchTarget : int16_t {
+  kTargetWzp = 0,
+  kTargetLwo = 1,
+  kTargetMx = 2,
+  kTargetX = 3,
+  kTargetGltf = 4,
+  kTargetGlb = 5,
+  kTargetObj = 6,
+};
+inline constexpr int kTargetCount = 7;
 
 // One save format: its dialog extension, new-file name, name pattern and batch pattern.
 struct SaveFormat {
@@ -30,7 +42,7 @@ struct SaveFormat {
   const char* namePattern;  // for the save dialog's proposal
   const char* batchPattern;
 };
-// The save format of a batch target (0 to 3); null for other values.
+// The save format of a batch target (0 to kTargetCount - 1); null for other values.
 const SaveFormat* SaveFormatOf(int target);
 
 // The front end's own state; the main thread owns it.
@@ -45,14 +57,19 @@ struct ConverterState {
   float zoom = 0.0f;
   bool lighting = true;  // the model drawing's light switch, 1 after start-up
   bool gridShown = false;
+  // Where batch conversion writes (a library path); empty: beside each dropped file.
+  std::string outputDirectory;
 };
 
-// The outcome of one dropped file.
+// The outcome of one dropped file. A file is skipped (kSkipped) when its output would replace one
+// of the dropped files, itself included, by whatever spelling; only a WZP converted to WZP
+// replaces itself, which upgrades it in place.
 struct DropOutcome {
-  enum Kind { kConverted, kNoModel, kNoGeometry, kNoWriter, kWriteFailed };
+  enum Kind { kConverted, kNoModel, kNoGeometry, kNoWriter, kWriteFailed, kSkipped };
   Kind kind = kNoModel;
-  std::string path;    // the dropped library path
-  std::string output;  // the file written, in the dropped file's directory
+  std::string path;      // the dropped library path
+  std::string output;    // the file written: in the dropped file's directory or the output one
+  std::string conflict;  // kSkipped: the dropped file the output would have replaced
 };
 
 class Converter {

@@ -63,21 +63,42 @@ std::vector<uint8_t> ComputeNormalMap(const uint8_t* pixels, int width, int heig
 }  // namespace wz
 
 #include "core/library.h"
+#include "platform/d3dx/image_decode.h"
 #include "platform/d3dx/texture_file.h"
+#include "platform/file_io.h"
 
 namespace wz {
 
-void RunNormalMapConversion(Library& library, const std::string& directory) {
+namespace {
+
+// Why the height map did not load, for the person who ran the program.
+std::string LoadFailure(const std::string& input) {
+  platform::FileId id;
+  if (!platform::GetFileId(input, id)) return "no such file";
+  std::vector<uint8_t> bytes;
+  if (!platform::FileExists(input) || !platform::ReadFileBytes(input, bytes)) {
+    return "the file cannot be read";
+  }
+  d3dx::DecodedImage image;
+  const d3dx::ImageError e = d3dx::DecodeImage(bytes, image);
+  if (e != d3dx::ImageError::kNone) {
+    return std::string("not an image that can be read (") + d3dx::ImageErrorText(e) + ")";
+  }
+  return "the image cannot be made into a texture";
+}
+
+}  // namespace
+
+std::string RunNormalMapConversion(Library& library, const std::string& directory) {
   const std::string input = directory + "/WZ_Heightmap.jpg";
   const int32_t index = library.Texture_LoadWithId(input.c_str());
-  if (index < 0) return;
-  d3d::Texture* source = library.Texture_Entry(index).texture.get();
-  if (!source) return;
+  d3d::Texture* source = index < 0 ? nullptr : library.Texture_Entry(index).texture.get();
+  if (!source) return platform::DisplayPath(input) + ": " + LoadFailure(input);
 
   d3d::D3DSURFACE_DESC desc;
   d3d::D3DLOCKED_RECT locked;
   if (Failed(source->GetLevelDesc(0, &desc)) || Failed(source->LockRect(0, &locked, nullptr, 0))) {
-    return;
+    return platform::DisplayPath(input) + ": the texture cannot be read";
   }
   std::vector<uint8_t> normals =
       ComputeNormalMap(static_cast<const uint8_t*>(locked.pBits), int(desc.Width), int(desc.Height),
@@ -85,19 +106,23 @@ void RunNormalMapConversion(Library& library, const std::string& directory) {
   source->UnlockRect(0);
 
   std::shared_ptr<d3d::Texture> output;
+  const std::string outputPath = directory + "/WZ_Normalmap.BMP";
   if (Failed(d3dx::D3DXCreateTexture(library.Device(), kNormalMapSize, kNormalMapSize, 1, 0,
-                                     D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &output))) {
-    return;
+                                     D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &output)) ||
+      Failed(output->LockRect(0, &locked, nullptr, 0))) {
+    return platform::DisplayPath(outputPath) + ": the normal map cannot be made";
   }
-  if (Failed(output->LockRect(0, &locked, nullptr, 0))) return;
   for (int r = 0; r < kNormalMapSize; ++r) {
     std::memcpy(static_cast<uint8_t*>(locked.pBits) + size_t(r) * size_t(locked.Pitch),
                 &normals[size_t(r) * kNormalMapSize * 4], kNormalMapSize * 4);
   }
   output->UnlockRect(0);
-  // The save's result is not reported: the user sees the file or its absence.
-  const std::string outputPath = directory + "/WZ_Normalmap.BMP";
-  d3dx::D3DXSaveTextureToFileA(outputPath.c_str(), D3DXIFF_BMP, output.get(), nullptr);
+  // A failed write is reported: a missing map is not a success.
+  if (Failed(
+          d3dx::D3DXSaveTextureToFileA(outputPath.c_str(), D3DXIFF_BMP, output.get(), nullptr))) {
+    return platform::DisplayPath(outputPath) + ": cannot be written";
+  }
+  return {};
 }
 
 }  // namespace wz

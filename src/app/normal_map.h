@@ -19,8 +19,9 @@ constexpr int kNormalMapSize = 256;
 std::vector<uint8_t> ComputeNormalMap(const uint8_t* pixels, int width, int height, size_t pitch);
 
 // Loads "%s/WZ_Heightmap.jpg" from `directory` (the program directory, ExeDir) through the
-// texture table and writes "%s/WZ_Normalmap.BMP" beside it. Writes nothing when the height map
-// does not load.
-void RunNormalMapConversion(Library& library, const std::string& directory);
+// texture table and writes "%s/WZ_Normalmap.BMP" beside it. Returns "" when the map was written;
+// otherwise one line naming the file and the reason (nothing is written when the height map does
+// not load).
+std::string RunNormalMapConversion(Library& library, const std::string& directory);
 
 }  // namespace wz

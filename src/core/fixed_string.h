@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "platform/text.h"
@@ -59,5 +60,29 @@ class FixedString {
 
 using Name256 = FixedString<256>;
 using Path512 = FixedString<512>;
+
+// A path field with the interface of FixedString but no length limit: a path cut to a fixed field
+// would name another file or folder. Like a C string, the text ends at its first NUL byte.
+class PathText {
+ public:
+  PathText() = default;
+  explicit PathText(std::string_view text) { Set(text); }
+
+  // Copies `text` up to its first NUL byte; never cuts, so always true.
+  bool Set(std::string_view text) {
+    text_.assign(text.substr(0, text.find('\0')));
+    return true;
+  }
+  void Clear() { text_.clear(); }
+  std::string_view View() const { return text_; }
+  const char* CStr() const { return text_.c_str(); }
+  size_t Length() const { return text_.size(); }
+  bool Empty() const { return text_.empty(); }
+
+  friend bool operator==(const PathText&, const PathText&) = default;
+
+ private:
+  std::string text_;
+};
 
 }  // namespace wz

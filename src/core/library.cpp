@@ -33,7 +33,12 @@ void Library::EngineTeardown() {
   loader_.Stop();
   workerSlots_.Stop([this](const char* line) { Log("%s", line); });
   SoundDevice_Delete();
-  device_.reset();
+  // The device objects go before the device; nobody watches the steps at teardown.
+  deviceStepHook_ = nullptr;
+  CleanupDevice();
+  // The menu a full-screen window gave up is the library's to free.
+  if (savedMenu_) platform::DestroyMenu(savedMenu_);
+  savedMenu_ = nullptr;
   d3d_.reset();
   scratchTransforms_.clear();
   scratchIndices_.clear();

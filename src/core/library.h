@@ -7,10 +7,12 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdarg>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,10 @@
 #include "model/model_table.h"
 #include "platform/d3d/d3d9.h"
 #include "platform/window.h"
+#include "render/draw2d.h"
+#include "render/effects.h"
+#include "render/render_state.h"
+#include "texture/glyph_font.h"
 #include "texture/texture_table.h"
 
 namespace wz {
@@ -61,8 +67,8 @@ int32_t DeriveWinVer(uint32_t platformId, uint32_t major, uint32_t minor);
 // Logical processors from a process affinity mask: index of the highest set bit + 1 (a mask with
 // gaps counts up to its highest bit); 1 for an empty mask.
 int16_t LogicalProcessorsFromMask(uint64_t mask);
-// ExeDir from the module path as a 256-byte buffer holds it: cut at the last backslash found
-// from the end down to index 1; with none there, the path stays whole.
+// ExeDir from the module path, whatever its length: cut at its last backslash (stepping over
+// two-byte characters) when that lies after index 0; otherwise the path stays whole.
 std::string ExeDirFromModulePath(const std::string& modulePath);
 
 // One candidate device setting (windowed or full screen).
@@ -80,14 +86,21 @@ struct DeviceSettings {
   uint32_t presentInterval = D3DPRESENT_INTERVAL_ONE;
 };
 
-// The statistics font object of start-up step 4; its device objects follow the device.
-struct StatsFont {
-  std::string face = "Arial";
-  int height = 12;
-  uint32_t flags = 1;
-  bool deviceObjects = false;
-  bool restored = false;
+// The steps of the device lifecycle, as a test hook sees them.
+enum class DeviceStep {
+  Create,             // the device is about to be created
+  ObjectsInit,        // the device objects (the statistics font's) are initialised
+  ObjectsRestore,     // ... restored after creation and after every reset
+  ObjectsInvalidate,  // ... invalidated before a reset or a release
+  ObjectsDelete,      // ... deleted before the device is released
+  RenderRelease,      // the drawing code drops its device-dependent resources
+  Reset,              // the device is about to be reset
+  Release,            // the device is released
+  CursorShow,         // the device cursor is shown
 };
+// Sees every step; the result it gives is taken as the result of the initialisation, the
+// restoration or the reset it precedes (S_OK lets them run).
+using DeviceStepHook = std::function<HRESULT(DeviceStep)>;
 
 // Error codes of the library's own family.
 constexpr HRESULT D3DAPPERR_NODIRECT3D = static_cast<HRESULT>(0x82000001u);
@@ -139,13 +152,26 @@ class Library {
   // ---- Log and messages (core/log.cpp) ----
   void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
   void LogV(const char* format, va_list args);
+  // Log and the sinks below may be used from the main and the loader thread at once: a line is
+  // written whole, and the line index counts every line.
   // Attaches a list-box window as the log sink (null detaches).
-  void AttachLogListBox(HWND listBox) { logListBox_ = listBox; }
-  // Attaches a text sink that gets each line (code page 932) as it is written.
-  void AttachLogSink(std::function<void(const std::string&)> sink) { logSink_ = std::move(sink); }
-  // Attaches the sink that writes each line as UTF-8 to standard error.
+  void AttachLogListBox(HWND listBox) {
+    std::lock_guard lock(logMutex_);
+    logListBox_ = listBox;
+  }
+  // Attaches a text sink that gets each line (code page 932) as it is written, whole: the
+  // list box gets 255 bytes of it. The sink must not log.
+  void AttachLogSink(std::function<void(const std::string&)> sink) {
+    std::lock_guard lock(logMutex_);
+    logSink_ = std::move(sink);
+  }
+  // Attaches the sink that writes each line as UTF-8 to standard error; a failed write (a reader
+  // that has gone away) is ignored.
   void AttachStderrLogSink();
-  int32_t LogLineIndex() const { return logLineIndex_; }
+  int32_t LogLineIndex() const {
+    std::lock_guard lock(logMutex_);
+    return logLineIndex_;
+  }
   double ShowMessage(const char* text);
   HRESULT ShowDeviceError(HRESULT code, int mode);
 
@@ -154,11 +180,133 @@ class Library {
   HRESULT CreateDevice();
   HRESULT ResetDevice();
   void CleanupDevice();
+  // Switches between windowed and full-screen mode; failures are shown (fatal) and returned.
+  HRESULT ToggleFullScreen();
+  // Shows dialog 144 and recreates the device with the chosen settings; cancelling changes
+  // nothing.
+  HRESULT SelectDevice();
   LRESULT LibraryWindowHandler(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   // The window procedure of the main window: the application's handler first (when one is set),
   // then the library's.
   LRESULT WindowProcedure(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   void SetApplicationHandler(MessageHandler handler) { appHandler_ = std::move(handler); }
+
+  // ---- Frame and model drawing (render/) ----
+  // Draws one frame into the current render target; nothing while the library is paused.
+  void RenderFrame();
+  // Drops the drawing code's device-dependent resources (text font, sprites, model buffers,
+  // the shadow quad) before a reset or a release; they are made again when next needed.
+  void RenderResources_Release();
+  RenderState& Rendering() { return rendering_; }
+  // The opaque and transparent lists of the shown models' groups, from the display objects.
+  void DrawLists_Build();
+  // Draws group `group` of model `model` as display object `object` shows it.
+  void GroupDraw(int32_t object, ModelId model, int32_t group);
+  void EdgePass();
+  void BlobShadows();
+  void PlanarShadows();
+  void StencilShadows();
+  // Triangles drawn since the frame began.
+  int32_t DrawnTriangles() const { return rendering_.lists.drawnTriangles; }
+  // The application's 3D layer, run inside the scene after the model passes.
+  void Scene3DHookSet(std::function<void()> hook) { rendering_.scene3DHook = std::move(hook); }
+
+  // ---- Display objects, camera and light (render/model_objects.cpp) ----
+  // A new display object (the first free number, or a new one), visible, showing no model.
+  int32_t ModelObject_Create();
+  void ModelObject_Release(int32_t object);
+  ModelObject* ModelObject_Get(int32_t object);
+  // Each returns false for an object that does not exist or is not in use.
+  bool ModelObject_ModelSet(int32_t object, ModelId model);
+  bool ModelObject_PositionSet(int32_t object, Vec3 position);
+  bool ModelObject_AngleSet(int32_t object, Vec3 anglesDegrees);
+  bool ModelObject_ScaleSet(int32_t object, Vec3 scale);
+  // Sets the world matrix itself; the position becomes its translation.
+  bool ModelObject_MatrixSet(int32_t object, const Mat4& world);
+  bool ModelObject_VisibleSet(int32_t object, bool visible);
+  bool ModelObject_CullSet(int32_t object, bool cull);
+  // False (and the camera unchanged) when the eye is the target or `up` lies along the view.
+  bool Camera_Set(Vec3 eye, Vec3 target, Vec3 up);
+  // Vertical field of view in degrees (0 to 180), near and far planes (0 < near < far); aspect
+  // 0 follows the viewport. False (and the camera unchanged) for other values.
+  bool Camera_ProjectionSet(float fovDegrees, float nearPlane, float farPlane, float aspect = 0);
+  void Light_Set(Vec3 position, Vec3 colour);
+  void LightDirection_Set(Vec3 direction) { rendering_.lightDirection = direction; }
+  void LightSwitchSet(int32_t on) { lighting_ = on; }
+  int32_t LightSwitch() const { return lighting_; }
+  void LightAmbientSet(float red, float green, float blue);
+  const float* LightAmbient() const { return lightAmbient_; }
+
+  // ---- Motion playback (render/motion.cpp) ----
+  // Advances the model's current motion by `frames` frames (60 per second): the cross-fade of
+  // Model3_MotionSet, the bone matrices the skinning reads, the deformed positions and the
+  // group tracks' current keys.
+  void Model3_FrameAdvance(ModelId id, float frames = 1.0f);
+  // The model's geometry or drawing data changed: its drawing buffers are made again.
+  void Model3_GeometryChanged(ModelId id);
+
+  // ---- World-space primitives (render/draw3d.cpp) ----
+  void WorldTransformSet(float x, float y, float z, float angleX, float angleY, float angleZ,
+                         float scaleX, float scaleY, float scaleZ);
+  void FillModeSet(int32_t type);
+  void Point3D(const WorldVertex& v);
+  void Line3D(const WorldVertex& a, const WorldVertex& b);
+  void Triangle3D(const WorldVertex& a, const WorldVertex& b, const WorldVertex& c);
+  void Quad3D(const WorldVertex& a, const WorldVertex& b, const WorldVertex& c,
+              const WorldVertex& d);
+
+  // ---- 2D drawing and on-screen text (render/draw2d.cpp, render/text_queue.cpp,
+  // render/stage2d.cpp). Positions are reference coordinates, stretched by the 2D scale
+  // factors. ----
+  // One line with a colour per end; queued while a batch is open, else drawn at once.
+  void Line2D(const Vertex2D& from, const Vertex2D& to);
+  void LineBatch_Begin();
+  // Draws the queued lines in one call and turns batching off.
+  void LineBatch_Flush();
+  // The outline of a rectangle: top, right, bottom and left edge.
+  void Rect2D(int x1, int y1, int x2, int y2, int red, int green, int blue, int alpha);
+  void Triangle2D(const Vertex2D& a, const Vertex2D& b, const Vertex2D& c);
+  // A fan of two triangles in the current blend mode; the blend mode is 0 afterwards.
+  void Quad2D(const Vertex2D& a, const Vertex2D& b, const Vertex2D& c, const Vertex2D& d);
+  // 0 alpha blending, 1 additive by alpha, 2 subtractive by alpha, 3 plain additive.
+  void BlendModeSet(int32_t mode);
+  void BlendModeApply();
+  int32_t BlendMode() const { return draw2d_.blendMode; }
+  // The texture whose table index `cell` holds, as a quad centred on (x, y), turned by `angle`
+  // degrees and scaled; false (nothing drawn) for no cell, -1 or an unused row.
+  bool Sprite_Draw(const int32_t* cell, int x, int y, float angle, float scaleX, float scaleY,
+                   int red, int green, int blue, int alpha);
+  // Queues a line of text (printf rules, cut at 255 bytes) in the current text colour.
+  void Text_Print(int x, int y, const char* format, ...) __attribute__((format(printf, 4, 5)));
+  void Text_ColorSet(int red, int green, int blue, int alpha);
+  // The scale later Text_Print calls give their lines (1.0 from start-up); a line whose scale
+  // differs from the text font's rebuilds the font, one of 0 or less is not drawn.
+  void ScreenTextScaleSet(float scale) { screenTextScale_ = scale; }
+  // Makes the text font for `scale` and recomputes the 2D scale factors.
+  void TextFont_Create(float scale);
+  // Draws the queued text in order and empties the queue.
+  void TextQueue_Draw();
+  // The 2D stage that ends a frame's scene: overlay, text queue and the screen fade.
+  void Stage2D();
+  // The application's overlay, run by the 2D stage (null: none).
+  void SetOverlayHook(std::function<void()> hook) { draw2d_.overlayHook = std::move(hook); }
+  const Draw2DState& Drawing2D() const { return draw2d_; }
+
+  // ---- Effects and shader mode (render/effect_load.cpp, render/shader_mode.cpp) ----
+  // The effect of `name` from "System/HLSL" of the data directory (.fx, else .fxo), loaded when
+  // its load-needed byte is set; none when it could not be loaded (one "ERROR" box per attempt).
+  d3dx::Effect* EffectLoad(const char* name);
+  // Creates the shader-mode render targets (T0 to T5, shared depth, shadow map, shadow depth,
+  // cube target), logging the shadow-map format it gets.
+  void ShaderInit();
+  // Draws the final scene texture (T5) over the window through the "HLSL_2D" technique the 2D
+  // effect selector names (any other value keeps the technique set last).
+  void PostEffect2D();
+  EffectState& Effects() { return effects_; }
+
+  // ---- Device cursor (texture/device_cursor.cpp) ----
+  // Gives the device cursor the window class's cursor and shows it.
+  void DeviceCursorFromWindowClass();
 
   // ---- Textures (texture/texture_table.cpp) ----
   void ImageLoad(const char* path, std::shared_ptr<d3d::Texture>& place, D3DXIMAGE_INFO& info);
@@ -199,6 +347,9 @@ class Library {
   void SoundDevice_Create(HWND window);
   void SoundDevice_Delete();
   const sound::SoundState* Sound() const { return sound_.get(); }
+  sound::SoundState* MutableSound() { return sound_.get(); }
+  // Whether the movie notification restarts the movie (true) or stops it.
+  void MovieLoopSet(bool loop) { movieLoop_ = loop; }
 
   // ---- Queries ----
   const LibOptions& Options() const { return options_; }
@@ -236,12 +387,26 @@ class Library {
   double FrameClockStamp() const { return frameClockStamp_; }
   double FrameTimeAccumulator() const { return frameTimeAccumulator_; }
   const std::array<uint8_t, 256>& Keys() const { return keys_; }
+  int MouseX() const { return mouseX_; }
+  int MouseY() const { return mouseY_; }
+  // Buttons 0 left, 1 right, 2 middle.
+  bool MouseButton(int button) const { return button >= 0 && button < 3 && mouseButtons_[button]; }
+  bool FrameMoving() const { return frameMoving_; }
+  bool SingleStep() const { return singleStep_; }
+  bool DeviceLost() const { return deviceLost_; }
+  bool DeviceObjectsInitialised() const { return deviceObjectsInitialised_; }
+  bool DeviceObjectsRestored() const { return deviceObjectsRestored_; }
+  const GlyphFont* StatisticsFont() const { return statsFont_.get(); }
+  // The device cursor is shown in full-screen mode (off by default).
+  void ShowCursorFullScreenSet(bool on) { showCursorFullScreen_ = on; }
   DataLoader& Loader() { return loader_; }
   bool FatalErrorShown() const { return fatalErrorShown_; }
 
   // Test hook: the performance counter the frame timer reads (null restores the platform's).
   void SetCounterForTesting(std::function<bool(int64_t&)> counter, int64_t frequency);
   void SetWindowedForTesting(bool windowed) { windowed_ = windowed; }
+  void SetWinVerForTesting(int32_t winVer) { winVer_ = winVer; }
+  void SetDeviceStepHookForTesting(DeviceStepHook hook) { deviceStepHook_ = std::move(hook); }
 
  private:
   void EngineTeardown();
@@ -260,6 +425,19 @@ class Library {
   void AdjustWindowForMode();
   void FillPresentParameters();
   void BuildDeviceStats(const d3d::D3DCAPS9& caps);
+  HRESULT Step(DeviceStep step) { return deviceStepHook_ ? deviceStepHook_(step) : S_OK; }
+  HRESULT InitDeviceObjects();
+  HRESULT RestoreDeviceObjects();
+  void InvalidateDeviceObjects();
+  void DeleteDeviceObjects();
+  void ApplyCursorAndClip();
+  void ShowDeviceCursor();
+  HRESULT HandlePossibleSizeChange();
+  void RestoreWindowPlacement();
+  void OnSize(HWND hwnd, WPARAM type);
+  LRESULT OnCommand(HWND hwnd, WPARAM command, bool& handled);
+  void PaintFrame();
+  void MovieNotification();
   bool ReadCounter(int64_t& t);
 
   // Engine part. The model table is declared before the loader, so the loader thread is stopped
@@ -275,7 +453,7 @@ class Library {
   Pool<uint8_t> scratchTransforms_;  // P x 12 bytes
   Pool<uint8_t> scratchIndices_;     // 4P x 4 bytes
   Pool<uint8_t> scratchVertices_;    // P x 240 bytes
-  std::unique_ptr<StatsFont> statsFont_;
+  std::unique_ptr<GlyphFont> statsFont_;
 
   // Options and capacities.
   LibOptions options_;
@@ -318,6 +496,7 @@ class Library {
   bool minimised_ = false;
   bool maximised_ = false;
   bool ignoreSizeChange_ = false;
+  bool editorMode_ = false;  // the window keeps 4:3 instead of 16:9; never on in this system
   bool deviceObjectsInitialised_ = false;
   bool deviceObjectsRestored_ = false;
   uint32_t creationFlags_ = 0;
@@ -340,6 +519,7 @@ class Library {
   DeviceSettings fullscreenSettings_;
   bool windowedSettingCurrent_ = true;
   bool fatalErrorShown_ = false;
+  DeviceStepHook deviceStepHook_;
 
   // Rendering configuration.
   bool antialiasSupported_ = false;
@@ -350,6 +530,10 @@ class Library {
   float screenTextScale_ = 1.0f;
   uint8_t screenTextColour_[4] = {255, 255, 255, 255};
   int32_t lighting_ = 1;
+  RenderState rendering_;
+  Draw2DState draw2d_;
+  EffectState effects_;
+  bool movieLoop_ = false;
 
   // Paths and identities.
   std::string exeDir_;
@@ -372,8 +556,9 @@ class Library {
   int64_t baseTime_ = 0;
   int64_t lastElapsedTime_ = 0;
   std::function<bool(int64_t&)> counterForTesting_;
-  double frameClockStamp_ = 0;
-  double frameTimeAccumulator_ = 0;
+  // Reset by the main thread and, after a load, by the loader thread.
+  std::atomic<double> frameClockStamp_{0};
+  std::atomic<double> frameTimeAccumulator_{0};
 
   // Tables set up by construction for other subsystems.
   TextureIdMap textureIdMap_;
@@ -388,6 +573,7 @@ class Library {
   std::array<uint8_t, 480> renderBytes_{};
 
   // Log.
+  mutable std::mutex logMutex_;
   HWND logListBox_ = nullptr;
   std::function<void(const std::string&)> logSink_;
   int32_t logLineIndex_ = 0;

@@ -54,7 +54,12 @@ void DataLoader::Run() {
     // The request stays at the head of the queue while it is processed, and leaves it after.
     LoadRequest request = queue_.front();
     lock.unlock();
-    if (process_) process_(request);
+    // An exception must not end the process (std::terminate); the processing function reports
+    // its own failures, so here it is only kept from leaving the thread.
+    try {
+      if (process_) process_(request);
+    } catch (...) {
+    }
     lock.lock();
     queue_.pop_front();
   }
@@ -77,12 +82,14 @@ void DataLoader::Stop() {
   queue_.clear();
 }
 
-void DataLoader::Enqueue(const LoadRequest& request) {
+bool DataLoader::Enqueue(const LoadRequest& request) {
   {
     std::lock_guard lock(mutex_);
+    if (state_ != LoaderState::Running) return false;
     queue_.push_back(request);
   }
   wake_.notify_all();
+  return true;
 }
 
 void DataLoader::HoldForTesting(bool hold) {

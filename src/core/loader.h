@@ -12,14 +12,14 @@
 
 namespace wz {
 
-// One load request as it is queued: 4 + 256 + 256 + 512 = 1028 bytes.
+// One load request as it is queued: the slot, the directory, the file name and "%s\%s" of the
+// two. The strings are whole: fixed fields would cut a long path and load another file.
 struct LoadRequest {
   int32_t slotId = -1;
-  char directory[256] = {};
-  char fileName[256] = {};
-  char fullPath[512] = {};
+  std::string directory;
+  std::string fileName;
+  std::string fullPath;
 };
-static_assert(sizeof(LoadRequest) == 1028);
 
 enum class LoaderState : int32_t { NotStarted = 0, Running = 1, Stopping = 2, Ended = 3 };
 
@@ -40,8 +40,9 @@ class DataLoader {
   // "LibDataLoader 終了". Requests still queued are dropped unprocessed. A second stop does
   // nothing.
   void Stop();
-  // Appends a request; the thread takes it at once.
-  void Enqueue(const LoadRequest& request);
+  // Appends a request; the thread takes it at once. False (nothing queued) when the thread is not
+  // running: no one would ever process the request.
+  bool Enqueue(const LoadRequest& request);
   LoaderState State() const;
   size_t QueuedCount() const;
   // Test hook: makes the next Start behave as if the thread could not be created.

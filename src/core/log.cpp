@@ -1,6 +1,7 @@
 // The log, message boxes and the device error reporter.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "core/library.h"
 #include "platform/dialogs.h"
@@ -16,21 +17,29 @@ void Library::Log(const char* format, ...) {
 }
 
 void Library::LogV(const char* format, va_list args) {
+  std::lock_guard lock(logMutex_);
   if (!logListBox_ && !logSink_) return;
-  // A line holds 255 bytes; a longer one is cut at a character boundary instead of overrunning.
-  char full[1024];
-  int n = std::vsnprintf(full, sizeof full, format, args);
+  va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, format, args);
+  std::string full;
+  if (n > 0) {
+    full.resize(size_t(n) + 1);
+    std::vsnprintf(full.data(), full.size(), format, again);
+    full.resize(size_t(n));
+  }
+  va_end(again);
   if (n < 0) return;
-  char line[256];
-  size_t keep = platform::Cp932SafePrefix(full, sizeof line - 1);
-  std::memcpy(line, full, keep);
-  line[keep] = '\0';
   if (logListBox_) {
-    platform::SendMessageA(logListBox_, platform::LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+    // A list-box line holds 255 bytes; a longer one is cut at a character boundary.
+    const std::string line = full.substr(0, platform::Cp932SafePrefix(full, 255));
+    platform::SendMessageA(logListBox_, platform::LB_ADDSTRING, 0,
+                           reinterpret_cast<LPARAM>(line.c_str()));
     platform::SendMessageA(logListBox_, platform::LB_SETCURSEL, static_cast<WPARAM>(logLineIndex_),
                            0);
   }
-  if (logSink_) logSink_(line);
+  // The text sink gets the whole line: a path in it is never cut.
+  if (logSink_) logSink_(full);
   ++logLineIndex_;
 }
 
@@ -45,7 +54,7 @@ void Library::AttachStderrLogSink() {
 double Library::ShowMessage(const char* text) {
   platform::MessageBoxA(hwnd_, text, windowTitle_, platform::MB_OK);
   ResetFrameClock();
-  return frameClockStamp_;
+  return frameClockStamp_.load();
 }
 
 std::string DeviceErrorMessage(HRESULT code, int mode) {

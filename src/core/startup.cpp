@@ -2,6 +2,7 @@
 // the derivations of the capability levels, the Windows version code and the program paths.
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "core/library.h"
 #include "platform/file_io.h"
@@ -60,18 +61,10 @@ int32_t DeriveWinVer(uint32_t platformId, uint32_t major, uint32_t minor) {
 }
 
 std::string ExeDirFromModulePath(const std::string& modulePath) {
-  // The path as a 256-byte buffer holds it.
-  char buffer[257] = {};
-  std::strncpy(buffer, modulePath.c_str(), 255);
-  for (size_t i = std::strlen(buffer); i >= 1; --i) {
-    if (buffer[i] == '\\') {
-      buffer[i] = '\0';
-      return buffer;
-    }
-  }
-  // No backslash after index 0: the terminator goes to index 256, leaving the string whole.
-  buffer[256] = '\0';
-  return buffer;
+  // The whole path: a fixed buffer would cut a long one and name a parent folder.
+  const size_t slash = platform::Cp932FindLast(modulePath, '\\');
+  if (slash == std::string::npos || slash == 0) return modulePath;
+  return modulePath.substr(0, slash);
 }
 
 int16_t LogicalProcessorsFromMask(uint64_t mask) {
@@ -133,7 +126,8 @@ bool Library::LibInit(HINSTANCE instance) {
   clipCursorFullScreen_ = true;
   windowTitle_ = "RIrodovovudiz 2010";
   // 4.
-  statsFont_ = std::make_unique<StatsFont>();
+  // An allocation failure leaves it absent.
+  statsFont_.reset(new (std::nothrow) GlyphFont("Arial", 12, kGlyphFontBold));
   // 5.
   CountProcessors();
   // 6.
@@ -168,7 +162,7 @@ bool Library::LibInit(HINSTANCE instance) {
     platform::SetCurrentDirectoryA("../");
   }
   // 12.
-  exeDir_ = ExeDirFromModulePath(platform::GetModuleFileNameA(256));
+  exeDir_ = ExeDirFromModulePath(platform::GetModuleFileNameA());
   dataDir_ = exeDir_ + "\\Data";
   platform::SetCurrentDirectoryA(dataDir_);
   // 13. The texture table's placeholder texture.
@@ -226,11 +220,13 @@ bool Library::LibInit(HINSTANCE instance) {
                                 : WZ_TEXT("アンチエイリアス 未対応( 4 Sample )"));
   // 26.
   AntialiasSet(antialias_);
-  // 27. The text font: created with the drawing code.
+  // 27.
+  TextFont_Create(1.0f);
   // 28.
   if (options_.toonTexture) LoadToonTexture();
   // 29.
-  device_->Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0xFF000000u, 1.0f, 0);
+  device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0xFF000000u,
+                 1.0f, 0);
   device_->Present();
   // 30.
   FrameTimer(1);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/model.h"
@@ -17,11 +18,17 @@
 
 namespace wz {
 
+// The log line of a reader that cuts the polygons of a file at the polygon capacity:
+// "<path> : ポリゴン数 <count> ( 最大<capacity>を超えています )" (code page 932).
+std::string PolygonCapacityLine(const std::string& path, int64_t count, int32_t capacity);
+
 // ---- LightWave LWOB and Metasequoia (lwo_reader.cpp, lwo_writer.cpp, mqo_reader.cpp) -----------
 
 // Reads a LightWave object file of the LWOB generation: points (× 10), polygons (larger ones as
 // fans of triangles, detail polygons as ordinary ones), one group per surface with the surface
-// colour (grey 128 without one), one colour entry per polygon. Runs DeriveNormals.
+// colour (grey 128 without one), one colour entry per polygon. Polygons beyond
+// host.Capacities().polygons (counted after the fans) are cut with PolygonCapacityLine. Runs
+// DeriveNormals.
 int LoadLwo(ModelHost& host, Model& model, const std::string& path, int32_t version);
 int LoadLwoFromMemory(ModelHost& host, Model& model, const std::string& path,
                       std::span<const uint8_t> bytes, int32_t version);
@@ -36,13 +43,56 @@ int SaveLwoToMemory(ModelHost& host, const Model& model, const std::string& path
 
 // Reads a Metasequoia "Format Text Ver 1.0" document (CR LF line ends): materials as groups with
 // colour and texture, every object's vertices ((x, y, -z) × 0.1) and its faces of 2 to 4
-// vertices with UVs for textured materials. Runs DeriveNormals and loads the textures through
-// host.LoadModelTexture.
+// vertices with UVs for textured materials; faces beyond host.Capacities().polygons are cut with
+// PolygonCapacityLine. Runs DeriveNormals and loads the textures through host.LoadModelTexture.
 int LoadMqo(ModelHost& host, Model& model, const std::string& path, int32_t version);
 int LoadMqoFromMemory(ModelHost& host, Model& model, const std::string& path,
                       std::span<const uint8_t> bytes, int32_t version);
 
+// Reads a LightWave object file of the LWO2 generation (LightWave 6 and later): every layer's
+// points (× 10) and FACE polygons (larger ones as fans; other polygon types skipped and counted
+// in one log line), one group per surface with its colour, diffuse level, transparency, sides and
+// smoothing, and the first UV-mapped colour image of each surface as a texture slot with the
+// corners' texture coordinates (v as 1 - v). Runs DeriveNormals and loads the textures through
+// host.LoadModelTexture.
+int LoadLwo2FromMemory(ModelHost& host, Model& model, const std::string& path,
+                       std::span<const uint8_t> bytes, int32_t version);
+
+// The reader of ".lwo" files: LWO2 files (form type "LWO2") go to the LWO2 reader, LWO3 files
+// are refused, every other file goes to the LWOB reader.
+int LoadLightWave(ModelHost& host, Model& model, const std::string& path, int32_t version);
+int LoadLightWaveFromMemory(ModelHost& host, Model& model, const std::string& path,
+                            std::span<const uint8_t> bytes, int32_t version);
+
 // ---- End of LightWave LWOB and Metasequoia -----------------------------------------------------
+
+// ---- Wavefront OBJ and glTF 2.0 (obj_reader.cpp, obj_writer.cpp, gltf_writer.cpp) --------------
+//
+// Both formats are right-handed with y up and in metres; the library is left-handed with y up and
+// a library unit is a tenth of a metre. Readers and writers negate z, reverse every face's corner
+// order and scale by 10 (read) or 0.1 (write). OBJ's v runs upward (v <-> 1 - v); glTF's does not.
+
+// Reads an OBJ document with tinyobjloader, the material libraries it names read from beside it:
+// faces of 3 or 4 corners as they are, larger ones as fans; one group per material used (Kd, d,
+// map_Kd as colour, alpha and texture slot); normals kept when every corner has one. Runs
+// DeriveNormals and loads the textures through host.LoadModelTexture.
+int LoadObj(ModelHost& host, Model& model, const std::string& path, int32_t version);
+// The same with the text of the material libraries given.
+int LoadObjFromMemory(ModelHost& host, Model& model, const std::string& path,
+                      std::span<const uint8_t> bytes, std::string_view materialText,
+                      int32_t version);
+
+// Writes NAME.obj, its material library NAME.mtl and the groups' images beside it (PNG and JPEG
+// copied, other images converted to PNG). 0 (with a refusal line) when the model is not sound,
+// has no face of 3 or 4 corners, or a file could not be written.
+int SaveObj(ModelHost& host, const Model& model, const std::string& path);
+
+// Writes a glTF 2.0 document NAME.gltf with its buffer NAME.bin and the images beside it
+// (SaveGltf), or one binary file holding all of them (SaveGlb). 0 as for SaveObj.
+int SaveGltf(ModelHost& host, const Model& model, const std::string& path);
+int SaveGlb(ModelHost& host, const Model& model, const std::string& path);
+
+// ---- End of Wavefront OBJ and glTF 2.0 ----------------------------------------------------------
 
 // ---- DirectX X (x_mesh.cpp) ---------------------------------------------------------------------
 //

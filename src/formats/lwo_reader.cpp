@@ -5,6 +5,7 @@
 // polygons (negative surface numbers) are read as ordinary polygons, and a polygon naming a point
 // or surface that does not exist makes the whole file refused. The whole file is checked before
 // the model is touched, so a refused file leaves the model as it was.
+#include <algorithm>
 #include <bit>
 #include <cstdio>
 #include <cstring>
@@ -94,8 +95,10 @@ void ReadSurface(ByteCursor body, LwoScan& scan) {
   while (body.remaining() >= 6) {
     uint8_t id[4];
     body.read(id, 4);
-    const uint16_t length = body.u16be();
-    if (length > body.remaining()) break;
+    // A sub-chunk longer than what is there keeps what is there: a COLR whose length overstates
+    // its bytes still has its three colour bytes.
+    const uint16_t stated = body.u16be();
+    const uint16_t length = static_cast<uint16_t>(std::min<size_t>(stated, body.remaining()));
     ByteCursor sub = body.sub(length);
     if (IdIs(id, "COLR") && length >= 3 && scan.currentSurface < scan.surfaces.size()) {
       SurfaceRecord& s = scan.surfaces[scan.currentSurface];
@@ -108,14 +111,18 @@ void ReadSurface(ByteCursor body, LwoScan& scan) {
 }
 
 // Walks the chunks after the 12-byte header while the form's length lasts. A chunk that runs
-// past the end of the data ends the walk; what was read before it is kept.
+// past the end of the data ends the walk; what was read before it is kept, and so is what a SURF
+// chunk cut short holds up to the cut.
 void ScanChunks(ByteCursor& file, int64_t remaining, LwoScan& scan) {
   while (remaining > 0 && file.remaining() >= 8) {
     uint8_t id[4];
     file.read(id, 4);
     const uint32_t length = file.u32be();
     remaining -= 8 + int64_t{length};
-    if (length > file.remaining()) break;
+    if (length > file.remaining()) {
+      if (IdIs(id, "SURF")) ReadSurface(file.sub(file.remaining()), scan);
+      break;
+    }
     ByteCursor body = file.sub(length);
     if (IdIs(id, "PNTS")) {
       scan.points = body.rest();
@@ -142,9 +149,9 @@ class PolygonWords {
       : words_(words.first(words.size() & ~size_t{1})) {}
 
   // Checks every record against the final point and surface lists and counts the polygons the
-  // model gets (larger polygons become fans of n - 2 triangles, empty ones none). False with a
+  // file holds (larger polygons become fans of n - 2 triangles, empty ones none). False with a
   // reason when a record is cut short or names a point or surface that does not exist.
-  bool Check(size_t pointCount, size_t surfaceCount, size_t& polygons, int& emptyPolygons,
+  bool Check(size_t pointCount, size_t surfaceCount, int64_t& polygons, int& emptyPolygons,
              std::string& reason) const {
     const size_t words = words_.size() / 2;
     char text[160];
@@ -188,22 +195,18 @@ class PolygonWords {
         continue;
       }
       polygons += n > kMaxCorners ? n - 2 : 1;
-      if (polygons > size_t{INT32_MAX}) {
-        reason = "more polygons than a model can count";
-        return false;
-      }
     }
     return true;
   }
 
-  // Writes the checked records as polygons from model.polygons[0] on, each with its own colour
-  // entry (its surface's colour) named by every corner, and the group `groupOf` gives for its
-  // surface.
+  // Writes the first `limit` polygons of the checked records from model.polygons[0] on, each
+  // with its own colour entry (its surface's colour) named by every corner, and the group
+  // `groupOf` gives for its surface.
   void Fill(Model& model, const std::vector<SurfaceRecord>& surfaces,
-            const std::vector<int32_t>& groupOf) const {
+            const std::vector<int32_t>& groupOf, size_t limit) const {
     const size_t words = words_.size() / 2;
     size_t out = 0;
-    for (size_t w = 0; w < words;) {
+    for (size_t w = 0; w < words && out < limit;) {
       const uint16_t n = Word(w++);
       const size_t first = w;
       w += n;
@@ -216,7 +219,7 @@ class PolygonWords {
       const SurfaceRecord& r = surfaces[size_t(surface - 1)];
       const int32_t group = groupOf[size_t(surface - 1)];
       const int fans = n > kMaxCorners ? n - 2 : 1;
-      for (int k = 1; k <= fans; ++k) {
+      for (int k = 1; k <= fans && out < limit; ++k) {
         const auto colour = static_cast<int32_t>(out);
         Polygon p{};
         if (n <= kMaxCorners) {
@@ -275,13 +278,17 @@ int LoadLwoFromMemory(ModelHost& host, Model& model, const std::string& path,
 
   const size_t pointCount = scan.points.size() / 12;
   const PolygonWords words(scan.polygons);
-  size_t polygonCount = 0;
+  int64_t total = 0;
   int emptyPolygons = 0;
   std::string reason;
-  if (!words.Check(pointCount, scan.surfaces.size(), polygonCount, emptyPolygons, reason)) {
+  if (!words.Check(pointCount, scan.surfaces.size(), total, emptyPolygons, reason)) {
     host.Refuse(path, reason);
     return 0;
   }
+  // Fans of large polygons could make millions of triangles from a few megabytes: the polygons
+  // are cut at the capacity, as the X reader cuts its faces.
+  const int32_t capacity = std::max(host.Capacities().polygons, 0);
+  const auto polygonCount = static_cast<size_t>(std::min<int64_t>(total, capacity));
 
   // The group of a surface is the last surface of the same colour.
   const size_t surfaceCount = scan.surfaces.size();
@@ -320,13 +327,14 @@ int LoadLwoFromMemory(ModelHost& host, Model& model, const std::string& path,
 
   GrowTo(model.colours, polygonCount);
   GrowTo(model.polygons, polygonCount);
-  words.Fill(model, scan.surfaces, groupOf);
+  words.Fill(model, scan.surfaces, groupOf, polygonCount);
   model.colourCount = static_cast<int32_t>(polygonCount);
   model.polygonCount = static_cast<int32_t>(polygonCount);
   model.colour = {255.0f, 255.0f, 255.0f, 255.0f};
 
   DeriveNormals(model);
   model.shadingChanged = 1;
+  if (total > capacity) host.Log(PolygonCapacityLine(path, total, capacity));
   if (emptyPolygons > 0) {
     host.Refuse(path, std::to_string(emptyPolygons) + " polygons without points left out");
   }

@@ -19,6 +19,7 @@
 #include "formats/mqo_tokenizer.h"
 #include "model/normals.h"
 #include "platform/file_io.h"
+#include "platform/text.h"
 
 namespace wz {
 namespace {
@@ -145,8 +146,14 @@ struct MqoScan {
   std::string refusal;  // set when the document cannot be taken
 };
 
+// What follows the last backslash or slash, stepping over two-byte characters: the second byte
+// of 表 or ソ is a backslash's byte and cuts nothing.
 std::string FileNamePart(std::string_view path) {
-  const size_t cut = path.find_last_of("\\/");
+  const size_t backslash = platform::Cp932FindLast(path, '\\');
+  const size_t slash = platform::Cp932FindLast(path, '/');
+  size_t cut = backslash == std::string_view::npos ? slash
+               : slash == std::string_view::npos   ? backslash
+                                                   : std::max(backslash, slash);
   return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
 }
 
@@ -257,8 +264,10 @@ void ReadObject(LineReader& lines, MqoScan& scan) {
         xyz.Next(x);
         xyz.Next(y);
         xyz.Next(z);
-        const float fx = float(Atof(x)), fy = float(Atof(y)), fz = float(Atof(z));
-        scan.positions.push_back({fx * kTenth, fy * kTenth, -(fz * kTenth)});
+        // The value read times the single-precision tenth, rounded to single once.
+        const double tenth = kTenth;
+        scan.positions.push_back(
+            {float(Atof(x) * tenth), float(Atof(y) * tenth), -float(Atof(z) * tenth)});
       }
       if (scan.positions.size() > size_t{INT32_MAX}) {
         scan.refusal = "more vertices than a model can count";
@@ -311,8 +320,11 @@ int LoadMqoFromMemory(ModelHost& host, Model& model, const std::string& path,
   }
 
   // Resolve the faces: each names vertices of its own object, which runs up to the next one.
+  // Faces beyond the polygon capacity are cut, as the X reader cuts its faces.
+  const size_t capacity = size_t(std::max(host.Capacities().polygons, 0));
   std::vector<PendingFace> kept;
-  kept.reserve(scan.faces.size());
+  kept.reserve(std::min(scan.faces.size(), capacity));
+  int64_t sound = 0;
   int outsideObject = 0, outsideMaterials = 0;
   int64_t highestMaterial = -1;
   size_t uvCount = 1;
@@ -331,6 +343,7 @@ int LoadMqoFromMemory(ModelHost& host, Model& model, const std::string& path,
       ++outsideMaterials;
       continue;
     }
+    if (++sound > int64_t(capacity)) continue;
     highestMaterial = std::max(highestMaterial, f.material);
     if (f.textured) uvCount += f.cornerCount;
     kept.push_back(f);
@@ -400,6 +413,7 @@ int LoadMqoFromMemory(ModelHost& host, Model& model, const std::string& path,
   }
   model.shadingChanged = 1;
 
+  if (sound > int64_t(capacity)) host.Log(PolygonCapacityLine(path, sound, int32_t(capacity)));
   if (outsideObject > 0) {
     host.Refuse(path, std::to_string(outsideObject) +
                           " faces left out: they name vertices outside their object");

@@ -16,6 +16,7 @@
 #include "formats/mx_format.h"
 #include "model/model_invariants.h"
 #include "platform/file_io.h"
+#include "platform/text.h"
 
 namespace wz {
 namespace {
@@ -64,10 +65,23 @@ uint32_t ColourByte(float v) {
 }
 
 // The name record of a texture file name: the name without its last four characters.
-bool NameRecord(std::string_view fileName, std::string& record) {
+bool WholeNameRecord(std::string_view fileName, std::string& record) {
   if (fileName.size() < mx::kExtensionChars) return false;
   record.assign(fileName.substr(0, fileName.size() - mx::kExtensionChars));
   return record.size() < mx::kNameRecordBytes;  // room for the terminator
+}
+
+// The record of the whole name when it fits; else that of its file-name part (after the last
+// backslash or slash, stepping over two-byte characters), as X files name their textures with
+// folders ("C:\models\data\bottom.tga").
+bool NameRecord(std::string_view fileName, std::string& record) {
+  if (WholeNameRecord(fileName, record)) return true;
+  const size_t backslash = platform::Cp932FindLast(fileName, '\\');
+  const size_t slash = platform::Cp932FindLast(fileName, '/');
+  const size_t cut = backslash == std::string_view::npos ? slash
+                     : slash == std::string_view::npos   ? backslash
+                                                         : std::max(backslash, slash);
+  return cut != std::string_view::npos && WholeNameRecord(fileName.substr(cut + 1), record);
 }
 
 struct Plan {
@@ -106,7 +120,8 @@ std::string PlanMx(const Model& model, Plan& plan) {
     const TextureSlot& slot = model.textureSlots[size_t(s)];
     if (slot.state != 1) continue;
     if (!NameRecord(slot.fileName.View(), plan.records[size_t(s)]))
-      return "texture name \"" + std::string(slot.fileName.View()) + "\" does not fit a record";
+      return "texture name \"" + std::string(slot.fileName.View()) +
+             "\" does not fit a name record, nor does its file name";
   }
   return "";
 }

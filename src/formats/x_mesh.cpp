@@ -110,20 +110,36 @@ bool PrepareImportMesh(std::unique_ptr<Mesh>& mesh, std::string& why) {
   return true;
 }
 
+// The file a material's texture name loads from. Exporters write names with the folders of the
+// machine they ran on ("C:\\models\\data\\bottom.tga"); when no file has the whole name, the file
+// name alone is looked for beside the model (the current folder of a load), as the Metasequoia
+// reader always does.
+std::string TextureToLoad(const std::string& name) {
+  if (platform::FileExists(name)) return name;
+  const size_t backslash = platform::Cp932FindLast(name, '\\');
+  const size_t slash = platform::Cp932FindLast(name, '/');
+  const size_t cut = backslash == std::string::npos ? slash
+                     : slash == std::string::npos   ? backslash
+                                                    : std::max(backslash, slash);
+  if (cut == std::string::npos) return name;
+  const std::string part = name.substr(cut + 1);
+  return platform::FileExists(part) ? part : name;
+}
+
 // Groups from the first 256 materials (one white group when there are none), and a texture slot
 // for each of them that names a texture.
 void ImportGroups(ModelHost& host, Model& model, const std::vector<D3DXMATERIAL>& materials) {
   const size_t materialCount = std::min(materials.size(), kMaxImportGroups);
   const size_t groupCount = std::max<size_t>(materialCount, 1);
   GrowTo(model.groups, groupCount);
-  // Entries beyond the groups in use start from the zeroed group, whatever they held before.
-  for (size_t g = size_t(std::max(model.groupCount, 0)); g < groupCount; ++g)
-    model.groups[g] = Group{};
   model.groupCount = static_cast<int32_t>(groupCount);
   for (size_t g = 0; g < groupCount; ++g) {
     const d3dx::D3DCOLORVALUE d =
         g < materialCount ? materials[g].MatD3D.Diffuse : d3dx::D3DCOLORVALUE{1, 1, 1, 1};
+    // Every imported group starts from the new-group values (shading 4 and the rest): a zeroed
+    // group would not be drawn.
     Group& group = model.groups[g];
+    group = NewGroup();
     group.textureSlot = 0;
     group.parameterByte = kImportParameterByte;
     group.colour = {d.r * 255.0f, d.g * 255.0f, d.b * 255.0f, d.a * 255.0f};
@@ -139,13 +155,14 @@ void ImportGroups(ModelHost& host, Model& model, const std::vector<D3DXMATERIAL>
     slot = TextureSlot{};
     slot.state = 1;
     slot.fileName.Set(name);
-    host.LoadModelTexture(model, s, name);
+    // The slot is counted before its texture loads: the loader takes only slots in use.
+    model.textureSlotCount = static_cast<int16_t>(s + 1);
+    host.LoadModelTexture(model, s, TextureToLoad(name));
     Group& group = model.groups[g];
-    const size_t dot = name.rfind('.');
+    const size_t dot = platform::Cp932FindLast(name, '.');
     group.name.Set(dot == std::string::npos ? std::string_view()
                                             : std::string_view(name).substr(0, dot));
     group.textureSlot = s;
-    model.textureSlotCount = static_cast<int16_t>(s + 1);
   }
 }
 
@@ -196,8 +213,7 @@ void ImportFaces(ModelHost& host, Model& model, const Mesh& mesh, const std::str
   const int32_t capacity = std::max(host.Capacities().polygons, 0);
   int32_t count = faces;
   if (faces > capacity) {
-    host.Log(Format(WZ_TEXT("%s : ポリゴン数 %d ( 最大%dを超えています )"), path.c_str(), faces,
-                    capacity));
+    host.Log(PolygonCapacityLine(path, faces, capacity));
     count = capacity;
   }
   const std::vector<int32_t> groups = FaceGroups(mesh, size_t(count), model.groupCount);
@@ -234,6 +250,11 @@ void ImportBones(Model& model) {
 }  // namespace
 
 // ---- Public functions --------------------------------------------------------------------------
+
+std::string PolygonCapacityLine(const std::string& path, int64_t count, int32_t capacity) {
+  return Format(WZ_TEXT("%s : ポリゴン数 %lld ( 最大%dを超えています )"), path.c_str(),
+                static_cast<long long>(count), capacity);
+}
 
 int SaveX(ModelHost& host, const Model& model, const std::string& path) {
   if (auto fault = CheckModelInvariants(model)) {

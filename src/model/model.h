@@ -185,9 +185,9 @@ struct Group {
 // A texture the groups refer to by slot number. Only the state and the file name are saved.
 struct TextureSlot {
   int32_t state = 0;  // 1: the slot names a file; 0: empty
-  Name256 directory;
+  PathText directory;
   Name256 fileName;
-  Path512 fullPath;
+  PathText fullPath;
   int32_t width = 0;  // of the loaded image, written by the texture loader
   int32_t height = 0;
   friend bool operator==(const TextureSlot&, const TextureSlot&) = default;
@@ -263,9 +263,9 @@ struct DrawingState {
 struct DrawingBuffers {
   int32_t flag = 0;  // 1: drawing takes shadow geometry from here
   int32_t shadowPolygonCount = 0;
-  std::vector<Polygon> shadowPolygons;
+  Pool<Polygon> shadowPolygons;
   int32_t shadowPositionCount = 0;
-  std::vector<Vec3> shadowPositions;
+  Pool<Vec3> shadowPositions;
   std::vector<std::byte> bufferA;
   std::vector<std::byte> bufferB;
   friend bool operator==(const DrawingBuffers&, const DrawingBuffers&) = default;
@@ -296,9 +296,9 @@ class SharedByte {
 // CreateModel gives a new model with its defaults.
 struct Model {
   int32_t version = 0;  // of the file read; the writer writes kModelVersion
-  Name256 directory;    // texture file names of a WZP file resolve against it
-  Name256 fileName;     // the path the model was loaded from
-  Path512 fullPath;
+  PathText directory;   // texture file names of a WZP file resolve against it
+  PathText fileName;    // the path the model was loaded from
+  PathText fullPath;
 
   // Pools: the size is the capacity, the count the number of entries in use.
   int32_t positionCount = 0;

@@ -190,13 +190,10 @@ std::optional<ModelInvariantError> CheckGroups(const Model& m) {
 }
 
 std::optional<ModelInvariantError> CheckMotions(const Model& m) {
-  if (m.motions.empty()) return std::nullopt;
-  if (m.groupCount > kMaxGroupTracks) {
-    return Fault(ModelFault::kTooManyGroupsForMotions, "%d groups with %zu motions", m.groupCount,
-                 m.motions.size());
-  }
+  // A motion holds tracks for groups 0 to 255; groups past them have no track, which is a track
+  // of no keys.
   for (size_t mi = 0; mi < m.motions.size(); ++mi) {
-    for (int32_t g = 0; g < m.groupCount; ++g) {
+    for (int32_t g = 0; g < std::min(m.groupCount, kMaxGroupTracks); ++g) {
       int32_t keys = m.motions[mi].tracks[g].keyCount;
       if (keys < 0 || keys > kMaxTrackKeys) {
         return Fault(ModelFault::kTooManyTrackKeys, "motion %zu track %d: %d keys", mi, g, keys);
@@ -210,11 +207,8 @@ std::optional<ModelInvariantError> CheckBones(const Model& m) {
   if (m.boneCount > kMaxBones) {
     return Fault(ModelFault::kTooManyBones, "bone count %d", m.boneCount);
   }
-  for (int32_t k = 1; k < m.boneCount; ++k) {
-    if (m.bones[k].parent >= k) {
-      return Fault(ModelFault::kBadBoneParent, "bone %d has parent %d", k, m.bones[k].parent);
-    }
-  }
+  // Any parent index is sound: the bind pose joins a bone only to an earlier one, and a bone
+  // whose parent is not an earlier bone keeps its local matrix.
   for (int32_t k = 0; k < m.boneCount; ++k) {
     if (m.bones[k].keyLists.size() != m.motions.size()) {
       return Fault(ModelFault::kKeyListsNotPerMotion, "bone %d has %zu key lists for %zu motions",
@@ -242,14 +236,10 @@ const char* ModelFaultName(ModelFault fault) {
       return "GroupIndexOutOfRange";
     case ModelFault::kTextureSlotOutOfRange:
       return "TextureSlotOutOfRange";
-    case ModelFault::kTooManyGroupsForMotions:
-      return "TooManyGroupsForMotions";
     case ModelFault::kTooManyBones:
       return "TooManyBones";
     case ModelFault::kTooManyTrackKeys:
       return "TooManyTrackKeys";
-    case ModelFault::kBadBoneParent:
-      return "BadBoneParent";
     case ModelFault::kKeyListsNotPerMotion:
       return "KeyListsNotPerMotion";
   }

@@ -14,9 +14,10 @@
 //  - the group index of a used polygon lies in [0, groupCount);
 //  - a used group's texture slot, bump map slot and second map slot, and the model map slot, are
 //    0 (no texture) or lie in [1, textureSlotCount);
-//  - groupCount <= 256 whenever the model has motions; boneCount <= 128; the key count of every
-//    group track of a used group lies in [0, 16];
-//  - the parent of bone k >= 1 is smaller than k; every bone in use has one key list per motion.
+//  - boneCount <= 128; the key count of every group track of a used group below 256 lies in
+//    [0, 16] (groups from 256 on have no track: a motion holds 256);
+//  - every bone in use has one key list per motion. Any parent index is sound: the bind pose
+//    joins a bone only to an earlier bone, and any other bone keeps its local matrix.
 // Derived values (bounding boxes, normals, shading mode, the loaded mark) are not checked here.
 #pragma once
 
@@ -28,18 +29,16 @@
 namespace wz {
 
 enum class ModelFault {
-  kNegativeCount,            // a count below 0
-  kCountBeyondPool,          // a pool count above the size of one of its pools
-  kCountBeyondList,          // a list count above its list (polygons, groups, slots, names)
-  kBadCornerCount,           // a used polygon with 0 or more than 4 corners
-  kCornerIndexOutOfRange,    // a corner index outside its pool
-  kGroupIndexOutOfRange,     // a polygon's group index outside the group list
-  kTextureSlotOutOfRange,    // a group or model texture or map slot outside the slot list
-  kTooManyGroupsForMotions,  // more than 256 groups while motions exist
-  kTooManyBones,             // bone count above 128
-  kTooManyTrackKeys,         // a group track key count outside 0 to 16
-  kBadBoneParent,            // a bone whose parent is not smaller than its own index
-  kKeyListsNotPerMotion,     // a bone in use whose key-list count differs from the motion count
+  kNegativeCount,          // a count below 0
+  kCountBeyondPool,        // a pool count above the size of one of its pools
+  kCountBeyondList,        // a list count above its list (polygons, groups, slots, names)
+  kBadCornerCount,         // a used polygon with 0 or more than 4 corners
+  kCornerIndexOutOfRange,  // a corner index outside its pool
+  kGroupIndexOutOfRange,   // a polygon's group index outside the group list
+  kTextureSlotOutOfRange,  // a group or model texture or map slot outside the slot list
+  kTooManyBones,           // bone count above 128
+  kTooManyTrackKeys,       // a group track key count outside 0 to 16
+  kKeyListsNotPerMotion,   // a bone in use whose key-list count differs from the motion count
 };
 
 // Short name of a fault ("CountBeyondPool", ...), for log lines and test output.

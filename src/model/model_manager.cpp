@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <utility>
 
 #include "core/library.h"
@@ -27,9 +29,10 @@ struct ReaderRow {
 };
 
 // The dispatch table, in the order the extension is compared.
+// ".lwo" goes to the LWO2 or the LWOB reader by the file's form type.
 const ReaderRow kReaders[] = {
-    {"dxf", LoadDxf}, {"lwo", LoadLwo}, {"mqo", LoadMqo}, {"mx", LoadMx},
-    {"rok", LoadRok}, {"x", LoadX},     {"wzp", LoadWzp},
+    {"dxf", LoadDxf}, {"lwo", LoadLightWave}, {"mqo", LoadMqo}, {"mx", LoadMx},
+    {"rok", LoadRok}, {"x", LoadX},           {"wzp", LoadWzp}, {"obj", LoadObj},
 };
 
 void Grow(Vec3& lo, Vec3& hi, const Vec3& p) {
@@ -77,6 +80,36 @@ class LibraryModelHost : public ModelHost {
   Library& library_;
 };
 
+// Runs a reader. An allocation failure, or any other exception, is a refusal: the reader may
+// have been stopped half way, so the model starts again from the new-model state (without pools,
+// which would need the memory that just ran out).
+void ReadGuarded(ModelHost& host, ReaderFn reader, Model& model, const std::string& path,
+                 int32_t version, const std::string& dataDir, bool toonLoaded) {
+  std::string reason;
+  try {
+    reader(host, model, path, version);
+    return;
+  } catch (const std::bad_alloc&) {
+    reason = "not enough memory to read it";
+  } catch (const std::exception& e) {
+    reason = std::string("cannot be read (") + e.what() + ")";
+  } catch (...) {
+    reason = "cannot be read";
+  }
+  const ModelId id = model.modelId;
+  const PathText directory = model.directory, fileName = model.fileName, fullPath = model.fullPath;
+  const uint8_t released = model.released.Get();
+  model = Model{};
+  model.released.Set(released);
+  ApplyNewModelDefaults(model, dataDir, toonLoaded);
+  model.inUse = 1;
+  model.modelId = id;
+  model.directory = directory;
+  model.fileName = fileName;
+  model.fullPath = fullPath;
+  host.Refuse(path, reason);
+}
+
 }  // namespace
 
 std::unique_ptr<ModelHost> MakeLibraryModelHost(Library& library) {
@@ -88,7 +121,7 @@ ModelHost& Library::Host() {
 }
 
 std::string ModelExtension(const std::string& path) {
-  size_t dot = path.rfind('.');
+  const size_t dot = platform::Cp932FindLast(path, '.');
   if (dot == std::string::npos || dot == 0) return {};
   return path.substr(dot + 1);
 }
@@ -201,7 +234,9 @@ void Library::Model3_Release(ModelId id) {
 
 bool Library::Model3_IsLoaded(ModelId id) {
   Model* model = Model3_Get(id);
-  return model && model->inUse && model->loaded.Get() == 1;
+  // The loaded mark first: it is written last, with release, so once it reads 1 the rest of the
+  // record (readers may assign the whole of it) is safe to read.
+  return model && model->loaded.Get() == 1 && model->inUse;
 }
 
 ModelId Library::Model3_Load(ModelId id, const std::string& path) {
@@ -229,7 +264,9 @@ ModelId Library::Model3_Load(ModelId id, const std::string& path) {
   Model* model = Model3_Get(id);
   for (const ReaderRow& row : kReaders) {
     if (strcasecmp(extension.c_str(), row.extension) != 0) continue;
-    if (row.reader && model) row.reader(*host_, *model, path, version);
+    if (row.reader && model) {
+      ReadGuarded(*host_, row.reader, *model, path, version, dataDir_, systemTextures_.toonLoaded);
+    }
     break;
   }
   if (!model) return -1;
@@ -239,6 +276,7 @@ ModelId Library::Model3_Load(ModelId id, const std::string& path) {
   if (ModelRuntime* runtime = Model3_Runtime(id)) {
     for (size_t b = 0; b < runtime->bones.size() && b < world.size(); ++b) {
       runtime->bones[b].world = world[b];
+      runtime->bones[b].current = world[b];
       runtime->bones[b].position = Vec3{world[b].m[3][0], world[b].m[3][1], world[b].m[3][2]};
     }
   }
@@ -249,11 +287,18 @@ ModelId Library::Model3_Load(ModelId id, const std::string& path) {
 }
 
 void Library::ProcessLoadRequest(const LoadRequest& request) {
-  if (Model* model = Model3_Get(request.slotId)) {
-    model->directory.Set(request.directory);
-    model->fileName.Set(request.fileName);
-    model->fullPath.Set(std::string(request.directory) + "\\" + request.fileName);
-    Model3_Load(request.slotId, model->fullPath.CStr());
+  try {
+    if (Model* model = Model3_Get(request.slotId)) {
+      model->directory.Set(request.directory);
+      model->fileName.Set(request.fileName);
+      model->fullPath.Set(request.directory + "\\" + request.fileName);
+      Model3_Load(request.slotId, std::string(model->fullPath.View()));
+    }
+  } catch (...) {
+    // Memory ran out after the reader (bounds, bind pose, textures): the load cannot complete,
+    // and the released slot ends the wait for it.
+    host_->Refuse(request.fullPath, "not enough memory to complete the load");
+    Model3_Release(request.slotId);
   }
   // Wake the waiting thread whether the load succeeded or the slot was released.
   platform::PostThreadMessageA(mainThread_, platform::WM_NULL, 0, 0);
@@ -263,16 +308,15 @@ bool Library::LoaderSubmit(ModelId id, const std::string& directory, const std::
   LoadRequest request;
   request.slotId = id;
   if (!fileName.empty()) {
-    std::snprintf(request.directory, sizeof request.directory, "%s", directory.c_str());
-    std::snprintf(request.fileName, sizeof request.fileName, "%s", fileName.c_str());
-    std::snprintf(request.fullPath, sizeof request.fullPath, "%s\\%s", request.directory,
-                  request.fileName);
+    // Each field ends at its first NUL byte, as the C strings the request was made of do.
+    request.directory = directory.substr(0, directory.find('\0'));
+    request.fileName = fileName.substr(0, fileName.find('\0'));
+    request.fullPath = request.directory + "\\" + request.fileName;
   }
   FILE* f = platform::OpenFile(request.fullPath, "rb");
   if (!f) return false;
   std::fclose(f);
-  loader_.Enqueue(request);
-  return true;
+  return loader_.Enqueue(request);
 }
 
 bool Library::LoaderWait(ModelId id) {
@@ -303,7 +347,7 @@ bool Library::LoaderWait(ModelId id) {
 }
 
 ModelId Library::Model3_LoadInBackground(const std::string& path) {
-  std::string directory = platform::GetCurrentDirectoryA(256);
+  std::string directory = platform::GetCurrentDirectoryA();
   ModelId id = Model3_Create();
   ModelId result = LoaderSubmit(id, directory, path) ? id : -1;
   if (!LoaderWait(result)) return -1;
@@ -339,7 +383,7 @@ bool Library::Model3_MotionSet(Model* model, int32_t motion, float fadeSeconds) 
 }
 
 bool Library::Model3_Save(Model* model, const std::string& path) {
-  return model && SaveWzp(*host_, *model, path);
+  return model && SaveWzpUpdating(*host_, *model, path);
 }
 
 void Library::ShadingModeSet(Model& model, int32_t mode) {

@@ -18,6 +18,7 @@ namespace wz {
 struct BoneState {
   Mat4 world{};     // bind-pose world matrix (BindPose)
   Vec3 position{};  // world position
+  Mat4 current{};   // the animated world matrix (motion playback); the bind pose after a load
 };
 
 struct GroupState {
@@ -39,6 +40,9 @@ struct MotionTransition {
   uint8_t fromRest = 0;
 };
 
+// The buffers and tables model drawing makes from a model (render/model_drawing.h).
+struct ModelDrawData;
+
 // Per-model state of drawing and animation.
 struct ModelRuntime {
   uint8_t ready = 0;
@@ -48,6 +52,11 @@ struct ModelRuntime {
   std::vector<std::shared_ptr<d3d::Texture>> textures;
   std::vector<d3dx::D3DXIMAGE_INFO> imageInfos;
   MotionTransition transition;
+  // Owned by drawing and animation, on the main thread only: the drawing data (made on the
+  // first draw and again when the model changes) and whether the deformed positions have been
+  // computed since the load.
+  std::shared_ptr<ModelDrawData> drawing;
+  uint8_t posed = 0;
 };
 
 // The slots. The lists are deques of owning pointers, so a Model or ModelRuntime never moves

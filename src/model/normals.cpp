@@ -119,13 +119,12 @@ Vec3 FaceNormal(Vec3 p0, Vec3 p1, Vec3 p2) {
 void RebuildNormalPool(Model& m) {
   assert(FacesIndexPositions(m));
   assert(static_cast<size_t>(m.positionCount) <= m.smoothNormals.size());
-  size_t faceCorners = 0;
-  for (int32_t i = 0; i < m.polygonCount; ++i) {
-    if (m.polygons[i].cornerCount >= 3) faceCorners += m.polygons[i].cornerCount;
-  }
+  size_t corners = 0;
+  for (int32_t i = 0; i < m.polygonCount; ++i)
+    corners += m.polygons[i].cornerCount;
   const size_t positions = static_cast<size_t>(m.positionCount);
-  // The table holds at most one entry per position that a corner uses.
-  NormalTable table(std::min(positions, faceCorners));
+  // The table holds at most one entry per position that a corner uses, and the zero normal.
+  NormalTable table(std::min(positions + 1, corners));
   std::vector<int32_t> entryOfPosition(positions, -1);
   int32_t count = 0;
   auto append = [&m, &count](Vec3 v) {
@@ -137,29 +136,35 @@ void RebuildNormalPool(Model& m) {
     }
     return entry;
   };
+  auto entryOf = [&](int32_t pos) {
+    const bool inPool = pos >= 0 && pos < m.positionCount;
+    if (inPool && entryOfPosition[pos] >= 0) return entryOfPosition[pos];
+    const Vec3 v = inPool ? m.smoothNormals[pos] : Vec3{};
+    // NaN equals nothing, not even itself: a new entry for every corner.
+    if (std::isnan(v.x) || std::isnan(v.y) || std::isnan(v.z)) return append(v);
+    size_t slot = 0;
+    int32_t entry = table.Find(m.normals, v, slot);
+    if (entry < 0) {
+      entry = append(v);
+      table.Insert(slot, entry);
+    }
+    if (inPool) entryOfPosition[pos] = entry;
+    return entry;
+  };
+  // Faces first, in corner order: their entries come in the order of first appearance.
   for (int32_t i = 0; i < m.polygonCount; ++i) {
     Polygon& p = m.polygons[i];
     if (p.cornerCount < 3) continue;
-    for (int c = 0; c < p.cornerCount; ++c) {
-      const int32_t pos = p.corners[c].position;
-      int32_t entry = entryOfPosition[pos];
-      if (entry < 0) {
-        const Vec3 v = m.smoothNormals[pos];
-        if (std::isnan(v.x) || std::isnan(v.y) || std::isnan(v.z)) {
-          // Equal to nothing, not even itself: a new entry for every corner.
-          entry = append(v);
-        } else {
-          size_t slot = 0;
-          entry = table.Find(m.normals, v, slot);
-          if (entry < 0) {
-            entry = append(v);
-            table.Insert(slot, entry);
-          }
-          entryOfPosition[pos] = entry;
-        }
-      }
-      p.corners[c].normal = entry;
-    }
+    for (int c = 0; c < p.cornerCount; ++c)
+      p.corners[c].normal = entryOf(p.corners[c].position);
+  }
+  // Polygons of one or two corners are no faces, but their normal indices must name entries of
+  // the new pool too: each corner takes its position's smooth normal.
+  for (int32_t i = 0; i < m.polygonCount; ++i) {
+    Polygon& p = m.polygons[i];
+    if (p.cornerCount >= 3) continue;
+    for (int c = 0; c < p.cornerCount; ++c)
+      p.corners[c].normal = entryOf(p.corners[c].position);
   }
   m.normalCount = count;
 }

@@ -30,10 +30,14 @@ inline constexpr int32_t kWzpVersion2009 = 2009000;  // also the version written
 
 // Limits of the reader that the record itself does not impose. A Motion holds 256 group tracks
 // (about 100 KB), so the motion count is capped to keep a small file from asking for gigabytes.
-// A 2004002 bone stores only a count of rest keys; that count is capped at the 16-bit range that
-// the other counts of that version use.
+// A 2004002 bone stores only a count of rest keys, with no key data, so a few bytes could ask for
+// millions of 44-byte keys: each count is capped at the 16-bit range that the other counts of
+// that version use, and the rest keys of all bones together at kWzpRestKeysBase plus one per
+// kWzpBytesPerRestKey bytes of the file.
 inline constexpr int32_t kWzpMaxMotions = 1024;
 inline constexpr int32_t kWzpMaxRestKeys = 65535;
+inline constexpr int64_t kWzpRestKeysBase = 65536;
+inline constexpr int64_t kWzpBytesPerRestKey = 4;
 
 // Reads the file at `path` (a library path) and hands its bytes to LoadWzpFromMemory. A file
 // that cannot be read is refused; the completion steps still run.
@@ -45,10 +49,10 @@ int LoadWzp(ModelHost& host, Model& model, const std::string& path, int32_t vers
 //    nothing else; returns 0.
 //  - version in range but none of the five: nothing is read; the completion steps run; returns 1.
 //  - one of the five: the file is read; a refused file (truncated, a name of 256 bytes or more,
-//    a polygon of 0 or more than 4 corners, a track of more than 16 keys, more than 128 bones,
-//    more than 256 groups with motions, too many motions, an index outside its pool, a
-//    negative count) leaves the model as it was and returns 0 after the completion steps;
-//    a read file returns 1.
+//    a polygon of 0 or more than 4 corners, a track of more than 16 keys, keys in a track of a
+//    group past 256, more than 128 bones, too many motions or rest keys, an index outside its
+//    pool, a negative count) leaves the model as it was and returns 0 after the completion
+//    steps; a read file returns 1. A bone's parent may be any index.
 // Completion steps: file name := path, display mode := 2, DeriveNormals, the textures of the
 // slots in state 1 loaded from "<model directory>\<slot directory>\<file name>", switch A := 1
 // for files older than 2008000, post-load mark := 1, and motion 0 started at once.
@@ -86,5 +90,14 @@ struct ExportGeometry {
 // as the group has fewer than `polygonCapacity` triangles. Linear in the size of the model.
 // Precondition: CheckModelInvariants(model) holds.
 std::vector<ExportGeometry> BuildExportGeometry(const Model& model, int32_t polygonCapacity);
+
+// Model3_Save: SaveWzp, and the model takes what the save rules give it: every group keeps the
+// export geometry that was rebuilt for the file (also when the file cannot be written), and the
+// model's version becomes 2009000 once the file is written.
+bool SaveWzpUpdating(ModelHost& host, Model& model, const std::string& path);
+
+// Sets every group's export geometry (counts, pools, triangles, scratch arrays of the vertex
+// count) from `exports`, one entry per group.
+void StoreExportGeometry(Model& model, std::vector<ExportGeometry>&& exports);
 
 }  // namespace wz

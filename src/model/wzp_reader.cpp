@@ -364,9 +364,6 @@ class WzpParser {
     const uint64_t minBytes = 12 + (tracks ? 4 * uint64_t(m_.groupCount) : 0);
     if (!Ok()) return false;
     if (n > kWzpMaxMotions) return Fail(Format("%d motions (at most %d)", n, kWzpMaxMotions));
-    if (n > 0 && m_.groupCount > kMaxGroupTracks) {
-      return Fail(Format("%d groups with motions (at most %d)", m_.groupCount, kMaxGroupTracks));
-    }
     if (!CheckCount(n, minBytes, "the motion count")) return false;
     if (m_.motions.size() > size_t(n)) m_.motions.resize(size_t(n));
     m_.motions.reserve(size_t(n));
@@ -375,7 +372,7 @@ class WzpParser {
       Motion& motion = m_.motions[i];
       c_.skip(4);  // the leading value, always 1
       for (int32_t g = 0; tracks && g < m_.groupCount; ++g) {
-        if (!ReadTrack(motion.tracks[g], i, g)) return false;
+        if (!ReadTrack(motion, i, g)) return false;
       }
       if (!ReadString(motion.name, "a motion name")) return false;
       motion.value = c_.i32();
@@ -384,9 +381,16 @@ class WzpParser {
     return true;
   }
 
-  bool ReadTrack(GroupTrack& track, int32_t motion, int32_t group) {
+  bool ReadTrack(Motion& m, int32_t motion, int32_t group) {
     const int32_t n = c_.i32();
     if (!Ok()) return false;
+    // A motion holds tracks for groups 0 to 255; a group past them can only have no keys.
+    if (group >= kMaxGroupTracks) {
+      if (n == 0) return true;
+      return Fail(Format("motion %d track %d has %d keys, but a motion holds tracks for %d groups",
+                         motion, group, n, kMaxGroupTracks));
+    }
+    GroupTrack& track = m.tracks[group];
     if (n < 0 || n > kMaxTrackKeys) {
       return Fail(
           Format("motion %d track %d has %d keys (at most %d)", motion, group, n, kMaxTrackKeys));
@@ -425,6 +429,13 @@ class WzpParser {
     if (!Ok()) return false;
     if (keys < 0 || keys > kWzpMaxRestKeys) {
       return Fail(Format("bone %d has %d rest keys (at most %d)", index, keys, kWzpMaxRestKeys));
+    }
+    restKeys_ += keys;
+    const int64_t allowed = kWzpRestKeysBase + int64_t(c_.size()) / kWzpBytesPerRestKey;
+    if (restKeys_ > allowed) {
+      return Fail(Format("%lld rest keys: a file of %zu bytes holds at most %lld",
+                         static_cast<long long>(restKeys_), c_.size(),
+                         static_cast<long long>(allowed)));
     }
     bone.keyLists.assign(1, std::vector<BoneKey>(static_cast<size_t>(keys), kRestKey));
     return true;
@@ -474,6 +485,7 @@ class WzpParser {
   }
 
   ByteCursor c_;
+  int64_t restKeys_ = 0;  // of the bones read so far (2004002)
   const int32_t v_;
   Model& m_;
   const bool toon_;

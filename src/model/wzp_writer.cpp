@@ -308,6 +308,11 @@ void WriteModel(ByteWriter& w, const Model& m, const std::vector<ExportGeometry>
   for (const Motion& motion : m.motions) {
     w.I32(1);
     for (int32_t g = 0; g < m.groupCount; ++g) {
+      // Groups past the 256 tracks of a motion have none: no keys.
+      if (g >= kMaxGroupTracks) {
+        w.I32(0);
+        continue;
+      }
       const GroupTrack& track = motion.tracks[g];
       w.I32(track.keyCount);
       for (int32_t k = 0; k < track.keyCount; ++k) {
@@ -437,6 +442,43 @@ bool SaveWzpToMemory(ModelHost& host, const Model& model, const std::string& pat
   out.reserve(estimate);
   ByteWriter w(out);
   WriteModel(w, model, exports);
+  return true;
+}
+
+void StoreExportGeometry(Model& model, std::vector<ExportGeometry>&& exports) {
+  for (size_t j = 0; j < exports.size() && j < model.groups.size(); ++j) {
+    ExportGeometry& e = exports[j];
+    Group& g = model.groups[j];
+    g.exportVertexCount = static_cast<int32_t>(e.positions.size());
+    g.exportTriangleCount = static_cast<int32_t>(e.triangles.size());
+    g.exportScratchA.assign(e.positions.size(), Vec3{});
+    g.exportScratchB.assign(e.positions.size(), Vec3{});
+    g.exportPositions = std::move(e.positions);
+    g.exportNormals = std::move(e.normals);
+    g.exportColours = std::move(e.colours);
+    g.exportUvs = std::move(e.uvs);
+    g.exportAttrs = std::move(e.attrs);
+    g.exportTriangles = std::move(e.triangles);
+  }
+}
+
+bool SaveWzpUpdating(ModelHost& host, Model& model, const std::string& path) {
+  std::vector<uint8_t> bytes;
+  if (auto fault = CheckModelInvariants(model)) {
+    host.Refuse(path, std::string("the model cannot be saved: ") + ModelFaultName(fault->fault) +
+                          ": " + fault->message);
+    return false;
+  }
+  std::vector<ExportGeometry> exports = BuildExportGeometry(model, host.Capacities().polygons);
+  ByteWriter w(bytes);
+  WriteModel(w, model, exports);
+  // The rebuilt geometry stays with the model whether or not the file can be written.
+  StoreExportGeometry(model, std::move(exports));
+  if (!platform::WriteFileAtomically(path, bytes)) {
+    host.Refuse(path, "the file cannot be written");
+    return false;
+  }
+  model.version = kWzpVersion2009;
   return true;
 }
 

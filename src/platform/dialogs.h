@@ -1,10 +1,12 @@
-// Message boxes and the answer script. Headless: a box writes its caption and text to standard
-// error as UTF-8 and answers from the script, or with its default button when the script is
-// empty. While a box is "open" it dispatches the messages already waiting for the calling thread,
-// as the modal loop of a real box would.
+// Message boxes, dialog boxes and the answer script. Headless: a message box writes its caption
+// and text to standard error as UTF-8 and answers from the script, or with its default button
+// when the script is empty. While a box is "open" it dispatches the messages already waiting for
+// the calling thread, as the modal loop of a real box would.
 #pragma once
 
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/window.h"
@@ -38,6 +40,41 @@ struct ShownMessageBox {
   int answer;
 };
 
+// Modal dialog boxes made from a resource table. Headless: a dialog records what it showed and
+// answers from the script, applying the scripted control changes and ending with the scripted
+// button; with nothing scripted it is cancelled. Like a message box, it dispatches the messages
+// already waiting for the calling thread while it is open.
+enum class DialogControlKind { Group, Radio, Check, Combo, Button };
+struct DialogControl {
+  UINT id;
+  DialogControlKind kind;
+  std::string label;  // code page 932
+  int group = 0;      // radio buttons of one group exclude each other
+};
+struct DialogTemplate {
+  int resourceId = 0;
+  std::string title;  // code page 932
+  std::vector<DialogControl> controls;
+};
+// What the controls hold: a radio button or check box 0 or 1; a combo box the index of its
+// selected item, -1 for none, and its items (code page 932).
+struct DialogValues {
+  std::map<UINT, int> values;
+  std::map<UINT, std::vector<std::string>> items;
+};
+// Shows the dialog with the values the caller filled in and returns the id of the button that
+// ended it (IDOK, IDCANCEL); `values` then holds what the controls hold at the end.
+int DialogBoxIndirectA(HWND owner, const DialogTemplate& dialog, DialogValues& values);
+
+// What a dialog showed: its values when it opened, and the button that ended it.
+struct ShownDialog {
+  HWND owner;
+  int resourceId;
+  std::string title;
+  DialogValues values;
+  int answer;
+};
+
 namespace script {
 // The next message box answers `answer` (IDYES, IDNO, ...). Answers are used in order.
 void PushMessageBoxAnswer(int answer);
@@ -45,7 +82,16 @@ void PushMessageBoxAnswer(int answer);
 std::vector<ShownMessageBox> TakeShownMessageBoxes();
 // Whether boxes are echoed to standard error (on by default).
 void SetMessageBoxEcho(bool on);
-// Clears queued answers and the record.
+// The next dialog box sets these controls (in order; a radio button set to 1 clears the others
+// of its group, a combo box index outside its items is ignored) and ends with `button`.
+struct DialogAnswer {
+  int button = IDOK;
+  std::vector<std::pair<UINT, int>> changes;
+};
+void PushDialogAnswer(DialogAnswer answer);
+// Every dialog box shown since the last call, oldest first; clears the record.
+std::vector<ShownDialog> TakeShownDialogs();
+// Clears queued answers and the records of message and dialog boxes.
 void Reset();
 }  // namespace script
 

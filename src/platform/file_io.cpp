@@ -6,6 +6,7 @@
 #include <strings.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,8 +38,12 @@ std::string AsciiLower(std::string s) {
 // directory listed is kept, with an inotify watch that reports every later change to its
 // entries, so that looking up many names that do not exist in one directory (the outputs of a
 // batch conversion) lists it once instead of once per name. The watch is set before the
-// directory is read, so no change can fall between the two. Without inotify, or after the event
-// queue overflowed, the directory is listed again.
+// directory is read, so no change can fall between the two. The kernel queues an event before
+// the call that made the change returns, so a change by any process on this machine is seen by
+// the next lookup. Changes made elsewhere reach no watch: on a file system that is not known to
+// be local (NFS, SMB, FUSE, ...) the listing is not kept. Without inotify (watch or instance
+// limit reached), after the event queue overflowed, after a fork (the child would share the
+// parent's queue) or when the directory was removed or moved, the directory is listed again.
 class DirectoryNames {
  public:
   // False when `dir` cannot be read or holds no such name.
@@ -56,6 +61,15 @@ class DirectoryNames {
  private:
   // True when the kept listing is of `dir` and up to date (pending changes applied).
   bool Current(const std::string& dir, const struct stat& st) {
+    if (pid_ != ::getpid()) {
+      // A forked child: the inotify descriptor is shared with the parent, whose reads would
+      // take this process's events. Start over with one of its own.
+      if (fd_ >= 0) ::close(fd_);
+      fd_ = -1;
+      wd_ = -1;
+      watched_ = false;
+      pid_ = ::getpid();
+    }
     if (!watched_ || dir != dir_ || st.st_dev != dev_ || st.st_ino != ino_) return false;
     alignas(inotify_event) char buffer[4096];
     for (;;) {
@@ -78,16 +92,24 @@ class DirectoryNames {
   }
 
   bool List(const std::string& dir, const struct stat& st) {
-    if (watched_) ::inotify_rm_watch(fd_, wd_);
+    if (fd_ >= 0 && wd_ >= 0) ::inotify_rm_watch(fd_, wd_);
+    wd_ = -1;
     watched_ = false;
     names_.clear();
-    if (fd_ < 0) fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    wd_ = fd_ < 0 ? -1
-                  : ::inotify_add_watch(fd_, dir.c_str(),
-                                        IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
-                                            IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+    if (LocalFileSystem(dir)) {
+      if (fd_ < 0) fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+      if (fd_ >= 0) {
+        wd_ = ::inotify_add_watch(fd_, dir.c_str(),
+                                  IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                      IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+      }
+    }
     DIR* d = ::opendir(dir.c_str());
-    if (!d) return false;
+    if (!d) {
+      if (wd_ >= 0) ::inotify_rm_watch(fd_, wd_);
+      wd_ = -1;
+      return false;
+    }
     while (dirent* e = ::readdir(d))
       Add(e->d_name);
     ::closedir(d);
@@ -96,6 +118,23 @@ class DirectoryNames {
     ino_ = st.st_ino;
     watched_ = wd_ >= 0;
     return true;
+  }
+
+  // File systems whose every change passes through this kernel, so that a watch sees it.
+  static bool LocalFileSystem(const std::string& dir) {
+    struct statfs fs;
+    if (::statfs(dir.c_str(), &fs) != 0) return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+      case 0xEF53:      // ext2/3/4
+      case 0x01021994:  // tmpfs
+      case 0x58465342:  // xfs
+      case 0x9123683E:  // btrfs
+      case 0xF2F52010:  // f2fs
+      case 0x794C7630:  // overlayfs
+        return true;
+      default:
+        return false;
+    }
   }
 
   void Add(const std::string& name) {
@@ -108,7 +147,8 @@ class DirectoryNames {
   }
 
   std::mutex mutex_;
-  int fd_ = -1;  // the inotify instance, made on first use
+  pid_t pid_ = ::getpid();  // the process that owns fd_
+  int fd_ = -1;             // the inotify instance, made on first use
   int wd_ = -1;
   bool watched_ = false;  // names_ is the listing of dir_, kept current by the watch
   std::string dir_;
@@ -126,11 +166,7 @@ bool FindCaseInsensitive(const std::string& dir, const std::string& name, std::s
 }  // namespace
 
 std::string HostPath(const std::string& libraryPath) {
-  std::string p = libraryPath;
-  if (!IsValidUtf8(p)) p = Cp932ToUtf8(p);
-  for (char& c : p) {
-    if (c == '\\') c = '/';
-  }
+  const std::string p = Cp932ToHostBytes(libraryPath, true);
   if (p.empty() || Exists(p)) return p;
 
   // Walk the components, keeping each one that exists and matching the others without case.
@@ -163,11 +199,11 @@ std::string HostPath(const std::string& libraryPath) {
 }
 
 std::string LibraryPath(const std::string& hostPath) {
-  std::string p = IsValidUtf8(hostPath) ? Utf8ToCp932(hostPath) : hostPath;
-  for (char& c : p) {
-    if (c == '/') c = '\\';
-  }
-  return p;
+  return HostBytesToCp932(hostPath, true);
+}
+
+std::string DisplayPath(const std::string& libraryPath) {
+  return Cp932ToUtf8(libraryPath, true);
 }
 
 FILE* OpenFile(const std::string& libraryPath, const char* mode) {
@@ -178,6 +214,14 @@ bool FileExists(const std::string& libraryPath) {
   std::string host = HostPath(libraryPath);
   struct stat st;
   return ::stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(host.c_str(), R_OK) == 0;
+}
+
+bool GetFileId(const std::string& libraryPath, FileId& id) {
+  id = FileId{};
+  struct stat st;
+  if (::stat(HostPath(libraryPath).c_str(), &st) != 0) return false;
+  id = FileId{true, static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  return true;
 }
 
 bool ReadFileBytes(const std::string& libraryPath, std::vector<uint8_t>& out, size_t maxBytes) {
@@ -287,8 +331,15 @@ bool AtomicFileWriter::Commit() {
 }
 
 bool WriteFileAtomically(const std::string& libraryPath, std::span<const uint8_t> bytes) {
+  return WriteFileAtomically(libraryPath, {bytes});
+}
+
+bool WriteFileAtomically(const std::string& libraryPath,
+                         std::initializer_list<std::span<const uint8_t>> parts) {
   AtomicFileWriter file(libraryPath);
-  file.Write(bytes);
+  for (std::span<const uint8_t> bytes : parts) {
+    if (!file.Write(bytes)) break;
+  }
   return file.Commit();
 }
 

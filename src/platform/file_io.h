@@ -1,12 +1,20 @@
 // Files as the library sees them. Paths are library paths: Windows-style byte strings with
 // backslash separators and code-page-932 names. Every operation here maps such a path to the host
-// file system (backslashes become slashes, a name that is not valid UTF-8 is decoded from code
-// page 932, and when the exact path does not exist each component is matched without regard to
-// case), so callers never touch host paths.
+// file system, and when the exact path does not exist each component is matched without regard
+// to case, so callers never touch host paths.
+//
+// The mapping between host paths and library paths is reversible (text.h, HostBytesToCp932):
+// host '/' and library '\' are the separators; characters code page 932 holds are taken as its
+// two-byte (or half-width) characters; a host backslash, every character code page 932 lacks
+// (café, emoji😀) and every byte that is not valid UTF-8 is escaped byte by byte into the
+// user-defined area (lead byte 0xF0). Any host path therefore comes back byte for byte, and a
+// person is shown it as UTF-8 (DisplayPath, Cp932ToUtf8). Paths have no length limit here; cuts at
+// a separator or dot step over two-byte characters (Cp932FindLast).
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <memory>
 #include <span>
 #include <string>
@@ -18,14 +26,29 @@ namespace wz::platform {
 // only to components that exist; the rest is kept as given).
 std::string HostPath(const std::string& libraryPath);
 
-// Library path for a host path: slashes become backslashes and UTF-8 names become code page 932.
+// Library path for a host path (the reversible mapping above).
 std::string LibraryPath(const std::string& hostPath);
+
+// A library path as a person reads it: UTF-8 with slashes, no case matching; host bytes that are
+// not valid UTF-8 show as U+FFFD.
+std::string DisplayPath(const std::string& libraryPath);
 
 // fopen with the path mapping. Returns nullptr when the file cannot be opened.
 FILE* OpenFile(const std::string& libraryPath, const char* mode);
 
 // True when the path names an existing regular file that can be opened for reading.
 bool FileExists(const std::string& libraryPath);
+
+// The identity of a file on the host (device and inode): two library paths name the same file,
+// whatever their spelling, when their identities are equal.
+struct FileId {
+  bool valid = false;
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  friend bool operator==(const FileId&, const FileId&) = default;
+};
+// False (and `id` invalid) when the path names no existing file.
+bool GetFileId(const std::string& libraryPath, FileId& id);
 
 // Reads a whole file. False when it cannot be opened or read, or when it is larger than
 // `maxBytes`.
@@ -52,6 +75,9 @@ bool ReadFileBytes(const std::string& libraryPath, FileBytes& out,
 // failed write never leaves a half-written file in place of the old one. False on any failure
 // (the target is then unchanged and no temporary file is left behind).
 bool WriteFileAtomically(const std::string& libraryPath, std::span<const uint8_t> bytes);
+// The same for a file made of several parts, written one after the other (no copy joins them).
+bool WriteFileAtomically(const std::string& libraryPath,
+                         std::initializer_list<std::span<const uint8_t>> parts);
 
 // The same for a file written in pieces: a temporary file beside the target, which Commit
 // renames over it. Until then the target is untouched; a writer dropped without a successful

@@ -8,15 +8,15 @@
 
 namespace wz::platform {
 
-// Full library path of the running program, cut to `bufferSize` - 1 bytes as a fixed buffer
-// would cut it (`/home/a/bin/tool` is seen as `\home\a\bin\tool`).
-std::string GetModuleFileNameA(size_t bufferSize = 256);
+// Full library path of the running program (`/home/a/bin/tool` is seen as `\home\a\bin\tool`),
+// whatever its length: a path cut to a fixed buffer would name another folder.
+std::string GetModuleFileNameA();
 // Test hook: the module path GetModuleFileNameA reports (a library path); empty restores the
 // real one.
 void SetModuleFileNameForTesting(const std::string& libraryPath);
 
-// Current directory in library form, cut to `bufferSize` - 1 bytes.
-std::string GetCurrentDirectoryA(size_t bufferSize = 256);
+// Current directory in library form, whatever its length; empty when it cannot be read.
+std::string GetCurrentDirectoryA();
 
 // Changes the current directory (library path, mapped to the host). False on failure.
 bool SetCurrentDirectoryA(const std::string& libraryPath);
@@ -53,6 +53,10 @@ bool QueryPerformanceCounter(int64_t& counter);
 uint32_t timeGetTime();
 void timeBeginPeriod(uint32_t periodMs);
 void Sleep(uint32_t milliseconds);
+
+// An on/off switch from the environment: on when the variable is set to anything but "" or "0"
+// (WZ_LOG=0 is off, as a person writing it means).
+bool EnvironmentSwitch(const char* name);
 
 // Seconds since the epoch (the C library's time()).
 int64_t CurrentTimeSeconds();

@@ -10,6 +10,7 @@ namespace wz {
 using HRESULT = int32_t;
 using DWORD = uint32_t;
 using UINT = uint32_t;
+using INT = int32_t;
 using WPARAM = uintptr_t;
 using LPARAM = intptr_t;
 using LRESULT = intptr_t;
@@ -50,6 +51,7 @@ constexpr HRESULT D3DERR_DRIVERINTERNALERROR = static_cast<HRESULT>(0x88760827u)
 constexpr HRESULT D3DERR_NOTAVAILABLE = static_cast<HRESULT>(0x8876086Au);
 constexpr HRESULT D3DERR_INVALIDCALL = static_cast<HRESULT>(0x8876086Cu);
 constexpr HRESULT D3DERR_DEVICELOST = static_cast<HRESULT>(0x88760868u);
+constexpr HRESULT D3DERR_DEVICENOTRESET = static_cast<HRESULT>(0x88760869u);
 constexpr HRESULT D3DERR_NOTFOUND = static_cast<HRESULT>(0x88760866u);
 constexpr HRESULT D3DXERR_CANNOTATTRSORT = static_cast<HRESULT>(0x88760B56u);
 constexpr HRESULT D3DXERR_INVALIDDATA = static_cast<HRESULT>(0x88760B59u);
@@ -122,6 +124,11 @@ enum D3DMULTISAMPLE_TYPE : uint32_t { D3DMULTISAMPLE_NONE = 0, D3DMULTISAMPLE_4_
 constexpr uint32_t D3DPRESENT_INTERVAL_ONE = 1;
 constexpr uint32_t D3DPRESENT_INTERVAL_IMMEDIATE = 0x80000000u;
 
+// A rectangle of Clear, in pixels: (x1, y1) inclusive to (x2, y2) exclusive.
+struct D3DRECT {
+  int32_t x1, y1, x2, y2;
+};
+
 constexpr uint32_t D3DCLEAR_TARGET = 1;
 constexpr uint32_t D3DCLEAR_ZBUFFER = 2;
 constexpr uint32_t D3DCLEAR_STENCIL = 4;
@@ -175,9 +182,15 @@ constexpr DWORD D3DFVF_TEXTUREFORMAT1 = 3;
 constexpr DWORD D3DFVF_TEXTUREFORMAT2 = 0;
 constexpr DWORD D3DFVF_TEXTUREFORMAT3 = 1;
 constexpr DWORD D3DFVF_TEXTUREFORMAT4 = 2;
-constexpr DWORD D3DFVF_TEXCOORDSIZE1(int i) { return D3DFVF_TEXTUREFORMAT1 << (i * 2 + 16); }
-constexpr DWORD D3DFVF_TEXCOORDSIZE3(int i) { return D3DFVF_TEXTUREFORMAT3 << (i * 2 + 16); }
-constexpr DWORD D3DFVF_TEXCOORDSIZE4(int i) { return D3DFVF_TEXTUREFORMAT4 << (i * 2 + 16); }
+constexpr DWORD D3DFVF_TEXCOORDSIZE1(int i) {
+  return D3DFVF_TEXTUREFORMAT1 << (i * 2 + 16);
+}
+constexpr DWORD D3DFVF_TEXCOORDSIZE3(int i) {
+  return D3DFVF_TEXTUREFORMAT3 << (i * 2 + 16);
+}
+constexpr DWORD D3DFVF_TEXCOORDSIZE4(int i) {
+  return D3DFVF_TEXTUREFORMAT4 << (i * 2 + 16);
+}
 
 // D3DX mesh options.
 constexpr DWORD D3DXMESH_32BIT = 0x001;

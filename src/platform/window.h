@@ -36,6 +36,15 @@ struct MSG {
 
 using WindowProc = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
 
+// The record whose address WM_GETMINMAXINFO carries in lparam.
+struct MINMAXINFO {
+  POINT ptReserved;
+  POINT ptMaxSize;
+  POINT ptMaxPosition;
+  POINT ptMinTrackSize;
+  POINT ptMaxTrackSize;
+};
+
 // Messages.
 constexpr UINT WM_NULL = 0x0000;
 constexpr UINT WM_CREATE = 0x0001;
@@ -75,7 +84,19 @@ constexpr UINT LB_GETCOUNT = 0x018B;
 
 constexpr UINT SIZE_RESTORED = 0;
 constexpr UINT SIZE_MINIMIZED = 1;
+constexpr UINT SIZE_MAXIMIZED = 2;
 constexpr LRESULT HTCLIENT = 1;
+
+// WM_SYSCOMMAND commands (the low four bits of wparam are the system's own).
+constexpr WPARAM SC_SIZE = 0xF000;
+constexpr WPARAM SC_MOVE = 0xF010;
+constexpr WPARAM SC_MAXIMIZE = 0xF030;
+constexpr WPARAM SC_KEYMENU = 0xF100;
+constexpr WPARAM SC_MONITORPOWER = 0xF170;
+
+// WM_POWERBROADCAST events.
+constexpr WPARAM PBT_APMQUERYSUSPEND = 0x0000;
+constexpr WPARAM PBT_APMRESUMESUSPEND = 0x0007;
 
 // Styles.
 constexpr DWORD WS_OVERLAPPED = 0x00000000;
@@ -151,6 +172,13 @@ bool GetClientRect(HWND hwnd, RECT* rect);
 bool SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
 bool MoveWindow(HWND hwnd, int x, int y, int width, int height, bool repaint);
 bool AdjustWindowRect(RECT* rect, DWORD style, bool menu);
+// Minimising moves the window to (-32000, -32000) as a 160 x 28 caption with an empty client
+// area and sends WM_SIZE with SIZE_MINIMIZED, as do size changes while it stays minimised;
+// restoring puts the earlier rectangle back and sends WM_SIZE with SIZE_RESTORED.
+constexpr int SW_MINIMIZE = 6;
+constexpr int SW_RESTORE = 9;
+bool ShowWindow(HWND hwnd, int command);
+bool IsIconic(HWND hwnd);
 intptr_t GetWindowLongA(HWND hwnd, int index);
 intptr_t SetWindowLongA(HWND hwnd, int index, intptr_t value);
 std::string GetWindowTextA(HWND hwnd);
@@ -170,9 +198,16 @@ bool DestroyMenu(HMENU menu);
 HWND SetCapture(HWND hwnd);
 bool ReleaseCapture();
 HWND GetCapture();
+// Confines the cursor to a screen rectangle; null releases it.
 bool ClipCursor(const RECT* rect);
+// The confining rectangle: the screen when the cursor is free.
+bool GetClipCursor(RECT* rect);
+// Sets the cursor shape (null hides it) and returns the previous one.
 HCURSOR SetCursor(HCURSOR cursor);
+HCURSOR GetCursor();
 int ShowCursor(bool show);
+// The built-in arrow for IDC_ARROW (see platform/gdi.h: GetIconInfo reads it), null for other
+// ids. Defined by the GDI stand-in, the same for every window system.
 HCURSOR LoadCursorA(HINSTANCE instance, int id);
 constexpr int IDC_ARROW = 32512;
 

@@ -19,9 +19,10 @@ uint32_t ReadLe32(const uint8_t* p) {
 }
 
 std::string Extension(const char* path) {
-  const char* dot = std::strrchr(path, '.');
-  if (!dot || dot == path) return {};
-  return dot + 1;
+  const std::string_view p(path);
+  const size_t dot = platform::Cp932FindLast(p, '.');
+  if (dot == std::string_view::npos || dot == 0) return {};
+  return std::string(p.substr(dot + 1));
 }
 
 // Creates a one-level A8R8G8B8 texture at the rounded size of a w x h image.
@@ -39,15 +40,29 @@ bool CreateRounded(d3d::Device* device, uint32_t w, uint32_t h,
   return true;
 }
 
+// Whether the bytes really are a wzi file: not an image file of another kind by its signature
+// (a PNG named .wzi is a PNG), a sane size, and at least a sixteenth of the pixels it claims. The
+// missing rest of a short wzi is zero-filled, so without that last rule a 16-byte file could ask
+// for a gigabyte of zeros.
+bool IsWzi(std::span<const uint8_t> bytes) {
+  if (bytes.size() < 16) return false;
+  D3DXIMAGE_FILEFORMAT other;
+  if (d3dx::SniffImageFileFormat(bytes, other) && other != D3DXIFF_TGA) return false;
+  const int32_t w = static_cast<int32_t>(ReadLe32(&bytes[8]));
+  const int32_t h = static_cast<int32_t>(ReadLe32(&bytes[12]));
+  if (w <= 0 || h <= 0 || uint32_t(w) > kMaxImageSide || uint32_t(h) > kMaxImageSide) return false;
+  const uint64_t pixelBytes = uint64_t(w) * uint64_t(h) * 4;
+  return (bytes.size() - 16) * 16 >= pixelBytes;
+}
+
 // The wzi branch: a 16-byte header (width and height at offsets 8 and 12) and B,G,R,A pixels. A
-// short file leaves the missing pixels zero; a file that cannot be opened, or whose size is not
-// a sane image size, gives no texture.
+// short file leaves the missing pixels zero; a file that cannot be opened, or that is no wzi
+// (IsWzi), gives no texture.
 void LoadWzi(d3d::Device* device, std::span<const uint8_t> bytes,
              std::shared_ptr<d3d::Texture>& place, D3DXIMAGE_INFO& info) {
-  if (bytes.size() < 16) return;
+  if (!IsWzi(bytes)) return;
   int32_t w = static_cast<int32_t>(ReadLe32(&bytes[8]));
   int32_t h = static_cast<int32_t>(ReadLe32(&bytes[12]));
-  if (w <= 0 || h <= 0 || uint32_t(w) > kMaxImageSide || uint32_t(h) > kMaxImageSide) return;
   info.Width = uint32_t(w);
   info.Height = uint32_t(h);
   std::vector<uint8_t> pixels(size_t(w) * size_t(h) * 4, 0);
@@ -116,7 +131,9 @@ void ImageLoadFromMemory(d3d::Device* device, const char* path, std::span<const 
   place.reset();
   info = D3DXIMAGE_INFO{};
   std::string ext = Extension(path);
-  if (strcasecmp(ext.c_str(), "wzi") == 0) {
+  D3DXIMAGE_FILEFORMAT signature;
+  const bool imageFile = d3dx::SniffImageFileFormat(bytes, signature) && signature != D3DXIFF_TGA;
+  if (strcasecmp(ext.c_str(), "wzi") == 0 && !imageFile) {
     LoadWzi(device, bytes, place, info);
     return;
   }
@@ -126,10 +143,9 @@ void ImageLoadFromMemory(d3d::Device* device, const char* path, std::span<const 
     info = D3DXIMAGE_INFO{};
   }
   if (!bytes.empty()) {
-    d3dx::D3DXCreateTextureFromFileInMemoryEx(device, bytes, D3DX_DEFAULT, D3DX_DEFAULT, 0, 0,
-                                              D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, D3DX_FILTER_POINT,
-                                              D3DX_FILTER_POINT, 0xFF000000u, &info, nullptr,
-                                              &place);
+    d3dx::D3DXCreateTextureFromFileInMemoryEx(
+        device, bytes, D3DX_DEFAULT, D3DX_DEFAULT, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED,
+        D3DX_FILTER_POINT, D3DX_FILTER_POINT, 0xFF000000u, &info, nullptr, &place);
   }
   if (!place) {
     info = D3DXIMAGE_INFO{};

@@ -38,13 +38,20 @@ TEST(ConverterPaths, CutAtTheLastDotOrBackslash) {
       {".hidden", "", "", ""},
       {"\\dir.v2\\file", "\\dir", "\\dir.v2", "v2\\file"},
       {"", "", "", ""},
+      // 表 (0x95 0x5C) and ソ (0x83 0x5C) end in the byte of a backslash: the cuts step over them.
+      {"sub\\\x95\x5C.bmp", "sub\\\x95\x5C", "sub", "bmp"},
+      {"C:\\\x83\x5C\\a\x83\x5C", "", "C:\\\x83\x5C", ""},
+      {"\x83\x5C.x", "\x83\x5C", "", "x"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(StripExtension(c.path), c.stripped) << c.path;
     EXPECT_EQ(DirectoryOf(c.path), c.directory) << c.path;
     EXPECT_EQ(ExtensionOf(c.path), c.extension) << c.path;
   }
-  EXPECT_EQ(StripExtension(std::string(300, 'a') + ".x").size(), 255u);
+  // Whole, however long: a cut name would be another file.
+  const std::string longPath = "\\" + std::string(300, 'd') + "\\" + std::string(300, 'a') + ".x";
+  EXPECT_EQ(StripExtension(longPath), longPath.substr(0, longPath.size() - 2));
+  EXPECT_EQ(DirectoryOf(longPath), "\\" + std::string(300, 'd'));
 }
 
 TEST(ConverterSettingsBytes, LayoutOfTheEightyEightBytes) {
@@ -122,11 +129,21 @@ struct Converter_ : ::testing::Test {
   bool started = false;
 };
 
+TEST_F(Converter_, InstallingLiftsTheLibrarysBlackFade) {
+  ASSERT_TRUE(started);
+  EXPECT_EQ(Library().Rendering().fadeLevel, 0.0f) << "the library starts faded out";
+  EXPECT_EQ(library.Rendering().fadeLevel, 1.0f);
+  library.Rendering().background[1] = 0x80;
+  library.RenderFrame();
+  EXPECT_EQ(library.Device()->ReadBackBuffer()[1000], 0xFF008000u) << "the frame shows";
+}
+
 TEST_F(Converter_, DestroyWritesPlacementAndAntialiasIntoDataDir) {
   ASSERT_TRUE(started);
   EXPECT_TRUE(library.Antialias());
   HWND window = library.MainWindow();
-  ASSERT_TRUE(MoveWindow(window, 100, 50, 1296, 758, false));
+  // 779 is the height the window keeps at this width: its handler holds 16:9.
+  ASSERT_TRUE(MoveWindow(window, 100, 50, 1296, 779, false));
   SetCurrentDirectoryA(LibraryPath(dir.path()));
   Send(WM_CLOSE);
   EXPECT_FALSE(IsWindow(window));
@@ -137,7 +154,7 @@ TEST_F(Converter_, DestroyWritesPlacementAndAntialiasIntoDataDir) {
   EXPECT_EQ(fields[1], 100);
   EXPECT_EQ(fields[2], 50);
   EXPECT_EQ(fields[3], 1296);
-  EXPECT_EQ(fields[4], 758);
+  EXPECT_EQ(fields[4], 779);
   EXPECT_EQ(bytes[56], 1);
   EXPECT_EQ(std::filesystem::current_path(), std::filesystem::path(dir / "prog/Data"));
 }

@@ -86,10 +86,18 @@ TEST(NormalMap, ProgramWritesTheMapOfTheBundledHeightMap) {
   std::filesystem::copy_file(std::string(WZ_BIN_DIR) + "/wz-normalmap", dir / "wz-normalmap");
   std::filesystem::copy(std::string(WZ_BIN_DIR) + "/Data", dir / "Data",
                         std::filesystem::copy_options::recursive);
-  // Without a height map: nothing is written and the exit code is still 0.
+  // Without a height map: nothing is written, one line says which file is missing, exit code 1.
   auto run = wz::testing::RunProgram("cd " + dir.path() + " && ./wz-normalmap");
-  EXPECT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(run.exitCode, 1) << run.output;
+  EXPECT_EQ(run.output, "wz-normalmap: " + (dir / "WZ_Heightmap.jpg") + ": no such file\n");
   EXPECT_FALSE(std::filesystem::exists(dir / "WZ_Normalmap.BMP"));
+  // A height map that is no image: the reason names what is wrong with it.
+  wz::testing::WriteFile(dir / "WZ_Heightmap.jpg", "not a picture");
+  run = wz::testing::RunProgram("cd " + dir.path() + " && ./wz-normalmap");
+  EXPECT_EQ(run.exitCode, 1) << run.output;
+  EXPECT_EQ(run.output, "wz-normalmap: " + (dir / "WZ_Heightmap.jpg") +
+                            ": not an image that can be read (unknown image format)\n");
+  std::filesystem::remove(dir / "WZ_Heightmap.jpg");
 
   std::filesystem::copy_file(std::string(WZ_BIN_DIR) + "/WZ_Heightmap.jpg",
                              dir / "WZ_Heightmap.jpg");
@@ -108,6 +116,38 @@ TEST(NormalMap, ProgramWritesTheMapOfTheBundledHeightMap) {
     ASSERT_EQ(0, std::memcmp(&bmp[54 + size_t(255 - r) * 1024], &expected[size_t(r) * 1024], 1024))
         << "row " << r;
   }
+}
+
+TEST(NormalMap, ProgramWorksInAFolderOfAnyNameAndLength) {
+  // Characters code page 932 lacks, a backslash in a name, and a path beyond 255 bytes: the
+  // program reads and writes its own folder, never a parent and never a cut name.
+  wz::testing::TempDir dir;
+  const std::string folder = dir / ("caf\xC3\xA9\xF0\x9F\x98\x80\\" + std::string(120, 'a') + "/" +
+                                    std::string(140, 'b') + "/\xCE\xA9mega");
+  std::filesystem::create_directories(folder);
+  std::filesystem::copy_file(std::string(WZ_BIN_DIR) + "/wz-normalmap", folder + "/wz-normalmap");
+  std::filesystem::copy_file(std::string(WZ_BIN_DIR) + "/WZ_Heightmap.jpg",
+                             folder + "/WZ_Heightmap.jpg");
+  auto run = wz::testing::RunProgram("cd / && '" + folder + "/wz-normalmap'");
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(wz::testing::ReadFile(folder + "/WZ_Normalmap.BMP").size(), 262200u);
+  for (auto& entry : std::filesystem::recursive_directory_iterator(dir.path()))
+    EXPECT_TRUE(entry.path().string().rfind(folder, 0) == 0 || entry.is_directory())
+        << entry.path();
+}
+
+TEST(NormalMap, ProgramOutlivesALogReaderThatWentAway) {
+  // WZ_LOG=1 wz-normalmap 2>&1 | head -1: the log's reader closes early; the map is still written.
+  wz::testing::TempDir dir;
+  std::filesystem::copy_file(std::string(WZ_BIN_DIR) + "/wz-normalmap", dir / "wz-normalmap");
+  std::filesystem::copy_file(std::string(WZ_BIN_DIR) + "/WZ_Heightmap.jpg",
+                             dir / "WZ_Heightmap.jpg");
+  auto run =
+      wz::testing::RunProgram("cd " + dir.path() +
+                              " && (WZ_LOG=1 ./wz-normalmap 2>&1; echo \"exit $?\" >status) |"
+                              " head -c 1 >/dev/null; cat status");
+  EXPECT_EQ(run.output, "exit 0\n");
+  EXPECT_EQ(wz::testing::ReadFile(dir / "WZ_Normalmap.BMP").size(), 262200u);
 }
 
 }  // namespace

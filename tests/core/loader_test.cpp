@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "platform/text.h"
@@ -75,6 +78,36 @@ TEST(DataLoader, ProcessesRequestsInOrderAndDropsTheRestAtStop) {
   std::lock_guard lock(mutex);
   for (size_t i = 0; i < seen.size(); ++i)
     EXPECT_EQ(seen[i], static_cast<int>(i));
+  EXPECT_EQ(loader.QueuedCount(), 0u);
+}
+
+TEST(DataLoader, AnExceptionEndsOnlyItsRequestAndStoppedLoadersQueueNothing) {
+  Lines log;
+  std::mutex mutex;
+  std::condition_variable done;
+  std::vector<int> seen;
+  DataLoader loader;
+  loader.Start(
+      [&](const LoadRequest& r) {
+        if (r.slotId == 0) throw std::bad_alloc();
+        std::lock_guard lock(mutex);
+        seen.push_back(r.slotId);
+        done.notify_all();
+      },
+      log.Fn());
+  for (int i = 0; i < 2; ++i) {
+    LoadRequest r;
+    r.slotId = i;
+    EXPECT_TRUE(loader.Enqueue(r));
+  }
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(done.wait_for(lock, std::chrono::seconds(10), [&] { return !seen.empty(); }));
+    EXPECT_EQ(seen, std::vector<int>{1});
+  }
+  EXPECT_EQ(loader.State(), LoaderState::Running);
+  loader.Stop();
+  EXPECT_FALSE(loader.Enqueue(LoadRequest{}));
   EXPECT_EQ(loader.QueuedCount(), 0u);
 }
 

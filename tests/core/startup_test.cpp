@@ -92,9 +92,10 @@ TEST_F(StartupFixture, LogsEveryStageInOrder) {
   EXPECT_EQ(platform::GetWindowTextA(library.MainWindow()), "RIrodovovudiz 2010");
   EXPECT_EQ(library.PolygonCapacity(), 65000);
   EXPECT_EQ(library.VertexCapacity(), 260000);
-  // The window shows black: cleared and presented once.
+  // The window shows black: cleared and presented once, without making any pixels yet.
   ASSERT_NE(library.Device(), nullptr);
-  EXPECT_EQ(library.Device()->BackBuffer().front(), 0xFF000000u);
+  EXPECT_FALSE(library.Device()->HasPixelBackend());
+  EXPECT_EQ(library.Device()->ReadBackBuffer().front(), 0xFF000000u);
   EXPECT_EQ(library.Device()->PresentCount(), 1u);
   EXPECT_EQ(library.Device()->BehaviourFlags() & D3DCREATE_MULTITHREADED, D3DCREATE_MULTITHREADED);
   EXPECT_EQ(library.DeviceStats(), "HAL (hw vp): WZ Headless Display Adapter");
@@ -301,9 +302,12 @@ TEST(ExeDir, CutAtTheLastBackslash) {
   // No backslash after index 0: the whole path.
   EXPECT_EQ(ExeDirFromModulePath("wz.exe"), "wz.exe");
   EXPECT_EQ(ExeDirFromModulePath("\\wz.exe"), "\\wz.exe");
-  // The module path buffer holds 255 bytes; a backslash beyond that is never seen.
-  std::string longPath = std::string(300, 'a') + "\\x";
-  EXPECT_EQ(ExeDirFromModulePath(longPath), std::string(255, 'a'));
+  // A long path stays whole: a cut one would name a parent folder.
+  std::string longPath = "\\" + std::string(300, 'a') + "\\x";
+  EXPECT_EQ(ExeDirFromModulePath(longPath), "\\" + std::string(300, 'a'));
+  // The second byte of 表 is 0x5C; it is no separator.
+  EXPECT_EQ(ExeDirFromModulePath("\\d\\\x95\x5C\\wz"), "\\d\\\x95\x5C");
+  EXPECT_EQ(ExeDirFromModulePath("\\d\\a\x95\x5Cwz"), "\\d");
 }
 
 TEST(ProcessorCount, HighestBitOfTheMask) {

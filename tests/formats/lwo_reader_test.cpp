@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <tuple>
 
 #include "formats/formats.h"
 #include "formats/lwo_test_files.h"
 #include "model/model_invariants.h"
 #include "model/test_models.h"
+#include "platform/text.h"
+#include "support/memory_ceiling.h"
 #include "support/temp_dir.h"
 
 namespace wz {
@@ -312,6 +315,95 @@ TEST(LwoReader, AChunkRunningPastTheEndEndsTheWalk) {
              .Build());
   ASSERT_EQ(l.result, 1);
   EXPECT_EQ(l.model->polygonCount, 1);
+}
+
+TEST(LwoReader, FansBeyondThePolygonCapacityAreCutWithALogLine) {
+  // A hexagon (four triangles) and a triangle, with room for three polygons.
+  Bytes six;
+  for (int i = 0; i < 6; ++i) {
+    testing::PutBeF32(six, float(i % 3));
+    testing::PutBeF32(six, float(i / 3));
+    testing::PutBeF32(six, 0);
+  }
+  const Bytes file = LwoFile()
+                         .Srfs({"A"})
+                         .Chunk("PNTS", six)
+                         .Pols({6, 0, 1, 2, 5, 4, 3, 1, 3, 0, 1, 2, 1})
+                         .Build();
+  RecordingModelHost host;
+  host.capacities = ModelCapacities::ForPolygonCapacity(3);
+  auto model = CreateModel({});
+  ASSERT_EQ(LoadLwoFromMemory(host, *model, kPath, file, 0), 1);
+  EXPECT_EQ(model->polygonCount, 3);
+  EXPECT_EQ(model->colourCount, 3);
+  EXPECT_FALSE(CheckModelInvariants(*model).has_value());
+  EXPECT_EQ(host.lines,
+            std::vector<std::string>{kPath + WZ_TEXT(" : ポリゴン数 5 ( 最大3を超えています )")});
+}
+
+TEST(LwoReader, HugePolygonsCostMemoryInProportionToTheFile) {
+  // 40 polygons of 65535 points, 5 MB: 2.6 million triangles if every fan were kept.
+  Bytes points;
+  for (int i = 0; i < 65535; ++i) {
+    testing::PutBeF32(points, float(i % 256));
+    testing::PutBeF32(points, float(i / 256));
+    testing::PutBeF32(points, 0);
+  }
+  Bytes polygons;
+  for (int p = 0; p < 40; ++p) {
+    testing::PutBe16(polygons, 65535);
+    for (int i = 0; i < 65535; ++i)
+      testing::PutBe16(polygons, uint32_t(i));
+    testing::PutBe16(polygons, 1);
+  }
+  const Bytes file = LwoFile().Srfs({"A"}).Chunk("PNTS", points).Chunk("POLS", polygons).Build();
+  RecordingModelHost host;
+  auto model = CreateModel({});
+  {
+    wz::testing::AllocationCeiling ceiling(wz::testing::InputAllowance(file.size()));
+    try {
+      EXPECT_EQ(LoadLwoFromMemory(host, *model, kPath, file, 0), 1);
+    } catch (const std::bad_alloc&) {
+    }
+    EXPECT_FALSE(ceiling.Reached()) << "peak " << ceiling.Peak() << " bytes";
+  }
+  EXPECT_EQ(model->polygonCount, kDefaultPolygonCapacity);
+  ASSERT_EQ(host.lines.size(), 1u);
+  EXPECT_EQ(host.lines[0], kPath + WZ_TEXT(" : ポリゴン数 2621320 ( 最大65000を超えています )"));
+}
+
+TEST(LwoReader, ASurfaceCutShortKeepsTheColourItHolds) {
+  // The last SURF's length runs past the end of the file, after a whole COLR: the colour is kept.
+  // And a COLR whose length (8) overstates its three bytes still gives them.
+  const Bytes base = LwoFile()
+                         .Srfs({"A", "B"})
+                         .Chunk("PNTS", FourPoints())
+                         .Pols({3, 0, 1, 2, 1, 3, 0, 2, 3, 2})
+                         .Build();
+  Bytes cut = base;
+  testing::PutText(cut, "SURF");
+  testing::PutBe32(cut, 100);
+  testing::PutName(cut, "A");
+  const Bytes colr = Colr(10, 20, 30);
+  cut.insert(cut.end(), colr.begin(), colr.end());
+  Bytes overstated = base;
+  testing::PutText(overstated, "SURF");
+  testing::PutBe32(overstated, 4 + 6 + 3);
+  testing::PutName(overstated, "B");
+  testing::PutText(overstated, "COLR");
+  testing::PutBe16(overstated, 8);
+  overstated.insert(overstated.end(), {40, 50, 60});
+  for (const auto& [file, group, colour] :
+       {std::tuple{cut, 0, ColourF{10, 20, 30, 255}}, {overstated, 1, ColourF{40, 50, 60, 255}}}) {
+    // The form's length covers the chunks as they claim to be.
+    Bytes f = file;
+    const uint32_t form = uint32_t(f.size() - 8 + 200);
+    f[4] = uint8_t(form >> 24), f[5] = uint8_t(form >> 16), f[6] = uint8_t(form >> 8),
+    f[7] = uint8_t(form);
+    Load l(f);
+    ASSERT_EQ(l.result, 1);
+    EXPECT_EQ(l.GroupColour(group), colour) << group;
+  }
 }
 
 TEST(LwoReader, ReadsFilesAndRefusesMissingOnes) {

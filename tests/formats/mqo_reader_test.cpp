@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "formats/formats.h"
@@ -25,7 +27,8 @@ std::string Doc(const std::vector<std::string>& lines, const std::string& eol = 
 }
 
 struct Load {
-  explicit Load(const std::string& doc) {
+  explicit Load(const std::string& doc, int32_t polygonCapacity = kDefaultPolygonCapacity) {
+    host.capacities = ModelCapacities::ForPolygonCapacity(polygonCapacity);
     model = CreateModel({});
     const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(doc.data()), doc.size());
     result = LoadMqoFromMemory(host, *model, kPath, bytes, 0);
@@ -155,6 +158,44 @@ TEST(MqoReader, ReadsMaterialsVerticesFacesAndTextures) {
   EXPECT_NEAR(m.polygons[0].faceNormal.z, 2 / std::sqrt(13.0f), 1e-6f);
   EXPECT_EQ(m.shadingChanged, 1);
   EXPECT_TRUE(l.host.lines.empty());
+}
+
+TEST(MqoReader, CoordinatesAreTheValueTimesTheSingleTenthRoundedOnce) {
+  // Four-decimal values whose product with the single-precision 0.1 rounds differently when the
+  // value is first rounded to single: the position must be the exact product rounded once.
+  std::vector<std::string> lines = {"Object \"o\" {", "\tvertex 1000 {"};
+  std::vector<double> values;
+  for (int k = 0; values.size() < 1000; ++k) {
+    const double v = 1.0 + k * 0.0731;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.4f", v);
+    const double read = std::strtod(text, nullptr);
+    const float once = float(read * double(0.1f));
+    if (once == float(read) * 0.1f) continue;  // the two roundings agree: not a test of them
+    values.push_back(read);
+    lines.push_back(std::string("\t\t") + text + " " + text + " " + text);
+  }
+  lines.insert(lines.end(), {"\t}", "}", "Eof"});
+  Load l(Doc(lines));
+  ASSERT_EQ(l.result, 1);
+  ASSERT_EQ(l.model->positionCount, 1000);
+  for (size_t i = 0; i < values.size(); ++i) {
+    const float want = float(values[i] * double(0.1f));
+    ASSERT_EQ(l.model->positions[i], (Vec3{want, want, -want})) << values[i];
+  }
+}
+
+TEST(MqoReader, FacesBeyondThePolygonCapacityAreCutWithALogLine) {
+  std::vector<std::string> lines = {"Object \"o\" {", "\tvertex 3 {", "\t\t0 0 0", "\t\t1 0 0",
+                                    "\t\t0 1 0",      "\t}",          "\tface 5 {"};
+  for (int f = 0; f < 5; ++f)
+    lines.push_back("\t\t3 V(0 1 2)");
+  lines.insert(lines.end(), {"\t}", "}", "Eof"});
+  Load l(Doc(lines), 3);
+  ASSERT_EQ(l.result, 1);
+  EXPECT_EQ(l.model->polygonCount, 3);
+  EXPECT_EQ(l.host.lines,
+            std::vector<std::string>{kPath + WZ_TEXT(" : ポリゴン数 5 ( 最大3を超えています )")});
 }
 
 TEST(MqoReader, EndsAtTheEndMarkerOrTheEndOfTheFile) {
@@ -334,6 +375,9 @@ TEST(MqoReader, TakesTheFileNamePartOfTexturePaths) {
       {"tex/sub/a.png", "a.png"},
       {"d/e\\f.bmp", "f.bmp"},
       {"plain.bmp", "plain.bmp"},
+      // 表 and ソ end in the byte of a backslash; they are part of the name.
+      {"sub\\\x95\x5C.bmp", "\x95\x5C.bmp"},
+      {"\x83\x5C\\\x83\x5Cx.bmp", "\x83\x5Cx.bmp"},
   };
   for (const auto& [path, name] : cases) {
     Load l(Doc({"Material 1 {", "\t\"m\" tex(\"" + path + "\")", "}"}));

@@ -136,6 +136,25 @@ TEST(MxWriter, HeaderAndNameRecords) {
   }
 }
 
+TEST(MxWriter, ATextureNameWithFoldersWritesItsFileName) {
+  // Real X files name textures with their folders; a name that does not fit a record as a whole
+  // is written by its file-name part. One that fits whole is written whole.
+  TempDir dir;
+  auto m = MakeMeshModel({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}}, {{0, 1, 2}});
+  SetGroups(*m, 4);
+  m->polygons[0].group = 3;
+  AddTexture(*m, 1, "C:\\models\\data\\bottom.tga");
+  AddTexture(*m, 2, "a_long_folder/e\\\x95\x5C.bmp");  // 表: its second byte is no separator
+  AddTexture(*m, 3, "sub\\a.bmp");
+  RecordingModelHost host;
+  ASSERT_EQ(SaveMx(host, *m, dir / "t.mx"), 1) << (host.lines.empty() ? "" : host.lines[0]);
+  const auto b = Bytes(dir / "t.mx");
+  std::vector<std::string> records;
+  for (size_t i = 0; i < 3; ++i)
+    records.emplace_back(reinterpret_cast<const char*>(&b[92 + 168 + 16 * i]));
+  EXPECT_EQ(records, (std::vector<std::string>{"bottom", "\x95\x5C", "sub\\a"}));
+}
+
 TEST(MxWriter, RefusesModelsTheLayoutCannotCarryAndLeavesTheTarget) {
   auto base = [] { return MakeMeshModel({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}}, {{0, 1, 2}}); };
   struct Case {
@@ -158,7 +177,7 @@ TEST(MxWriter, RefusesModelsTheLayoutCannotCarryAndLeavesTheTarget) {
        }},
       {"long texture name",
        [](Model& m) {
-         AddTexture(m, 1, "abcdefghijklmnop.bmp");  // 16 characters left
+         AddTexture(m, 1, "dir\\abcdefghijklmnop.bmp");  // 16 characters left of its file name
          m.groups[0].textureSlot = 1;
        }},
       {"short texture name", [](Model& m) { AddTexture(m, 1, "a.b"); }},

@@ -3,11 +3,14 @@
 #include <string>
 #include <vector>
 
+#include "core/library.h"
 #include "formats/formats.h"
 #include "model/model_invariants.h"
 #include "model/test_models.h"
+#include "platform/d3dx/texture_file.h"
 #include "platform/d3dx/x_file.h"
 #include "platform/d3dx/x_test_writer.h"
+#include "platform/dialogs.h"
 #include "platform/file_io.h"
 #include "platform/text.h"
 #include "support/temp_dir.h"
@@ -189,6 +192,52 @@ TEST(LoadX, MaterialsBecomeGroupsAndTexturedOnesGetSlots) {
                                      {1, "wood.bmp"}, {2, "tex\\a.b\\bark"}, {3, "noext"}}));
   for (int f = 0; f < 5; ++f)
     EXPECT_EQ(m.polygons[size_t(f)].group, f);
+}
+
+TEST(LoadX, TexturesLoadThroughTheLibraryAndEveryGroupStartsFromTheDefaults) {
+  testing::TempDir dir;
+  const uint8_t white[4 * 2 * 4] = {0xFF};
+  const auto bmp = EncodeBmp32(4, 2, white, 16);
+  testing::WriteFile(dir / "wood.bmp", std::string(bmp.begin(), bmp.end()));
+  // The fourth names its texture with the exporter's folders; the file lies beside the model.
+  const auto x = TextFile(4, {MaterialListNode(4, {0, 1, 2, 3},
+                                               {Mat({1, 0, 0, 1}), Mat({0, 1, 0, 1}, "wood.bmp"),
+                                                Mat({0, 0, 1, 1}, "missing.bmp"),
+                                                Mat({1, 1, 1, 1}, "C:\\art\\wood.bmp")})});
+  testing::WriteFile(dir / "m.x", std::string(x.begin(), x.end()));
+
+  std::vector<std::string> lines;  // outlives the library, which logs its teardown
+  Library library;
+  library.AttachLogSink([&](const std::string& l) { lines.push_back(l); });
+  platform::script::SetMessageBoxEcho(false);
+  testing::CurrentDirectoryGuard guard;
+  std::filesystem::current_path(dir.path());  // texture names are relative to the model's folder
+  const ModelId id = library.Model3_Load(-1, "m.x");
+  platform::script::SetMessageBoxEcho(true);
+  ASSERT_GE(id, 0);
+  const Model& m = *library.Model3_Get(id);
+  ASSERT_EQ(m.textureSlotCount, 4);
+  EXPECT_EQ(m.textureSlots[3].fileName.View(), "C:\\art\\wood.bmp");
+  EXPECT_EQ(m.textureSlots[3].width, 4);
+  EXPECT_NE(library.Model3_Runtime(id)->textures[3], nullptr);
+  // The present texture is loaded into its slot; the missing one logs its line.
+  EXPECT_EQ(m.textureSlots[1].width, 4);
+  EXPECT_EQ(m.textureSlots[1].height, 2);
+  EXPECT_NE(library.Model3_Runtime(id)->textures[1], nullptr);
+  EXPECT_EQ(library.Model3_Runtime(id)->textures[2], nullptr);
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      Utf8ToCp932("*** ERROR *** missing.bmp Loadできませんでした。")),
+            lines.end());
+  // Every group is drawable: the new-group values, then the material's own.
+  const Group defaults = NewGroup();
+  ASSERT_EQ(m.groupCount, 4);
+  for (int g = 0; g < 4; ++g) {
+    EXPECT_EQ(m.groups[size_t(g)].shading, defaults.shading) << g;
+    EXPECT_EQ(m.groups[size_t(g)].specularColour, defaults.specularColour) << g;
+    EXPECT_EQ(m.groups[size_t(g)].parameterFloats, defaults.parameterFloats) << g;
+    EXPECT_EQ(m.groups[size_t(g)].parameterByte, 10) << g;
+  }
+  EXPECT_EQ(m.groups[2].colour, (ColourF{0, 0, 255, 255}));
 }
 
 TEST(LoadX, TextureSlotsStopAt256AndMaterialsAt256) {

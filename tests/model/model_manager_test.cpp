@@ -5,11 +5,13 @@
 
 #include "core/library.h"
 #include "formats/formats.h"
+#include "model/model_invariants.h"
 #include "model/wzp.h"
 #include "platform/d3dx/texture_file.h"
 #include "platform/dialogs.h"
 #include "platform/file_io.h"
 #include "platform/text.h"
+#include "support/memory_ceiling.h"
 #include "support/temp_dir.h"
 
 namespace wz {
@@ -192,12 +194,76 @@ TEST_F(ModelManager, WaitEndsWhenTheFileVanishesOrTheLoaderStopped) {
   EXPECT_FALSE(library.LoaderWait(id));
   EXPECT_EQ(library.Model3_Get(id)->released.Get(), 1);
 
+  // After the loader stopped, nothing would ever process a request: it is refused.
   File("late.none");
   library.Loader().Stop();
   ModelId late = library.Model3_Create();
-  ASSERT_TRUE(library.LoaderSubmit(late, cwd, "late.none"));
+  EXPECT_FALSE(library.LoaderSubmit(late, cwd, "late.none"));
   EXPECT_FALSE(library.LoaderWait(late));
+  EXPECT_EQ(library.Model3_LoadInBackground("late.none"), -1);
   EXPECT_FALSE(library.LoaderWait(-1));
+}
+
+TEST_F(ModelManager, RunningOutOfMemoryIsARefusalOnEitherThread) {
+  // A sound document of a million vertices needs more memory than the ceiling leaves.
+  std::string doc = "Metasequoia Document\r\nFormat Text Ver 1.0\r\nObject \"o\" {\r\n";
+  for (int block = 0; block < 8; ++block) {
+    doc += "\tvertex 125000 {\r\n";
+    for (int i = 0; i < 125000; ++i)
+      doc += "\t\t1 2 3\r\n";
+    doc += "\t}\r\n";
+  }
+  doc += "\tface 1 {\r\n\t\t3 V(0 1 2)\r\n\t}\r\n}\r\nEof\r\n";
+  const std::string path = File("big.mqo", doc);
+  auto refusals = [&] {
+    return std::count(lines.begin(), lines.end(),
+                      "*** LoadError *** " + path + " : not enough memory to read it");
+  };
+  wz::testing::CurrentDirectoryGuard guard;
+  std::filesystem::current_path(dir.path());
+  const ModelId slot = library.Model3_Create();  // the slots exist before the ceiling
+  library.Model3_Release(slot);
+  ModelId direct = -1, background = -1;
+  {
+    wz::testing::AllocationCeiling ceiling(3 * doc.size());  // room to read the file
+    // On this thread: a refusal, and a sound empty model that is loaded.
+    direct = library.Model3_Load(-1, path);
+    // On the loader thread: the same, and the wait ends.
+    library.Model3_Release(direct);
+    background = library.Model3_LoadInBackground("big.mqo");
+    EXPECT_TRUE(ceiling.Reached());
+  }
+  ASSERT_GE(direct, 0);
+  EXPECT_EQ(background, direct);
+  EXPECT_EQ(refusals(), 2);
+  EXPECT_TRUE(library.Model3_IsLoaded(background));
+  EXPECT_EQ(library.Model3_Get(background)->polygonCount, 0);
+  EXPECT_FALSE(CheckModelInvariants(*library.Model3_Get(background)).has_value());
+}
+
+TEST_F(ModelManager, LoaderThreadLogsAndResetsTheClockWhileTheMainThreadDoes) {
+  // Run under ThreadSanitizer in CI: the loader thread's refusal lines and frame-clock resets
+  // meet the main thread's own. Every line arrives whole and is counted.
+  const std::string cwd = platform::LibraryPath(dir.path());
+  File("bad.mqo", "not a document");
+  std::vector<ModelId> ids;
+  for (int i = 0; i < 20; ++i) {
+    ids.push_back(library.Model3_Create());
+    ASSERT_TRUE(library.LoaderSubmit(ids.back(), cwd, "bad.mqo"));
+  }
+  for (int i = 0; i < 200; ++i) {
+    library.Log("main %d", i);
+    library.ResetFrameClock();
+  }
+  for (ModelId id : ids)
+    EXPECT_TRUE(library.LoaderWait(id));
+  const size_t refusals = std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
+    return l.find("not a Metasequoia document") != std::string::npos;
+  });
+  EXPECT_EQ(refusals, 20u);
+  EXPECT_EQ(library.LogLineIndex(), int32_t(lines.size()));
+  EXPECT_GE(lines.size(), 220u);
+  EXPECT_EQ(library.FrameTimeAccumulator(), 0.0);
 }
 
 TEST_F(ModelManager, ExtensionPicksTheReaderWhateverItsCase) {

@@ -30,9 +30,9 @@ void ExpectField(const FixedString<N>& field, std::string_view text) {
 
 TEST(NewModel, NamesAreCodePage932Bytes) {
   auto m = CreateModel(Options("C:\\wz\\Data"));
-  ExpectField(m->fileName, kNewFile);
-  ExpectField(m->directory, "C:\\wz\\Data");
-  ExpectField(m->fullPath, std::string("C:\\wz\\Data/") + kNewFile);
+  EXPECT_EQ(m->fileName.View(), kNewFile);
+  EXPECT_EQ(m->directory.View(), "C:\\wz\\Data");
+  EXPECT_EQ(m->fullPath.View(), std::string("C:\\wz\\Data/") + kNewFile);
   ExpectField(m->groups[0].name, kGroupName);
   ExpectField(m->motions[0].name, kMotionName);
   ExpectField(m->soundNames[0], kNoSound);
@@ -170,13 +170,13 @@ TEST(NewModel, ToonTextureTurnsShadingThreeIntoTwo) {
   }
 }
 
-TEST(NewModel, LongDataDirectoryIsCutSafely) {
-  // 254 ASCII bytes followed by a two-byte character: the directory cannot end in half of it.
-  std::string dir(254, 'd');
+TEST(NewModel, LongDataDirectoryIsKeptWhole) {
+  // A path cut to a fixed field would name another folder: path fields hold any length.
+  std::string dir(600, 'd');
   dir += kRootBone;
   auto m = CreateModel(Options(dir));
-  EXPECT_EQ(m->directory.View(), std::string(254, 'd'));
-  EXPECT_EQ(m->fullPath.View(), std::string(254, 'd') + "/" + kNewFile);
+  EXPECT_EQ(m->directory.View(), dir);
+  EXPECT_EQ(m->fullPath.View(), dir + "/" + kNewFile);
 }
 
 TEST(Preallocation, GivesCapacityPoolsAndZeroedPolygons) {

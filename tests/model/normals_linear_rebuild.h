@@ -13,22 +13,26 @@ namespace wz::testing {
 // already in the pool that equals the position's smooth normal, else a new entry at the end.
 inline void LinearRebuild(Model& m) {
   m.normalCount = 0;
-  for (int32_t i = 0; i < m.polygonCount; ++i) {
-    Polygon& p = m.polygons[i];
-    if (p.cornerCount < 3) continue;
-    for (int c = 0; c < p.cornerCount; ++c) {
-      const Vec3 s = m.smoothNormals[p.corners[c].position];
-      int32_t found = -1;
-      for (int32_t j = 0; j < m.normalCount && found < 0; ++j) {
-        const Vec3 e = m.normals[j];
-        if (e.x == s.x && e.y == s.y && e.z == s.z) found = j;
+  auto entry = [&m](Vec3 s) {
+    for (int32_t j = 0; j < m.normalCount; ++j) {
+      const Vec3 e = m.normals[j];
+      if (e.x == s.x && e.y == s.y && e.z == s.z) return j;
+    }
+    if (static_cast<size_t>(m.normalCount) == m.normals.size()) m.normals.push_back({});
+    m.normals[m.normalCount] = s;
+    return m.normalCount++;
+  };
+  // Faces first; then the corners of polygons of one or two corners, each with its position's
+  // smooth normal (zero for a position outside the pool).
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int32_t i = 0; i < m.polygonCount; ++i) {
+      Polygon& p = m.polygons[i];
+      if ((p.cornerCount >= 3) != (pass == 0)) continue;
+      for (int c = 0; c < p.cornerCount; ++c) {
+        const int32_t pos = p.corners[c].position;
+        p.corners[c].normal =
+            entry(pos >= 0 && pos < m.positionCount ? m.smoothNormals[pos] : Vec3{});
       }
-      if (found < 0) {
-        if (static_cast<size_t>(m.normalCount) == m.normals.size()) m.normals.push_back({});
-        m.normals[m.normalCount] = s;
-        found = m.normalCount++;
-      }
-      p.corners[c].normal = found;
     }
   }
 }

@@ -115,7 +115,7 @@ TEST(DeriveNormals, DegenerateFaceAddsNothingToItsNeighbours) {
     EXPECT_EQ(m->smoothNormals[i], (Vec3{0, 0, 1})) << i;
 }
 
-TEST(DeriveNormals, PolygonsOfOneOrTwoCornersAreSkipped) {
+TEST(DeriveNormals, PolygonsOfOneOrTwoCornersAreNoFaces) {
   auto m = MakeMeshModel({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {5, 5, 5}}, {{0, 1, 2}, {3}, {0, 3}});
   m->polygons[1].faceNormal = {9, 9, 9};
   m->polygons[2].corners[1].normal = 5;
@@ -124,8 +124,15 @@ TEST(DeriveNormals, PolygonsOfOneOrTwoCornersAreSkipped) {
   EXPECT_EQ(m->polygons[1].faceNormal, (Vec3{9, 9, 9}));
   EXPECT_EQ(m->smoothNormals[3], (Vec3{0, 0, 0}));
   EXPECT_EQ(m->smoothNormals[0], (Vec3{0, 0, 1}));
-  EXPECT_EQ(m->normalCount, 1);
-  EXPECT_EQ(m->polygons[2].corners[1].normal, 5);
+  // The faces' entries come first; the small polygons' corners then take their positions'
+  // smooth normals, so every normal index names an entry of the rebuilt pool.
+  ASSERT_EQ(m->normalCount, 2);
+  EXPECT_EQ(m->normals[0], (Vec3{0, 0, 1}));
+  EXPECT_EQ(m->normals[1], (Vec3{0, 0, 0}));
+  EXPECT_EQ(m->polygons[1].corners[0].normal, 1);
+  EXPECT_EQ(m->polygons[2].corners[0].normal, 0);
+  EXPECT_EQ(m->polygons[2].corners[1].normal, 1);
+  EXPECT_FALSE(CheckModelInvariants(*m).has_value());
 }
 
 TEST(DeriveNormals, GrowsTheSmoothNormalPool) {

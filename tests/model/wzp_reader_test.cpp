@@ -11,6 +11,7 @@
 #include "model/wzp.h"
 #include "model/wzp_test_support.h"
 #include "platform/file_io.h"
+#include "support/memory_ceiling.h"
 #include "support/temp_dir.h"
 
 namespace wz {
@@ -221,12 +222,20 @@ const Damage kDamages[] = {
     {"17 track keys", 2009000, [](Model& m) { m.motions[1].tracks[2].keyCount = 17; }, nullptr,
      "motion 1 track 2 has 17 keys (at most 16)"},
     {"129 bones", 2008000, [](Model& m) { m.boneCount = 129; }, nullptr, "129 bones (at most 128)"},
+    // A motion holds 256 tracks; the groups past them have none, which a file gives as 0 keys.
     {"257 groups with motions", 2006000,
      [](Model& m) {
        m.groups.resize(257);
        m.groupCount = 257;
      },
-     nullptr, "257 groups with motions (at most 256)"},
+     nullptr, ""},
+    // 2004002 files have no motion blocks at all.
+    {"300 groups in a file without motions", 2004002,
+     [](Model& m) {
+       m.groups.resize(300, m.groups[0]);
+       m.groupCount = 300;
+     },
+     nullptr, ""},
     {"negative polygon count", 2009000, [](Model& m) { m.polygonCount = -1; }, nullptr,
      "the polygon count is negative (-1)"},
     {"position index outside", 2009000, [](Model& m) { m.polygons[3].corners[1].position = 7; },
@@ -237,11 +246,21 @@ const Damage kDamages[] = {
      "GroupIndexOutOfRange: polygon 4: group 3 of 3"},
     {"texture slot outside", 2008000, [](Model& m) { m.groups[2].bumpMapSlot = 4; }, nullptr,
      "TextureSlotOutOfRange: group 2 bump map slot 4 of 4"},
-    {"bone parent not before", 2009000, [](Model& m) { m.bones[2].parent = 2; }, nullptr,
-     "BadBoneParent: bone 2 has parent 2"},
+    // The binding rules define any parent: a bone whose parent is not before it keeps its
+    // local matrix.
+    {"bone that is its own parent", 2009000, [](Model& m) { m.bones[2].parent = 2; }, nullptr, ""},
+    {"bone whose parent comes later", 2005000, [](Model& m) { m.bones[1].parent = 3; }, nullptr,
+     ""},
     {"rest keys above the cap", 2004002,
      [](Model& m) { m.bones[1].keyLists[0].resize(kWzpMaxRestKeys + 1); }, nullptr,
      "bone 1 has 65536 rest keys (at most 65535)"},
+    // Rest keys are counts without data: together they may not outgrow the file.
+    {"rest keys beyond what the file holds", 2004002,
+     [](Model& m) {
+       for (int k = 0; k < m.boneCount; ++k)
+         m.bones[k].keyLists[0].resize(kWzpMaxRestKeys);
+     },
+     nullptr, "131070 rest keys: a file of "},
     {"too many motions", 2008000, nullptr,
      [](auto& f) {
        Splice(f, testing::Bytes().I32(2).I32(kLeading).b,
@@ -282,6 +301,34 @@ TEST(WzpReader, RefusesDamagedFilesAndLeavesTheModelAsItWas) {
         << r.host.lines[0];
     EXPECT_TRUE(*r.model == *UntouchedModel(d.version));
   }
+}
+
+TEST(WzpReader, KeysInATrackPastTheMotionsTracksAreRefused) {
+  auto src = RichModel(kWzpVersion2008);
+  src->groups.resize(257);
+  src->groupCount = 257;
+  const Loaded r =
+      Load(WriteLayout(*src, kWzpVersion2008, {}, 1, /*keysPastTracks=*/3), kWzpVersion2008);
+  EXPECT_EQ(r.result, 0);
+  ASSERT_EQ(r.host.lines.size(), 1u);
+  EXPECT_NE(r.host.lines[0].find("motion 0 track 256 has 3 keys"), std::string::npos)
+      << r.host.lines[0];
+}
+
+TEST(WzpReader, RestKeysCostMemoryInProportionToTheFile) {
+  // 128 bones of 65535 rest keys each: a file of under a kilobyte, 369 MB of keys if believed.
+  auto src = CreateModel(Options("\\data"));
+  src->boneCount = kMaxBones;
+  for (int k = 0; k < kMaxBones; ++k)
+    src->bones[k].keyLists.assign(1, std::vector<BoneKey>(kWzpMaxRestKeys, kRestKey));
+  const auto file = WriteLayout(*src, kWzpVersion2004);
+  EXPECT_LT(file.size(), 1024u);
+  wz::testing::AllocationCeiling ceiling(wz::testing::InputAllowance(file.size()));
+  const Loaded l = Load(file, kWzpVersion2004);
+  EXPECT_FALSE(ceiling.Reached()) << "peak " << ceiling.Peak() << " bytes";
+  EXPECT_EQ(l.result, 0);
+  ASSERT_EQ(l.host.lines.size(), 1u);
+  EXPECT_NE(l.host.lines[0].find("rest keys: a file of"), std::string::npos) << l.host.lines[0];
 }
 
 TEST(WzpReader, PreallocatedPoolsKeepTheirCapacityOrGrow) {

@@ -248,10 +248,11 @@ inline void ExpectSameSavedFields(const Model& want, const Model& got) {
 
 // The file of `m` in the layout of `version`: a writer of each version's items and encodings.
 // `exports` gives the export geometry of a 2009000 file; `leading` the discarded value that
-// opens each motion block.
+// opens each motion block; `keysPastTracks` the key count written (with no keys) for groups past
+// the 256 tracks of a motion, which have none.
 inline std::vector<uint8_t> WriteLayout(const Model& m, int32_t version,
                                         const std::vector<ExportGeometry>& exports = {},
-                                        int32_t leading = 1) {
+                                        int32_t leading = 1, int32_t keysPastTracks = 0) {
   const bool old = version <= kWzpVersion2005;
   Bytes w;
   w.Raw("WZP", 3).I32(version);
@@ -330,7 +331,10 @@ inline std::vector<uint8_t> WriteLayout(const Model& m, int32_t version,
     for (const Motion& mo : m.motions) {
       w.I32(leading);
       for (int g = 0; g < m.groupCount && version >= kWzpVersion2006; ++g) {
-        if (g >= kMaxGroupTracks) break;  // a refused file: the reader stops before
+        if (g >= kMaxGroupTracks) {
+          w.I32(keysPastTracks);
+          continue;
+        }
         w.I32(mo.tracks[g].keyCount);
         for (int k = 0; k < std::min(mo.tracks[g].keyCount, kMaxTrackKeys); ++k) {
           const GroupKey& key = mo.tracks[g].keys[k];

@@ -50,6 +50,15 @@ TEST(Cp932Text, SafePrefixNeverSplitsACharacter) {
   EXPECT_EQ(Cp932SafePrefix("abc", 2), 2u);
 }
 
+TEST(Cp932Text, CodePointsOnePerCharacter) {
+  EXPECT_EQ(Cp932ToUtf32(Utf8ToCp932("aポリ×")), std::u32string(U"aポリ×"));
+  // A bad byte and a lone lead byte at the end each become one U+FFFD.
+  EXPECT_EQ(Cp932ToUtf32("a\xA0"
+                         "b\x83"),
+            std::u32string(U"a\uFFFDb\uFFFD"));
+  EXPECT_EQ(Cp932ToUtf32(""), std::u32string());
+}
+
 TEST(Cp932Text, TextMacroConvertsOnce) {
   const char* a = WZ_TEXT("初期化に失敗しました。");
   EXPECT_STREQ(a, Utf8ToCp932("初期化に失敗しました。").c_str());

@@ -88,6 +88,58 @@ TEST(Windows, GeometryOfFramesAndClientAreas) {
   DestroyWindow(w);
 }
 
+TEST(Windows, MinimisedWindowsReportEmptyClientsAndMinimisedSizes) {
+  std::vector<WPARAM> sizes;
+  WNDCLASS wc;
+  wc.className = "MinimiseTest";
+  wc.proc = [&sizes](HWND h, UINT m, WPARAM wp, LPARAM l) {
+    if (m == WM_SIZE) sizes.push_back(wp);
+    return DefWindowProcA(h, m, wp, l);
+  };
+  RegisterClassA(wc);
+  HWND v = CreateWindowExA(0, "MinimiseTest", "t", WS_OVERLAPPEDWINDOW, 100, 50, 1296, 758, nullptr,
+                           nullptr, nullptr);
+  EXPECT_FALSE(IsIconic(v));
+  ShowWindow(v, SW_MINIMIZE);
+  EXPECT_TRUE(IsIconic(v));
+  RECT r, client;
+  GetWindowRect(v, &r);
+  GetClientRect(v, &client);
+  EXPECT_EQ(r.left, -32000);
+  EXPECT_EQ(r.right - r.left, 160);
+  EXPECT_EQ(client.right, 0);
+  // A size change while minimised still says minimised.
+  MoveWindow(v, -32000, -32000, 160, 40, true);
+  ShowWindow(v, SW_RESTORE);
+  GetWindowRect(v, &r);
+  EXPECT_EQ(r.left, 100);
+  EXPECT_EQ(r.bottom - r.top, 758);
+  EXPECT_EQ(sizes, (std::vector<WPARAM>{SIZE_MINIMIZED, SIZE_MINIMIZED, SIZE_RESTORED}));
+  DestroyWindow(v);
+}
+
+TEST(Cursor, ClipAndShapeAreKept) {
+  SetScreenSize(1920, 1080);
+  RECT r;
+  ClipCursor(nullptr);
+  ASSERT_TRUE(GetClipCursor(&r));
+  EXPECT_EQ(r.right, 1920);
+  EXPECT_EQ(r.bottom, 1080);
+  const RECT clip{10, 20, 300, 400};
+  ClipCursor(&clip);
+  GetClipCursor(&r);
+  EXPECT_EQ(r.left, 10);
+  EXPECT_EQ(r.bottom, 400);
+  ClipCursor(nullptr);
+  GetClipCursor(&r);
+  EXPECT_EQ(r.left, 0);
+  EXPECT_EQ(r.right, 1920);
+  HCURSOR arrow = LoadCursorA(nullptr, IDC_ARROW);
+  SetCursor(arrow);
+  EXPECT_EQ(SetCursor(nullptr), arrow);
+  EXPECT_EQ(GetCursor(), nullptr);
+}
+
 TEST(MessageBoxes, AnswerFromTheScriptOrTheDefaultButtonAndPumpMessages) {
   script::Reset();
   script::SetMessageBoxEcho(false);

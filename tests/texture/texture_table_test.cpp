@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "core/library.h"
+#include "platform/d3dx/texture_file.h"
 #include "platform/file_io.h"
 #include "platform/text.h"
+#include "support/memory_ceiling.h"
 #include "support/temp_dir.h"
 
 namespace wz {
@@ -111,6 +113,17 @@ TEST_F(TextureFixture, WziIsPointSampledIntoTheRoundedTexture) {
   EXPECT_EQ(library.Texture_Entry(index).texture->LevelHeight(0), 128u);
 }
 
+TEST_F(TextureFixture, AnImageFileNamedWziIsTakenByItsContent) {
+  const uint8_t white[2 * 2 * 4] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  const auto bmp = d3dx::EncodeBmp32(2, 2, white, 8);
+  const int32_t index = library.Texture_Load(
+      Write("picture.wzi", std::string(bmp.begin(), bmp.end())).c_str(), nullptr);
+  ASSERT_GE(index, 0);
+  EXPECT_EQ(library.Texture_Entry(index).info.ImageFileFormat, D3DXIFF_BMP);
+  EXPECT_EQ(Texel(index, 1, 1), 0xFFFFFFFFu);
+}
+
 TEST_F(TextureFixture, ShortWziLeavesZerosAndBadWziGivesNothing) {
   int32_t index = library.Texture_Load(Write("short.wzi", Wzi(4, 4, 3)).c_str(), nullptr);
   ASSERT_GE(index, 0);
@@ -121,6 +134,21 @@ TEST_F(TextureFixture, ShortWziLeavesZerosAndBadWziGivesNothing) {
   Le32(huge, 100000);
   EXPECT_EQ(library.Texture_Load(Write("huge.wzi", huge).c_str(), nullptr), -1);
   EXPECT_EQ(library.Texture_Load(Write("tiny.wzi", "abc").c_str(), nullptr), -1);
+  // Zero-filling is for wzi files that are cut short, not for a header alone: a file must hold a
+  // sixteenth of the pixels it claims, or a 16-byte file could ask for a gigabyte of zeros.
+  {
+    std::string header(8, '\0');
+    Le32(header, 16384);
+    Le32(header, 16384);
+    wz::testing::AllocationCeiling ceiling(wz::testing::InputAllowance(header.size()));
+    EXPECT_EQ(library.Texture_Load(Write("header.wzi", header).c_str(), nullptr), -1);
+    EXPECT_FALSE(ceiling.Reached()) << "peak " << ceiling.Peak() << " bytes";
+  }
+  std::string sixteenth = Wzi(64, 64);
+  sixteenth.resize(16 + 64 * 64 * 4 / 16);
+  EXPECT_GE(library.Texture_Load(Write("sixteenth.wzi", sixteenth).c_str(), nullptr), 0);
+  sixteenth.pop_back();
+  EXPECT_EQ(library.Texture_Load(Write("less.wzi", sixteenth).c_str(), nullptr), -1);
   EXPECT_EQ(library.Texture_Load(platform::LibraryPath(dir / "none.wzi").c_str(), nullptr), -1);
   // The wzi branch reports nothing.
   EXPECT_TRUE(lines.empty());

@@ -1,6 +1,7 @@
 // The Direct3D 9 stand-in: one adapter, a chosen capability profile, real back and depth buffers.
 #include "platform/d3d/d3d9.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
@@ -15,6 +16,11 @@ D3DCAPS9 BaseCaps() {
   c.DeviceType = D3DDEVTYPE_HAL;
   c.DevCaps = D3DDEVCAPS_HWTRANSFORMANDLIGHT;
   c.TextureCaps = D3DPTEXTURECAPS_ALPHA;
+  // Every stencil operation, one- and two-sided: the backend's depth-stencil surfaces carry 8
+  // stencil bits.
+  c.StencilCaps = D3DSTENCILCAPS_KEEP | D3DSTENCILCAPS_ZERO | D3DSTENCILCAPS_REPLACE |
+                  D3DSTENCILCAPS_INCRSAT | D3DSTENCILCAPS_DECRSAT | D3DSTENCILCAPS_INVERT |
+                  D3DSTENCILCAPS_INCR | D3DSTENCILCAPS_DECR | D3DSTENCILCAPS_TWOSIDED;
   c.MaxVertexBlendMatrices = 4;
   c.MaxVertexBlendMatrixIndex = 0;
   c.MaxPrimitiveCount = 0xFFFFF;
@@ -62,11 +68,12 @@ bool ProfileByName(const std::string& name, DeviceProfile& out) {
     p.halCaps.PixelShaderVersion = PixelShaderToken(2, 0);
     p.halCaps.MaxVertexBlendMatrixIndex = 255;
     p.multisample4 = true;
-  } else if (name == "sm3" || name == "sm3-noblend") {
+  } else if (name == "sm3" || name == "sm3-noblend" || name == "sm3-r16f") {
     p.halCaps.VertexShaderVersion = VertexShaderToken(3, 0);
     p.halCaps.PixelShaderVersion = PixelShaderToken(3, 0);
     p.halCaps.MaxVertexBlendMatrixIndex = 255;
     if (name == "sm3-noblend") p.halCaps.MaxVertexBlendMatrices = 0;
+    if (name == "sm3-r16f") p.refusedRenderTargetFormats = {D3DFMT_R32F};
     p.multisample4 = true;
   } else if (name == "sm4") {
     p.halCaps.VertexShaderVersion = VertexShaderToken(4, 0);
@@ -164,9 +171,13 @@ HRESULT Direct3D9::CheckDeviceType(uint32_t adapter, D3DDEVTYPE type, D3DFORMAT 
 }
 
 HRESULT Direct3D9::CheckDeviceFormat(uint32_t adapter, D3DDEVTYPE type, D3DFORMAT adapterFormat,
-                                     uint32_t, D3DRESOURCETYPE, D3DFORMAT checkFormat) const {
+                                     uint32_t usage, D3DRESOURCETYPE, D3DFORMAT checkFormat) const {
   D3DCAPS9 caps;
   if (Failed(GetDeviceCaps(adapter, type, &caps)) || adapterFormat != D3DFMT_X8R8G8B8) {
+    return D3DERR_NOTAVAILABLE;
+  }
+  if ((usage & D3DUSAGE_RENDERTARGET) && type == D3DDEVTYPE_HAL &&
+      std::ranges::count(profile_.refusedRenderTargetFormats, checkFormat) != 0) {
     return D3DERR_NOTAVAILABLE;
   }
   switch (checkFormat) {
@@ -217,75 +228,8 @@ HRESULT Direct3D9::CreateDevice(uint32_t adapter, D3DDEVTYPE type, HWND, uint32_
     return D3DERR_INVALIDCALL;
   }
   *device = std::make_shared<Device>(caps, type, behaviour, *params);
-  return S_OK;
-}
-
-Device::Device(D3DCAPS9 caps, D3DDEVTYPE type, uint32_t behaviour,
-               const D3DPRESENT_PARAMETERS& params)
-    : caps_(caps), type_(type), behaviour_(behaviour), params_(params) {
-  Allocate();
-}
-
-void Device::Allocate() {
-  // A back buffer of size 0 takes the size of the device window's client area.
-  if (params_.BackBufferWidth == 0 || params_.BackBufferHeight == 0) {
-    platform::RECT r{0, 0, 1, 1};
-    if (params_.hDeviceWindow) platform::GetClientRect(params_.hDeviceWindow, &r);
-    if (params_.BackBufferWidth == 0) params_.BackBufferWidth = r.right > 0 ? r.right : 1;
-    if (params_.BackBufferHeight == 0) params_.BackBufferHeight = r.bottom > 0 ? r.bottom : 1;
-  }
-  if (params_.BackBufferFormat == D3DFMT_UNKNOWN) params_.BackBufferFormat = D3DFMT_X8R8G8B8;
-  if (params_.BackBufferCount == 0) params_.BackBufferCount = 1;
-  size_t n = size_t{params_.BackBufferWidth} * params_.BackBufferHeight;
-  backBuffer_.assign(n, 0);
-  depthBuffer_.assign(params_.EnableAutoDepthStencil ? n : 0, 1.0f);
-}
-
-HRESULT Device::GetDeviceCaps(D3DCAPS9* caps) const {
-  if (!caps) return D3DERR_INVALIDCALL;
-  *caps = caps_;
-  return S_OK;
-}
-
-HRESULT Device::GetBackBufferDesc(uint32_t index, BackBufferDesc* desc) const {
-  if (index != 0 || !desc) return D3DERR_INVALIDCALL;
-  desc->Format = params_.BackBufferFormat;
-  desc->Width = params_.BackBufferWidth;
-  desc->Height = params_.BackBufferHeight;
-  desc->MultiSampleType = params_.MultiSampleType;
-  desc->MultiSampleQuality = params_.MultiSampleQuality;
-  return S_OK;
-}
-
-HRESULT Device::Clear(uint32_t flags, uint32_t colour, float z, uint32_t) {
-  if (flags & D3DCLEAR_TARGET) backBuffer_.assign(backBuffer_.size(), colour);
-  if ((flags & D3DCLEAR_ZBUFFER) && !depthBuffer_.empty()) {
-    depthBuffer_.assign(depthBuffer_.size(), z);
-  }
-  return S_OK;
-}
-
-HRESULT Device::SetTexture(uint32_t stage, Texture* texture) {
-  if (stage >= 8) return D3DERR_INVALIDCALL;
-  stages_[stage] = texture;
-  return S_OK;
-}
-
-HRESULT Device::Present() {
-  ++presentCount_;
-  return S_OK;
-}
-
-HRESULT Device::Reset(D3DPRESENT_PARAMETERS* params) {
-  if (!params) return D3DERR_INVALIDCALL;
-  if (params->BackBufferWidth > kMaxBackBufferSide ||
-      params->BackBufferHeight > kMaxBackBufferSide) {
-    return D3DERR_INVALIDCALL;
-  }
-  params_ = *params;
-  Allocate();
-  *params = params_;
-  ++resetCount_;
+  if (type == D3DDEVTYPE_HAL)
+    (*device)->RefuseRenderTargetFormats(profile_.refusedRenderTargetFormats);
   return S_OK;
 }
 

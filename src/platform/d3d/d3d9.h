@@ -1,7 +1,7 @@
-// The Direct3D 9 object and device, as a stand-in that owns real memory. One adapter whose
-// display mode is the screen size; a capability profile that tests (or the environment variable
-// WZ_D3D_PROFILE) choose; switches that make object or device creation fail with a given code
-// (WZ_D3D_FAIL="object" or a hexadecimal HRESULT for device creation).
+// The Direct3D 9 object of the stand-in: one adapter whose display mode is the screen size; a
+// capability profile that tests (or the environment variable WZ_D3D_PROFILE) choose; switches
+// that make object or device creation fail with a given code (WZ_D3D_FAIL="object" or a
+// hexadecimal HRESULT for device creation). The device itself is in device.h.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/d3d/device.h"
 #include "platform/win_types.h"
 #include "platform/window.h"
 
@@ -16,30 +17,21 @@ namespace wz::d3d {
 
 using platform::HWND;
 
-struct D3DCAPS9 {
-  D3DDEVTYPE DeviceType = D3DDEVTYPE_HAL;
-  uint32_t AdapterOrdinal = 0;
-  uint32_t DevCaps = 0;
-  uint32_t PrimitiveMiscCaps = 0;
-  uint32_t TextureCaps = 0;
-  uint32_t MaxTextureWidth = 4096;
-  uint32_t MaxTextureHeight = 4096;
-  uint32_t MaxVertexBlendMatrices = 0;
-  uint32_t MaxVertexBlendMatrixIndex = 0;
-  uint32_t MaxPrimitiveCount = 0;
-  uint32_t MaxVertexIndex = 0;
-  uint32_t MaxStreams = 16;
-  uint32_t VertexShaderVersion = 0;  // 0xFFFE0000 + major * 256 + minor
-  uint32_t PixelShaderVersion = 0;   // 0xFFFF0000 + major * 256 + minor
-  uint32_t PresentationIntervals = 0;
-};
-
 constexpr uint32_t D3DDEVCAPS_HWTRANSFORMANDLIGHT = 0x00010000;
 constexpr uint32_t D3DDEVCAPS_PUREDEVICE = 0x00100000;
 constexpr uint32_t D3DPMISCCAPS_NULLREFERENCE = 0x00001000;
 constexpr uint32_t D3DPTEXTURECAPS_ALPHA = 0x00000004;
 constexpr uint32_t D3DPTEXTURECAPS_ALPHAPALETTE = 0x00000080;
-constexpr uint32_t D3DUSAGE_RENDERTARGET = 0x00000001;
+// Stencil operations a device supports (D3DCAPS9::StencilCaps).
+constexpr uint32_t D3DSTENCILCAPS_KEEP = 0x01;
+constexpr uint32_t D3DSTENCILCAPS_ZERO = 0x02;
+constexpr uint32_t D3DSTENCILCAPS_REPLACE = 0x04;
+constexpr uint32_t D3DSTENCILCAPS_INCRSAT = 0x08;
+constexpr uint32_t D3DSTENCILCAPS_DECRSAT = 0x10;
+constexpr uint32_t D3DSTENCILCAPS_INVERT = 0x20;
+constexpr uint32_t D3DSTENCILCAPS_INCR = 0x40;
+constexpr uint32_t D3DSTENCILCAPS_DECR = 0x80;
+constexpr uint32_t D3DSTENCILCAPS_TWOSIDED = 0x100;
 constexpr uint32_t D3DUSAGE_QUERY_POSTPIXELSHADER_BLENDING = 0x00080000;
 constexpr uint32_t D3DADAPTER_DEFAULT = 0;
 
@@ -65,31 +57,6 @@ struct D3DADAPTER_IDENTIFIER9 {
   uint32_t DeviceId = 0;
 };
 
-struct D3DPRESENT_PARAMETERS {
-  uint32_t BackBufferWidth = 0;
-  uint32_t BackBufferHeight = 0;
-  D3DFORMAT BackBufferFormat = D3DFMT_UNKNOWN;
-  uint32_t BackBufferCount = 0;
-  D3DMULTISAMPLE_TYPE MultiSampleType = D3DMULTISAMPLE_NONE;
-  uint32_t MultiSampleQuality = 0;
-  uint32_t SwapEffect = 0;  // 1 discard
-  HWND hDeviceWindow = nullptr;
-  bool Windowed = true;
-  bool EnableAutoDepthStencil = false;
-  D3DFORMAT AutoDepthStencilFormat = D3DFMT_UNKNOWN;
-  uint32_t Flags = 0;  // 2 discard depth-stencil
-  uint32_t FullScreen_RefreshRateInHz = 0;
-  uint32_t PresentationInterval = 0;
-};
-
-struct BackBufferDesc {
-  D3DFORMAT Format = D3DFMT_UNKNOWN;
-  uint32_t Width = 0;
-  uint32_t Height = 0;
-  D3DMULTISAMPLE_TYPE MultiSampleType = D3DMULTISAMPLE_NONE;
-  uint32_t MultiSampleQuality = 0;
-};
-
 // The capabilities and behaviour of the stand-in adapter.
 struct DeviceProfile {
   std::string name;
@@ -100,18 +67,20 @@ struct DeviceProfile {
   bool failCreateObject = false;  // Direct3DCreate9 fails
   HRESULT failHalDevice = S_OK;   // CreateDevice of the hardware device fails with this code
   HRESULT failRefDevice = S_OK;   // CreateDevice of the reference device fails with this code
+  // Formats the device cannot render to (textures, surfaces and cube textures with
+  // D3DUSAGE_RENDERTARGET are refused; CheckDeviceFormat says D3DERR_NOTAVAILABLE).
+  std::vector<D3DFORMAT> refusedRenderTargetFormats;
 };
 
 // Named profiles: "fixed" (the default: a plain fixed-function device with four blend matrices and
 // no shaders), "vs11" (vertex shader 1.1, pixel shader 1.4), "sm2", "sm3", "sm3-noblend" (shader
-// model 3 without blend matrices), "sm4". Unknown names give false.
+// model 3 without blend matrices), "sm3-r16f" (shader model 3 that renders to R16F but not to
+// R32F), "sm4". Unknown names give false.
 bool ProfileByName(const std::string& name, DeviceProfile& out);
 // The profile in force: set by SetProfile, else from WZ_D3D_PROFILE and WZ_D3D_FAIL, else "fixed".
 DeviceProfile CurrentProfile();
 void SetProfile(const DeviceProfile& profile);
 void ResetProfile();
-
-class Device;
 
 class Direct3D9 {
  public:
@@ -144,40 +113,5 @@ class Direct3D9 {
 // Creates the Direct3D object; null when the profile says the runtime is missing or the SDK
 // version is not 31.
 std::shared_ptr<Direct3D9> Direct3DCreate9(uint32_t sdkVersion);
-
-class Texture;
-
-class Device {
- public:
-  // Binds a texture (or none) to a texture stage; stages 0 to 7.
-  HRESULT SetTexture(uint32_t stage, Texture* texture);
-  Texture* GetTexture(uint32_t stage) const { return stage < 8 ? stages_[stage] : nullptr; }
-  Device(D3DCAPS9 caps, D3DDEVTYPE type, uint32_t behaviour, const D3DPRESENT_PARAMETERS& params);
-  HRESULT GetDeviceCaps(D3DCAPS9* caps) const;
-  uint32_t BehaviourFlags() const { return behaviour_; }
-  D3DDEVTYPE DeviceType() const { return type_; }
-  const D3DPRESENT_PARAMETERS& PresentParameters() const { return params_; }
-  HRESULT GetBackBufferDesc(uint32_t index, BackBufferDesc* desc) const;
-  HRESULT Clear(uint32_t flags, uint32_t colour, float z, uint32_t stencil);
-  HRESULT Present();
-  HRESULT Reset(D3DPRESENT_PARAMETERS* params);
-  // The back buffer as A8R8G8B8 words, row-major, top row first.
-  const std::vector<uint32_t>& BackBuffer() const { return backBuffer_; }
-  uint32_t PresentCount() const { return presentCount_; }
-  uint32_t ResetCount() const { return resetCount_; }
-
- private:
-  void Allocate();
-
-  D3DCAPS9 caps_;
-  D3DDEVTYPE type_;
-  uint32_t behaviour_;
-  D3DPRESENT_PARAMETERS params_;
-  std::vector<uint32_t> backBuffer_;
-  std::vector<float> depthBuffer_;
-  Texture* stages_[8] = {};
-  uint32_t presentCount_ = 0;
-  uint32_t resetCount_ = 0;
-};
 
 }  // namespace wz::d3d

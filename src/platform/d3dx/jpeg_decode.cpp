@@ -2,10 +2,16 @@
 // greyscale files are decoded as grey and widened here; CMYK and YCCK files are decoded to CMYK and
 // converted here, inverted when an Adobe marker says so (as Photoshop writes them). libjpeg's
 // errors end in longjmp back to the small functions below, which hold no C++ objects, and the
-// decompressor is always destroyed. Limits: the source manager fails at the end of the data instead
-// of inventing an end marker, so a truncated file is refused; at most kMaxScans scans (progressive
-// scan floods) and kMaxMemory bytes of libjpeg working memory (progressive coefficient buffers).
-// Warnings about damaged entropy data do not fail the decode; libjpeg fills what it cannot decode.
+// decompressor is always destroyed. Damaged and short files: at the end of the data the source
+// manager supplies one end marker, so a file that lacks only its end marker decodes; a warning that
+// scan data is damaged or missing (a marker inside the data, a bad Huffman or arithmetic code, a
+// lost restart marker, a premature end) refuses the image at once, so a file cut short, with or
+// without an end marker appended, is refused instead of being filled in; and a progressive file
+// must bring every coefficient to full precision. Extraneous bytes between segments and damaged
+// metadata only warn. Limits: the scan data must hold at least one bit per 8 x 8 block of the
+// image (Huffman coding cannot use less), so a short file claiming a huge size fails before any
+// pixel buffer exists; at most kMaxScans scans (progressive scan floods) and kMaxMemory bytes of
+// libjpeg working memory (progressive coefficient buffers).
 #include <csetjmp>
 #include <cstdio>
 
@@ -33,6 +39,9 @@ struct JpegSession {
   jmp_buf jump;
   bool created;
   bool tooManyScans;
+  bool endMarkerSupplied;  // the data ended and the source gave an end marker of its own
+  int damage;              // the warning that refused the image, 0 for none
+  bool incomplete;         // a progressive file whose coefficients never reach full precision
 };
 
 JpegSession* SessionOf(j_common_ptr c) {
@@ -43,13 +52,34 @@ JpegSession* SessionOf(j_common_ptr c) {
 void ErrorExit(j_common_ptr c) {
   longjmp(SessionOf(c)->jump, 1);
 }
-void EmitMessage(j_common_ptr, int) {}
+// Warnings (level -1) that scan data is damaged or missing end the decode at once.
+void EmitMessage(j_common_ptr c, int level) {
+  if (level >= 0) return;
+  switch (c->err->msg_code) {
+    case JWRN_HIT_MARKER:
+    case JWRN_JPEG_EOF:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+      SessionOf(c)->damage = c->err->msg_code;
+      longjmp(SessionOf(c)->jump, 1);
+    default:
+      break;  // extraneous bytes between segments, metadata: the pixels are whole
+  }
+}
 void OutputMessage(j_common_ptr) {}
 
 void InitSource(j_decompress_ptr) {}
+// At the end of the data: one end marker, as a file that lacks only its end marker needs; scan
+// data cut short then meets it as a marker inside the data, which refuses the image.
 boolean FillInputBuffer(j_decompress_ptr c) {
-  ERREXIT(c, JERR_INPUT_EOF);
-  return FALSE;
+  static const JOCTET kEndMarker[2] = {0xFF, JPEG_EOI};
+  JpegSession* s = SessionOf(reinterpret_cast<j_common_ptr>(c));
+  if (s->endMarkerSupplied) ERREXIT(c, JERR_INPUT_EOF);
+  s->endMarkerSupplied = true;
+  c->src->next_input_byte = kEndMarker;
+  c->src->bytes_in_buffer = 2;
+  return TRUE;
 }
 void SkipInputData(j_decompress_ptr c, long n) {
   if (n <= 0) return;
@@ -133,6 +163,18 @@ bool Decode(JpegSession& s, uint8_t* out, const RowsDecoded& rowsDecoded) {
       c->output_components != (grey ? 1 : 4)) {
     ERREXIT(c, JERR_CONVERSION_NOTIMPL);
   }
+  // A progressive file has read all its scans here: each coefficient must have come to full
+  // precision (coef_bits 0), or scans are missing.
+  if (c->progressive_mode && c->coef_bits) {
+    for (int ci = 0; ci < c->num_components; ++ci) {
+      for (int k = 0; k < DCTSIZE2; ++k) {
+        if (c->coef_bits[ci][k] != 0) {
+          s.incomplete = true;
+          longjmp(s.jump, 1);
+        }
+      }
+    }
+  }
   const size_t pitch = size_t{c->output_width} * 4;
   // CMYK and grey rows are decoded into a row of libjpeg's and converted from there.
   JSAMPARRAY rowBuffer = cmyk || grey ? (*c->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(c),
@@ -165,6 +207,9 @@ bool Decode(JpegSession& s, uint8_t* out, const RowsDecoded& rowsDecoded) {
 
 ImageError ErrorOf(const JpegSession& s) {
   if (s.tooManyScans) return ImageError::kCorrupt;
+  if (s.incomplete) return ImageError::kTooShort;
+  if (s.damage == JWRN_HIT_MARKER || s.damage == JWRN_JPEG_EOF) return ImageError::kTooShort;
+  if (s.damage != 0) return ImageError::kCorrupt;
   switch (s.err.msg_code) {
     case JERR_INPUT_EOF:
       return ImageError::kTooShort;
@@ -196,6 +241,16 @@ ImageError DecodeJpeg(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
     result = ErrorOf(s);
   } else {
     result = CheckImageSize(s.cinfo.image_width, s.cinfo.image_height);
+  }
+  // Huffman coding spends at least one bit on each 8 x 8 block of each component (a DC code in
+  // every scan that first reaches it): data shorter than that cannot hold the image.
+  if (result == ImageError::kNone && !s.cinfo.arith_code) {
+    uint64_t blocks = 0;
+    for (int ci = 0; ci < s.cinfo.num_components; ++ci) {
+      const jpeg_component_info& comp = s.cinfo.comp_info[ci];
+      blocks += uint64_t{comp.width_in_blocks} * comp.height_in_blocks;
+    }
+    if (blocks > uint64_t{bytes.size()} * 8) result = ImageError::kTooShort;
   }
   if (result == ImageError::kNone) {
     info = MakeInfo(s.cinfo.image_width, s.cinfo.image_height, D3DFMT_X8R8G8B8, D3DXIFF_JPG);

@@ -31,69 +31,6 @@ void CopyElement(const uint8_t* src, int srcOff, size_t srcBytes, uint8_t* dst, 
 
 }  // namespace
 
-bool ComputeFvfLayout(DWORD fvf, FvfLayout& out) {
-  out = FvfLayout{};
-  if (fvf & D3DFVF_RESERVED0) return false;
-  const DWORD texCount = (fvf & D3DFVF_TEXCOUNT_MASK) >> D3DFVF_TEXCOUNT_SHIFT;
-  if (texCount > 8) return false;
-  uint32_t off = 0;
-  switch (fvf & D3DFVF_POSITION_MASK) {
-    case D3DFVF_XYZ:
-      out.positionFloats = 3;
-      break;
-    case D3DFVF_XYZRHW:
-    case D3DFVF_XYZW:
-      out.positionFloats = 4;
-      break;
-    case D3DFVF_XYZB1:
-    case D3DFVF_XYZB2:
-    case D3DFVF_XYZB3:
-    case D3DFVF_XYZB4:
-    case D3DFVF_XYZB5:
-      out.positionFloats = 3;
-      out.blendCount = static_cast<int>(((fvf & 0xE) - D3DFVF_XYZRHW) / 2);  // B1 = 6 ... B5 = 14
-      break;
-    default:
-      return false;  // no position, or a reserved combination
-  }
-  // The last-beta flags only make sense with blend weights; XYZW uses bit 0x4000 itself.
-  if ((fvf & (D3DFVF_LASTBETA_UBYTE4 | D3DFVF_LASTBETA_D3DCOLOR)) && out.blendCount == 0) {
-    return false;
-  }
-  if ((fvf & D3DFVF_RESERVED2) == D3DFVF_RESERVED2) return false;
-  out.position = 0;
-  off += 4 * out.positionFloats;
-  if (out.blendCount > 0) {
-    out.blend = static_cast<int>(off);
-    off += 4 * out.blendCount;
-  }
-  if (fvf & D3DFVF_NORMAL) {
-    out.normal = static_cast<int>(off);
-    off += 12;
-  }
-  if (fvf & D3DFVF_PSIZE) {
-    out.pointSize = static_cast<int>(off);
-    off += 4;
-  }
-  if (fvf & D3DFVF_DIFFUSE) {
-    out.diffuse = static_cast<int>(off);
-    off += 4;
-  }
-  if (fvf & D3DFVF_SPECULAR) {
-    out.specular = static_cast<int>(off);
-    off += 4;
-  }
-  out.texCount = static_cast<int>(texCount);
-  for (int i = 0; i < out.texCount; ++i) {
-    static constexpr int kDims[4] = {2, 3, 4, 1};  // by D3DFVF_TEXTUREFORMATn
-    out.tex[i] = static_cast<int>(off);
-    out.texDims[i] = kDims[(fvf >> (16 + 2 * i)) & 3];
-    off += 4 * out.texDims[i];
-  }
-  out.stride = off;
-  return true;
-}
-
 UINT D3DXGetFVFVertexSize(DWORD fvf) {
   FvfLayout l;
   return ComputeFvfLayout(fvf, l) ? l.stride : 0;

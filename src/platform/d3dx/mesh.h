@@ -19,20 +19,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/d3d/d3d9_types.h"
+#include "platform/d3d/vertex_layout.h"
 #include "platform/win_types.h"
 
 namespace wz::d3dx {
 
-struct D3DCOLORVALUE {
-  float r = 0, g = 0, b = 0, a = 0;
-  friend bool operator==(const D3DCOLORVALUE&, const D3DCOLORVALUE&) = default;
-};
-
-struct D3DMATERIAL9 {
-  D3DCOLORVALUE Diffuse, Ambient, Specular, Emissive;
-  float Power = 0;
-  friend bool operator==(const D3DMATERIAL9&, const D3DMATERIAL9&) = default;
-};
+using d3d::D3DCOLORVALUE;
+using d3d::D3DMATERIAL9;
 
 // A material with its texture file name; an empty name means "no texture".
 struct D3DXMATERIAL {
@@ -52,26 +46,8 @@ struct D3DXATTRIBUTERANGE {
   friend bool operator==(const D3DXATTRIBUTERANGE&, const D3DXATTRIBUTERANGE&) = default;
 };
 
-// Byte offsets of the elements of one vertex of a flexible vertex format; -1 marks an element the
-// format does not have.
-struct FvfLayout {
-  uint32_t stride = 0;
-  int position = -1;  // 3 floats (x, y, z), followed by w for XYZRHW and XYZW
-  int positionFloats = 0;
-  int blend = -1;  // blend weights (the last one may be a packed word), 4 bytes each
-  int blendCount = 0;
-  int normal = -1;     // 3 floats
-  int pointSize = -1;  // 1 float
-  int diffuse = -1;    // D3DCOLOR 0xAARRGGBB
-  int specular = -1;   // D3DCOLOR
-  int texCount = 0;
-  std::array<int, 8> tex{};      // offset of texture-coordinate set i (i < texCount)
-  std::array<int, 8> texDims{};  // floats in set i: 1 to 4
-};
-
-// Layout of `fvf`. False for formats with reserved bits, no position, or more than 8 texture
-// sets.
-bool ComputeFvfLayout(DWORD fvf, FvfLayout& out);
+using d3d::ComputeFvfLayout;
+using d3d::FvfLayout;
 
 // Bytes per vertex of `fvf`; 0 when the format is not valid.
 UINT D3DXGetFVFVertexSize(DWORD fvf);

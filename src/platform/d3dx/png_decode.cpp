@@ -3,7 +3,9 @@
 // correction: samples are taken as stored; 16-bit samples are scaled to 8 bits with rounding.
 // libpng's errors end in longjmp back to the small functions below, which hold no C++ objects,
 // and the read structures are always destroyed. The data must run to the IEND chunk: a truncated
-// file is refused. Ancillary chunks are bounded by libpng's chunk size and count limits.
+// file is refused. Ancillary chunks are bounded by libpng's chunk size and count limits. Before
+// any pixel buffer exists, the IDAT chunks must be large enough to hold the image: deflate expands
+// data at most 1032 times, so a file of a few bytes claiming 16384 x 16384 fails small.
 #include <png.h>
 
 #include <csetjmp>
@@ -14,6 +16,23 @@ namespace wz::d3dx::codec {
 namespace {
 
 constexpr png_alloc_size_t kMaxChunkBytes = 8000000;
+constexpr uint64_t kMaxDeflateRatio = 1032;  // 258 bytes from two bits at best
+
+// The bytes of all IDAT chunks of the file, by the chunk lengths (up to IEND or the end).
+uint64_t IdatBytes(std::span<const uint8_t> bytes) {
+  uint64_t total = 0;
+  size_t pos = 8;
+  while (pos <= bytes.size() && bytes.size() - pos >= 12) {
+    const uint32_t length = uint32_t(bytes[pos]) << 24 | uint32_t(bytes[pos + 1]) << 16 |
+                            uint32_t(bytes[pos + 2]) << 8 | bytes[pos + 3];
+    const uint8_t* type = &bytes[pos + 4];
+    if (std::memcmp(type, "IEND", 4) == 0) break;
+    if (std::memcmp(type, "IDAT", 4) == 0) total += length;
+    if (uint64_t{length} + 12 > bytes.size() - pos) break;
+    pos += size_t{length} + 12;
+  }
+  return total;
+}
 constexpr png_uint_32 kMaxCachedChunks = 1000;
 
 struct PngSession {
@@ -95,6 +114,13 @@ ImageError DecodePng(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
     uint32_t width = png_get_image_width(s.png, s.info);
     uint32_t height = png_get_image_height(s.png, s.info);
     result = CheckImageSize(width, height);
+    // The image's samples, without the filter bytes, as the least the IDAT data must expand to.
+    const uint64_t bits =
+        uint64_t{png_get_channels(s.png, s.info)} * png_get_bit_depth(s.png, s.info);
+    if (result == ImageError::kNone &&
+        (uint64_t{width} * height * bits + 7) / 8 > IdatBytes(bytes) * kMaxDeflateRatio) {
+      result = ImageError::kTooShort;
+    }
     if (result == ImageError::kNone) {
       bool alpha = (png_get_color_type(s.png, s.info) & PNG_COLOR_MASK_ALPHA) != 0 ||
                    png_get_valid(s.png, s.info, PNG_INFO_tRNS) != 0;

@@ -327,9 +327,19 @@ HRESULT D3DXCreateTextureFromFileInMemoryEx(d3d::Device* device, std::span<const
   std::optional<MipCascade> cascade;
   DecodedImage image;
   try {
-    if (adopt && levels > 1) cascade.emplace(sw, sh, levels);
+    // The smaller levels are made once the first rows exist, so that a file whose header claims
+    // a large image but whose data does not hold it fails before they take any memory. Without
+    // memory for them they are sampled from level 0 afterwards.
+    bool wantCascade = adopt && levels > 1;
     auto rowsDecoded = [&](uint8_t* pixels, uint32_t first, uint32_t count) {
       ApplyColorKey(pixels + size_t{first} * sw * 4, size_t{count} * sw, colorKey);
+      if (wantCascade && !cascade) {
+        try {
+          cascade.emplace(sw, sh, levels);
+        } catch (const std::bad_alloc&) {
+          wantCascade = false;
+        }
+      }
       if (!cascade) return;
       for (uint32_t y = first; y < first + count; ++y)
         cascade->Level0Row(y, pixels + size_t{y} * sw * 4);

@@ -54,6 +54,12 @@ bool InflateXBody(std::span<const uint8_t> data, std::vector<uint8_t>& body, XSt
     return Fail(status, XError::CountTooLarge,
                 "uncompressed size " + std::to_string(bodySize) + " is too large");
   }
+  if (bodySize > kXMaxBodyBase && (bodySize - kXMaxBodyBase) / kXMaxBodyRatio > data.size()) {
+    return Fail(status, XError::CountTooLarge,
+                "uncompressed size " + std::to_string(bodySize) + " is more than " +
+                    std::to_string(kXMaxBodyRatio) + " times the " + std::to_string(data.size()) +
+                    " compressed bytes");
+  }
   Inflater inf;
   if (!inf.ok) return Fail(status, XError::Compression, "cannot start the decompressor");
 

@@ -17,6 +17,11 @@ namespace wz::d3dx {
 // The largest uncompressed body accepted: far beyond any real mesh file, small enough that a
 // hostile file cannot make the reader allocate without bound.
 constexpr size_t kXMaxBodyBytes = size_t{1} << 30;
+// The body may also be at most kXMaxBodyBase bytes plus kXMaxBodyRatio times the compressed data:
+// deflate can expand a block a thousandfold, so the stated size alone would let a file of a few
+// kilobytes claim a gigabyte. Mesh text compresses about four to eight times.
+constexpr size_t kXMaxBodyBase = size_t{32} << 20;
+constexpr size_t kXMaxBodyRatio = 8;
 
 // Decodes `data` (everything after the 16-byte header) into `body`. False, with `status` set
 // (Compression or Truncated), when a block is malformed or does not decode to its stated size, or

@@ -5,12 +5,19 @@
 // level or inside Frames at any depth) is taken, its frame transforms applied (positions by the
 // world matrix, normals by its inverse transpose, renormalised), and the meshes are concatenated in
 // file order. Faces of more than three indices become fans around their first corner; faces of
-// fewer are dropped. A vertex is one (position, normal, material) combination: vertex i is position
-// i of its mesh, and each further combination a position is used with is appended after the
-// mesh's positions. Materials of all meshes are concatenated in mesh order and attribute ids offset
-// accordingly; when some meshes have a material list and others not, each mesh without one gets
-// one appended default material (diffuse 1, 1, 1, 1, no texture). Without any material list there
-// are no materials and every attribute id is 0.
+// fewer are dropped. A vertex is one (position, normal, material) combination: the positions a
+// face uses become the mesh's vertices in position order (positions no face uses are left out),
+// and each further combination a position is used with is appended after the mesh's vertices.
+// The materials of the meshes' lists follow each other in mesh order, a material that several
+// lists name (by reference) being one material, at its first place; when some meshes have a
+// material list and others not, each mesh without one gets one appended default material
+// (diffuse 1, 1, 1, 1, no texture). Without any material list there are no materials and every
+// attribute id is 0.
+//
+// Memory and time are in proportion to the file: each material is held once however often it is
+// named, a list keeps no more materials than its count, equal positions are merged through a hash
+// table, and a compressed body may be at most kXMaxBodyBase + kXMaxBodyRatio times the compressed
+// size (x_compress.h).
 //
 // The loaded mesh has D3DFVF_XYZ plus D3DFVF_NORMAL, D3DFVF_DIFFUSE and D3DFVF_TEX1 when any mesh
 // of the file has normals, vertex colours or texture coordinates (missing values are zero); it has

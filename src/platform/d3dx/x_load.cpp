@@ -57,7 +57,7 @@ struct MeshPart {
   bool hasColors = false;
   std::vector<uint32_t> colors;  // D3DCOLOR per vertex
   bool hasMaterials = false;
-  std::vector<D3DXMATERIAL> materials;
+  std::vector<uint32_t> materials;     // the list's materials, as indices into the material table
   std::vector<uint32_t> faceMaterial;  // per face
 
   uint32_t NumFaces() const { return static_cast<uint32_t>(faceStart.size() - 1); }
@@ -86,7 +86,11 @@ struct Scope {
   int frame = -1;
   int depth = 0;  // frame nesting
   MeshPart* part = nullptr;
-  std::vector<D3DXMATERIAL>* list = nullptr;  // materials of the MeshMaterialList being read
+  // The MeshMaterialList being read: its materials as table indices (at most listLimit of them)
+  // and the count of every material it names.
+  std::vector<uint32_t>* list = nullptr;
+  uint32_t listLimit = 0;
+  uint32_t* listCount = nullptr;
   D3DXMATERIAL* material = nullptr;
   bool* haveTexture = nullptr;
 };
@@ -98,6 +102,9 @@ class Parser {
 
   std::vector<FrameNode> frames;
   std::vector<MeshPart> parts;
+  // Every material of the file, read once; lists and references name them by index, so a
+  // material named a thousand times is still one material in memory.
+  std::vector<D3DXMATERIAL> materials;
 
   bool ParseFile() {
     Scope top;
@@ -188,7 +195,7 @@ class Parser {
       return lex_.Fail(XError::BadReference,
                        "reference to unknown material " + Quoted(guid.empty() ? name : guid));
     }
-    scope.list->push_back(named_[it->second]);
+    AddToList(scope, it->second);
     return true;
   }
 
@@ -261,7 +268,7 @@ class Parser {
     parts.emplace_back();
     MeshPart& part = parts.back();
     part.frame = scope.frame;
-    uint32_t nV, nF;
+    uint32_t nV = 0, nF = 0;
     if (!lex_.ReadUInt(nV) || !CountFits(nV, 3, "vertex")) return false;
     part.numVertices = nV;
     if (!ReadFloats(part.positions, size_t{nV} * 3)) return false;
@@ -275,7 +282,7 @@ class Parser {
 
   bool Normals(const Scope& scope) {
     MeshPart& part = *scope.part;
-    uint32_t nN, nFN;
+    uint32_t nN = 0, nFN = 0;
     if (!lex_.ReadUInt(nN) || !CountFits(nN, 3, "normal")) return false;
     if (!ReadFloats(part.normals, size_t{nN} * 3)) return false;
     if (!lex_.ReadUInt(nFN)) return false;
@@ -292,7 +299,7 @@ class Parser {
 
   bool TexCoords(const Scope& scope) {
     MeshPart& part = *scope.part;
-    uint32_t n;
+    uint32_t n = 0;
     if (!lex_.ReadUInt(n) || !CountFits(n, 2, "texture coordinate")) return false;
     part.uvs.assign(size_t{part.numVertices} * 2, 0.0f);
     for (uint32_t i = 0; i < n; ++i) {
@@ -309,11 +316,11 @@ class Parser {
 
   bool Colors(const Scope& scope) {
     MeshPart& part = *scope.part;
-    uint32_t n;
+    uint32_t n = 0;
     if (!lex_.ReadUInt(n) || !CountFits(n, 5, "vertex colour")) return false;
     part.colors.assign(part.numVertices, 0);
     for (uint32_t i = 0; i < n; ++i) {
-      uint32_t v;
+      uint32_t v = 0;
       float c[4];
       if (!lex_.ReadUInt(v)) return false;
       for (float& x : c) {
@@ -331,14 +338,14 @@ class Parser {
 
   bool MaterialList(const Scope& scope) {
     MeshPart& part = *scope.part;
-    uint32_t nMat, nIdx;
+    uint32_t nMat = 0, nIdx = 0;
     if (!lex_.ReadUInt(nMat) || !lex_.ReadUInt(nIdx) || !CountFits(nIdx, 1, "face material")) {
       return false;
     }
     const uint32_t nF = part.NumFaces();
     part.faceMaterial.assign(nF, 0);
     for (uint32_t i = 0; i < nIdx; ++i) {
-      uint32_t m;
+      uint32_t m = 0;
       if (!lex_.ReadUInt(m)) return false;
       if (m >= nMat) {
         return lex_.Fail(XError::BadIndex, "face " + std::to_string(i) + " uses material " +
@@ -350,16 +357,18 @@ class Parser {
     for (uint32_t f = nIdx; f < nF && nIdx > 0; ++f)
       part.faceMaterial[f] = part.faceMaterial[nIdx - 1];
 
-    std::vector<D3DXMATERIAL> list;
+    std::vector<uint32_t> list;
+    uint32_t count = 0;
     Scope s = scope;
     s.ctx = Ctx::MaterialList;
     s.list = &list;
+    s.listLimit = nMat;
+    s.listCount = &count;
     if (!Body(s)) return false;
-    if (list.size() < nMat) {
+    if (count < nMat) {
       return lex_.Fail(XError::Syntax, "material list names " + std::to_string(nMat) +
-                                           " materials but holds " + std::to_string(list.size()));
+                                           " materials but holds " + std::to_string(count));
     }
-    list.resize(nMat);
     part.materials = std::move(list);
     part.hasMaterials = nMat > 0;
     return true;
@@ -381,13 +390,18 @@ class Parser {
     s.material = &m;
     s.haveTexture = &haveTexture;
     if (!Body(s)) return false;
-    if (!name.empty() || !guid.empty()) {
-      if (!name.empty()) byName_[name] = named_.size();
-      if (!guid.empty()) byGuid_[guid] = named_.size();
-      named_.push_back(m);
-    }
-    if (scope.ctx == Ctx::MaterialList) scope.list->push_back(std::move(m));
+    const uint32_t index = static_cast<uint32_t>(materials.size());
+    materials.push_back(std::move(m));
+    if (!name.empty()) byName_[name] = index;
+    if (!guid.empty()) byGuid_[guid] = index;
+    if (scope.ctx == Ctx::MaterialList) AddToList(scope, index);
     return true;
+  }
+
+  // Materials past the list's count are read (they may be named later) but not taken.
+  void AddToList(const Scope& scope, uint32_t index) {
+    if (*scope.listCount < scope.listLimit) scope.list->push_back(index);
+    if (*scope.listCount < std::numeric_limits<uint32_t>::max()) ++*scope.listCount;
   }
 
   bool Texture(const Scope& scope) {
@@ -397,9 +411,8 @@ class Parser {
   }
 
   Lex& lex_;
-  std::vector<D3DXMATERIAL> named_;  // every named material, for references
-  std::unordered_map<std::string, size_t> byName_;
-  std::unordered_map<std::string, size_t> byGuid_;
+  std::unordered_map<std::string, uint32_t> byName_;  // the last material of each name
+  std::unordered_map<std::string, uint32_t> byGuid_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -463,8 +476,23 @@ struct VertexKey {
   uint32_t attr;
 };
 
-bool Merge(std::vector<MeshPart>& parts, const std::vector<FrameNode>& frames, DWORD options,
-           std::unique_ptr<Mesh>& mesh, std::vector<D3DXMATERIAL>& materials, XStatus& status) {
+// A further combination of one position of a part with a normal and an attribute.
+struct CopyKey {
+  uint32_t position, normal, attr;
+  friend bool operator==(const CopyKey&, const CopyKey&) = default;
+};
+struct CopyKeyHash {
+  size_t operator()(const CopyKey& k) const {
+    uint64_t h = (uint64_t{k.position} * 0x9E3779B97F4A7C15ull) ^
+                 (uint64_t{k.normal} * 0xC2B2AE3D27D4EB4Full) ^
+                 (uint64_t{k.attr} + 0x165667B19E3779F9ull);
+    return static_cast<size_t>(h ^ (h >> 29));
+  }
+};
+
+bool Merge(std::vector<MeshPart>& parts, const std::vector<FrameNode>& frames,
+           const std::vector<D3DXMATERIAL>& table, DWORD options, std::unique_ptr<Mesh>& mesh,
+           std::vector<D3DXMATERIAL>& materials, XStatus& status) {
   auto fail = [&](XError e, std::string msg) {
     status.error = e;
     status.message = std::move(msg);
@@ -491,54 +519,73 @@ bool Merge(std::vector<MeshPart>& parts, const std::vector<FrameNode>& frames, D
   std::vector<uint32_t> triangles;  // 3 vertex numbers each
   std::vector<uint32_t> attributes;
   materials.clear();
-  std::vector<uint32_t> chain;  // per vertex: next vertex of the same position, or kNone
+  // A material of the table is one material of the mesh, however many lists name it.
+  std::vector<uint32_t> outputOf(table.size(), kNone);
   std::vector<uint32_t> corners;
   for (size_t pi = 0; pi < parts.size(); ++pi) {
     MeshPart& part = parts[pi];
     if (part.frame >= 0 && !identity[part.frame]) Transform(part, world[part.frame]);
-    const uint32_t attrBase = static_cast<uint32_t>(materials.size());
+    // The attribute of each entry of the part's list (or of every face without one).
+    std::vector<uint32_t> attrOf;
     if (part.hasMaterials) {
-      materials.insert(materials.end(), part.materials.begin(), part.materials.end());
+      for (uint32_t t : part.materials) {
+        if (outputOf[t] == kNone) {
+          outputOf[t] = static_cast<uint32_t>(materials.size());
+          materials.push_back(table[t]);
+        }
+        attrOf.push_back(outputOf[t]);
+      }
     } else if (anyMaterials) {
+      attrOf.push_back(static_cast<uint32_t>(materials.size()));
       materials.push_back(DefaultMaterial());
     }
-    const uint32_t base = static_cast<uint32_t>(vertices.size());
-    if (part.numVertices > std::numeric_limits<uint32_t>::max() - base) {
-      return fail(XError::TooLarge, "too many vertices");
+
+    // Only positions that a face uses become vertices, in position order: a file of millions
+    // of unused vertices makes none.
+    std::vector<uint32_t> first(part.numVertices, kNone);
+    for (uint32_t f = 0; f < part.NumFaces(); ++f) {
+      const uint32_t s = part.faceStart[f], n = part.faceStart[f + 1] - s;
+      if (n < 3) continue;
+      for (uint32_t k = 0; k < n; ++k)
+        first[part.faceIdx[s + k]] = 0;
     }
-    vertices.resize(size_t{base} + part.numVertices,
-                    VertexKey{static_cast<uint32_t>(pi), 0, kNone, kNone});
-    chain.resize(vertices.size(), kNone);
-    for (uint32_t i = 0; i < part.numVertices; ++i)
-      vertices[base + i].position = i;
-    std::vector<bool> used(part.numVertices, false);
+    for (uint32_t p = 0; p < part.numVertices; ++p) {
+      if (first[p] == kNone) continue;
+      if (vertices.size() >= std::numeric_limits<uint32_t>::max()) {
+        return fail(XError::TooLarge, "too many vertices");
+      }
+      first[p] = static_cast<uint32_t>(vertices.size());
+      vertices.push_back(VertexKey{static_cast<uint32_t>(pi), p, kNone, kNone});
+    }
+    std::vector<bool> claimed(part.numVertices, false);
+    // Further combinations of a position are found through a hash table: linear time however
+    // many normals or materials one position is used with.
+    std::unordered_map<CopyKey, uint32_t, CopyKeyHash> copies;
 
     for (uint32_t f = 0; f < part.NumFaces(); ++f) {
       const uint32_t s = part.faceStart[f], n = part.faceStart[f + 1] - s;
       if (n < 3) continue;
-      const uint32_t attr = part.hasMaterials ? attrBase + part.faceMaterial[f] : attrBase;
+      const uint32_t attr =
+          attrOf.empty() ? 0 : attrOf[part.hasMaterials ? part.faceMaterial[f] : 0];
       corners.clear();
       for (uint32_t k = 0; k < n; ++k) {
         const uint32_t p = part.faceIdx[s + k];
         const uint32_t nrm = part.hasNormals ? part.normalIdx[s + k] : kNone;
-        uint32_t v = base + p;
-        if (!used[p]) {
-          used[p] = true;
+        uint32_t v = first[p];
+        if (!claimed[p]) {
+          claimed[p] = true;
           vertices[v].normal = nrm;
           vertices[v].attr = attr;
-        } else {
-          // Walk the copies of this position for one with the same normal and attribute.
-          while (vertices[v].normal != nrm || vertices[v].attr != attr) {
-            if (chain[v] == kNone) {
-              if (vertices.size() >= std::numeric_limits<uint32_t>::max()) {
-                return fail(XError::TooLarge, "too many vertices");
-              }
-              chain[v] = static_cast<uint32_t>(vertices.size());
-              vertices.push_back(VertexKey{static_cast<uint32_t>(pi), p, nrm, attr});
-              chain.push_back(kNone);
+        } else if (vertices[v].normal != nrm || vertices[v].attr != attr) {
+          const auto [it, added] =
+              copies.try_emplace(CopyKey{p, nrm, attr}, static_cast<uint32_t>(vertices.size()));
+          if (added) {
+            if (vertices.size() >= std::numeric_limits<uint32_t>::max()) {
+              return fail(XError::TooLarge, "too many vertices");
             }
-            v = chain[v];
+            vertices.push_back(VertexKey{static_cast<uint32_t>(pi), p, nrm, attr});
           }
+          v = it->second;
         }
         corners.push_back(v);
       }
@@ -617,7 +664,7 @@ bool ParseHeader(std::span<const uint8_t> bytes, bool& text, bool& compressed, i
 
 template <class Lex>
 bool ParseBody(Lex& lex, std::vector<MeshPart>& parts, std::vector<FrameNode>& frames,
-               XStatus& status) {
+               std::vector<D3DXMATERIAL>& table, XStatus& status) {
   Parser<Lex> parser(lex);
   if (!parser.ParseFile()) {
     status = lex.status();
@@ -626,6 +673,7 @@ bool ParseBody(Lex& lex, std::vector<MeshPart>& parts, std::vector<FrameNode>& f
   }
   parts = std::move(parser.parts);
   frames = std::move(parser.frames);
+  table = std::move(parser.materials);
   return true;
 }
 
@@ -690,15 +738,16 @@ HRESULT D3DXLoadMeshFromXInMemory(std::span<const uint8_t> bytes, DWORD options,
   }
   std::vector<MeshPart> parts;
   std::vector<FrameNode> frames;
+  std::vector<D3DXMATERIAL> table;
   bool ok;
   if (text) {
     xlex::TextLexer lex(body.data(), body.size(), compressed);
-    ok = ParseBody(lex, parts, frames, st);
+    ok = ParseBody(lex, parts, frames, table, st);
   } else {
     xlex::BinaryLexer lex(body.data(), body.size(), compressed, floatBits);
-    ok = ParseBody(lex, parts, frames, st);
+    ok = ParseBody(lex, parts, frames, table, st);
   }
-  if (!ok || !Merge(parts, frames, options, mesh, materials, st)) return refuse();
+  if (!ok || !Merge(parts, frames, table, options, mesh, materials, st)) return refuse();
   if (status) *status = XStatus{};
   return S_OK;
 }

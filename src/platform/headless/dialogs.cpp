@@ -14,6 +14,8 @@ struct Script {
   std::mutex mutex;
   std::deque<int> answers;
   std::vector<ShownMessageBox> shown;
+  std::deque<script::DialogAnswer> dialogAnswers;
+  std::vector<ShownDialog> shownDialogs;
   bool echo = true;
 };
 
@@ -51,10 +53,8 @@ const char* IconWord(UINT type) {
   }
 }
 
-}  // namespace
-
-int MessageBoxA(HWND owner, const std::string& text, const std::string& caption, UINT type) {
-  // The box is modal: messages already waiting for this thread are dispatched while it is open.
+// A box is modal: the messages already waiting for this thread are dispatched while it is open.
+void DispatchWaitingMessages() {
   MSG msg;
   for (size_t pending = PendingMessageCount(); pending > 0; --pending) {
     if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) break;
@@ -65,6 +65,58 @@ int MessageBoxA(HWND owner, const std::string& text, const std::string& caption,
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
+}
+
+void ApplyDialogChange(const DialogTemplate& dialog, DialogValues& values, UINT id, int value) {
+  for (const DialogControl& c : dialog.controls) {
+    if (c.id != id) continue;
+    switch (c.kind) {
+      case DialogControlKind::Radio:
+        if (value != 0) {
+          for (const DialogControl& other : dialog.controls) {
+            if (other.kind == DialogControlKind::Radio && other.group == c.group) {
+              values.values[other.id] = 0;
+            }
+          }
+        }
+        values.values[id] = value != 0 ? 1 : 0;
+        break;
+      case DialogControlKind::Check:
+        values.values[id] = value != 0 ? 1 : 0;
+        break;
+      case DialogControlKind::Combo: {
+        auto items = values.items.find(id);
+        size_t count = items == values.items.end() ? 0 : items->second.size();
+        if (value >= 0 && static_cast<size_t>(value) < count) values.values[id] = value;
+        break;
+      }
+      default:
+        break;
+    }
+    return;
+  }
+}
+
+}  // namespace
+
+int DialogBoxIndirectA(HWND owner, const DialogTemplate& dialog, DialogValues& values) {
+  DispatchWaitingMessages();
+  Script& s = TheScript();
+  std::lock_guard lock(s.mutex);
+  ShownDialog shown{owner, dialog.resourceId, dialog.title, values, IDCANCEL};
+  if (!s.dialogAnswers.empty()) {
+    script::DialogAnswer answer = std::move(s.dialogAnswers.front());
+    s.dialogAnswers.pop_front();
+    for (const auto& [id, value] : answer.changes)
+      ApplyDialogChange(dialog, values, id, value);
+    shown.answer = answer.button;
+  }
+  s.shownDialogs.push_back(std::move(shown));
+  return s.shownDialogs.back().answer;
+}
+
+int MessageBoxA(HWND owner, const std::string& text, const std::string& caption, UINT type) {
+  DispatchWaitingMessages();
 
   Script& s = TheScript();
   int answer;
@@ -113,11 +165,27 @@ void SetMessageBoxEcho(bool on) {
   s.echo = on;
 }
 
+void PushDialogAnswer(DialogAnswer answer) {
+  Script& s = TheScript();
+  std::lock_guard lock(s.mutex);
+  s.dialogAnswers.push_back(std::move(answer));
+}
+
+std::vector<ShownDialog> TakeShownDialogs() {
+  Script& s = TheScript();
+  std::lock_guard lock(s.mutex);
+  std::vector<ShownDialog> out;
+  out.swap(s.shownDialogs);
+  return out;
+}
+
 void Reset() {
   Script& s = TheScript();
   std::lock_guard lock(s.mutex);
   s.answers.clear();
   s.shown.clear();
+  s.dialogAnswers.clear();
+  s.shownDialogs.clear();
 }
 
 }  // namespace script

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "platform/system.h"
+
 namespace wz::dsound {
 namespace {
 std::atomic<int> missingSwitch{-1};  // -1: ask the environment
@@ -33,7 +35,7 @@ HRESULT DirectSound::CreateSoundBuffer(const DSBUFFERDESC& desc,
 HRESULT DirectSoundCreate(const void*, std::shared_ptr<DirectSound>* out) {
   if (!out) return E_INVALIDARG;
   int sw = missingSwitch.load();
-  bool missing = sw < 0 ? std::getenv("WZ_NO_SOUND") != nullptr : sw == 1;
+  bool missing = sw < 0 ? platform::EnvironmentSwitch("WZ_NO_SOUND") : sw == 1;
   if (missing) {
     out->reset();
     return DSERR_NODRIVER;

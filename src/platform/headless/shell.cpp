@@ -46,7 +46,7 @@ bool RunFileDialog(OPENFILENAMEA* ofn, bool save) {
     answers.pop_front();
   }
   if (answer.empty() || answer.size() + 1 > ofn->maxFile) return false;
-  size_t slash = answer.find_last_of('\\');
+  size_t slash = Cp932FindLast(answer, '\\');
   std::string title = slash == std::string::npos ? answer : answer.substr(slash + 1);
   if (title.size() + 1 > ofn->maxFileTitle) return false;
   ofn->file = answer;

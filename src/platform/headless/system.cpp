@@ -8,20 +8,17 @@
 #endif
 
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 #include "platform/file_io.h"
 
 namespace wz::platform {
 namespace {
-
-std::string CutTo(std::string s, size_t bufferSize) {
-  if (bufferSize == 0) return {};
-  if (s.size() > bufferSize - 1) s.resize(bufferSize - 1);
-  return s;
-}
 
 std::mutex modulePathMutex;
 std::string modulePathOverride;
@@ -33,21 +30,27 @@ void SetModuleFileNameForTesting(const std::string& libraryPath) {
   modulePathOverride = libraryPath;
 }
 
-std::string GetModuleFileNameA(size_t bufferSize) {
+std::string GetModuleFileNameA() {
   {
     std::lock_guard lock(modulePathMutex);
-    if (!modulePathOverride.empty()) return CutTo(modulePathOverride, bufferSize);
+    if (!modulePathOverride.empty()) return modulePathOverride;
   }
-  char buffer[4096];
-  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return {};
-  return CutTo(LibraryPath(std::string(buffer, static_cast<size_t>(n))), bufferSize);
+  std::string buffer(4096, '\0');
+  for (;;) {
+    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n <= 0) return {};
+    if (static_cast<size_t>(n) < buffer.size()) {
+      buffer.resize(static_cast<size_t>(n));
+      return LibraryPath(buffer);
+    }
+    buffer.resize(buffer.size() * 2);
+  }
 }
 
-std::string GetCurrentDirectoryA(size_t bufferSize) {
-  char buffer[4096];
-  if (!::getcwd(buffer, sizeof buffer)) return {};
-  return CutTo(LibraryPath(buffer), bufferSize);
+std::string GetCurrentDirectoryA() {
+  std::unique_ptr<char, void (*)(void*)> cwd(::getcwd(nullptr, 0), std::free);
+  if (!cwd) return {};
+  return LibraryPath(cwd.get());
 }
 
 bool SetCurrentDirectoryA(const std::string& libraryPath) {
@@ -109,6 +112,11 @@ void Sleep(uint32_t milliseconds) {
   } else {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   }
+}
+
+bool EnvironmentSwitch(const char* name) {
+  const char* value = std::getenv(name);
+  return value && *value && std::string_view(value) != "0";
 }
 
 int64_t CurrentTimeSeconds() {

@@ -25,6 +25,8 @@ struct WindowRecord {
   ThreadId thread = 0;
   bool alive = true;
   intptr_t userData = 0;
+  bool minimised = false;
+  RECT restoreRect{0, 0, 0, 0};
   // List-box state.
   std::mutex itemsMutex;  // list boxes are written from the loader thread too
   std::vector<std::string> items;
@@ -51,6 +53,9 @@ struct WindowSystem {
   int screenWidth = 0;
   int screenHeight = 0;
   int cursorShowCount = 0;
+  bool clipped = false;
+  RECT clip{0, 0, 0, 0};
+  HCURSOR cursor = nullptr;
 };
 
 WindowSystem& System() {
@@ -110,14 +115,18 @@ LRESULT ListBoxProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   }
 }
 
+void SendSize(HWND hwnd) {
+  RECT client;
+  GetClientRect(hwnd, &client);
+  SendMessageA(hwnd, WM_SIZE, hwnd->minimised ? SIZE_MINIMIZED : SIZE_RESTORED,
+               static_cast<LPARAM>((client.right & 0xFFFF) | ((client.bottom & 0xFFFF) << 16)));
+}
+
 void SendSizeIfChanged(HWND hwnd, const RECT& before) {
   int w0 = before.right - before.left, h0 = before.bottom - before.top;
   int w1 = hwnd->rect.right - hwnd->rect.left, h1 = hwnd->rect.bottom - hwnd->rect.top;
   if (w0 == w1 && h0 == h1) return;
-  RECT client;
-  GetClientRect(hwnd, &client);
-  SendMessageA(hwnd, WM_SIZE, SIZE_RESTORED,
-               static_cast<LPARAM>((client.right & 0xFFFF) | ((client.bottom & 0xFFFF) << 16)));
+  SendSize(hwnd);
 }
 
 }  // namespace
@@ -300,6 +309,10 @@ bool GetWindowRect(HWND hwnd, RECT* rect) {
 
 bool GetClientRect(HWND hwnd, RECT* rect) {
   if (!Live(hwnd)) return false;
+  if (hwnd->minimised) {
+    *rect = RECT{0, 0, 0, 0};
+    return true;
+  }
   int dx, top, bottom;
   FrameSize(hwnd->style, hwnd->menu != nullptr, dx, top, bottom);
   int w = std::max(0, hwnd->rect.right - hwnd->rect.left - 2 * dx);
@@ -330,6 +343,26 @@ bool SetWindowPos(HWND hwnd, HWND, int x, int y, int cx, int cy, UINT flags) {
 
 bool MoveWindow(HWND hwnd, int x, int y, int width, int height, bool) {
   return SetWindowPos(hwnd, nullptr, x, y, width, height, SWP_NOZORDER);
+}
+
+bool ShowWindow(HWND hwnd, int command) {
+  if (!Live(hwnd)) return false;
+  const bool wasVisible = (hwnd->style & WS_VISIBLE) != 0;
+  if (command == SW_MINIMIZE && !hwnd->minimised) {
+    hwnd->restoreRect = hwnd->rect;
+    hwnd->minimised = true;
+    hwnd->rect = RECT{-32000, -32000, -32000 + 160, -32000 + 28};
+    SendSize(hwnd);
+  } else if (command == SW_RESTORE && hwnd->minimised) {
+    hwnd->minimised = false;
+    hwnd->rect = hwnd->restoreRect;
+    SendSize(hwnd);
+  }
+  return wasVisible;
+}
+
+bool IsIconic(HWND hwnd) {
+  return Live(hwnd) && hwnd->minimised;
 }
 
 bool AdjustWindowRect(RECT* rect, DWORD style, bool menu) {
@@ -433,19 +466,24 @@ HWND GetCapture() {
   return s.capture;
 }
 
-bool ClipCursor(const RECT*) {
+bool ClipCursor(const RECT* rect) {
+  WindowSystem& s = System();
+  std::lock_guard lock(s.mutex);
+  s.clipped = rect != nullptr;
+  if (rect) s.clip = *rect;
   return true;
 }
 HCURSOR SetCursor(HCURSOR cursor) {
-  return cursor;
+  WindowSystem& s = System();
+  std::lock_guard lock(s.mutex);
+  HCURSOR previous = s.cursor;
+  s.cursor = cursor;
+  return previous;
 }
 int ShowCursor(bool show) {
   WindowSystem& s = System();
   std::lock_guard lock(s.mutex);
   return show ? ++s.cursorShowCount : --s.cursorShowCount;
-}
-HCURSOR LoadCursorA(HINSTANCE, int id) {
-  return reinterpret_cast<HCURSOR>(static_cast<intptr_t>(id));
 }
 
 void InitCommonControls() {}
@@ -474,6 +512,25 @@ void SetScreenSize(int width, int height) {
   std::lock_guard lock(s.mutex);
   s.screenWidth = width;
   s.screenHeight = height;
+}
+
+bool GetClipCursor(RECT* rect) {
+  if (!rect) return false;
+  bool clipped;
+  {
+    WindowSystem& s = System();
+    std::lock_guard lock(s.mutex);
+    clipped = s.clipped;
+    if (clipped) *rect = s.clip;
+  }
+  if (!clipped) *rect = RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  return true;
+}
+
+HCURSOR GetCursor() {
+  WindowSystem& s = System();
+  std::lock_guard lock(s.mutex);
+  return s.cursor;
 }
 
 std::vector<std::string> ListBoxItems(HWND listBox) {

@@ -1,4 +1,5 @@
 #include "platform/d3d/texture.h"
+#include "platform/d3d/device.h"
 
 #include <gtest/gtest.h>
 
@@ -148,10 +149,12 @@ TEST(Texture, DefaultPoolLocksOnlyWhenDynamic) {
 }
 
 TEST(Texture, RemembersItsDevice) {
-  Device* device = reinterpret_cast<Device*>(0x1000);  // never dereferenced
+  D3DPRESENT_PARAMETERS params;
+  params.BackBufferWidth = params.BackBufferHeight = 4;
+  Device device(D3DCAPS9{}, D3DDEVTYPE_HAL, 0, params);
   std::shared_ptr<Texture> t;
-  ASSERT_EQ(Texture::Create(device, 2, 2, 1, 0, D3DFMT_R32F, D3DPOOL_MANAGED, &t), S_OK);
-  EXPECT_EQ(t->GetDevice(), device);
+  ASSERT_EQ(Texture::Create(&device, 2, 2, 1, 0, D3DFMT_R32F, D3DPOOL_MANAGED, &t), S_OK);
+  EXPECT_EQ(t->GetDevice(), &device);
   EXPECT_EQ(t->GetType(), D3DRTYPE_TEXTURE);
   EXPECT_EQ(t->Format(), D3DFMT_R32F);
 }

@@ -8,6 +8,8 @@
 
 #include "platform/d3dx/image_decode.h"
 #include "platform/d3dx/image_fixtures.h"
+#include "platform/d3dx/texture_file.h"
+#include "support/memory_ceiling.h"
 
 namespace wz::d3dx {
 namespace {
@@ -197,8 +199,8 @@ TEST(JpegDecode, SmoothImageIsCloseToItsSource) {
 }
 
 TEST(JpegDecode, ScanFloodIsStopped) {
-  // A progressive file whose last scan is repeated: a few repeats only draw warnings, hundreds
-  // are refused quickly instead of being decoded one by one.
+  // A progressive file whose last scan is repeated: the repeated refinement is damaged data, and
+  // thousands of repeats are refused as quickly as a few.
   std::vector<uint8_t> jpeg = test::FixtureBytes("jpeg-progressive");
   size_t lastScan = 0;
   for (size_t i = 0; i + 1 < jpeg.size(); ++i) {
@@ -215,7 +217,7 @@ TEST(JpegDecode, ScanFloodIsStopped) {
     return out;
   };
   DecodedImage image;
-  EXPECT_EQ(DecodeImage(repeated(10), image), ImageError::kNone);
+  EXPECT_EQ(DecodeImage(repeated(10), image), ImageError::kCorrupt);
   EXPECT_EQ(DecodeImage(repeated(5000), image), ImageError::kCorrupt);
   EXPECT_TRUE(image.pixels.empty());
 }
@@ -251,19 +253,68 @@ TEST(JpegDecode, RefusesDamagedStreams) {
   }
 }
 
-TEST(JpegDecode, DamagedEntropyDataDecodesWithWarnings) {
-  // libjpeg substitutes what it cannot decode; such files load (as most viewers show them).
+TEST(JpegDecode, DamagedEntropyDataIsRefused) {
+  // libjpeg would substitute what it cannot decode and warn; the image is refused instead of
+  // being shown with made-up blocks.
   std::vector<uint8_t> jpeg = test::FixtureBytes("jpeg-rgb");
   size_t sos = test::FindJpegMarker(jpeg, 0xDA);
   ASSERT_GT(sos, 0u);
   size_t dataStart = sos + 1 + (size_t(jpeg[sos + 1]) << 8 | jpeg[sos + 2]);
-  for (size_t i = dataStart; i + 2 < jpeg.size(); ++i) {
-    if (jpeg[i] != 0xFF && jpeg[i - 1] != 0xFF) jpeg[i] = uint8_t(jpeg[i] * 37 + 11);
-    if (jpeg[i] == 0xFF) jpeg[i] = 0xFE;  // keep markers out of the data
+  // Entropy data of all one bits (0xFF stuffed as FF 00): a code of all ones is never a Huffman
+  // code.
+  for (size_t i = dataStart; i + 3 < jpeg.size(); i += 2) {
+    jpeg[i] = 0xFF;
+    jpeg[i + 1] = 0x00;
   }
   DecodedImage image;
-  EXPECT_EQ(DecodeImage(jpeg, image), ImageError::kNone);
-  EXPECT_EQ(image.pixels.size(), 16u * 8 * 4);
+  EXPECT_EQ(DecodeImage(jpeg, image), ImageError::kCorrupt);
+  EXPECT_TRUE(image.pixels.empty());
+}
+
+TEST(JpegDecode, OnlyCompleteScanDataDecodes) {
+  // A file cut in half, with or without an end marker appended, and a progressive file cut after
+  // its first scans are refused; a file that lacks only its end marker decodes.
+  for (const char* name : {"jpeg-rgb", "jpeg-grey", "jpeg-progressive"}) {
+    SCOPED_TRACE(name);
+    const std::vector<uint8_t> jpeg = test::FixtureBytes(name);
+    const DecodedImage full = DecodeOk(jpeg);
+    std::vector<uint8_t> half(jpeg.begin(), jpeg.begin() + long(jpeg.size() / 2));
+    DecodedImage image;
+    EXPECT_EQ(DecodeImage(half, image), ImageError::kTooShort);
+    half.insert(half.end(), {0xFF, 0xD9});
+    EXPECT_EQ(DecodeImage(half, image), ImageError::kTooShort);
+    EXPECT_TRUE(image.pixels.empty());
+    const std::vector<uint8_t> noEnd(jpeg.begin(), jpeg.end() - 2);
+    EXPECT_EQ(DecodeOk(noEnd).pixels, full.pixels);
+  }
+  // The progressive file up to the start of its third scan, ended properly: its coefficients
+  // never come to full precision.
+  const std::vector<uint8_t> jpeg = test::FixtureBytes("jpeg-progressive");
+  size_t third = 0;
+  for (size_t i = 0, scans = 0; i + 1 < jpeg.size() && !third; ++i) {
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA && ++scans == 3) third = i;
+  }
+  ASSERT_GT(third, 0u);
+  std::vector<uint8_t> early(jpeg.begin(), jpeg.begin() + long(third));
+  early.insert(early.end(), {0xFF, 0xD9});
+  DecodedImage image;
+  EXPECT_EQ(DecodeImage(early, image), ImageError::kTooShort);
+}
+
+TEST(JpegDecode, AHugeSizeInASmallFileFailsSmall) {
+  // The size of a small file patched to 16383 x 16383: the data cannot hold its blocks, so the
+  // decode ends before a gigabyte of pixels is made.
+  const std::vector<uint8_t> jpeg =
+      test::WithJpegSize(test::FixtureBytes("jpeg-rgb"), 16383, 16383);
+  wz::testing::AllocationCeiling ceiling(wz::testing::InputAllowance(jpeg.size()));
+  DecodedImage image;
+  EXPECT_EQ(DecodeImage(jpeg, image), ImageError::kTooShort);
+  std::shared_ptr<d3d::Texture> texture;
+  EXPECT_NE(D3DXCreateTextureFromFileInMemoryEx(nullptr, jpeg, D3DX_DEFAULT, D3DX_DEFAULT, 0, 0,
+                                                D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, D3DX_FILTER_POINT,
+                                                D3DX_FILTER_POINT, 0, nullptr, nullptr, &texture),
+            S_OK);
+  EXPECT_FALSE(ceiling.Reached()) << "peak " << ceiling.Peak() << " bytes";
 }
 
 TEST(JpegDecode, BytesAfterTheEndMarkerAreIgnored) {

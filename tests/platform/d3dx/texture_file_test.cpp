@@ -14,6 +14,7 @@
 
 #include "platform/d3dx/image_fixtures.h"
 #include "platform/file_io.h"
+#include "support/memory_ceiling.h"
 
 namespace wz::d3dx {
 namespace {
@@ -310,6 +311,38 @@ TEST(TextureFile, JpegInfoAndTextureSize) {
   EXPECT_EQ(d.Width, 128u);
   EXPECT_EQ(d.Height, 64u);
   EXPECT_EQ(l.texture->GetLevelCount(), 8u);
+}
+
+TEST(TextureFile, HeaderSizesAreNotTrustedBeforeThePixelsArrive) {
+  // Small files whose headers claim huge images fail within a ceiling of their size: nothing for
+  // the pixels or the mip levels is made before the data shows it can hold them.
+  test::TgaLayout tga;
+  tga.imageType = 10;  // run-length encoded, 32-bit
+  tga.depth = 32;
+  tga.width = 16384;
+  tga.height = 16384;
+  tga.data.assign(40, 0xFF);  // runs of 128 white pixels: 1024 of 268 million
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+  } cases[] = {
+      {"PNG", test::WithPngSize(test::FixtureBytes("png-rgb"), 16384, 16384)},
+      {"TGA", test::BuildTga(tga)},
+      {"JPEG", test::WithJpegSize(test::FixtureBytes("jpeg-grey"), 16383, 16383)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_LT(c.bytes.size(), 4096u);
+    wz::testing::AllocationCeiling ceiling(wz::testing::InputAllowance(c.bytes.size()));
+    Loaded l;
+    try {
+      l = Load(c.bytes);
+    } catch (const std::bad_alloc&) {
+    }
+    EXPECT_FALSE(ceiling.Reached()) << "peak " << ceiling.Peak() << " bytes";
+    EXPECT_EQ(l.reason, ImageError::kTooShort);
+    EXPECT_EQ(l.texture, nullptr);
+  }
 }
 
 TEST(TextureFile, OtherTextureFormats) {

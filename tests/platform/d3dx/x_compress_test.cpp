@@ -112,5 +112,21 @@ TEST(XCompress, RefusesDamagedData) {
   }
 }
 
+TEST(XCompress, BodyIsBoundedByTheCompressedSize) {
+  // 40 MB of one byte compress to about 40 KB: a thousandfold, beyond what mesh text gives.
+  // Up to kXMaxBodyBase any ratio is taken; past it, at most kXMaxBodyRatio times the data.
+  for (const auto& [size, taken] : {std::pair{kXMaxBodyBase, true}, {size_t{40} << 20, false}}) {
+    std::vector<uint8_t> body(size, 'a'), packed, back;
+    ASSERT_TRUE(DeflateXBody(body, packed));
+    XStatus st;
+    EXPECT_EQ(InflateXBody(packed, back, st), taken) << size;
+    if (!taken) {
+      EXPECT_EQ(st.error, XError::CountTooLarge);
+      EXPECT_NE(st.message.find("times the"), std::string::npos) << st.message;
+      EXPECT_TRUE(back.empty());
+    }
+  }
+}
+
 }  // namespace
 }  // namespace wz::d3dx

@@ -6,6 +6,7 @@
 
 #include "platform/d3dx/x_file.h"
 #include "platform/d3dx/x_test_writer.h"
+#include "support/memory_ceiling.h"
 
 namespace wz::d3dx {
 namespace {
@@ -228,7 +229,7 @@ struct FlavourCase {
   ListMode lists;
 };
 
-class XLoadFlavours : public testing::TestWithParam<FlavourCase> {};
+class XLoadFlavours : public ::testing::TestWithParam<FlavourCase> {};
 
 TEST_P(XLoadFlavours, SceneLoadsToTheSameMesh) {
   const FlavourCase& c = GetParam();
@@ -247,14 +248,15 @@ TEST_P(XLoadFlavours, SceneLoadsToTheSameMesh) {
 
 INSTANTIATE_TEST_SUITE_P(
     AllFlavours, XLoadFlavours,
-    testing::Values(FlavourCase{"Text", Flavour::Text, ListMode::Merged},
-                    FlavourCase{"Binary32", Flavour::Bin32, ListMode::Merged},
-                    FlavourCase{"Binary32OneListPerNumber", Flavour::Bin32, ListMode::OnePerNumber},
-                    FlavourCase{"Binary32IntegerTokens", Flavour::Bin32, ListMode::IntegerTokens},
-                    FlavourCase{"Binary64", Flavour::Bin64, ListMode::Merged},
-                    FlavourCase{"Tzip", Flavour::TZip, ListMode::Merged},
-                    FlavourCase{"Bzip", Flavour::BZip, ListMode::Merged}),
-    [](const testing::TestParamInfo<FlavourCase>& i) { return std::string(i.param.name); });
+    ::testing::Values(FlavourCase{"Text", Flavour::Text, ListMode::Merged},
+                      FlavourCase{"Binary32", Flavour::Bin32, ListMode::Merged},
+                      FlavourCase{"Binary32OneListPerNumber", Flavour::Bin32,
+                                  ListMode::OnePerNumber},
+                      FlavourCase{"Binary32IntegerTokens", Flavour::Bin32, ListMode::IntegerTokens},
+                      FlavourCase{"Binary64", Flavour::Bin64, ListMode::Merged},
+                      FlavourCase{"Tzip", Flavour::TZip, ListMode::Merged},
+                      FlavourCase{"Bzip", Flavour::BZip, ListMode::Merged}),
+    [](const ::testing::TestParamInfo<FlavourCase>& i) { return std::string(i.param.name); });
 
 TEST(XLoad, CompressedBlocksMayReferToEarlierBlocks) {
   // A large body in many blocks, each compressed with the previous 32 KB as dictionary.
@@ -763,6 +765,103 @@ TEST(XLoad, FileApiReportsUnreadableFiles) {
   EXPECT_EQ(D3DXLoadMeshFromX("\\nonexistent\\dir\\none.x", 0, mesh, materials, &st), E_FAIL);
   EXPECT_EQ(st.error, XError::Io);
   EXPECT_TRUE(materials.empty());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Memory and time in proportion to the input.
+
+// A text file compressed as `tzip` (deflate blocks of 32768 bytes).
+std::vector<uint8_t> Tzip(const std::string& body) {
+  std::vector<uint8_t> out = Bytes("xof 0303tzip0032");
+  Writer::Compress(Bytes(body), out, 32768, /*chained=*/false);
+  return out;
+}
+
+const std::string kTriangle = "3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;;";
+
+// Loads `file` under the memory ceiling of its size: true when it loaded without reaching it.
+bool LoadsUnderItsCeiling(const std::vector<uint8_t>& file) {
+  std::unique_ptr<Mesh> mesh;
+  std::vector<D3DXMATERIAL> materials;
+  HRESULT hr = E_FAIL;
+  wz::testing::AllocationCeiling ceiling(wz::testing::InputAllowance(file.size()));
+  try {
+    hr = D3DXLoadMeshFromXInMemory(file, D3DXMESH_SYSTEMMEM, mesh, materials);
+  } catch (const std::bad_alloc&) {
+  }
+  EXPECT_FALSE(ceiling.Reached()) << "peak " << ceiling.Peak() << " bytes";
+  return hr == S_OK && !ceiling.Reached();
+}
+
+TEST(XLoadResources, MaterialReferencesDoNotCopyTheMaterial) {
+  // A material with a 256 KB texture name, named by 100000 references in one list and by one
+  // reference in each of 20000 meshes: a few kilobytes compressed, gigabytes if each reference
+  // were a copy.
+  const std::string material = "Material m { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; TextureFilename { \"" +
+                               std::string(256 * 1024, 'n') + "\"; } }\n";
+  std::string refs;
+  for (int i = 0; i < 100000; ++i)
+    refs += "{m}";
+  std::string manyRefs =
+      material + "Mesh {" + kTriangle + " MeshMaterialList { 1; 1; 0; " + refs + " } }\n";
+  std::string manyMeshes = material;
+  for (int i = 0; i < 20000; ++i)
+    manyMeshes += "Mesh{" + kTriangle + "MeshMaterialList{1;1;0;{m}}}\n";
+  for (const std::string& body : {manyRefs, manyMeshes}) {
+    const std::vector<uint8_t> file = Tzip(body);
+    EXPECT_LT(file.size(), 64u * 1024);
+    EXPECT_TRUE(LoadsUnderItsCeiling(file));
+  }
+  // The shared material is one material of the mesh, however often it is named.
+  const Loaded r = LoadText("Material m { 1;0;0;1;; 0; 0;0;0;; 0;0;0;; }\nMesh {" + kTriangle +
+                            " MeshMaterialList { 1; 1; 0; {m} {m} } }\nMesh {" + kTriangle +
+                            " MeshMaterialList { 1; 1; 0; {m} } }");
+  ASSERT_EQ(r.hr, S_OK) << r.status.message;
+  EXPECT_EQ(r.materials.size(), 1u);
+  EXPECT_EQ(Attributes(*r.mesh), (std::vector<DWORD>{0, 0}));
+}
+
+TEST(XLoadResources, VerticesNoFaceUsesAreLeftOut) {
+  // 200000 vertices of which one triangle uses three: the mesh holds those three, in order.
+  std::string body = "Mesh { 200000;";
+  for (int i = 0; i < 200000; ++i)
+    body += i == 7 ? " 7;0;0;," : i == 9 ? " 9;1;0;," : " 0;0;0;,";
+  body.back() = ';';
+  body += " 1; 3;9,7,150000;; MeshTextureCoords { 200000;";
+  for (int i = 0; i < 200000; ++i)
+    body += i == 150000 ? " 0.5;0.25;," : " 0;0;,";
+  body.back() = ';';
+  body += " } }";
+  const Loaded r = LoadText(body);
+  ASSERT_EQ(r.hr, S_OK) << r.status.message;
+  ASSERT_EQ(r.mesh->GetNumVertices(), 3u);
+  ExpectNear3(r.mesh->Position(0), {7, 0, 0});
+  ExpectNear3(r.mesh->Position(1), {9, 1, 0});
+  EXPECT_EQ(Indices(*r.mesh), (std::vector<uint32_t>{1, 0, 2}));
+  EXPECT_EQ(r.mesh->TexCoord(2)[0], 0.5f);
+  EXPECT_EQ(r.mesh->TexCoord(2)[1], 0.25f);
+}
+
+TEST(XLoadResources, EqualPositionsMergeInLinearTime) {
+  // 200000 faces that all use vertex 0, each with a normal of its own: 200000 copies of one
+  // position. A walk over the copies for each corner would take minutes.
+  const int faces = 200000;
+  std::vector<V3> pos(faces + 2, V3{0, 0, 0}), normals(faces, V3{0, 0, 1});
+  std::vector<Face> meshFaces, normalFaces;
+  for (int f = 0; f < faces; ++f) {
+    pos[f + 1] = {double(f), 1, 0};
+    meshFaces.push_back({0, uint32_t(f + 1), uint32_t(f + 2)});
+    normalFaces.push_back({uint32_t(f), uint32_t(f), uint32_t(f)});
+  }
+  const Node mesh = MeshNode("m", pos, meshFaces, {NormalsNode(normals, normalFaces)});
+  const std::vector<uint8_t> file = Writer(Flavour::Bin32).Write({mesh});
+  const auto r = wz::testing::RunWithTimeout(20, [&] {
+    std::unique_ptr<Mesh> mesh;
+    std::vector<D3DXMATERIAL> materials;
+    return D3DXLoadMeshFromXInMemory(file, D3DXMESH_SYSTEMMEM, mesh, materials) == S_OK ? 0 : 1;
+  });
+  EXPECT_EQ(r.outcome, wz::testing::ChildOutcome::kFinished) << "the merge ran out of time";
+  EXPECT_EQ(r.exitCode, 0);
 }
 
 }  // namespace

@@ -1,0 +1,680 @@
+// LightWave object reader for the LWO2 generation (LightWave 6 and later; IFF, big-endian), and
+// the ".lwo" entry point that picks the reader by the form type: LWO2 files come here, every
+// other file goes to the LWOB reader as before.
+// Read: the layers (all into one model), their points (× 10, axes as stored: LightWave is
+// left-handed with y up, as the library is), FACE polygons (more than four points become fans of
+// triangles; curves, patches, metaballs and bones are skipped and counted in one log line), the
+// surface of each polygon (PTAG SURF through TAGS), and per surface its colour, diffuse level,
+// transparency (as alpha), sidedness, smoothing and its first enabled colour image map with UV
+// projection: the image file of its CLIP (STIL) becomes a texture slot and the corners take
+// their texture coordinates from the map's VMAD entry for the polygon, else from its VMAP entry.
+// LightWave's v runs upward; the library's (0, 0) is the image's top-left, so v becomes 1 - v.
+// A layer's pivot is where the layer turns when it is animated; its points are stored in object
+// coordinates, so placing the layer at its pivot with its points relative to the pivot gives back
+// the stored points, which are taken as they are.
+// Limits: vertex colour maps, weight maps, envelopes, procedural textures and image maps of other
+// projections are not read (the last are named in a log line). Indices in POLS, VMAP, VMAD and
+// PTAG count from the layer's latest PNTS and POLS chunks, as LightWave writes them.
+// The whole file is checked before the model is touched, so a refused file leaves the model as
+// it was.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "formats/byte_cursor.h"
+#include "formats/formats.h"
+#include "model/normals.h"
+#include "platform/file_io.h"
+
+namespace wz {
+namespace {
+
+constexpr float kScale = 10.0f;
+// Every model has a motion, and a model with motions holds at most 256 groups.
+constexpr size_t kMaxGroups = kMaxGroupTracks;
+constexpr uint32_t kNone = UINT32_MAX;
+constexpr uint16_t kProjectionUv = 5;
+// Peak memory allowed beyond the input: 256 MB and 16 times the input's size.
+constexpr uint64_t kMemoryBase = uint64_t{256} << 20;
+constexpr uint64_t kMemoryPerInputByte = 16;
+
+bool IdIs(const uint8_t id[4], const char* tag) {
+  return std::memcmp(id, tag, 4) == 0;
+}
+
+std::string IdText(const uint8_t id[4]) {
+  std::string s;
+  for (int i = 0; i < 4; ++i)
+    s.push_back(id[i] >= 0x20 && id[i] < 0x7F ? char(id[i]) : '?');
+  return s;
+}
+
+// S0: a NUL-terminated string padded to even length. Fails the cursor when the NUL is missing.
+std::string ReadS0(ByteCursor& cur) {
+  std::string s;
+  for (;;) {
+    if (cur.remaining() == 0) {
+      cur.fail();
+      return s;
+    }
+    const uint8_t c = cur.u8();
+    if (c == 0) break;
+    s.push_back(static_cast<char>(c));
+  }
+  if ((s.size() + 1) % 2 == 1 && cur.remaining() > 0) cur.skip(1);
+  return s;
+}
+
+// VX: a 2-byte index, or, when its first byte is 0xFF, a 4-byte index whose top byte is dropped.
+uint32_t ReadVx(ByteCursor& cur) {
+  const std::span<const uint8_t> rest = cur.rest();
+  if (!rest.empty() && rest[0] == 0xFF) return cur.u32be() & 0x00FFFFFF;
+  return cur.u16be();
+}
+
+struct Surface {
+  std::string name;
+  float red = 200.0f / 255.0f;  // 0 to 1, as COLR stores it
+  float green = 200.0f / 255.0f;
+  float blue = 200.0f / 255.0f;
+  float diffuse = 1.0f;
+  float transparency = 0.0f;
+  bool doubleSided = false;
+  bool smooth = false;    // SMAN above 0
+  uint32_t clip = kNone;  // the image map's CLIP index
+  std::string uvMap;      // the image map's VMAP name ("" for the layer's first UV map)
+  bool otherProjection = false;
+};
+
+struct FilePolygon {
+  uint32_t first = 0;  // into Lwo2Scan::corners
+  uint16_t count = 0;
+  uint32_t tag = kNone;  // surface tag from PTAG SURF
+  uint32_t layer = 0;
+};
+
+struct UvKey {
+  uint32_t map;
+  uint32_t point;    // model position index
+  uint32_t polygon;  // file polygon index, kNone for a VMAP entry
+  bool operator==(const UvKey&) const = default;
+};
+struct UvKeyHash {
+  size_t operator()(const UvKey& k) const {
+    uint64_t h = (uint64_t{k.map} << 32) ^ k.point;
+    h = h * 0x9E3779B97F4A7C15ull ^ k.polygon;
+    return size_t(h ^ (h >> 29));
+  }
+};
+
+// What the chunk walk collected, before anything is resolved.
+struct Lwo2Scan {
+  std::vector<std::string> tags;
+  std::vector<Vec3> points;       // all layers, as stored
+  std::vector<uint32_t> corners;  // model position indices of the FACE polygons
+  std::vector<FilePolygon> polygons;
+  std::vector<std::string> uvMapNames;           // TXUV map names, ids by position
+  std::vector<uint32_t> layerFirstUvMap;         // per layer: the first TXUV map it has, or kNone
+  std::unordered_map<UvKey, Uv, UvKeyHash> uvs;  // later entries replace earlier ones
+  std::vector<std::pair<uint32_t, std::string>> clips;  // CLIP index, STIL file name
+  std::vector<Surface> surfaces;
+  std::vector<std::pair<std::string, size_t>> skipped;  // polygon type, count
+
+  // The layer's latest PNTS and POLS chunks: where their indices count from.
+  uint32_t layer = 0;
+  uint32_t layersSeen = 0;
+  uint32_t pointBase = 0;
+  uint32_t pointCount = 0;
+  uint32_t polygonBase = kNone;  // kNone while the latest POLS was of a skipped type
+  uint32_t polygonCount = 0;
+};
+
+uint32_t UvMapId(Lwo2Scan& scan, const std::string& name) {
+  for (size_t i = 0; i < scan.uvMapNames.size(); ++i)
+    if (scan.uvMapNames[i] == name) return uint32_t(i);
+  scan.uvMapNames.push_back(name);
+  return uint32_t(scan.uvMapNames.size() - 1);
+}
+
+void CountSkipped(Lwo2Scan& scan, const std::string& type, size_t n) {
+  for (auto& [t, count] : scan.skipped) {
+    if (t == type) {
+      count += n;
+      return;
+    }
+  }
+  scan.skipped.emplace_back(type, n);
+}
+
+// A failed read: the reason, for the refusal line.
+struct Refusal {
+  std::string reason;
+  explicit operator bool() const { return !reason.empty(); }
+};
+
+std::string Text(const char* format, auto... args) {
+  char buffer[200];
+  std::snprintf(buffer, sizeof buffer, format, args...);
+  return buffer;
+}
+
+Refusal ReadTags(ByteCursor body, Lwo2Scan& scan) {
+  while (body.remaining() > 0) {
+    std::string tag = ReadS0(body);
+    if (!body.ok()) return {"a TAGS name lacks its end"};
+    scan.tags.push_back(std::move(tag));
+  }
+  return {};
+}
+
+Refusal ReadPoints(ByteCursor body, Lwo2Scan& scan) {
+  const size_t n = body.remaining() / 12;
+  if (scan.points.size() + n > size_t{INT32_MAX}) return {"more points than a model can count"};
+  scan.pointBase = uint32_t(scan.points.size());
+  scan.pointCount = uint32_t(n);
+  scan.points.reserve(scan.points.size() + n);
+  for (size_t i = 0; i < n; ++i) {
+    const float x = body.f32be();
+    const float y = body.f32be();
+    const float z = body.f32be();
+    scan.points.push_back({x, y, z});
+  }
+  return {};
+}
+
+Refusal ReadPolygons(ByteCursor body, Lwo2Scan& scan) {
+  uint8_t type[4];
+  if (!body.read(type, 4)) return {"a POLS chunk lacks its type"};
+  const bool face = IdIs(type, "FACE");
+  scan.polygonBase = face ? uint32_t(scan.polygons.size()) : kNone;
+  scan.polygonCount = 0;
+  size_t records = 0;
+  while (body.remaining() > 0) {
+    const uint16_t n = body.u16be() & 0x03FF;  // the top six bits are flags
+    if (!body.canHold(n, 2)) return {Text("POLS record %zu runs past its chunk", records)};
+    const uint32_t first = uint32_t(scan.corners.size());
+    for (uint16_t i = 0; i < n; ++i) {
+      const uint32_t index = ReadVx(body);
+      if (!body.ok()) return {Text("POLS record %zu runs past its chunk", records)};
+      if (index >= scan.pointCount) {
+        return {Text("polygon %zu names point %u of %u", records, index, scan.pointCount)};
+      }
+      if (face) scan.corners.push_back(scan.pointBase + index);
+    }
+    if (face) {
+      if (scan.polygons.size() >= size_t{INT32_MAX}) return {"more polygons than a model can hold"};
+      scan.polygons.push_back({first, n, kNone, scan.layer});
+    }
+    ++records;
+  }
+  scan.polygonCount = uint32_t(records);
+  if (!face && records > 0) CountSkipped(scan, IdText(type), records);
+  return {};
+}
+
+Refusal ReadPolygonTags(ByteCursor body, Lwo2Scan& scan) {
+  uint8_t type[4];
+  if (!body.read(type, 4)) return {"a PTAG chunk lacks its type"};
+  const bool surface = IdIs(type, "SURF");
+  while (body.remaining() > 0) {
+    const uint32_t polygon = ReadVx(body);
+    const uint16_t tag = body.u16be();
+    if (!body.ok()) return {"a PTAG record runs past its chunk"};
+    if (polygon >= scan.polygonCount) {
+      return {Text("PTAG names polygon %u of %u", polygon, scan.polygonCount)};
+    }
+    if (surface && scan.polygonBase != kNone) scan.polygons[scan.polygonBase + polygon].tag = tag;
+  }
+  return {};
+}
+
+// VMAP and VMAD: only texture maps (TXUV of dimension 2) are kept.
+Refusal ReadVertexMap(ByteCursor body, Lwo2Scan& scan, bool perPolygon) {
+  uint8_t type[4];
+  body.read(type, 4);
+  const uint16_t dimension = body.u16be();
+  const std::string name = ReadS0(body);
+  if (!body.ok()) return {"a vertex map lacks its header"};
+  const bool uv = IdIs(type, "TXUV") && dimension == 2;
+  uint32_t map = kNone;
+  if (uv) {
+    map = UvMapId(scan, name);
+    if (scan.layerFirstUvMap.size() <= scan.layer)
+      scan.layerFirstUvMap.resize(scan.layer + 1, kNone);
+    if (scan.layerFirstUvMap[scan.layer] == kNone) scan.layerFirstUvMap[scan.layer] = map;
+  }
+  while (body.remaining() > 0) {
+    const uint32_t point = ReadVx(body);
+    const uint32_t polygon = perPolygon ? ReadVx(body) : kNone;
+    Uv value;
+    if (dimension >= 1) value.u = body.f32be();
+    if (dimension >= 2) value.v = body.f32be();
+    if (dimension > 2 && !body.skip(uint64_t{dimension - 2u} * 4)) break;
+    if (!body.ok()) return {"a vertex map entry runs past its chunk"};
+    if (point >= scan.pointCount) {
+      return {Text("vertex map '%s' names point %u of %u", name.c_str(), point, scan.pointCount)};
+    }
+    if (perPolygon && polygon >= scan.polygonCount) {
+      return {
+          Text("vertex map '%s' names polygon %u of %u", name.c_str(), polygon, scan.polygonCount)};
+    }
+    if (!uv || (perPolygon && scan.polygonBase == kNone)) continue;
+    const uint32_t key = perPolygon ? scan.polygonBase + polygon : kNone;
+    scan.uvs[UvKey{map, scan.pointBase + point, key}] = value;
+  }
+  if (!body.ok()) return {"a vertex map entry runs past its chunk"};
+  return {};
+}
+
+// CLIP: its index, then sub-chunks; STIL names a still image.
+void ReadClip(ByteCursor body, Lwo2Scan& scan) {
+  const uint32_t index = body.u32be();
+  while (body.remaining() >= 6) {
+    uint8_t id[4];
+    body.read(id, 4);
+    const uint16_t length = body.u16be();
+    if (length > body.remaining()) return;
+    ByteCursor sub = body.sub(length);
+    if (length % 2 == 1 && body.remaining() > 0) body.skip(1);
+    if (IdIs(id, "STIL")) {
+      std::string file = ReadS0(sub);
+      if (!file.empty()) scan.clips.emplace_back(index, std::move(file));
+    }
+  }
+}
+
+// One BLOK of a surface. The first sub-chunk is the block header (IMAP for an image map) with its
+// ordinal string and its own sub-chunks (CHAN, ENAB, ...); the rest describe the mapping.
+void ReadBlock(ByteCursor body, Surface& surface) {
+  bool image = false, colourChannel = true, enabled = true;
+  uint16_t projection = 0;
+  uint32_t clip = kNone;
+  std::string uvMap;
+  bool first = true;
+  while (body.remaining() >= 6) {
+    uint8_t id[4];
+    body.read(id, 4);
+    const uint16_t length = body.u16be();
+    if (length > body.remaining()) return;
+    ByteCursor sub = body.sub(length);
+    if (length % 2 == 1 && body.remaining() > 0) body.skip(1);
+    if (first) {
+      first = false;
+      image = IdIs(id, "IMAP");
+      ReadS0(sub);  // the ordinal
+      while (sub.remaining() >= 6) {
+        uint8_t hid[4];
+        sub.read(hid, 4);
+        const uint16_t hlength = sub.u16be();
+        if (hlength > sub.remaining()) break;
+        ByteCursor h = sub.sub(hlength);
+        if (hlength % 2 == 1 && sub.remaining() > 0) sub.skip(1);
+        if (IdIs(hid, "CHAN") && hlength >= 4) {
+          uint8_t channel[4];
+          h.read(channel, 4);
+          colourChannel = IdIs(channel, "COLR");
+        } else if (IdIs(hid, "ENAB") && hlength >= 2) {
+          enabled = h.u16be() != 0;
+        }
+      }
+    } else if (IdIs(id, "PROJ") && length >= 2) {
+      projection = sub.u16be();
+    } else if (IdIs(id, "IMAG") && length >= 2) {
+      clip = ReadVx(sub);
+    } else if (IdIs(id, "VMAP")) {
+      uvMap = ReadS0(sub);
+    }
+  }
+  if (!image || !colourChannel || !enabled || surface.clip != kNone) return;
+  if (projection != kProjectionUv) {
+    surface.otherProjection = true;
+    return;
+  }
+  surface.clip = clip;
+  surface.uvMap = uvMap;
+}
+
+// SURF: name, source name, then sub-chunks of a 4-byte identifier and a 2-byte length.
+void ReadSurface(ByteCursor body, Lwo2Scan& scan) {
+  Surface s;
+  s.name = ReadS0(body);
+  ReadS0(body);  // the surface it was derived from
+  while (body.remaining() >= 6) {
+    uint8_t id[4];
+    body.read(id, 4);
+    const uint16_t length = body.u16be();
+    if (length > body.remaining()) break;
+    ByteCursor sub = body.sub(length);
+    if (length % 2 == 1 && body.remaining() > 0) body.skip(1);
+    if (IdIs(id, "COLR") && length >= 12) {
+      s.red = sub.f32be();
+      s.green = sub.f32be();
+      s.blue = sub.f32be();
+    } else if (IdIs(id, "DIFF") && length >= 4) {
+      s.diffuse = sub.f32be();
+    } else if (IdIs(id, "TRAN") && length >= 4) {
+      s.transparency = sub.f32be();
+    } else if (IdIs(id, "SIDE") && length >= 2) {
+      s.doubleSided = (sub.u16be() & 3) == 3;
+    } else if (IdIs(id, "SMAN") && length >= 4) {
+      s.smooth = sub.f32be() > 0.0f;
+    } else if (IdIs(id, "BLOK")) {
+      ReadBlock(sub, s);
+    }
+  }
+  // A later SURF of the same name replaces an earlier one.
+  for (Surface& old : scan.surfaces) {
+    if (old.name == s.name) {
+      old = std::move(s);
+      return;
+    }
+  }
+  scan.surfaces.push_back(std::move(s));
+}
+
+// Walks the chunks of the form. Every chunk is padded to even length.
+Refusal ScanChunks(ByteCursor form, Lwo2Scan& scan) {
+  while (form.remaining() > 0) {
+    uint8_t id[4];
+    if (!form.read(id, 4)) return {"a chunk header runs past the end of the form"};
+    const uint32_t length = form.u32be();
+    if (!form.ok()) return {"a chunk header runs past the end of the form"};
+    if (length > form.remaining()) {
+      return {Text("chunk %s runs past the end of the form", IdText(id).c_str())};
+    }
+    ByteCursor body = form.sub(length);
+    if (length % 2 == 1 && form.remaining() > 0) form.skip(1);
+    Refusal r;
+    if (IdIs(id, "TAGS")) {
+      r = ReadTags(body, scan);
+    } else if (IdIs(id, "LAYR")) {
+      // Number, flags, pivot, name, parent: only the change of layer matters (see the top).
+      scan.layer = scan.layersSeen++;
+      scan.pointBase = uint32_t(scan.points.size());
+      scan.pointCount = 0;
+      scan.polygonBase = kNone;
+      scan.polygonCount = 0;
+    } else if (IdIs(id, "PNTS")) {
+      r = ReadPoints(body, scan);
+    } else if (IdIs(id, "POLS")) {
+      r = ReadPolygons(body, scan);
+    } else if (IdIs(id, "PTAG")) {
+      r = ReadPolygonTags(body, scan);
+    } else if (IdIs(id, "VMAP")) {
+      r = ReadVertexMap(body, scan, false);
+    } else if (IdIs(id, "VMAD")) {
+      r = ReadVertexMap(body, scan, true);
+    } else if (IdIs(id, "CLIP")) {
+      ReadClip(body, scan);
+    } else if (IdIs(id, "SURF")) {
+      ReadSurface(body, scan);
+    }
+    if (r) return r;
+  }
+  return {};
+}
+
+// The file name of a CLIP path: LightWave writes "drive:dir/file" or host paths; the image is
+// looked for beside the model, as the other readers do.
+std::string FileNamePart(const std::string& path) {
+  const size_t cut = path.find_last_of("\\/:");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+// A 0-to-1 value kept in range; NaN counts as 0.
+float Unit(float v) {
+  return v > 0.0f ? std::min(v, 1.0f) : 0.0f;
+}
+
+// One group of the model: a surface as used by the polygons.
+struct GroupPlan {
+  const Surface* surface = nullptr;  // null: LightWave's default surface
+  std::string name;
+  int32_t textureSlot = 0;
+  uint32_t uvMap = kNone;  // for the layer's first map: resolved per polygon
+  bool textured = false;
+};
+
+Refusal Build(const Lwo2Scan& scan, ModelHost& host, const std::string& path, Model& model,
+              size_t inputSize) {
+  // Groups: one per surface name that a FACE polygon uses, in the order of first use.
+  std::vector<GroupPlan> groups;
+  std::vector<int32_t> groupOfPolygon(scan.polygons.size());
+  std::unordered_map<std::string, int32_t> groupByName;
+  std::vector<std::string> textures;  // texture slot s names textures[s - 1]
+  std::vector<std::string> otherProjections;
+  for (size_t p = 0; p < scan.polygons.size(); ++p) {
+    const FilePolygon& poly = scan.polygons[p];
+    std::string name = "Default";
+    if (poly.tag != kNone) {
+      if (poly.tag >= scan.tags.size()) {
+        return {Text("polygon %zu names surface tag %u of %zu", p, poly.tag, scan.tags.size())};
+      }
+      name = scan.tags[poly.tag];
+    }
+    auto [it, added] = groupByName.emplace(name, int32_t(groups.size()));
+    groupOfPolygon[p] = it->second;
+    if (!added) continue;
+    if (groups.size() == kMaxGroups) return {"more than 256 surfaces"};
+    GroupPlan g;
+    g.name = name;
+    for (const Surface& s : scan.surfaces)
+      if (s.name == name) g.surface = &s;
+    if (g.surface && g.surface->otherProjection && g.surface->clip == kNone)
+      otherProjections.push_back(name);
+    if (g.surface && g.surface->clip != kNone) {
+      std::string file;
+      for (const auto& [index, f] : scan.clips)
+        if (index == g.surface->clip) file = FileNamePart(f);
+      if (!file.empty()) {
+        auto slot = std::find(textures.begin(), textures.end(), file);
+        if (slot == textures.end()) {
+          if (textures.size() + 1 >= size_t{INT16_MAX})
+            return {"more images than a model can hold"};
+          textures.push_back(file);
+          slot = textures.end() - 1;
+        }
+        g.textureSlot = int32_t(slot - textures.begin()) + 1;
+        g.textured = true;
+        for (size_t m = 0; m < scan.uvMapNames.size(); ++m)
+          if (scan.uvMapNames[m] == g.surface->uvMap) g.uvMap = uint32_t(m);
+      }
+    }
+    groups.push_back(std::move(g));
+  }
+
+  // Polygons after fanning, corners and texture coordinates.
+  size_t polygonCount = 0, uvCount = 0;
+  for (size_t p = 0; p < scan.polygons.size(); ++p) {
+    const uint16_t n = scan.polygons[p].count;
+    if (n == 0) continue;
+    const size_t pieces = n > kMaxCorners ? size_t(n - 2) : 1;
+    polygonCount += pieces;
+    if (groups[size_t(groupOfPolygon[p])].textured) uvCount += pieces * (n > kMaxCorners ? 3 : n);
+  }
+  if (polygonCount == 0) {
+    std::string reason = "no FACE polygons";
+    for (const auto& [type, count] : scan.skipped)
+      reason += Text(" (%zu %s)", count, type.c_str());
+    return {reason};
+  }
+  if (polygonCount > size_t{INT32_MAX} || uvCount > size_t{INT32_MAX}) {
+    return {"more polygons than a model can count"};
+  }
+  const uint64_t need = uint64_t{polygonCount} * sizeof(Polygon) + uint64_t{uvCount} * sizeof(Uv) +
+                        uint64_t{scan.points.size()} * (3 * sizeof(Vec3) + sizeof(VertexAttr));
+  if (need > kMemoryBase + kMemoryPerInputByte * inputSize) {
+    return {Text("the model would need %llu MB", (unsigned long long)(need >> 20))};
+  }
+
+  // The file is sound: fill the model. Every pool grows before anything is written, so running
+  // out of memory leaves the model's contents as they were.
+  const size_t pointCount = scan.points.size();
+  GrowPositionPools(model, pointCount);
+  GrowTo(model.groups, groups.size());
+  GrowTo(model.colours, groups.size());
+  GrowTo(model.polygons, polygonCount);
+  GrowTo(model.uvs, uvCount);
+  GrowTo(model.textureSlots, textures.size() + 1);
+  model.fileName.Set(path);
+  for (size_t i = 0; i < pointCount; ++i) {
+    const Vec3& p = scan.points[i];
+    model.positions[i] = {p.x * kScale, p.y * kScale, p.z * kScale};
+  }
+  model.positionCount = int32_t(pointCount);
+
+  for (size_t g = 0; g < groups.size(); ++g) {
+    Group& group = model.groups[g];
+    group = NewGroup();
+    group.name.Set(groups[g].name);
+    const Surface defaults;
+    const Surface& s = groups[g].surface ? *groups[g].surface : defaults;
+    // An image map on the colour channel replaces the surface colour; the diffuse level scales
+    // what is drawn either way.
+    const float diffuse = Unit(s.diffuse) * 255.0f;
+    const bool white = groups[g].textured;
+    group.colour = {(white ? 1.0f : Unit(s.red)) * diffuse,
+                    (white ? 1.0f : Unit(s.green)) * diffuse,
+                    (white ? 1.0f : Unit(s.blue)) * diffuse, Unit(1.0f - s.transparency) * 255.0f};
+    group.doubleSided = s.doubleSided ? 1 : 0;
+    group.shading = s.smooth ? 4 : 3;
+    group.textureSlot = groups[g].textureSlot;
+    model.colours[g] = group.colour;
+  }
+  model.groupCount = int32_t(groups.size());
+  model.colourCount = int32_t(groups.size());
+
+  size_t out = 0, uv = 0;
+  auto uvOf = [&](const GroupPlan& g, const FilePolygon& poly, size_t p, uint32_t point) {
+    uint32_t map = g.uvMap;
+    if (map == kNone && poly.layer < scan.layerFirstUvMap.size())
+      map = scan.layerFirstUvMap[poly.layer];
+    Uv value;
+    if (map != kNone) {
+      if (auto it = scan.uvs.find(UvKey{map, point, uint32_t(p)}); it != scan.uvs.end()) {
+        value = it->second;
+      } else if (auto v = scan.uvs.find(UvKey{map, point, kNone}); v != scan.uvs.end()) {
+        value = v->second;
+      }
+    }
+    return Uv{value.u, 1.0f - value.v};
+  };
+  for (size_t p = 0; p < scan.polygons.size(); ++p) {
+    const FilePolygon& poly = scan.polygons[p];
+    const uint16_t n = poly.count;
+    if (n == 0) continue;
+    const GroupPlan& g = groups[size_t(groupOfPolygon[p])];
+    const uint32_t* points = scan.corners.data() + poly.first;
+    const int pieces = n > kMaxCorners ? n - 2 : 1;
+    for (int k = 1; k <= pieces; ++k) {
+      Polygon& target = model.polygons[out++];
+      target = Polygon{};
+      target.group = groupOfPolygon[p];
+      uint32_t picked[kMaxCorners];
+      int corners = n;
+      if (n > kMaxCorners) {
+        picked[0] = points[0], picked[1] = points[k], picked[2] = points[k + 1];
+        corners = 3;
+      } else {
+        std::copy(points, points + n, picked);
+      }
+      target.cornerCount = uint8_t(corners);
+      for (int c = 0; c < corners; ++c) {
+        Corner& corner = target.corners[size_t(c)];
+        corner.position = int32_t(picked[c]);
+        corner.colour = target.group;
+        if (g.textured) {
+          model.uvs[uv] = uvOf(g, poly, p, picked[c]);
+          corner.uv = int32_t(uv++);
+        }
+      }
+    }
+  }
+  model.polygonCount = int32_t(polygonCount);
+  model.uvCount = int32_t(uvCount);
+
+  for (size_t s = 1; s <= textures.size(); ++s) {
+    model.textureSlots[s] = TextureSlot{};
+    model.textureSlots[s].state = 1;
+    model.textureSlots[s].fileName.Set(textures[s - 1]);
+  }
+  model.textureSlotCount = int16_t(textures.size() + 1);
+  model.colour = {255.0f, 255.0f, 255.0f, 255.0f};
+
+  DeriveNormals(model);
+  for (size_t s = 1; s <= textures.size(); ++s)
+    host.LoadModelTexture(model, int32_t(s), textures[s - 1]);
+  model.shadingChanged = 1;
+
+  if (!scan.skipped.empty()) {
+    std::string line = path + " : polygons skipped:";
+    for (const auto& [type, count] : scan.skipped)
+      line += Text(" %zu %s", count, type.c_str());
+    host.Log(line);
+  }
+  for (const std::string& name : otherProjections) {
+    host.Log(path + " : surface " + name + ": image map without UV projection left out");
+  }
+  return {};
+}
+
+}  // namespace
+
+int LoadLwo2FromMemory(ModelHost& host, Model& model, const std::string& path,
+                       std::span<const uint8_t> bytes, int32_t /*version*/) {
+  try {
+    ByteCursor file(bytes);
+    uint8_t head[4], type[4];
+    file.read(head, 4);
+    const uint32_t formLength = file.u32be();
+    file.read(type, 4);
+    if (!file.ok() || !IdIs(head, "FORM") || !IdIs(type, "LWO2")) {
+      host.Refuse(path, "not a LightWave LWO2 file");
+      return 0;
+    }
+    if (formLength < 4 || formLength - 4 > file.remaining()) {
+      host.Refuse(path, "the file ends before its FORM length");
+      return 0;
+    }
+    Lwo2Scan scan;
+    if (Refusal r = ScanChunks(file.sub(formLength - 4), scan)) {
+      host.Refuse(path, r.reason);
+      return 0;
+    }
+    if (Refusal r = Build(scan, host, path, model, bytes.size())) {
+      host.Refuse(path, r.reason);
+      return 0;
+    }
+    return 1;
+  } catch (const std::bad_alloc&) {
+    host.Refuse(path, "out of memory");
+    return 0;
+  }
+}
+
+int LoadLightWaveFromMemory(ModelHost& host, Model& model, const std::string& path,
+                            std::span<const uint8_t> bytes, int32_t version) {
+  if (bytes.size() >= 12 && std::memcmp(bytes.data() + 8, "LWO2", 4) == 0) {
+    return LoadLwo2FromMemory(host, model, path, bytes, version);
+  }
+  if (bytes.size() >= 12 && std::memcmp(bytes.data() + 8, "LWO3", 4) == 0) {
+    host.Refuse(path, "LWO3 files (LightWave 2015 and later) are not read");
+    return 0;
+  }
+  return LoadLwoFromMemory(host, model, path, bytes, version);
+}
+
+int LoadLightWave(ModelHost& host, Model& model, const std::string& path, int32_t version) {
+  std::vector<uint8_t> bytes;
+  if (!platform::ReadFileBytes(path, bytes)) {
+    host.Refuse(path, "cannot be read");
+    return 0;
+  }
+  return LoadLightWaveFromMemory(host, model, path, bytes, version);
+}
+
+}  // namespace wz
