@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/text.h"
@@ -72,10 +73,100 @@ TEST(PathMapping, MatchesFollowChangesMadeAfterALookup) {
   EXPECT_EQ(host("SUB\\new.bin"), dir / "Sub/new.bin");
 }
 
+TEST(PathMapping, MatchesFollowOtherProcessesAndDirectoriesMadeAgain) {
+  TempDir top;
+  const std::filesystem::path dir = top / "Out";
+  std::filesystem::create_directory(dir);
+  const std::string base = LibraryPath(dir) + "\\";
+  auto host = [&](const std::string& name) { return HostPath(base + name); };
+  EXPECT_EQ(host("A.BIN"), dir / "A.BIN");
+
+  // Another process makes and renames files between two lookups.
+  const std::string quoted = "'" + dir.string() + "'";
+  ASSERT_EQ(std::system(("touch " + quoted + "/a.bin").c_str()), 0);
+  EXPECT_EQ(host("A.BIN"), dir / "a.bin");
+  ASSERT_EQ(std::system(("mv " + quoted + "/a.bin " + quoted + "/B.bin").c_str()), 0);
+  EXPECT_EQ(host("A.BIN"), dir / "A.BIN");
+  EXPECT_EQ(host("b.BIN"), dir / "B.bin");
+
+  // The directory removed and made again under the same name (possibly with the same inode):
+  // the old listing must not answer for the new directory.
+  std::filesystem::remove_all(dir);
+  EXPECT_EQ(host("b.BIN"), dir / "b.BIN");
+  std::filesystem::create_directory(dir);
+  wz::testing::WriteFile(dir / "c.bin", "c");
+  EXPECT_EQ(host("b.BIN"), dir / "b.BIN");
+  EXPECT_EQ(host("C.BIN"), dir / "c.bin");
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directory(dir);
+  EXPECT_EQ(host("C.BIN"), dir / "C.BIN");
+
+  // The directory moved away and another put in its place.
+  wz::testing::WriteFile(dir / "d.bin", "d");
+  EXPECT_EQ(host("D.BIN"), dir / "d.bin");
+  std::filesystem::rename(dir, top / "Old");
+  std::filesystem::create_directory(dir);
+  EXPECT_EQ(host("D.BIN"), dir / "D.BIN");
+  wz::testing::WriteFile(dir / "e.bin", "e");
+  EXPECT_EQ(host("E.BIN"), dir / "e.bin");
+}
+
 TEST(PathMapping, HostPathsBecomeLibraryPaths) {
   EXPECT_EQ(LibraryPath("/home/a/bin"), "\\home\\a\\bin");
   EXPECT_EQ(LibraryPath("/tmp/グループ"), "\\tmp\\" + Utf8ToCp932("グループ"));
   EXPECT_EQ(HostPath("\\home\\a\\bin"), "/home/a/bin");
+}
+
+TEST(PathMapping, EveryHostNameComesBackByteForByte) {
+  std::vector<std::string> names = {
+      "caf\xC3\xA9",               // é: not in code page 932
+      "emoji\xF0\x9F\x98\x80",     // 😀
+      "\xCE\xA9mega",              // Ω: in code page 932
+      "\xE8\xA1\xA8\xE3\x82\xBD",  // 表ソ: second bytes 0x5C in code page 932
+      "back\\slash",               // a host backslash is no separator
+      "raw\xFF\xFE\x80",           // not UTF-8
+      "\xEF\xBE\x83\xEF\xBD\xA8",  // half-width katakana
+      "\xEE\x80\x80\xEE\x81\x80",  // U+E000 and U+E040: what escapes look like decoded
+      "\xC2\xA5\xE2\x80\xBE~",     // ¥ and ‾, which some tables fold into 0x5C and 0x7E
+      "\xE2\x88\xA5\xE2\x80\x96",  // ∥ and ‖, one code page 932 character decoded twice
+      "\xF0\x40",                  // the bytes of an escape, as a host name
+  };
+  // And random names of any bytes but '/' and NUL.
+  uint32_t seed = 12345;
+  for (int i = 0; i < 2000; ++i) {
+    std::string n;
+    for (int k = 0, len = 1 + i % 12; k < len; ++k) {
+      seed = seed * 1664525 + 1013904223;
+      const char c = char(seed >> 24);
+      n += c == '/' || c == '\0' ? 'x' : c;
+    }
+    names.push_back(n);
+  }
+  for (const std::string& name : names) {
+    const std::string inside = LibraryPath("/d/" + name);
+    EXPECT_EQ(Cp932ToHostBytes(inside, true), "/d/" + name) << name;
+    // Inside, the name holds no separator: every cut at a backslash keeps it whole.
+    EXPECT_EQ(Cp932FindLast(inside, '\\'), 2u) << name;
+  }
+}
+
+TEST(PathMapping, NamesOutsideCodePage932ReachTheirFilesAndShowAsTheyAre) {
+  TempDir dir;
+  const std::string folder = "\xCE\xA9mega";
+  std::filesystem::create_directories(dir / folder);
+  for (const std::string name : {"caf\xC3\xA9.x", "emoji\xF0\x9F\x98\x80.x", "b\\s.x"}) {
+    wz::testing::WriteFile(dir / (folder + "/" + name), name);
+    const std::string inside = LibraryPath(dir / (folder + "/" + name));
+    EXPECT_TRUE(FileExists(inside)) << name;
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(ReadFileBytes(inside, bytes)) << name;
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), name);
+    EXPECT_EQ(DisplayPath(inside), dir / (folder + "/" + name));
+  }
+  // Bytes that are not UTF-8 reach their file and show as U+FFFD.
+  wz::testing::WriteFile(dir / "raw\xFF.x", "r");
+  EXPECT_TRUE(FileExists(LibraryPath(dir / "raw\xFF.x")));
+  EXPECT_EQ(DisplayPath(LibraryPath(dir / "raw\xFF.x")), dir / "raw\xEF\xBF\xBD.x");
 }
 
 TEST(AtomicWrite, ReplacesTheTargetWhole) {

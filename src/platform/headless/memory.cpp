@@ -90,37 +90,18 @@ PageCache& Cache() {
   return *cache;
 }
 
-// Zeroes the first `written` bytes of a page block for reuse. Pages never touched hold no memory
-// and read zero: only pages the kernel has supplied (as mincore reports them) are cleared, so a
-// block whose entries were made but never written costs nothing here. False when the block
-// cannot be checked.
+// Zeroes the first `written` bytes of a page block for reuse. A small extent is cleared in
+// place; a larger one is given back to the kernel (MADV_DONTNEED), after which a private
+// anonymous mapping reads as fresh zero pages, whatever the pages held and wherever they were
+// (resident or swapped out). Pages never touched cost nothing either way. False when the pages
+// cannot be given back (locked memory).
 bool ClearWritten(void* block, size_t written) {
-  constexpr size_t kSmall = 64 * 1024;  // below this, clearing is cheaper than asking
+  constexpr size_t kSmall = 64 * 1024;  // below this, clearing is cheaper than new pages
   if (written <= kSmall) {
     std::memset(block, 0, written);
     return true;
   }
-  const size_t page = PageSize();
-  auto* bytes = static_cast<unsigned char*>(block);
-  constexpr size_t kChunk = 2048;  // pages asked about at once
-  unsigned char resident[kChunk];
-  for (size_t start = 0; start < written; start += kChunk * page) {
-    const size_t pages = std::min(kChunk, (written - start + page - 1) / page);
-    if (::mincore(bytes + start, pages * page, resident) != 0) return false;
-    for (size_t i = 0; i < pages;) {
-      if (!(resident[i] & 1)) {
-        ++i;
-        continue;
-      }
-      size_t j = i + 1;  // a run of resident pages, cleared at once
-      while (j < pages && (resident[j] & 1))
-        ++j;
-      const size_t from = start + i * page;
-      std::memset(bytes + from, 0, std::min(start + j * page, written) - from);
-      i = j;
-    }
-  }
-  return true;
+  return ::madvise(block, MappedLength(written), MADV_DONTNEED) == 0;
 }
 
 void* MapPages(size_t bytes, size_t& granted) {
