@@ -1,16 +1,26 @@
 // X-file speed: loading a text file of 65000 triangles (a shared-vertex grid with normals, texture
 // coordinates and two materials, written by the saver in text form) and saving a 65000-triangle
 // mesh with one vertex per corner in binary form, and the model export (SaveX) of the same grid
-// as a 65000-triangle Model, file written included. Reports bytes per second of file.
+// as a 65000-triangle Model, file written included. The 180 x 180 grid of bench/grid_files.h
+// (64800 triangles) is loaded as the converter loads it (Model3_Load into a preallocated slot
+// 0) and, when Assimp's library is installed, by its ReadFile without post-processing, from the
+// same file in the same run. Reports bytes per second of file.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
 
+#include "bench/grid_files.h"
+#include "core/library.h"
 #include "formats/formats.h"
 #include "platform/d3dx/x_file.h"
 #include "platform/file_io.h"
+
+#if WZ_BENCH_ASSIMP
+#include <assimp/scene.h>
+#include <assimp/Importer.hpp>
+#endif
 
 namespace {
 
@@ -168,6 +178,57 @@ void BM_SaveXModel65000Triangles(benchmark::State& state) {
   state.counters["file_bytes"] = static_cast<double>(bytes);
 }
 BENCHMARK(BM_SaveXModel65000Triangles)->Unit(benchmark::kMillisecond);
+
+// The grid file shared with Assimp's reader.
+struct GridXFile {
+  GridXFile() : bytes(bench::GridXText(180)), hostPath(files.Write("grid.x", bytes)) {}
+  bench::GridFiles files;
+  std::vector<uint8_t> bytes;
+  std::string hostPath;
+};
+
+const GridXFile& GridFile() {
+  static const GridXFile file;
+  return file;
+}
+
+void ReportGrid(benchmark::State& state) {
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(GridFile().bytes.size()));
+  state.counters["file_bytes"] = double(GridFile().bytes.size());
+}
+
+void BM_XTextModel3LoadGrid180(benchmark::State& state) {
+  Library library;
+  const std::string path = platform::LibraryPath(GridFile().hostPath);
+  for (auto _ : state) {
+    library.Model3_Release(0);
+    library.SetPreallocateNext(true);
+    const ModelId id = library.Model3_Load(library.Model3_Create(), path);
+    const Model* m = library.Model3_Get(id);
+    if (!m || m->polygonCount != 180 * 180 * 2) {
+      state.SkipWithError("load failed");
+      break;
+    }
+  }
+  ReportGrid(state);
+}
+BENCHMARK(BM_XTextModel3LoadGrid180)->Unit(benchmark::kMillisecond);
+
+#if WZ_BENCH_ASSIMP
+void BM_AssimpReadFileXTextGrid180(benchmark::State& state) {
+  for (auto _ : state) {
+    Assimp::Importer importer;
+    const aiScene* scene = importer.ReadFile(GridFile().hostPath, 0);
+    if (!scene || scene->mNumMeshes == 0) {
+      state.SkipWithError(("Assimp: " + std::string(importer.GetErrorString())).c_str());
+      break;
+    }
+    benchmark::DoNotOptimize(scene->mMeshes[0]->mVertices);
+  }
+  ReportGrid(state);
+}
+BENCHMARK(BM_AssimpReadFileXTextGrid180)->Unit(benchmark::kMillisecond);
+#endif
 
 }  // namespace
 

@@ -11,6 +11,7 @@ packages=(
   assimp-utils                        # independent X reader used by the X writer's tests
   assimp-testmodels libassimp-dev     # third-party sample models for reader tests; in-process comparison benchmarks
   ccache                              # compiler cache for repeated builds
+  hyperfine linux-perf valgrind       # whole-process timings (scripts/bench-startup.sh) and profiles
   libegl-dev libgl1-mesa-dri libepoxy-dev   # OpenGL 3.3 through EGL (llvmpipe when headless)
   libfreetype-dev libfontconfig-dev   # text: glyphs and font lookup
   fonts-ipafont-mincho fonts-liberation2

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/loader.h"
+#include "core/pool.h"
 #include "model/model_host.h"
 #include "model/model_table.h"
 #include "platform/d3d/d3d9.h"
@@ -448,9 +449,10 @@ class Library {
   DataLoader loader_;
   WorkerSlots workerSlots_;
   std::unique_ptr<sound::SoundState> sound_;
-  std::vector<uint8_t> scratchTransforms_;  // P x 12 bytes
-  std::vector<uint8_t> scratchIndices_;     // 4P x 4 bytes
-  std::vector<uint8_t> scratchVertices_;    // P x 240 bytes
+  // Zero storage: pages are taken when drawing first writes them.
+  Pool<uint8_t> scratchTransforms_;  // P x 12 bytes
+  Pool<uint8_t> scratchIndices_;     // 4P x 4 bytes
+  Pool<uint8_t> scratchVertices_;    // P x 240 bytes
   std::unique_ptr<GlyphFont> statsFont_;
 
   // Options and capacities.

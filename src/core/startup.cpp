@@ -146,8 +146,10 @@ bool Library::LibInit(HINSTANCE instance) {
   const int32_t p = options_.polygonCapacity;
   polygonCapacity_ = p;
   vertexCapacity_ = 4 * p;
-  scratchTransforms_.assign(static_cast<size_t>(p) * 12, 0);
-  scratchIndices_.assign(static_cast<size_t>(4 * p) * 4, 0);
+  scratchTransforms_.clear();
+  scratchTransforms_.resize(static_cast<size_t>(p) * 12);
+  scratchIndices_.clear();
+  scratchIndices_.resize(static_cast<size_t>(4 * p) * 4);
   usesDepthBuffer_ = true;
   if (options_.depthStencil) {
     minDepthBits_ = 16;
@@ -204,7 +206,7 @@ bool Library::LibInit(HINSTANCE instance) {
     return false;
   }
   // 22.
-  if (scratchVertices_.empty()) scratchVertices_.assign(static_cast<size_t>(p) * 240, 0);
+  if (scratchVertices_.empty()) scratchVertices_.resize(static_cast<size_t>(p) * 240);
   // 23.
   SoundDevice_Create(hwnd_);
   // 24.

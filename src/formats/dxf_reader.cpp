@@ -7,15 +7,23 @@
 // more than 19 characters is cut and its rest read as the next line. Spaces and tabs are removed
 // and lines left empty are skipped; keys are whole lines including the line feed. After "3DFACE"
 // the reader looks for the first "10" and then needs the twelve corner codes 10, 20, 30, 11, ...,
-// 33 strictly in order, each followed by its value. The file is read twice (count, then read),
-// and checked whole before the model is touched: a refused file leaves the model as it was.
+// 33 strictly in order, each followed by its value. The file is read in one pass over its bytes,
+// lines taken where they lie (a line is gathered into a small buffer only when it needs the
+// C library's rules spelled out), and checked whole before the model is touched: a refused file
+// leaves the model as it was.
+#include <algorithm>
 #include <array>
+#include <bit>
+#include <charconv>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "formats/formats.h"
 #include "model/normals.h"
+#include "platform/decimal.h"
 #include "platform/file_io.h"
 
 namespace wz {
@@ -23,59 +31,242 @@ namespace {
 
 constexpr size_t kLineBuffer = 20;  // fgets-style: at most 19 characters per read
 
-// The file as a text-mode read sees it: CR LF pairs become LF.
-std::string TextMode(std::span<const uint8_t> bytes) {
-  std::string text;
-  text.reserve(bytes.size());
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
-    text.push_back(char(bytes[i]));
-  }
-  return text;
+bool Blank(char c) {
+  return c == ' ' || c == '\t';
 }
 
+// One line as the reader compares it: its characters other than spaces and tabs, up to a NUL,
+// without the line feed, and whether it had one. A line read in place is only trimmed: `text`
+// may still hold spaces and tabs between its first and last characters, and Stripped() gives
+// the characters without them. Characters last until the next read.
+struct Line {
+  const char* text = nullptr;
+  size_t size = 0;
+  bool lineFeed = false;
+  bool stripped = false;           // no space or tab left in `text`
+  const char* readable = nullptr;  // end of the memory `text` lies in
+
+  std::string_view Stripped(std::array<char, kLineBuffer>& buffer) const {
+    if (stripped) return {text, size};
+    size_t n = 0;
+    for (size_t i = 0; i < size; ++i) {
+      if (!Blank(text[i])) buffer[n++] = text[i];
+    }
+    return {buffer.data(), n};
+  }
+
+  // Keys are whole lines: the key's characters and a line feed. Keys hold no blanks, so a
+  // trimmed line can only equal a key once stripped when it is longer than the key.
+  bool Is(std::string_view key) const {
+    if (!lineFeed || size < key.size()) return false;
+    if (size == key.size()) return std::equal(key.begin(), key.end(), text);
+    std::array<char, kLineBuffer> buffer;
+    return !stripped && Stripped(buffer) == key;
+  }
+};
+
+// True when from_chars reads the text as strtof would: a decimal number, optionally negative
+// (strtof also takes a leading '+', white space, hexadecimal, infinity and NaN with payloads).
+bool Decimal(const char* first, const char* last) {
+  const char* p = first + (first < last && *first == '-');
+  return p < last && ((*p >= '0' && *p <= '9') || *p == '.') &&
+         !(p + 1 < last && *p == '0' && (p[1] | 0x20) == 'x');
+}
+
+// "%f" on the stripped line: a line that holds no number leaves the coordinate as it is.
+// Decimal numbers are converted as from_chars converts them, which rounds as strtof does (both
+// give the float nearest to the decimal value); the rest, and values out of range, go to strtof.
+void ReadStripped(std::string_view text, float& value) {
+  const char* first = text.data();
+  const char* last = first + text.size();
+  if (Decimal(first, last)) {
+    float v;
+    if (platform::FloatFromChars(first, last, v).ec == std::errc()) {
+      value = v;
+      return;
+    }
+  }
+  std::array<char, kLineBuffer + 1> nulTerminated{};
+  std::memcpy(nulTerminated.data(), first, text.size());
+  char* end = nullptr;
+  const float v = std::strtof(nulTerminated.data(), &end);
+  if (end != nulTerminated.data()) value = v;
+}
+
+void ReadValue(const Line& line, float& value) {
+  // A decimal number that fills the trimmed line has no blank inside it, and from_chars reads
+  // no more than decimal numbers: no need to strip first.
+  const char* last = line.text + line.size;
+  float v;
+  const auto [end, ec] = platform::FloatFromChars(line.text, last, v, line.readable);
+  if (ec == std::errc() && end == last && Decimal(line.text, last)) {
+    value = v;
+    return;
+  }
+  std::array<char, kLineBuffer> buffer;
+  ReadStripped(line.Stripped(buffer), value);
+}
+
+// Reads the bytes as a text-mode read sees them (every CR LF pair is one LF). A line that fits
+// one read is taken where it lies, trimmed; in a file with a NUL byte, and for lines longer than
+// one read, the characters are gathered byte by byte as the C library would read them.
 class LineReader {
  public:
-  explicit LineReader(const std::string& text) : text_(text) {}
+  explicit LineReader(std::span<const uint8_t> bytes)
+      : p_(reinterpret_cast<const char*>(bytes.data())),
+        end_(p_ + bytes.size()),
+        inPlace_(bytes.empty() || !std::memchr(p_, '\0', bytes.size())) {}
 
-  // The next line that is not empty once its spaces and tabs are gone, with its line feed when
-  // it has one; false at the end of the text.
-  bool Next(std::string& line) {
-    while (pos_ < text_.size()) {
-      const size_t start = pos_;
-      while (pos_ < text_.size() && pos_ - start < kLineBuffer - 1) {
-        if (text_[pos_++] == '\n') break;
-      }
-      line.clear();
-      for (size_t i = start; i < pos_; ++i) {
-        const char ch = text_[i];
-        if (ch == '\0') break;  // a C string ends here
-        if (ch != ' ' && ch != '\t') line.push_back(ch);
-      }
-      if (!line.empty() && line != "\n") return true;
+  // The next line that is not empty once its spaces and tabs are gone; false at the end.
+  bool Next(Line& line) {
+    while (p_ < end_) {
+      if (!(inPlace_ && InPlace(line))) Gather(line);
+      if (line.size > 0) return true;
     }
     return false;
   }
 
+  enum class Key { Matched, Other, End };
+
+  // Reads the next line and compares it with `key`.
+  Key ReadKey(std::string_view key) {
+    if (TakeKey(key)) return Key::Matched;
+    Line line;
+    if (!Next(line)) return Key::End;
+    return line.Is(key) ? Key::Matched : Key::Other;
+  }
+
+  // Reads the next line as a value ("%f" on the stripped line); false at the end.
+  bool ReadNumber(float& value) {
+    if (TakeNumber(value)) return true;
+    Line line;
+    if (!Next(line)) return false;
+    ReadValue(line, value);
+    return true;
+  }
+
  private:
-  const std::string& text_;
-  size_t pos_ = 0;
+  // The lines inside a face are read without looking for their end first when they hold just
+  // what is expected: blanks, the key or one decimal number, blanks, a line feed, all within one
+  // read. Otherwise nothing is read, and the line is read the general way.
+
+  // Past the line feed that must end the line at q, or null.
+  const char* LineEnd(const char* q) const {
+    while (q < end_ && Blank(*q))
+      ++q;
+    const bool cr = q < end_ && *q == '\r';
+    q += cr;
+    if (q >= end_ || *q != '\n') return nullptr;
+    ++q;
+    const size_t characters = size_t(q - p_) - cr;  // a CR LF pair is one character
+    return characters <= kLineBuffer - 1 ? q : nullptr;
+  }
+
+  bool TakeKey(std::string_view key) {
+    if (!inPlace_) return false;
+    const char* q = p_;
+    while (q < end_ && Blank(*q))
+      ++q;
+    if (size_t(end_ - q) < key.size() || !std::equal(key.begin(), key.end(), q)) return false;
+    const char* next = LineEnd(q + key.size());
+    if (!next) return false;
+    p_ = next;
+    return true;
+  }
+
+  bool TakeNumber(float& value) {
+    if (!inPlace_) return false;
+    const char* q = p_;
+    while (q < end_ && Blank(*q))
+      ++q;
+    if (!Decimal(q, end_)) return false;
+    float v;
+    const auto [end, ec] = platform::FloatFromChars(q, end_, v, end_);
+    if (ec != std::errc()) return false;
+    const char* next = LineEnd(end);
+    if (!next) return false;
+    value = v;
+    p_ = next;
+    return true;
+  }
+
+  // A whole line in place, trimmed; false (nothing read) when it does not fit one read.
+  bool InPlace(Line& line) {
+    // The line feed must lie within the 19 characters of one read; a CR LF pair is one of them.
+    const char* lf = FindLineFeed();
+    if (!lf) return false;
+    const char* last = lf;
+    if (last > p_ && last[-1] == '\r') --last;
+    if (size_t(last - p_) + 1 > kLineBuffer - 1) return false;
+    const char* first = p_;
+    while (first < last && Blank(*first))
+      ++first;
+    while (last > first && Blank(last[-1]))
+      --last;
+    line = {first, size_t(last - first), true, false, end_};
+    p_ = lf + 1;
+    return true;
+  }
+
+  // High bit of every zero byte of x.
+  static uint64_t ZeroBytes(uint64_t x) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7F;
+    return ~(((x & kLow7) + kLow7) | x) & ~kLow7;
+  }
+
+  // The first line feed among the next kLineBuffer bytes, or null.
+  const char* FindLineFeed() const {
+    const size_t window = std::min<size_t>(size_t(end_ - p_), kLineBuffer);
+    if constexpr (std::endian::native == std::endian::little) {
+      // Most lines are short: look at eight bytes at a time, without a call.
+      if (window == kLineBuffer) {
+        constexpr uint64_t kLineFeeds = 0x0A0A0A0A0A0A0A0A;
+        for (size_t at = 0; at < 16; at += 8) {
+          uint64_t w;
+          std::memcpy(&w, p_ + at, 8);
+          if (const uint64_t m = ZeroBytes(w ^ kLineFeeds)) {
+            return p_ + at + size_t(std::countr_zero(m)) / 8;
+          }
+        }
+      }
+    }
+    return static_cast<const char*>(std::memchr(p_, '\n', window));
+  }
+
+  // One read of at most 19 characters, gathered into the buffer.
+  void Gather(Line& line) {
+    size_t size = 0, taken = 0;
+    bool cString = true;  // false after a NUL: a C string ends there
+    bool lineFeed = false;
+    while (p_ < end_ && taken < kLineBuffer - 1) {
+      char ch = *p_++;
+      if (ch == '\r' && p_ < end_ && *p_ == '\n') ch = *p_++;
+      ++taken;
+      if (ch == '\n') {
+        lineFeed = cString;
+        break;
+      }
+      if (Blank(ch)) continue;
+      if (ch == '\0') cString = false;
+      if (cString) buffer_[size++] = ch;
+    }
+    line = {buffer_.data(), size, lineFeed, true, buffer_.data() + buffer_.size()};
+  }
+
+  const char* p_;
+  const char* end_;
+  const bool inPlace_;  // the file has no NUL byte
+  std::array<char, kLineBuffer> buffer_;
 };
 
-constexpr const char* kFaceKey = "3DFACE\n";
+constexpr std::string_view kFaceKey = "3DFACE";
+constexpr std::string_view kFirstCornerKey = "10";
 // The group codes after the first "10", each followed by its value: 20, 30 for corner 0, then
 // 11, 21, 31 for corner 1, and so on.
-constexpr std::array<const char*, 11> kCornerCodes = {
-    "20\n", "30\n", "11\n", "21\n", "31\n", "12\n", "22\n", "32\n", "13\n", "23\n", "33\n"};
+constexpr std::array<std::string_view, 11> kCornerCodes = {"20", "30", "11", "21", "31", "12",
+                                                           "22", "32", "13", "23", "33"};
 
 using DxfFace = std::array<Vec3, 4>;
-
-// "%f": a value line that holds no number leaves the coordinate as it is.
-void ReadValue(const std::string& line, float& value) {
-  char* end = nullptr;
-  const float v = std::strtof(line.c_str(), &end);
-  if (end != line.c_str()) value = v;
-}
 
 float& Coordinate(DxfFace& face, size_t index) {  // index 0 .. 11: x0, y0, z0, x1, ...
   Vec3& corner = face[index / 3];
@@ -83,35 +274,36 @@ float& Coordinate(DxfFace& face, size_t index) {  // index 0 .. 11: x0, y0, z0, 
 }
 
 // Reads every 3DFACE; returns the reason for refusing the file, or "".
-std::string ParseDxf(const std::string& text, std::vector<DxfFace>& faces) {
-  std::string line;
-  size_t counted = 0;
-  for (LineReader r(text); r.Next(line);)
-    counted += line == kFaceKey;
-  if (counted == 0) return "no 3DFACE";
-
-  faces.reserve(counted);
-  LineReader r(text);
-  while (faces.size() < counted) {
+std::string ParseDxf(std::span<const uint8_t> bytes, std::vector<DxfFace>& faces) {
+  // A face takes at least 28 lines of two bytes.
+  faces.reserve(bytes.size() / 56);
+  LineReader r(bytes);
+  Line line;
+  for (;;) {
     bool found = false;
     while (!found && r.Next(line))
-      found = line == kFaceKey;
+      found = line.Is(kFaceKey);
     if (!found) break;
-    const std::string which = "3DFACE " + std::to_string(faces.size() + 1);
+    auto which = [&] { return "3DFACE " + std::to_string(faces.size() + 1); };
     do {
-      if (!r.Next(line)) return which + " ends before its first corner";
-    } while (line != "10\n");
+      if (!r.Next(line)) return which() + " ends before its first corner";
+    } while (!line.Is(kFirstCornerKey));
     DxfFace face{};
-    if (!r.Next(line)) return which + " ends inside its corners";
-    ReadValue(line, Coordinate(face, 0));
+    if (!r.ReadNumber(Coordinate(face, 0))) return which() + " ends inside its corners";
     for (size_t i = 0; i < kCornerCodes.size(); ++i) {
-      if (!r.Next(line)) return which + " ends inside its corners";
-      if (line != kCornerCodes[i]) return which + ": corner codes missing or out of order";
-      if (!r.Next(line)) return which + " ends inside its corners";
-      ReadValue(line, Coordinate(face, i + 1));
+      switch (r.ReadKey(kCornerCodes[i])) {
+        case LineReader::Key::End:
+          return which() + " ends inside its corners";
+        case LineReader::Key::Other:
+          return which() + ": corner codes missing or out of order";
+        case LineReader::Key::Matched:
+          break;
+      }
+      if (!r.ReadNumber(Coordinate(face, i + 1))) return which() + " ends inside its corners";
     }
     faces.push_back(face);
   }
+  if (faces.empty()) return "no 3DFACE";
   if (faces.size() > size_t{INT32_MAX} / 4) return "too many faces";
   return "";
 }
@@ -162,7 +354,7 @@ void Apply(ModelHost& host, Model& model, const std::string& path,
 int LoadDxfFromMemory(ModelHost& host, Model& model, const std::string& path,
                       std::span<const uint8_t> bytes, int32_t /*version*/) {
   std::vector<DxfFace> faces;
-  const std::string reason = ParseDxf(TextMode(bytes), faces);
+  const std::string reason = ParseDxf(bytes, faces);
   if (!reason.empty()) {
     host.Refuse(path, reason);
     return 0;
@@ -172,12 +364,12 @@ int LoadDxfFromMemory(ModelHost& host, Model& model, const std::string& path,
 }
 
 int LoadDxf(ModelHost& host, Model& model, const std::string& path, int32_t version) {
-  std::vector<uint8_t> bytes;
+  platform::FileBytes bytes;
   if (!platform::ReadFileBytes(path, bytes)) {
     host.Refuse(path, "cannot be opened");
     return 0;
   }
-  return LoadDxfFromMemory(host, model, path, bytes, version);
+  return LoadDxfFromMemory(host, model, path, bytes.Bytes(), version);
 }
 
 }  // namespace wz

@@ -6,6 +6,7 @@
 // or surface that does not exist makes the whole file refused. The whole file is checked before
 // the model is touched, so a refused file leaves the model as it was.
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -138,81 +139,111 @@ void ScanChunks(ByteCursor& file, int64_t remaining, LwoScan& scan) {
   }
 }
 
-struct LwoPolygon {
-  Polygon polygon;      // corner position indices and corner count; the group comes later
-  int32_t surface = 0;  // 0-based
-};
+// The POLS words: records of a point count n, n point indices, the surface number (1-based;
+// negative for a polygon that carries detail polygons, in which case a word with their count
+// follows and the detail polygons come next as ordinary records). Read in two passes over the
+// same words: Check, which needs no model, then Fill.
+class PolygonWords {
+ public:
+  explicit PolygonWords(std::span<const uint8_t> words)
+      : words_(words.first(words.size() & ~size_t{1})) {}
 
-// Decodes the POLS words against the final point and surface lists. Records: point count n, n
-// point indices, the surface number (1-based; negative for a polygon that carries detail
-// polygons, in which case a word with their count follows and the detail polygons come next as
-// ordinary records). Larger polygons become fans (0, k, k + 1). Only the first `capacity`
-// polygons are kept; `total` counts them all. False with a reason when a record is cut short or
-// names a point or surface that does not exist.
-bool DecodePolygons(std::span<const uint8_t> words, size_t pointCount, size_t surfaceCount,
-                    size_t capacity, std::vector<LwoPolygon>& out, int64_t& total,
-                    int& emptyPolygons, std::string& reason) {
-  ByteCursor cur(words.first(words.size() & ~size_t{1}));
-  std::vector<int32_t> points;
-  char text[160];
-  for (size_t record = 0; cur.remaining() > 0; ++record) {
-    const uint16_t n = cur.u16be();
-    if (!cur.canHold(uint64_t{n} + 1, 2)) {
-      std::snprintf(text, sizeof text, "polygon %zu runs past the end of the polygon list", record);
-      reason = text;
-      return false;
-    }
-    points.resize(n);
-    for (uint16_t i = 0; i < n; ++i) {
-      const uint16_t index = cur.u16be();
-      if (index >= pointCount) {
-        std::snprintf(text, sizeof text, "polygon %zu names point %u of %zu", record, index,
-                      pointCount);
+  // Checks every record against the final point and surface lists and counts the polygons the
+  // file holds (larger polygons become fans of n - 2 triangles, empty ones none). False with a
+  // reason when a record is cut short or names a point or surface that does not exist.
+  bool Check(size_t pointCount, size_t surfaceCount, int64_t& polygons, int& emptyPolygons,
+             std::string& reason) const {
+    const size_t words = words_.size() / 2;
+    char text[160];
+    polygons = 0;
+    size_t w = 0;
+    for (size_t record = 0; w < words; ++record) {
+      const uint16_t n = Word(w++);
+      if (words - w < size_t{n} + 1) {
+        std::snprintf(text, sizeof text, "polygon %zu runs past the end of the polygon list",
+                      record);
         reason = text;
         return false;
       }
-      points[i] = index;
-    }
-    int32_t surface = cur.i16be();
-    if (surface < 0) {
-      surface = -surface;
-      if (cur.remaining() < 2) {
-        std::snprintf(text, sizeof text, "polygon %zu lacks its detail polygon count", record);
+      for (uint16_t i = 0; i < n; ++i) {
+        const uint16_t index = Word(w++);
+        if (index >= pointCount) {
+          std::snprintf(text, sizeof text, "polygon %zu names point %u of %zu", record, index,
+                        pointCount);
+          reason = text;
+          return false;
+        }
+      }
+      int32_t surface = int16_t(Word(w++));
+      if (surface < 0) {
+        surface = -surface;
+        if (w >= words) {
+          std::snprintf(text, sizeof text, "polygon %zu lacks its detail polygon count", record);
+          reason = text;
+          return false;
+        }
+        ++w;  // the detail polygons follow as ordinary records
+      }
+      if (surface == 0 || size_t(surface) > surfaceCount) {
+        std::snprintf(text, sizeof text, "polygon %zu names surface %d of %zu", record, surface,
+                      surfaceCount);
         reason = text;
         return false;
       }
-      cur.u16be();  // the detail polygons follow as ordinary records
-    }
-    if (surface == 0 || size_t(surface) > surfaceCount) {
-      std::snprintf(text, sizeof text, "polygon %zu names surface %d of %zu", record, surface,
-                    surfaceCount);
-      reason = text;
-      return false;
-    }
-    if (n == 0) {
-      ++emptyPolygons;
-      continue;
-    }
-    const int fans = n > kMaxCorners ? n - 2 : 1;
-    total += fans;
-    for (int k = 1; k <= fans && out.size() < capacity; ++k) {
-      LwoPolygon p;
-      p.surface = surface - 1;
-      if (n <= kMaxCorners) {
-        p.polygon.cornerCount = static_cast<uint8_t>(n);
-        for (int i = 0; i < n; ++i)
-          p.polygon.corners[size_t(i)].position = points[size_t(i)];
-      } else {
-        p.polygon.cornerCount = 3;
-        p.polygon.corners[0].position = points[0];
-        p.polygon.corners[1].position = points[size_t(k)];
-        p.polygon.corners[2].position = points[size_t(k) + 1];
+      if (n == 0) {
+        ++emptyPolygons;
+        continue;
       }
-      out.push_back(p);
+      polygons += n > kMaxCorners ? n - 2 : 1;
+    }
+    return true;
+  }
+
+  // Writes the first `limit` polygons of the checked records from model.polygons[0] on, each
+  // with its own colour entry (its surface's colour) named by every corner, and the group
+  // `groupOf` gives for its surface.
+  void Fill(Model& model, const std::vector<SurfaceRecord>& surfaces,
+            const std::vector<int32_t>& groupOf, size_t limit) const {
+    const size_t words = words_.size() / 2;
+    size_t out = 0;
+    for (size_t w = 0; w < words && out < limit;) {
+      const uint16_t n = Word(w++);
+      const size_t first = w;
+      w += n;
+      int32_t surface = int16_t(Word(w++));
+      if (surface < 0) {
+        surface = -surface;
+        ++w;
+      }
+      if (n == 0) continue;
+      const SurfaceRecord& r = surfaces[size_t(surface - 1)];
+      const int32_t group = groupOf[size_t(surface - 1)];
+      const int fans = n > kMaxCorners ? n - 2 : 1;
+      for (int k = 1; k <= fans && out < limit; ++k) {
+        const auto colour = static_cast<int32_t>(out);
+        Polygon p{};
+        if (n <= kMaxCorners) {
+          p.cornerCount = static_cast<uint8_t>(n);
+          for (size_t i = 0; i < n; ++i)
+            p.corners[i] = {Word(first + i), 0, colour, 0};
+        } else {
+          p.cornerCount = 3;
+          p.corners[0] = {Word(first), 0, colour, 0};
+          p.corners[1] = {Word(first + size_t(k)), 0, colour, 0};
+          p.corners[2] = {Word(first + size_t(k) + 1), 0, colour, 0};
+        }
+        p.group = group;
+        model.colours[out] = {r.red, r.green, r.blue, 255.0f};
+        model.polygons[out++] = p;
+      }
     }
   }
-  return true;
-}
+
+ private:
+  uint16_t Word(size_t i) const { return uint16_t(words_[2 * i] << 8 | words_[2 * i + 1]); }
+
+  std::span<const uint8_t> words_;
+};
 
 }  // namespace
 
@@ -246,18 +277,18 @@ int LoadLwoFromMemory(ModelHost& host, Model& model, const std::string& path,
   }
 
   const size_t pointCount = scan.points.size() / 12;
-  std::vector<LwoPolygon> polygons;
-  int emptyPolygons = 0;
+  const PolygonWords words(scan.polygons);
   int64_t total = 0;
+  int emptyPolygons = 0;
   std::string reason;
-  // Fans of large polygons could make millions of triangles from a few megabytes: the polygons
-  // are cut at the capacity, as the X reader cuts its faces.
-  const int32_t capacity = std::max(host.Capacities().polygons, 0);
-  if (!DecodePolygons(scan.polygons, pointCount, scan.surfaces.size(), size_t(capacity), polygons,
-                      total, emptyPolygons, reason)) {
+  if (!words.Check(pointCount, scan.surfaces.size(), total, emptyPolygons, reason)) {
     host.Refuse(path, reason);
     return 0;
   }
+  // Fans of large polygons could make millions of triangles from a few megabytes: the polygons
+  // are cut at the capacity, as the X reader cuts its faces.
+  const int32_t capacity = std::max(host.Capacities().polygons, 0);
+  const auto polygonCount = static_cast<size_t>(std::min<int64_t>(total, capacity));
 
   // The group of a surface is the last surface of the same colour.
   const size_t surfaceCount = scan.surfaces.size();
@@ -275,13 +306,14 @@ int LoadLwoFromMemory(ModelHost& host, Model& model, const std::string& path,
 
   // The file is sound: fill the model.
   model.fileName.Set(path);
-  ByteCursor pts(scan.points);
   GrowPositionPools(model, pointCount);
-  for (size_t i = 0; i < pointCount; ++i) {
-    const float x = pts.f32be();
-    const float y = pts.f32be();
-    const float z = pts.f32be();
-    model.positions[i] = {x * 10.0f, y * 10.0f, z * 10.0f};
+  const uint8_t* pts = scan.points.data();  // pointCount * 12 bytes
+  auto f32be = [](const uint8_t* b) {
+    return std::bit_cast<float>(uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 |
+                                uint32_t(b[3]));
+  };
+  for (size_t i = 0; i < pointCount; ++i, pts += 12) {
+    model.positions[i] = {f32be(pts) * 10.0f, f32be(pts + 4) * 10.0f, f32be(pts + 8) * 10.0f};
   }
   model.positionCount = static_cast<int32_t>(pointCount);
 
@@ -293,19 +325,11 @@ int LoadLwoFromMemory(ModelHost& host, Model& model, const std::string& path,
   }
   model.groupCount = static_cast<int32_t>(surfaceCount);
 
-  GrowTo(model.colours, polygons.size());
-  GrowTo(model.polygons, polygons.size());
-  for (size_t p = 0; p < polygons.size(); ++p) {
-    const SurfaceRecord& r = scan.surfaces[size_t(polygons[p].surface)];
-    model.colours[p] = {r.red, r.green, r.blue, 255.0f};
-    Polygon& poly = model.polygons[p];
-    poly = polygons[p].polygon;
-    for (int c = 0; c < poly.cornerCount; ++c)
-      poly.corners[size_t(c)].colour = int32_t(p);
-    poly.group = groupOf[size_t(polygons[p].surface)];
-  }
-  model.colourCount = static_cast<int32_t>(polygons.size());
-  model.polygonCount = static_cast<int32_t>(polygons.size());
+  GrowTo(model.colours, polygonCount);
+  GrowTo(model.polygons, polygonCount);
+  words.Fill(model, scan.surfaces, groupOf, polygonCount);
+  model.colourCount = static_cast<int32_t>(polygonCount);
+  model.polygonCount = static_cast<int32_t>(polygonCount);
   model.colour = {255.0f, 255.0f, 255.0f, 255.0f};
 
   DeriveNormals(model);
@@ -318,12 +342,12 @@ int LoadLwoFromMemory(ModelHost& host, Model& model, const std::string& path,
 }
 
 int LoadLwo(ModelHost& host, Model& model, const std::string& path, int32_t version) {
-  std::vector<uint8_t> bytes;
+  platform::FileBytes bytes;
   if (!platform::ReadFileBytes(path, bytes)) {
     host.Refuse(path, "cannot be read");
     return 0;
   }
-  return LoadLwoFromMemory(host, model, path, bytes, version);
+  return LoadLwoFromMemory(host, model, path, bytes.Bytes(), version);
 }
 
 }  // namespace wz

@@ -53,7 +53,7 @@ class ByteWriter {
 // A pool entry a corner names, or the zero value when it names none (unused pool, or an unused
 // corner place).
 template <typename T>
-T Entry(const std::vector<T>& pool, int32_t count, int32_t index) {
+T Entry(const Pool<T>& pool, int32_t count, int32_t index) {
   return index >= 0 && index < count && size_t(index) < pool.size() ? pool[size_t(index)] : T{};
 }
 

@@ -328,12 +328,12 @@ int LoadXFromMemory(ModelHost& host, Model& model, const std::string& path,
 }
 
 int LoadX(ModelHost& host, Model& model, const std::string& path, int32_t version) {
-  std::vector<uint8_t> bytes;
+  platform::FileBytes bytes;
   if (!platform::ReadFileBytes(path, bytes)) {
     host.Refuse(path, "the file cannot be read");
     return E_FAIL;
   }
-  return LoadXFromMemory(host, model, path, bytes, version);
+  return LoadXFromMemory(host, model, path, bytes.Bytes(), version);
 }
 
 }  // namespace wz

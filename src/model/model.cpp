@@ -18,14 +18,21 @@ std::unique_ptr<Model> CreateModel(const NewModelOptions& options) {
 void GiveCapacityPools(Model& model, const ModelCapacities& capacities) {
   const size_t v = static_cast<size_t>(std::max(capacities.vertices, 0));
   const size_t p = static_cast<size_t>(std::max(capacities.polygons, 0));
-  model.positions.assign(v, Vec3{});
-  model.normals.assign(v, Vec3{});
-  model.colours.assign(v, ColourF{});
-  model.uvs.assign(v, Uv{});
-  model.attrs.assign(v, kFreshVertexAttr);
-  model.animatedPositions.assign(v, Vec3{});
-  model.smoothNormals.assign(v, Vec3{});
-  model.polygons.assign(p, Polygon{});
+  // Emptied, then grown: a Pool's new entries are zero bytes, which is Vec3{}, ColourF{}, Uv{},
+  // Polygon{} and kFreshVertexAttr, and storage a Pool never used is zero already, so a new
+  // model's pools cost no memory until entries are written.
+  auto give = [](auto& pool, size_t n) {
+    pool.clear();
+    pool.resize(n);
+  };
+  give(model.positions, v);
+  give(model.normals, v);
+  give(model.colours, v);
+  give(model.uvs, v);
+  give(model.attrs, v);
+  give(model.animatedPositions, v);
+  give(model.smoothNormals, v);
+  give(model.polygons, p);
 }
 
 Group NewGroup() {
@@ -165,7 +172,7 @@ void ApplyNewModelDefaults(Model& model, std::string_view dataDir, bool toonLoad
 
 void GrowPositionPools(Model& model, size_t n) {
   GrowTo(model.positions, n);
-  GrowTo(model.attrs, n, kFreshVertexAttr);
+  GrowTo(model.attrs, n, kFreshVertexAttr);  // zero bytes: see VertexAttr
   GrowTo(model.animatedPositions, n);
   GrowTo(model.smoothNormals, n);
 }

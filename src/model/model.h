@@ -4,9 +4,11 @@
 // bones, motions, and the drawing state that model drawing keeps per model.
 //
 // Every reader fills a Model and every writer reads one; the record itself knows nothing of files,
-// of the library object or of threads. Pools and lists are std::vectors: the vector's size is the
-// pool's capacity and the matching count field says how many entries are in use, so a reader
-// that needs more room grows the vector (GrowTo, GrowPositionPools) instead of writing past it.
+// of the library object or of threads. Pools and lists are growable arrays (the vertex pools and
+// the polygon list are Pools, whose untouched storage costs no memory; the rest std::vectors):
+// the array's size is the pool's capacity and the matching count field says how many entries are
+// in use, so a reader that needs more room grows the array (GrowTo, GrowPositionPools) instead of
+// writing past it.
 // Fixed parts (128 bones, 256 group tracks of 16 keys, 100 sound names, name and path fields)
 // are arrays that cannot be overrun: text fields are written only through FixedString::Set.
 //
@@ -24,6 +26,7 @@
 #include <vector>
 
 #include "core/fixed_string.h"
+#include "core/pool.h"
 #include "core/vec_math.h"
 
 namespace wz {
@@ -94,13 +97,26 @@ struct Polygon {
   friend bool operator==(const Polygon&, const Polygon&) = default;
 };
 
+// A byte kept as its value XOR 1, so that zero storage reads as 1. It reads and assigns as a
+// uint8_t.
+class ByteZeroIsOne {
+ public:
+  constexpr ByteZeroIsOne(uint8_t value = 0) : stored_(uint8_t(value ^ 1u)) {}  // NOLINT: implicit
+  constexpr operator uint8_t() const { return uint8_t(stored_ ^ 1u); }          // NOLINT
+
+ private:
+  uint8_t stored_;
+};
+
 // Skinning data of one position. A zero-initialised VertexAttr is the "zeroed" attribute (auto-bind
-// off); kFreshVertexAttr is the one of a preallocated or grown pool.
+// off); kFreshVertexAttr is the one of a preallocated or grown pool. The auto-bind mark is kept
+// inverted so that the fresh attribute is all zero bytes: a preallocated pool of fresh attributes
+// is then untouched zero storage (see Pool).
 struct VertexAttr {
-  uint8_t bone = 0;        // bone the position follows
-  uint8_t secondByte = 0;  // stored and saved; AutoBind sets it to 0
-  float weight = 0.0f;     // AutoBind sets 1.0
-  uint8_t autoBind = 0;    // 1: AutoBind may assign the nearest bone; 0: the stored bone stays
+  uint8_t bone = 0;            // bone the position follows
+  uint8_t secondByte = 0;      // stored and saved; AutoBind sets it to 0
+  float weight = 0.0f;         // AutoBind sets 1.0
+  ByteZeroIsOne autoBind = 0;  // 1: AutoBind may assign the nearest bone; 0: the stored bone stays
   friend bool operator==(const VertexAttr&, const VertexAttr&) = default;
 };
 inline constexpr VertexAttr kFreshVertexAttr{0, 0, 0.0f, 1};
@@ -247,9 +263,9 @@ struct DrawingState {
 struct DrawingBuffers {
   int32_t flag = 0;  // 1: drawing takes shadow geometry from here
   int32_t shadowPolygonCount = 0;
-  std::vector<Polygon> shadowPolygons;
+  Pool<Polygon> shadowPolygons;
   int32_t shadowPositionCount = 0;
-  std::vector<Vec3> shadowPositions;
+  Pool<Vec3> shadowPositions;
   std::vector<std::byte> bufferA;
   std::vector<std::byte> bufferB;
   friend bool operator==(const DrawingBuffers&, const DrawingBuffers&) = default;
@@ -284,18 +300,18 @@ struct Model {
   PathText fileName;    // the path the model was loaded from
   PathText fullPath;
 
-  // Pools: the vector size is the capacity, the count the number of entries in use.
+  // Pools: the size is the capacity, the count the number of entries in use.
   int32_t positionCount = 0;
   int32_t normalCount = 0;
   int32_t colourCount = 0;
   int32_t uvCount = 0;
-  std::vector<Vec3> positions;
-  std::vector<Vec3> normals;  // unit normals
-  std::vector<ColourF> colours;
-  std::vector<Uv> uvs;
-  std::vector<VertexAttr> attrs;  // parallel to positions
+  Pool<Vec3> positions;
+  Pool<Vec3> normals;  // unit normals
+  Pool<ColourF> colours;
+  Pool<Uv> uvs;
+  Pool<VertexAttr> attrs;  // parallel to positions
 
-  std::vector<Polygon> polygons;  // the first polygonCount are in use
+  Pool<Polygon> polygons;  // the first polygonCount are in use
   int32_t polygonCount = 0;
   std::vector<Group> groups;  // the first groupCount are in use
   int32_t groupCount = 0;
@@ -332,8 +348,8 @@ struct Model {
 
   std::array<Vec3, kMaxBones> boneCentres{};  // written by AutoBind
   std::array<int32_t, kMaxBones> boneCentreCounts{};
-  std::vector<Vec3> animatedPositions;  // parallel to positions
-  std::vector<Vec3> smoothNormals;      // parallel to positions; written by DeriveNormals
+  Pool<Vec3> animatedPositions;  // parallel to positions
+  Pool<Vec3> smoothNormals;      // parallel to positions; written by DeriveNormals
 
   int32_t displayMode = 0;  // 0 points, 1 wireframe, 2 solid, 3 solid with bone highlight
   int32_t currentFrame = 0;
@@ -387,6 +403,17 @@ void SetShadingMode(Model& model, int32_t mode, bool toonLoaded);
 template <typename T>
 void GrowTo(std::vector<T>& pool, size_t n, const T& fill = T{}) {
   if (pool.size() < n) pool.resize(n, fill);
+}
+// For a Pool, a fill of zero bytes (every new value but a VertexAttr{}) is the Pool's own new
+// entry, which costs nothing where the storage was never used.
+template <typename T>
+void GrowTo(Pool<T>& pool, size_t n, const T& fill = T{}) {
+  if (pool.size() >= n) return;
+  if (IsZeroBytes(fill)) {
+    pool.resize(n);
+  } else {
+    pool.resize(n, fill);
+  }
 }
 
 // Grows the pools parallel to the positions (positions, attributes, animated positions, smooth

@@ -127,26 +127,30 @@ std::string ModelExtension(const std::string& path) {
 }
 
 void ComputeBoundsAndShading(Model& model, bool toonLoaded) {
-  model.boundsMin = kBoxMin;
-  model.boundsMax = kBoxMax;
+  // The boxes grow in locals, written back at the end.
+  Vec3 lo = kBoxMin, hi = kBoxMax;
   for (int32_t i = 0; i < model.positionCount; ++i) {
-    Grow(model.boundsMin, model.boundsMax, model.positions[size_t(i)]);
+    Grow(lo, hi, model.positions[size_t(i)]);
   }
+  model.boundsMin = lo;
+  model.boundsMax = hi;
   // Each group's box over the corners of the polygons that use it, in one pass over polygons.
-  for (int32_t g = 0; g < model.groupCount; ++g) {
-    model.groups[size_t(g)].boundsMin = kBoxMin;
-    model.groups[size_t(g)].boundsMax = kBoxMax;
-  }
+  const size_t groups = size_t(std::max(model.groupCount, 0));
+  std::vector<std::pair<Vec3, Vec3>> boxes(groups, {kBoxMin, kBoxMax});
   for (int32_t p = 0; p < model.polygonCount; ++p) {
     const Polygon& polygon = model.polygons[size_t(p)];
     if (polygon.group < 0 || polygon.group >= model.groupCount) continue;
-    Group& group = model.groups[size_t(polygon.group)];
+    auto& [groupLo, groupHi] = boxes[size_t(polygon.group)];
     for (int k = 0; k < polygon.cornerCount; ++k) {
       int32_t at = polygon.corners[size_t(k)].position;
       if (at >= 0 && at < model.positionCount) {
-        Grow(group.boundsMin, group.boundsMax, model.positions[size_t(at)]);
+        Grow(groupLo, groupHi, model.positions[size_t(at)]);
       }
     }
+  }
+  for (size_t g = 0; g < groups; ++g) {
+    model.groups[g].boundsMin = boxes[g].first;
+    model.groups[g].boundsMax = boxes[g].second;
   }
   bool bump = false, second = false;
   for (int32_t g = 0; g < model.groupCount; ++g) {

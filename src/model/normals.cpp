@@ -42,7 +42,7 @@ class NormalTable {
   }
 
   // The pool entry equal to v, or -1; `slot` receives the place to insert v at.
-  int32_t Find(const std::vector<Vec3>& pool, Vec3 v, size_t& slot) const {
+  int32_t Find(const Pool<Vec3>& pool, Vec3 v, size_t& slot) const {
     size_t i = Hash(v) & mask_;
     while (slots_[i] >= 0) {
       const Vec3& e = pool[slots_[i]];
@@ -102,13 +102,18 @@ void ComputeSmoothNormals(Model& m) {
 }  // namespace
 
 Vec3 FaceNormal(Vec3 p0, Vec3 p1, Vec3 p2) {
-  const Vec3 n = Cross(p1 - p0, p2 - p1);
-  const float len = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
+  // Cross(p1 - p0, p2 - p1) over `len`, written out in plain floats: the same operations in the
+  // same order, without the packing and unpacking of three-float records between them.
+  const float ax = p1.x - p0.x, ay = p1.y - p0.y, az = p1.z - p0.z;
+  const float bx = p2.x - p1.x, by = p2.y - p1.y, bz = p2.z - p1.z;
+  const float nx = ay * bz - az * by, ny = az * bx - ax * bz, nz = ax * by - ay * bx;
+  const float len = std::sqrt(nx * nx + ny * ny + nz * nz);
   // Collinear or coincident corners give a zero cross product; dividing by its length would
   // produce NaN and spread into every smooth normal the face touches.
   if (!(len > 0.0f) || !std::isfinite(len)) return {};
-  const Vec3 r = n / len;
-  return IsFinite(r) ? r : Vec3{};
+  const float rx = nx / len, ry = ny / len, rz = nz / len;
+  if (!std::isfinite(rx) || !std::isfinite(ry) || !std::isfinite(rz)) return {};
+  return {rx, ry, rz};
 }
 
 void RebuildNormalPool(Model& m) {

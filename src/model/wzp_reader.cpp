@@ -65,14 +65,14 @@ uint16_t U16(const uint8_t* p) {
 // The pools that are copied neither into nor out of the scratch model: moved aside while the
 // rest of the model is copied, and filled in place on commit.
 struct LargePools {
-  std::vector<Vec3> positions;
-  std::vector<Vec3> normals;
-  std::vector<ColourF> colours;
-  std::vector<Uv> uvs;
-  std::vector<VertexAttr> attrs;
-  std::vector<Polygon> polygons;
-  std::vector<Vec3> animatedPositions;
-  std::vector<Vec3> smoothNormals;
+  Pool<Vec3> positions;
+  Pool<Vec3> normals;
+  Pool<ColourF> colours;
+  Pool<Uv> uvs;
+  Pool<VertexAttr> attrs;
+  Pool<Polygon> polygons;
+  Pool<Vec3> animatedPositions;
+  Pool<Vec3> smoothNormals;
 
   void SwapWith(Model& m) {
     positions.swap(m.positions);
@@ -151,9 +151,9 @@ class WzpParser {
     field.Set(std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(length)));
     return true;
   }
-  template <typename T>
-  bool ReadRaw(std::vector<T>& pool, int32_t count) {
-    const uint64_t bytes = uint64_t(count) * sizeof(T);
+  template <typename List>  // a Pool or a std::vector
+  bool ReadRaw(List& pool, int32_t count) {
+    const uint64_t bytes = uint64_t(count) * sizeof(typename List::value_type);
     if (bytes > c_.remaining()) return Truncated();
     GrowTo(pool, static_cast<size_t>(count));
     return c_.read(pool.data(), bytes) || Truncated();
@@ -496,7 +496,7 @@ class WzpParser {
 // scope, unless kept.
 class Lend {
  public:
-  Lend(std::vector<Vec3>& owner, std::vector<Vec3>& borrower, bool on)
+  Lend(Pool<Vec3>& owner, Pool<Vec3>& borrower, bool on)
       : owner_(owner), borrower_(borrower), on_(on) {
     if (on_) owner_.swap(borrower_);
   }
@@ -508,15 +508,15 @@ class Lend {
   void Keep() { on_ = false; }
 
  private:
-  std::vector<Vec3>& owner_;
-  std::vector<Vec3>& borrower_;
+  Pool<Vec3>& owner_;
+  Pool<Vec3>& borrower_;
   bool on_;
 };
 
 // Into `mine` go the first `count` entries of `read` when `mine` is large enough (a preallocated
 // pool keeps its capacity); then `read` holds the pool to publish.
 template <typename T>
-void KeepOrTake(std::vector<T>& mine, std::vector<T>& read, int32_t count) {
+void KeepOrTake(Pool<T>& mine, Pool<T>& read, int32_t count) {
   if (mine.size() < static_cast<size_t>(count)) return;
   std::copy_n(read.begin(), count, mine.begin());
   read.swap(mine);

@@ -3,11 +3,14 @@
 // keyed by the float values of position, normal, colour and UV (-0 and +0 as one key, NaN never
 // matching), which gives the vertices, their order and the triangle indices of a search of the
 // group's vertices in order, in time linear in the size of the model.
-// The file is built in memory and written through a temporary file that is renamed over the
-// target. Raw float blocks are written as they are, so the writer needs a little-endian host.
+// The file is written as it is made, through a small buffer, to a temporary file that is renamed
+// over the target (SaveWzpToMemory builds it in memory instead). Raw float blocks are written as
+// they are, so the writer needs a little-endian host.
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <functional>
+#include <span>
 #include <string_view>
 
 #include "model/model_invariants.h"
@@ -19,9 +22,16 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little, "pools are written as raw LE floats");
 
+// Appends the file's items to a buffer. With a sink, the buffer is handed to the sink whenever
+// it holds kChunk bytes, and large blocks go to the sink directly, so that a file of any size
+// is written through a buffer that stays small.
 class ByteWriter {
  public:
-  explicit ByteWriter(std::vector<uint8_t>& out) : out_(out) {}
+  using Sink = std::function<bool(std::span<const uint8_t>)>;
+  static constexpr size_t kChunk = size_t{1} << 20;
+
+  explicit ByteWriter(std::vector<uint8_t>& out, Sink sink = nullptr)
+      : out_(out), sink_(std::move(sink)) {}
 
   void U8(uint8_t v) { out_.push_back(v); }
   void I16(int16_t v) { Raw(&v, 2); }
@@ -29,11 +39,17 @@ class ByteWriter {
   void F32(float v) { Raw(&v, 4); }
   void Raw(const void* p, size_t n) {
     const auto* b = static_cast<const uint8_t*>(p);
+    if (sink_ && n >= kChunk) {
+      Flush();
+      if (ok_) ok_ = sink_({b, n});
+      return;
+    }
     out_.insert(out_.end(), b, b + n);
+    if (sink_ && out_.size() >= kChunk) Flush();
   }
-  template <typename T>
-  void Pool(const std::vector<T>& pool, int32_t count) {
-    if (count > 0) Raw(pool.data(), sizeof(T) * static_cast<size_t>(count));
+  template <typename List>  // a Pool or a std::vector
+  void Pool(const List& pool, int32_t count) {
+    if (count > 0) Raw(pool.data(), sizeof(typename List::value_type) * static_cast<size_t>(count));
   }
   // A name: its length up to the terminator, then those bytes.
   void String(std::string_view s) {
@@ -51,8 +67,17 @@ class ByteWriter {
     I32(p.group);
   }
 
+  // Hands what the buffer holds to the sink; false once the sink failed.
+  bool Flush() {
+    if (sink_ && ok_ && !out_.empty()) ok_ = sink_(out_);
+    if (sink_) out_.clear();
+    return ok_;
+  }
+
  private:
   std::vector<uint8_t>& out_;
+  Sink sink_;
+  bool ok_ = true;
 };
 
 // ---- Export geometry ----------------------------------------------------------------------------
@@ -84,7 +109,20 @@ uint64_t HashVertex(const Vec3& p, const Vec3& n, const ColourF& c, const Uv& t)
 // export vertex holding it; it never holds two equal values, so a hit is the first match.
 class ExportBuilder {
  public:
-  ExportBuilder(const Model& m, ExportGeometry& out, size_t maxVertices) : m_(m), out_(out) {
+  // What the last corner at a position named, and its vertex; `builder` tells whose entry it is.
+  struct Memo {
+    int32_t builder = -1;
+    int32_t normal = 0;
+    int32_t colour = 0;
+    int32_t uv = 0;
+    int32_t vertex = 0;
+  };
+
+  // `memo` has an entry per position and is shared by the builders of one model, each with its
+  // own `id`.
+  ExportBuilder(const Model& m, ExportGeometry& out, size_t maxVertices, std::vector<Memo>& memo,
+                int32_t id)
+      : m_(m), out_(out), memo_(memo), id_(id) {
     size_t capacity = 16;
     while (capacity < 2 * maxVertices)
       capacity *= 2;
@@ -93,6 +131,23 @@ class ExportBuilder {
   }
 
   int32_t VertexOf(const Corner& k) {
+    // Corners that name the same entries as the last corner at their position (the same point
+    // of a mesh, met again by the next polygon around it) have the same vertex.
+    Memo& memo = memo_[size_t(k.position)];
+    if (memo.builder == id_ && memo.normal == k.normal && memo.colour == k.colour &&
+        memo.uv == k.uv) {
+      return memo.vertex;
+    }
+    bool shared = false;
+    const int32_t v = Find(k, shared);
+    if (shared) memo = {id_, k.normal, k.colour, k.uv, v};
+    return v;
+  }
+
+ private:
+  // The first export vertex equal to the corner's value, appended when there is none; `shared`
+  // tells whether later corners of equal value get it too (a value with NaN equals nothing).
+  int32_t Find(const Corner& k, bool& shared) {
     const Vec3 p = m_.positions[k.position];
     const Vec3 n = m_.normalCount > 0 ? m_.normals[k.normal] : Vec3{};
     const ColourF c = m_.colourCount > 0 ? m_.colours[k.colour] : ColourF{};
@@ -100,6 +155,7 @@ class ExportBuilder {
     // A value with NaN equals no vertex, itself included: it is appended without entering the
     // table, so that many such corners do not make one long probe chain.
     if (HasNan(p, n, c, t)) return Append(p, n, c, t, k.position);
+    shared = true;
     size_t i = HashVertex(p, n, c, t) & mask_;
     for (; slots_[i] >= 0; i = (i + 1) & mask_) {
       const int32_t v = slots_[i];
@@ -111,7 +167,6 @@ class ExportBuilder {
     return slots_[i] = Append(p, n, c, t, k.position);
   }
 
- private:
   int32_t Append(const Vec3& p, const Vec3& n, const ColourF& c, const Uv& t, int32_t position) {
     out_.positions.push_back(p);
     out_.normals.push_back(n);
@@ -123,6 +178,8 @@ class ExportBuilder {
 
   const Model& m_;
   ExportGeometry& out_;
+  std::vector<Memo>& memo_;
+  const int32_t id_;
   std::vector<int32_t> slots_;
   size_t mask_ = 0;
 };
@@ -333,13 +390,14 @@ std::vector<ExportGeometry> BuildExportGeometry(const Model& m, int32_t polygonC
   }
 
   std::vector<ExportGeometry> result(static_cast<size_t>(groups));
+  std::vector<ExportBuilder::Memo> memo(static_cast<size_t>(std::max(m.positionCount, 0)));
   for (int32_t j = 0; j < groups; ++j) {
     ExportGeometry& g = result[j];
     size_t corners = 0;
     for (int32_t f = start[j]; f < start[j + 1]; ++f)
       corners += 3 * (m.polygons[faces[f]].cornerCount - 2);
     g.triangles.reserve(corners / 3 * (m.groups[j].mirror != 0 ? 2 : 1));
-    ExportBuilder builder(m, g, corners);
+    ExportBuilder builder(m, g, corners, memo, j);
     for (int32_t f = start[j]; f < start[j + 1]; ++f) {
       const wz::Polygon& p = m.polygons[faces[f]];
       for (int l = 0; l + 2 < p.cornerCount; ++l) {
@@ -357,16 +415,27 @@ std::vector<ExportGeometry> BuildExportGeometry(const Model& m, int32_t polygonC
   return result;
 }
 
-bool SaveWzpToMemory(ModelHost& host, const Model& model, const std::string& path,
-                     std::vector<uint8_t>& out) {
-  out.clear();
+namespace {
+
+// The export geometry of a model that may be saved; false (refused through the host) otherwise.
+bool PrepareSave(ModelHost& host, const Model& model, const std::string& path,
+                 std::vector<ExportGeometry>& exports) {
   if (auto fault = CheckModelInvariants(model)) {
     host.Refuse(path, std::string("the model cannot be saved: ") + ModelFaultName(fault->fault) +
                           ": " + fault->message);
     return false;
   }
-  const std::vector<ExportGeometry> exports =
-      BuildExportGeometry(model, host.Capacities().polygons);
+  exports = BuildExportGeometry(model, host.Capacities().polygons);
+  return true;
+}
+
+}  // namespace
+
+bool SaveWzpToMemory(ModelHost& host, const Model& model, const std::string& path,
+                     std::vector<uint8_t>& out) {
+  out.clear();
+  std::vector<ExportGeometry> exports;
+  if (!PrepareSave(host, model, path, exports)) return false;
   size_t estimate = 256 + size_t(model.positionCount) * 55 + size_t(model.polygonCount) * 69;
   for (const ExportGeometry& e : exports)
     estimate += 256 + e.positions.size() * 55 + e.triangles.size() * 57;
@@ -414,9 +483,15 @@ bool SaveWzpUpdating(ModelHost& host, Model& model, const std::string& path) {
 }
 
 bool SaveWzp(ModelHost& host, const Model& model, const std::string& path) {
-  std::vector<uint8_t> bytes;
-  if (!SaveWzpToMemory(host, model, path, bytes)) return false;
-  if (!platform::WriteFileAtomically(path, bytes)) {
+  std::vector<ExportGeometry> exports;
+  if (!PrepareSave(host, model, path, exports)) return false;
+  // Written as it is made, through a small buffer: the file is never whole in memory.
+  platform::AtomicFileWriter file(path);
+  std::vector<uint8_t> buffer;
+  buffer.reserve(2 * ByteWriter::kChunk);
+  ByteWriter w(buffer, [&file](std::span<const uint8_t> bytes) { return file.Write(bytes); });
+  WriteModel(w, model, exports);
+  if (!w.Flush() || !file.Commit()) {
     host.Refuse(path, "the file cannot be written");
     return false;
   }

@@ -4,11 +4,18 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/text.h"
 
@@ -20,20 +27,140 @@ bool Exists(const std::string& hostPath) {
   return ::stat(hostPath.c_str(), &st) == 0;
 }
 
-// Finds `name` in `dir` without regard to ASCII case. Returns false when there is no match.
-bool FindCaseInsensitive(const std::string& dir, const std::string& name, std::string& found) {
-  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
-  if (!d) return false;
-  bool ok = false;
-  while (dirent* e = ::readdir(d)) {
-    if (::strcasecmp(e->d_name, name.c_str()) == 0) {
-      found = e->d_name;
-      ok = true;
-      break;
+std::string AsciiLower(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = char(c + ('a' - 'A'));
+  }
+  return s;
+}
+
+// The names in one directory by their ASCII lower case, for the case-insensitive match. The last
+// directory listed is kept, with an inotify watch that reports every later change to its
+// entries, so that looking up many names that do not exist in one directory (the outputs of a
+// batch conversion) lists it once instead of once per name. The watch is set before the
+// directory is read, so no change can fall between the two. The kernel queues an event before
+// the call that made the change returns, so a change by any process on this machine is seen by
+// the next lookup. Changes made elsewhere reach no watch: on a file system that is not known to
+// be local (NFS, SMB, FUSE, ...) the listing is not kept. Without inotify (watch or instance
+// limit reached), after the event queue overflowed, after a fork (the child would share the
+// parent's queue) or when the directory was removed or moved, the directory is listed again.
+class DirectoryNames {
+ public:
+  // False when `dir` cannot be read or holds no such name.
+  bool Find(const std::string& dir, const std::string& name, std::string& found) {
+    struct stat st;
+    if (::stat(dir.c_str(), &st) != 0) return false;
+    std::lock_guard lock(mutex_);
+    if (!Current(dir, st) && !List(dir, st)) return false;
+    const auto it = names_.find(AsciiLower(name));
+    if (it == names_.end() || it->second.empty()) return false;
+    found = it->second.front();
+    return true;
+  }
+
+ private:
+  // True when the kept listing is of `dir` and up to date (pending changes applied).
+  bool Current(const std::string& dir, const struct stat& st) {
+    if (pid_ != ::getpid()) {
+      // A forked child: the inotify descriptor is shared with the parent, whose reads would
+      // take this process's events. Start over with one of its own.
+      if (fd_ >= 0) ::close(fd_);
+      fd_ = -1;
+      wd_ = -1;
+      watched_ = false;
+      pid_ = ::getpid();
+    }
+    if (!watched_ || dir != dir_ || st.st_dev != dev_ || st.st_ino != ino_) return false;
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+      const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+      if (n <= 0) break;  // nothing pending
+      for (ssize_t at = 0; at < n;) {
+        const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+        at += ssize_t(sizeof(inotify_event) + e->len);
+        if (e->wd != wd_) continue;  // left over from an earlier watch
+        if (e->mask & (IN_Q_OVERFLOW | IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT)) {
+          watched_ = false;
+        } else if (e->len > 0 && (e->mask & (IN_CREATE | IN_MOVED_TO))) {
+          Add(e->name);
+        } else if (e->len > 0 && (e->mask & (IN_DELETE | IN_MOVED_FROM))) {
+          Remove(e->name);
+        }
+      }
+    }
+    return watched_;
+  }
+
+  bool List(const std::string& dir, const struct stat& st) {
+    if (fd_ >= 0 && wd_ >= 0) ::inotify_rm_watch(fd_, wd_);
+    wd_ = -1;
+    watched_ = false;
+    names_.clear();
+    if (LocalFileSystem(dir)) {
+      if (fd_ < 0) fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+      if (fd_ >= 0) {
+        wd_ = ::inotify_add_watch(fd_, dir.c_str(),
+                                  IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                      IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+      }
+    }
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) {
+      if (wd_ >= 0) ::inotify_rm_watch(fd_, wd_);
+      wd_ = -1;
+      return false;
+    }
+    while (dirent* e = ::readdir(d))
+      Add(e->d_name);
+    ::closedir(d);
+    dir_ = dir;
+    dev_ = st.st_dev;
+    ino_ = st.st_ino;
+    watched_ = wd_ >= 0;
+    return true;
+  }
+
+  // File systems whose every change passes through this kernel, so that a watch sees it.
+  static bool LocalFileSystem(const std::string& dir) {
+    struct statfs fs;
+    if (::statfs(dir.c_str(), &fs) != 0) return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+      case 0xEF53:      // ext2/3/4
+      case 0x01021994:  // tmpfs
+      case 0x58465342:  // xfs
+      case 0x9123683E:  // btrfs
+      case 0xF2F52010:  // f2fs
+      case 0x794C7630:  // overlayfs
+        return true;
+      default:
+        return false;
     }
   }
-  ::closedir(d);
-  return ok;
+
+  void Add(const std::string& name) {
+    auto& same = names_[AsciiLower(name)];
+    if (std::find(same.begin(), same.end(), name) == same.end()) same.push_back(name);
+  }
+  void Remove(const std::string& name) {
+    const auto it = names_.find(AsciiLower(name));
+    if (it != names_.end()) std::erase(it->second, name);
+  }
+
+  std::mutex mutex_;
+  pid_t pid_ = ::getpid();  // the process that owns fd_
+  int fd_ = -1;             // the inotify instance, made on first use
+  int wd_ = -1;
+  bool watched_ = false;  // names_ is the listing of dir_, kept current by the watch
+  std::string dir_;
+  dev_t dev_ = 0;
+  ino_t ino_ = 0;
+  std::unordered_map<std::string, std::vector<std::string>> names_;  // in listing order
+};
+
+// Finds `name` in `dir` without regard to ASCII case. Returns false when there is no match.
+bool FindCaseInsensitive(const std::string& dir, const std::string& name, std::string& found) {
+  static DirectoryNames* names = new DirectoryNames;  // never destroyed: lookups may run at exit
+  return names->Find(dir.empty() ? "." : dir, name, found);
 }
 
 }  // namespace
@@ -101,9 +228,21 @@ bool ReadFileBytes(const std::string& libraryPath, std::vector<uint8_t>& out, si
   FILE* f = OpenFile(libraryPath, "rb");
   if (!f) return false;
   out.clear();
-  uint8_t buffer[65536];
   bool ok = true;
-  for (;;) {
+  // A regular file is read in one piece of its size; what follows (a file that grew meanwhile,
+  // or one without a size) is read in chunks.
+  struct stat st;
+  if (::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    if (uint64_t(st.st_size) > maxBytes) {
+      std::fclose(f);
+      return false;
+    }
+    out.resize(size_t(st.st_size));
+    out.resize(std::fread(out.data(), 1, out.size(), f));
+    ok = !std::ferror(f);
+  }
+  uint8_t buffer[65536];
+  while (ok) {
     size_t n = std::fread(buffer, 1, sizeof buffer, f);
     if (out.size() + n > maxBytes) {
       ok = false;
@@ -120,35 +259,88 @@ bool ReadFileBytes(const std::string& libraryPath, std::vector<uint8_t>& out, si
   return ok;
 }
 
+bool ReadFileBytes(const std::string& libraryPath, FileBytes& out, size_t maxBytes) {
+  out.data_.reset();
+  out.size_ = 0;
+  FILE* f = OpenFile(libraryPath, "rb");
+  if (!f) return false;
+  struct stat st;
+  bool whole = false;
+  if (::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+      uint64_t(st.st_size) <= maxBytes) {
+    // A regular file of a known size: one buffer of that size, read in one piece.
+    const size_t size = size_t(st.st_size);
+    out.data_.reset(new (std::nothrow) uint8_t[size]);
+    if (!out.data_) {
+      std::fclose(f);
+      return false;
+    }
+    out.size_ = std::fread(out.data_.get(), 1, size, f);
+    uint8_t probe;
+    whole = !std::ferror(f) && (out.size_ < size || std::fread(&probe, 1, 1, f) == 0);
+  }
+  std::fclose(f);
+  if (whole) return true;
+  // Anything else (no size, a file that grew while it was read): the general road.
+  std::vector<uint8_t> bytes;
+  if (!ReadFileBytes(libraryPath, bytes, maxBytes)) return false;
+  out.data_.reset(new (std::nothrow) uint8_t[std::max<size_t>(bytes.size(), 1)]);
+  if (!out.data_) return false;
+  std::copy(bytes.begin(), bytes.end(), out.data_.get());
+  out.size_ = bytes.size();
+  return true;
+}
+
+AtomicFileWriter::AtomicFileWriter(const std::string& libraryPath) {
+  static std::atomic<unsigned> counter{0};
+  target_ = HostPath(libraryPath);
+  temp_ =
+      target_ + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter.fetch_add(1));
+  fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ok_ = fd_ >= 0;
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    ::unlink(temp_.c_str());
+  }
+}
+
+bool AtomicFileWriter::Write(std::span<const uint8_t> bytes) {
+  size_t done = 0;
+  while (ok_ && done < bytes.size()) {
+    const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok_ = false;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return ok_;
+}
+
+bool AtomicFileWriter::Commit() {
+  if (fd_ < 0) return false;
+  if (::close(fd_) != 0) ok_ = false;
+  fd_ = -1;
+  if (ok_ && ::rename(temp_.c_str(), target_.c_str()) != 0) ok_ = false;
+  if (!ok_) ::unlink(temp_.c_str());
+  return ok_;
+}
+
 bool WriteFileAtomically(const std::string& libraryPath, std::span<const uint8_t> bytes) {
   return WriteFileAtomically(libraryPath, {bytes});
 }
 
 bool WriteFileAtomically(const std::string& libraryPath,
                          std::initializer_list<std::span<const uint8_t>> parts) {
-  static std::atomic<unsigned> counter{0};
-  std::string target = HostPath(libraryPath);
-  std::string temp =
-      target + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter.fetch_add(1));
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = true;
+  AtomicFileWriter file(libraryPath);
   for (std::span<const uint8_t> bytes : parts) {
-    size_t done = 0;
-    while (ok && done < bytes.size()) {
-      ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        ok = false;
-        break;
-      }
-      done += static_cast<size_t>(n);
-    }
+    if (!file.Write(bytes)) break;
   }
-  if (::close(fd) != 0) ok = false;
-  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) ok = false;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  return file.Commit();
 }
 
 }  // namespace wz::platform

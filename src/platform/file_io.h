@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -54,6 +55,22 @@ bool GetFileId(const std::string& libraryPath, FileId& id);
 bool ReadFileBytes(const std::string& libraryPath, std::vector<uint8_t>& out,
                    size_t maxBytes = size_t{1} << 31);
 
+// A whole file's bytes in a buffer that is not cleared before the file is read into it (a
+// vector's would be, at the cost of writing every byte twice).
+class FileBytes {
+ public:
+  std::span<const uint8_t> Bytes() const { return {data_.get(), size_}; }
+
+ private:
+  friend bool ReadFileBytes(const std::string&, FileBytes&, size_t);
+  std::unique_ptr<uint8_t[]> data_;
+  size_t size_ = 0;
+};
+
+// As above, into a FileBytes; also false when the memory for the file cannot be had.
+bool ReadFileBytes(const std::string& libraryPath, FileBytes& out,
+                   size_t maxBytes = size_t{1} << 31);
+
 // Writes `bytes` to a temporary file beside the target and renames it over the target, so that a
 // failed write never leaves a half-written file in place of the old one. False on any failure
 // (the target is then unchanged and no temporary file is left behind).
@@ -61,5 +78,28 @@ bool WriteFileAtomically(const std::string& libraryPath, std::span<const uint8_t
 // The same for a file made of several parts, written one after the other (no copy joins them).
 bool WriteFileAtomically(const std::string& libraryPath,
                          std::initializer_list<std::span<const uint8_t>> parts);
+
+// The same for a file written in pieces: a temporary file beside the target, which Commit
+// renames over it. Until then the target is untouched; a writer dropped without a successful
+// Commit removes its temporary file.
+class AtomicFileWriter {
+ public:
+  explicit AtomicFileWriter(const std::string& libraryPath);
+  ~AtomicFileWriter();
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+  // Appends the bytes; false once the file could not be made or any write failed.
+  bool Write(std::span<const uint8_t> bytes);
+  // Closes the file and renames it over the target; false (and no temporary file left) when
+  // anything failed.
+  bool Commit();
+
+ private:
+  std::string target_;
+  std::string temp_;
+  int fd_ = -1;
+  bool ok_ = false;
+};
 
 }  // namespace wz::platform

@@ -225,7 +225,7 @@ void Library::GroupDraw(int32_t object, ModelId id, int32_t g) {
 
     // Polygons of one or two corners: points and lines in the group colour.
     const AssemblyOptions shownOptions{object, rs.selectedBone, rs.renderMode, nullptr};
-    const std::vector<Vec3>& positions = ShownPositions(*m, shownOptions, false);
+    const Pool<Vec3>& positions = ShownPositions(*m, shownOptions, false);
     for (int32_t index : gd.polygons) {
       const Polygon& p = m->polygons[size_t(index)];
       if (p.cornerCount != 1 && p.cornerCount != 2) continue;

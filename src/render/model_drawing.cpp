@@ -21,7 +21,7 @@ bool InRange(int32_t index, int32_t count, size_t size) {
 
 // Every corner of a drawable polygon names a position; the other pools are read only when they
 // are in use, and an index outside them then falls back (see CornerVertex).
-bool Drawable(const Model& m, const Polygon& p, const std::vector<Vec3>& positions) {
+bool Drawable(const Model& m, const Polygon& p, const Pool<Vec3>& positions) {
   if (p.cornerCount < 3 || p.cornerCount > kMaxCorners) return false;
   for (int k = 0; k < p.cornerCount; ++k) {
     if (!InRange(p.corners[size_t(k)].position, m.positionCount, positions.size())) return false;
@@ -31,7 +31,7 @@ bool Drawable(const Model& m, const Polygon& p, const std::vector<Vec3>& positio
 
 // The stored face normal; a polygon whose reader left it unset (or degenerate) gets the normal
 // of its first three corners, so that it is lit like any other.
-Vec3 FaceNormalOf(const Polygon& p, const std::vector<Vec3>& positions) {
+Vec3 FaceNormalOf(const Polygon& p, const Pool<Vec3>& positions) {
   const Vec3& n = p.faceNormal;
   if (IsFinite(n) && (n.x != 0.0f || n.y != 0.0f || n.z != 0.0f)) return n;
   const Vec3& p0 = positions[size_t(p.corners[0].position)];
@@ -77,7 +77,7 @@ struct GroupContext {
 // One corner as the CPU assembly builds it; `deform` tells whether the positions are the
 // deformed ones (normals then come from the smooth normals).
 SceneVertex CornerVertex(const GroupContext& c, const Polygon& p, int k, const Vec3& face,
-                         const std::vector<Vec3>& positions, bool deform) {
+                         const Pool<Vec3>& positions, bool deform) {
   const Model& m = c.m;
   const Corner& corner = p.corners[size_t(k)];
   const int32_t at = corner.position;
@@ -137,9 +137,8 @@ void ForEachGroupCorner(const GroupContext& c, const std::vector<int32_t>& polyg
   const Model& m = c.m;
   // With deform on, normals come from the smooth normals whichever positions a copy takes.
   const bool deform = !c.forBuffers && m.deformOn == 1;
-  const std::vector<Vec3>& main =
-      c.forBuffers ? m.positions : ShownPositions(m, c.options, forEdge);
-  const std::vector<Vec3>& copy = c.forBuffers ? m.positions : ShownPositions(m, c.options, true);
+  const Pool<Vec3>& main = c.forBuffers ? m.positions : ShownPositions(m, c.options, forEdge);
+  const Pool<Vec3>& copy = c.forBuffers ? m.positions : ShownPositions(m, c.options, true);
   const bool mirror = c.group.mirror == 1;
   const bool doubleSided = !forEdge && c.group.doubleSided == 1;
   const float push = c.m.edgeWidth * 0.05f;
@@ -517,14 +516,13 @@ DrawStamp StampOf(const Model& model, int32_t selectedBone) {
   return s;
 }
 
-const std::vector<Vec3>& ShownPositions(const Model& model, const AssemblyOptions& options,
-                                        bool doubleSidedCopy) {
+const Pool<Vec3>& ShownPositions(const Model& model, const AssemblyOptions& options,
+                                 bool doubleSidedCopy) {
   if (model.deformOn != 1) return model.positions;
   if (doubleSidedCopy && options.renderMode >= 14 && options.renderMode <= 17) {
     return model.positions;
   }
-  const std::vector<Vec3>& animated =
-      options.animated ? *options.animated : model.animatedPositions;
+  const Pool<Vec3>& animated = options.animated ? *options.animated : model.animatedPositions;
   return animated.size() >= size_t(std::max(model.positionCount, 0)) ? animated : model.positions;
 }
 

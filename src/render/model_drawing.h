@@ -83,7 +83,7 @@ struct AssemblyOptions {
   int32_t renderMode = 0;     // 14 to 17: the double-sided copy is not deformed
   // Deformed positions (parallel to the positions) to use instead of the model's own animated
   // ones; null: the model's.
-  const std::vector<Vec3>* animated = nullptr;
+  const Pool<Vec3>* animated = nullptr;
 };
 
 // Appends the triangles of group `group` (its polygons listed in `polygons`) as a triangle list:
@@ -100,8 +100,8 @@ void AssembleEdge(const Model& model, int32_t group, const std::vector<int32_t>&
 // Positions of the model as the frame shows them: the deformed ones while deform is on (when
 // the model holds enough of them), else the position pool. `doubleSidedCopy` applies the
 // stricter rule of the double-sided copy and the edge pass.
-const std::vector<Vec3>& ShownPositions(const Model& model, const AssemblyOptions& options,
-                                        bool doubleSidedCopy);
+const Pool<Vec3>& ShownPositions(const Model& model, const AssemblyOptions& options,
+                                 bool doubleSidedCopy);
 
 // The ARGB colour of the bone highlight of display mode 3 for a position.
 D3DCOLOR BoneHighlightColour(const Model& model, int32_t position, int32_t selectedBone);

@@ -92,10 +92,10 @@ void Library::PlanarShadows() {
     const float height = m.drawingState.shadowHeight;
     // The geometry: the model's own shadow polygons when it has them, else its polygons.
     const bool own = m.drawingBuffers.flag == 1;
-    const std::vector<Polygon>& polygons = own ? m.drawingBuffers.shadowPolygons : m.polygons;
+    const Pool<Polygon>& polygons = own ? m.drawingBuffers.shadowPolygons : m.polygons;
     const int32_t polygonCount = own ? m.drawingBuffers.shadowPolygonCount : m.polygonCount;
     const AssemblyOptions options{n, rendering_.selectedBone, rendering_.renderMode, nullptr};
-    const std::vector<Vec3>& positions =
+    const Pool<Vec3>& positions =
         own ? m.drawingBuffers.shadowPositions : ShownPositions(m, options, false);
     const int32_t positionCount = own ? m.drawingBuffers.shadowPositionCount : m.positionCount;
     SceneVertices& out = rendering_.sceneVertices;

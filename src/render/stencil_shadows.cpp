@@ -35,8 +35,8 @@ uint64_t EdgeKey(int32_t a, int32_t b) {
 
 }  // namespace
 
-void BuildShadowVolume(const Model& model, const std::vector<Vec3>& positions, Vec3 light,
-                       float extrusion, std::vector<Vec3>& out) {
+void BuildShadowVolume(const Model& model, const Pool<Vec3>& positions, Vec3 light, float extrusion,
+                       std::vector<Vec3>& out) {
   const int32_t polygonCount =
       std::clamp<int32_t>(model.polygonCount, 0, int32_t(model.polygons.size()));
   const int32_t positionCount =

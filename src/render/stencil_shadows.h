@@ -13,8 +13,8 @@ namespace wz {
 // that `light` casts from the model's polygons with `positions`: the lit triangles moved a
 // thousandth of their distance away from the light, the outline of the lit region extruded
 // `extrusion` units away from the light, and the far cap. All in the model's space.
-void BuildShadowVolume(const Model& model, const std::vector<Vec3>& positions, Vec3 light,
-                       float extrusion, std::vector<Vec3>& out);
+void BuildShadowVolume(const Model& model, const Pool<Vec3>& positions, Vec3 light, float extrusion,
+                       std::vector<Vec3>& out);
 
 // True when the depth-and-stencil option is on, the device increments and decrements stencil
 // values and the depth-stencil surface in use has stencil bits.

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <bit>
+#include <cstdlib>
 
 #include "formats/formats.h"
 #include "model/model_invariants.h"
@@ -96,16 +98,87 @@ TEST(DxfReader, AcceptedLayouts) {
 }
 
 TEST(DxfReader, ValueLinesOfNineteenAndTwentyCharacters) {
+  for (const std::string lineEnd : {"\n", "\r\n"}) {
+    std::string file = File(Face(kSquare));
+    const std::string x = "10\n0.000000\n";
+    const size_t at = file.find(x) + 3;
+    for (const auto& [value, loads] :
+         {std::pair{std::string(19, '1'), 1}, {std::string(20, '1'), 0}}) {
+      std::string f = file;
+      f.replace(at, 9, value + lineEnd);
+      RecordingModelHost host;
+      auto model = CreateModel({});
+      EXPECT_EQ(Load(host, *model, f), loads) << value.size() << " " << lineEnd.size();
+    }
+  }
+}
+
+// A file whose x of corner 0 (position 2 after the reordering) is written as `value`.
+std::string WithFirstX(const std::string& value) {
   std::string file = File(Face(kSquare));
   const std::string x = "10\n0.000000\n";
-  const size_t at = file.find(x) + 3;
-  for (const auto& [value, loads] :
-       {std::pair{std::string(19, '1'), 1}, {std::string(20, '1'), 0}}) {
-    std::string f = file;
-    f.replace(at, 8, value);
+  return file.replace(file.find(x) + 3, 8, value);
+}
+
+TEST(DxfReader, ValuesReadAsTheCLibraryReadsTheStrippedLine) {
+  // Each value line, and the text that "%f" then sees: blanks removed, cut at a NUL.
+  const std::pair<std::string, std::string> cases[] = {
+      {"1.5", "1.5"},
+      {"-.5", "-.5"},
+      {"+2.5", "+2.5"},
+      {"1 .5", "1.5"},
+      {" \t-3\t", "-3"},
+      {"0x1p3", "0x1p3"},
+      {"1e39", "1e39"},
+      {"-1e-45", "-1e-45"},
+      {"1e-50", "1e-50"},
+      {"12abc", "12abc"},
+      {"abc", "abc"},  // no number: the coordinate keeps its 0
+      {"inf", "inf"},
+      {"-nan", "-nan"},
+      {"-inf", "-inf"},
+      {"nan(123)", "nan(123)"},
+      {"-nan(7)", "-nan(7)"},
+      {"0.1000000014901161193847656", "0.1000000"},  // cut after 19 characters: refused
+      {"1234567890123456789", "1234567890123456789"},
+      {"1.5" + std::string(1, '\0') + "99", "1.5"},
+      {"\r5", "\r5"},  // a lone CR is a character, and white space to strtof
+      {"7\r", "7\r"},
+  };
+  for (const auto& [line, seen] : cases) {
     RecordingModelHost host;
     auto model = CreateModel({});
-    EXPECT_EQ(Load(host, *model, f), loads) << value.size();
+    const int result = Load(host, *model, WithFirstX(line));
+    if (line.size() > 19) {
+      EXPECT_EQ(result, 0) << line;
+      continue;
+    }
+    ASSERT_EQ(result, 1) << line;
+    char* end = nullptr;
+    float want = std::strtof(seen.c_str(), &end);
+    if (end == seen.c_str()) want = 0.0f;
+    EXPECT_EQ(std::bit_cast<uint32_t>(model->positions[2].x), std::bit_cast<uint32_t>(want))
+        << '"' << line << "\" " << model->positions[2].x << " " << want;
+  }
+}
+
+TEST(DxfReader, KeysAreWholeStrippedLines) {
+  const std::string face = Face(kSquare);
+  const std::pair<std::string, int> cases[] = {
+      {File(face), 1},
+      {File("  0\n3D FACE\n" + face.substr(face.find("  8"))), 1},     // blanks inside
+      {File("  0\n3DFACE\r\r\n" + face.substr(face.find("  8"))), 0},  // "3DFACE\r"
+      // After a NUL nothing of the line counts, its line feed neither.
+      {File("  0\n3DFACE" + std::string(1, '\0') + "x\n" + face.substr(face.find("  8"))), 0},
+      // A line that is empty up to its NUL is skipped like an empty line.
+      {File(face.substr(0, face.find("20\n")) + std::string(1, '\0') + "20\n" +
+            face.substr(face.find("20\n"))),
+       1},
+  };
+  for (const auto& [file, loads] : cases) {
+    RecordingModelHost host;
+    auto model = CreateModel({});
+    EXPECT_EQ(Load(host, *model, file), loads) << file;
   }
 }
 

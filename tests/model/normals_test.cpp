@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <span>
 #include <utility>
 
 #include "model/model_invariants.h"
@@ -187,7 +188,7 @@ TEST(NormalPoolRebuild, EqualSmoothNormalsShareAnEntry) {
 }
 
 // True when the first n entries of a and b are equal bit for bit (so -0 differs from +0).
-bool SameBits(const std::vector<Vec3>& a, const std::vector<Vec3>& b, int32_t n) {
+bool SameBits(std::span<const Vec3> a, std::span<const Vec3> b, int32_t n) {
   for (int32_t i = 0; i < n; ++i) {
     for (auto [x, y] : {std::pair{a[i].x, b[i].x}, {a[i].y, b[i].y}, {a[i].z, b[i].z}}) {
       if (std::bit_cast<uint32_t>(x) != std::bit_cast<uint32_t>(y)) return false;

@@ -3,12 +3,14 @@
 // field, refused models and failed writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
 
 #include "model/model_invariants.h"
+#include "model/test_models.h"
 #include "model/wzp.h"
 #include "model/wzp_linear_export.h"
 #include "model/wzp_test_support.h"
@@ -288,6 +290,38 @@ TEST(WzpWriter, RefusesModelsThatBreakTheInvariantsAndWritesNothing) {
         << host.lines[0];
     EXPECT_EQ(testing::ReadFile(dir / "old.wzp"), "old contents");
   }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+TEST(WzpWriter, FileWrittenInPiecesHasTheBytesOfTheWholeSave) {
+  // A model whose file is several times the writer's buffer, with pools larger than the buffer
+  // (written past it): the file holds exactly what the in-memory save makes.
+  constexpr int kCols = 120, kRows = 100;
+  std::vector<Vec3> positions;
+  for (int r = 0; r <= kRows; ++r) {
+    for (int c = 0; c <= kCols; ++c)
+      positions.push_back({float(c), std::sin(float(r * c)) * 0.5f, float(r) + 0.25f});
+  }
+  // Points no face names: the position pool alone is larger than the buffer.
+  for (int i = 0; i < 100000; ++i)
+    positions.push_back({float(i), -float(i), 0.5f});
+  std::vector<std::vector<int>> faces;
+  for (int r = 0; r < kRows; ++r) {
+    for (int c = 0; c < kCols; ++c) {
+      const int a = r * (kCols + 1) + c;
+      faces.push_back({a, a + kCols + 1, a + kCols + 2, a + 1});
+    }
+  }
+  const auto m = testing::MakeMeshModel(positions, faces);
+  const std::vector<uint8_t> whole = Save(*m);
+  ASSERT_GT(whole.size(), size_t{4} << 20);
+
+  testing::TempDir dir;
+  testing::WriteFile(dir / "big.wzp", "old contents");
+  RecordingModelHost host;
+  ASSERT_TRUE(SaveWzp(host, *m, platform::LibraryPath(dir / "big.wzp")));
+  const std::string file = testing::ReadFile(dir / "big.wzp");
+  EXPECT_EQ(std::vector<uint8_t>(file.begin(), file.end()), whole);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 

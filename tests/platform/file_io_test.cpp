@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/text.h"
@@ -38,6 +39,76 @@ TEST(PathMapping, MatchesEachComponentWithoutCase) {
   EXPECT_FALSE(FileExists(LibraryPath(dir.path()) + "\\Nope\\FILE"));
   // A directory is not a readable file.
   EXPECT_FALSE(FileExists(LibraryPath(dir.path()) + "\\Data"));
+}
+
+TEST(PathMapping, MatchesFollowChangesMadeAfterALookup) {
+  // Lookups of names that do not exist keep the directory's listing; whatever changes in the
+  // directory afterwards, by this process or another, must be seen by the next lookup.
+  TempDir dir, other;
+  const std::string base = LibraryPath(dir.path()) + "\\";
+  auto host = [&](const std::string& name) { return HostPath(base + name); };
+  EXPECT_EQ(host("OUT.WZP"), dir / "OUT.WZP");  // nothing there yet
+
+  wz::testing::WriteFile(dir / "out.wzp", "a");  // made by another program
+  EXPECT_EQ(host("OUT.WZP"), dir / "out.wzp");
+  std::filesystem::rename(dir / "out.wzp", dir / "Moved.wzp");
+  EXPECT_EQ(host("OUT.WZP"), dir / "OUT.WZP");
+  EXPECT_EQ(host("moved.WZP"), dir / "Moved.wzp");
+  std::filesystem::remove(dir / "Moved.wzp");
+  EXPECT_EQ(host("moved.WZP"), dir / "moved.WZP");
+
+  // Files this process writes, many in a row, and a lookup in another directory between them.
+  const uint8_t bytes[] = {1};
+  for (int i = 0; i < 50; ++i) {
+    const std::string name = "m" + std::to_string(i) + ".WZP";
+    ASSERT_EQ(host(name), dir / name);
+    ASSERT_TRUE(WriteFileAtomically(base + name, bytes));
+    ASSERT_EQ(host("M" + std::to_string(i) + ".wzp"), dir / name);
+    if (i == 25) {
+      EXPECT_EQ(HostPath(LibraryPath(other.path()) + "\\X"), other / "X");
+    }
+  }
+  // A directory made in place of a file name is an entry too.
+  std::filesystem::create_directory(dir / "Sub");
+  EXPECT_EQ(host("SUB\\new.bin"), dir / "Sub/new.bin");
+}
+
+TEST(PathMapping, MatchesFollowOtherProcessesAndDirectoriesMadeAgain) {
+  TempDir top;
+  const std::filesystem::path dir = top / "Out";
+  std::filesystem::create_directory(dir);
+  const std::string base = LibraryPath(dir) + "\\";
+  auto host = [&](const std::string& name) { return HostPath(base + name); };
+  EXPECT_EQ(host("A.BIN"), dir / "A.BIN");
+
+  // Another process makes and renames files between two lookups.
+  const std::string quoted = "'" + dir.string() + "'";
+  ASSERT_EQ(std::system(("touch " + quoted + "/a.bin").c_str()), 0);
+  EXPECT_EQ(host("A.BIN"), dir / "a.bin");
+  ASSERT_EQ(std::system(("mv " + quoted + "/a.bin " + quoted + "/B.bin").c_str()), 0);
+  EXPECT_EQ(host("A.BIN"), dir / "A.BIN");
+  EXPECT_EQ(host("b.BIN"), dir / "B.bin");
+
+  // The directory removed and made again under the same name (possibly with the same inode):
+  // the old listing must not answer for the new directory.
+  std::filesystem::remove_all(dir);
+  EXPECT_EQ(host("b.BIN"), dir / "b.BIN");
+  std::filesystem::create_directory(dir);
+  wz::testing::WriteFile(dir / "c.bin", "c");
+  EXPECT_EQ(host("b.BIN"), dir / "b.BIN");
+  EXPECT_EQ(host("C.BIN"), dir / "c.bin");
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directory(dir);
+  EXPECT_EQ(host("C.BIN"), dir / "C.BIN");
+
+  // The directory moved away and another put in its place.
+  wz::testing::WriteFile(dir / "d.bin", "d");
+  EXPECT_EQ(host("D.BIN"), dir / "d.bin");
+  std::filesystem::rename(dir, top / "Old");
+  std::filesystem::create_directory(dir);
+  EXPECT_EQ(host("D.BIN"), dir / "D.BIN");
+  wz::testing::WriteFile(dir / "e.bin", "e");
+  EXPECT_EQ(host("E.BIN"), dir / "e.bin");
 }
 
 TEST(PathMapping, HostPathsBecomeLibraryPaths) {

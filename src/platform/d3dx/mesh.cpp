@@ -160,8 +160,22 @@ HRESULT Mesh::OptimizeInplace(DWORD flags, std::vector<DWORD>* faceRemap,
   const bool sort =
       (flags & (D3DXMESHOPT_ATTRSORT | D3DXMESHOPT_VERTEXCACHE | D3DXMESHOPT_STRIPREORDER)) != 0;
   if (sort) {
-    std::stable_sort(faceOrder.begin(), faceOrder.end(),
-                     [&](DWORD a, DWORD b) { return attributes_[a] < attributes_[b]; });
+    // Stable by attribute id: a counting sort when the ids are few (as material numbers are),
+    // otherwise a stable merge sort.
+    const DWORD maxId =
+        nf == 0 ? 0 : *std::max_element(attributes_.begin(), attributes_.begin() + ptrdiff_t(nf));
+    if (maxId < 4096) {
+      std::vector<DWORD> start(size_t{maxId} + 2, 0);
+      for (size_t f = 0; f < nf; ++f)
+        ++start[size_t{attributes_[f]} + 1];
+      for (size_t a = 1; a < start.size(); ++a)
+        start[a] += start[a - 1];
+      for (size_t f = 0; f < nf; ++f)
+        faceOrder[start[attributes_[f]]++] = static_cast<DWORD>(f);
+    } else {
+      std::stable_sort(faceOrder.begin(), faceOrder.end(),
+                       [&](DWORD a, DWORD b) { return attributes_[a] < attributes_[b]; });
+    }
   }
   std::vector<uint32_t> newIdx(nf * 3);
   std::vector<DWORD> newAttr(nf);

@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "platform/d3dx/x_file.h"
+#include "platform/decimal.h"
 
 namespace wz::d3dx::xlex {
 
@@ -171,7 +172,19 @@ class TextLexer : public LexerBase {
     if (p_ == end_) return Fail(XError::Truncated, "expected an integer");
     const char* s = reinterpret_cast<const char*>(p_);
     if (*s == '+') ++s;
-    auto [ptr, ec] = std::from_chars(s, reinterpret_cast<const char*>(end_), v);
+    const char* end = reinterpret_cast<const char*>(end_);
+    // Up to nine digits cannot overflow: read them here, longer numbers by from_chars.
+    const char* q = s;
+    uint32_t small = 0;
+    while (q < end && q - s < 9 && unsigned(*q - '0') < 10)
+      small = small * 10 + unsigned(*q++ - '0');
+    if (q > s && (q == end || unsigned(*q - '0') >= 10)) {
+      v = small;
+      p_ = reinterpret_cast<const uint8_t*>(q);
+      if (p_ != end_ && !IsNumberEnd(*p_)) return Fail(XError::Syntax, "expected an integer");
+      return true;
+    }
+    auto [ptr, ec] = std::from_chars(s, end, v);
     if (ec == std::errc::invalid_argument) return Fail(XError::Syntax, "expected an integer");
     if (ec == std::errc::result_out_of_range)
       return Fail(XError::CountTooLarge, "integer too large");
@@ -185,7 +198,8 @@ class TextLexer : public LexerBase {
     if (p_ == end_) return Fail(XError::Truncated, "expected a number");
     const char* s = reinterpret_cast<const char*>(p_);
     if (*s == '+') ++s;
-    auto [ptr, ec] = std::from_chars(s, reinterpret_cast<const char*>(end_), v);
+    const char* end = reinterpret_cast<const char*>(end_);
+    auto [ptr, ec] = platform::FloatFromChars(s, end, v, end);
     if (ec == std::errc::invalid_argument) return Fail(XError::Syntax, "expected a number");
     p_ = reinterpret_cast<const uint8_t*>(ptr);
     if (ec == std::errc::result_out_of_range) v = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 
 namespace wz::d3dx {
 namespace {
@@ -184,6 +185,32 @@ TEST(Mesh, AttributeSortVariants) {
     EXPECT_EQ(m->OptimizeInplace(D3DXMESHOPT_ATTRSORT), D3DXERR_CANNOTATTRSORT);
     EXPECT_TRUE(std::ranges::equal(m->IndexBuffer(), before));
     EXPECT_EQ(m->GetNumVertices(), 65535u);
+  }
+}
+
+TEST(Mesh, AttributeSortIsStableForFewAndForManyIds) {
+  // Few ids (material numbers) and ids spread over the whole range: faces end up ordered by id,
+  // and faces of one id keep their order.
+  std::mt19937 rng(7);
+  for (const DWORD range : {DWORD{3}, DWORD{5000}, DWORD{0xFFFFFFFF}}) {
+    SCOPED_TRACE(range);
+    const DWORD faces = 3000;
+    auto m = Make(faces, 3, D3DXMESH_32BIT);
+    std::vector<DWORD> ids(faces);
+    for (DWORD f = 0; f < faces; ++f) {
+      ids[f] = range == 0xFFFFFFFF ? DWORD(rng()) & 0xFFFF0007 : DWORD(rng() % range);
+      m->AttributeBuffer()[f] = ids[f];
+      for (int k = 0; k < 3; ++k)
+        m->SetIndex(size_t{f} * 3 + size_t(k), DWORD(k));
+    }
+    std::vector<DWORD> faceRemap;
+    ASSERT_EQ(m->OptimizeInplace(D3DXMESHOPT_ATTRSORT | D3DXMESHOPT_DONOTSPLIT, &faceRemap), S_OK);
+    ASSERT_EQ(faceRemap.size(), size_t{faces});
+    for (size_t i = 0; i + 1 < faces; ++i) {
+      const DWORD a = faceRemap[i], b = faceRemap[i + 1];
+      ASSERT_TRUE(ids[a] < ids[b] || (ids[a] == ids[b] && a < b)) << i;
+      ASSERT_EQ(m->AttributeBuffer()[i], ids[a]);
+    }
   }
 }
 

@@ -1,0 +1,180 @@
+// Zeroed memory on Linux: anonymous private mappings for large blocks (mremap to grow them, a
+// small cache of freed ones), calloc and realloc for small ones.
+#include "platform/memory.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define WZ_ZEROED_HEAP_ONLY 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define WZ_ZEROED_HEAP_ONLY 1
+#endif
+#endif
+
+namespace wz::platform {
+namespace {
+
+size_t PageSize() {
+  static const size_t page = [] {
+    const long p = ::sysconf(_SC_PAGESIZE);
+    return p > 0 ? static_cast<size_t>(p) : size_t{4096};
+  }();
+  return page;
+}
+
+// The mapped length of a page block, or 0 when rounding up would overflow.
+size_t MappedLength(size_t bytes) {
+  const size_t page = PageSize();
+  if (bytes > SIZE_MAX - (page - 1)) return 0;
+  return (bytes + page - 1) / page * page;
+}
+
+// Freed page blocks by mapped length, each with the extent that may have been written, which is
+// cleared when the block is handed out again (so that blocks freed at the end of the program
+// are not cleared for nothing). Bounded, so that what the cache holds stays small beside the
+// models themselves.
+constexpr size_t kCachedBytes = size_t{64} << 20;
+
+class PageCache {
+ public:
+  struct Block {
+    void* p = nullptr;
+    size_t length = 0;
+    size_t written = 0;
+  };
+
+  // The smallest kept block of at least `length` bytes and at most twice that; p is null when
+  // there is none.
+  Block Take(size_t length) {
+    std::lock_guard lock(mutex_);
+    size_t best = blocks_.size();
+    for (size_t i = 0; i < blocks_.size(); ++i) {
+      const size_t l = blocks_[i].length;
+      if (l >= length && l / 2 <= length && (best == blocks_.size() || l < blocks_[best].length)) {
+        best = i;
+      }
+    }
+    if (best == blocks_.size()) return {};
+    const Block b = blocks_[best];
+    blocks_[best] = blocks_.back();
+    blocks_.pop_back();
+    total_ -= b.length;
+    return b;
+  }
+  // Keeps a block; false when the cache is full.
+  bool Keep(const Block& b) {
+    std::lock_guard lock(mutex_);
+    if (total_ + b.length > kCachedBytes) return false;
+    blocks_.push_back(b);
+    total_ += b.length;
+    return true;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<Block> blocks_;
+  size_t total_ = 0;
+};
+
+PageCache& Cache() {
+  static PageCache* cache = new PageCache;  // never destroyed: blocks may be freed at exit
+  return *cache;
+}
+
+// Zeroes the first `written` bytes of a page block for reuse. A small extent is cleared in
+// place; a larger one is given back to the kernel (MADV_DONTNEED), after which a private
+// anonymous mapping reads as fresh zero pages, whatever the pages held and wherever they were
+// (resident or swapped out). Pages never touched cost nothing either way. False when the pages
+// cannot be given back (locked memory).
+bool ClearWritten(void* block, size_t written) {
+  constexpr size_t kSmall = 64 * 1024;  // below this, clearing is cheaper than new pages
+  if (written <= kSmall) {
+    std::memset(block, 0, written);
+    return true;
+  }
+  return ::madvise(block, MappedLength(written), MADV_DONTNEED) == 0;
+}
+
+void* MapPages(size_t bytes, size_t& granted) {
+  const size_t length = MappedLength(bytes);
+  if (length == 0) return nullptr;
+  if (const PageCache::Block b = Cache().Take(length); b.p) {
+    if (ClearWritten(b.p, b.written)) {
+      granted = b.length;
+      return b.p;
+    }
+    ::munmap(b.p, b.length);
+  }
+  void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  granted = length;
+  return p;
+}
+
+}  // namespace
+
+bool ZeroedBlockIsPages(size_t bytes) {
+#ifdef WZ_ZEROED_HEAP_ONLY
+  (void)bytes;
+  return false;
+#else
+  return bytes >= kPageBlockBytes;
+#endif
+}
+
+void* AllocateZeroed(size_t bytes, size_t* granted) {
+  if (bytes == 0) return nullptr;
+  size_t size = bytes;
+  void* p = ZeroedBlockIsPages(bytes) ? MapPages(bytes, size) : std::calloc(1, bytes);
+  if (p && granted) *granted = size;
+  return p;
+}
+
+void* GrowZeroed(void* block, size_t oldBytes, size_t newBytes, size_t* granted) {
+  if (!block) return AllocateZeroed(newBytes, granted);
+  if (newBytes <= oldBytes) {
+    if (granted) *granted = oldBytes;
+    return block;
+  }
+  size_t size = newBytes;
+  void* p = nullptr;
+  if (ZeroedBlockIsPages(oldBytes)) {
+    // A page block's length is whole pages: the new pages read zero, as the old ones did where
+    // they were not written.
+    size = MappedLength(newBytes);
+    if (size == 0) return nullptr;
+    p = ::mremap(block, oldBytes, size, MREMAP_MAYMOVE);
+    if (p == MAP_FAILED) return nullptr;
+  } else if (ZeroedBlockIsPages(newBytes)) {
+    p = MapPages(newBytes, size);
+    if (!p) return nullptr;
+    std::memcpy(p, block, oldBytes);
+    std::free(block);
+  } else {
+    p = std::realloc(block, newBytes);
+    if (!p) return nullptr;
+    std::memset(static_cast<char*>(p) + oldBytes, 0, newBytes - oldBytes);
+  }
+  if (granted) *granted = size;
+  return p;
+}
+
+void FreeZeroed(void* block, size_t bytes, size_t writtenBytes) {
+  if (!block) return;
+  if (!ZeroedBlockIsPages(bytes)) {
+    std::free(block);
+    return;
+  }
+  if (!Cache().Keep({block, bytes, std::min(writtenBytes, bytes)})) ::munmap(block, bytes);
+}
+
+}  // namespace wz::platform
