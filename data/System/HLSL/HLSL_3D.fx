@@ -2,9 +2,11 @@
 // normal, diffuse colour, texture coordinates) and the group's texture on stage 0; the
 // full-screen steps draw pre-transformed quads (x and y in pixels of the target).
 //
-//   ShadowMapTexZ_Technique    light-space depth into the R32F (or R16F) shadow map
-//   ShadowMapTechnique         the lit scene, darkened by the shadow colour where the shadow map
-//                              says something lies between the point and the light
+//   ShadowMapTexZ_Technique    light-space depth into the R32F (or R16F) shadow map: the distance
+//                              from the light over the light's far plane (1000), so that Margin
+//                              is a distance (0.001: one unit) wherever the point lies
+//   ShadowMapTechnique         the lit scene, darkened towards LightColor (by its alpha) where
+//                              the shadow map says something lies between the point and the light
 //   ReflectionModokiTechnique  an imitation reflection: reflective groups show the scene texture
 //                              (Tex2) mirrored about their screen position, mixed by Reflectivity
 //   DepthOfFieldTexTechnique   the lit scene with its blur amount (by distance) in alpha
@@ -76,6 +78,8 @@ sampler Tex3Sampler : register(s4) = sampler_state {
 };
 
 common Lighting {
+  // The far plane of the light's projection: light depths are distances over it.
+  const float kLightFar = 1000.0;
   // The group's colour: its texture (when bTex is set) times its vertex colour.
   vec4 BaseColour(vec2 uv, vec4 colour) {
     return bTex ? texture(ModelSampler, uv) * colour : colour;
@@ -137,7 +141,7 @@ vertex ScreenQuad {
 
 fragment Depth {
   in vec2 v_depth;
-  void main() { o_color = vec4(v_depth.x / v_depth.y, 0.0, 0.0, 1.0); }
+  void main() { o_color = vec4(v_depth.y / kLightFar, 0.0, 0.0, 1.0); }
 }
 
 fragment ShadowedScene {
@@ -152,8 +156,11 @@ fragment ShadowedScene {
     // Light-space position to shadow-map coordinates (row 0 at the top, as every texture).
     vec3 light = v_light.xyz / v_light.w;
     vec2 uv = vec2(light.x * 0.5 + 0.5, 0.5 - light.y * 0.5);
-    bool inside = all(greaterThanEqual(uv, vec2(0.0))) && all(lessThanEqual(uv, vec2(1.0)));
-    if (inside && light.z - Margin > texture(ShadowSampler, uv).r) colour *= LightColor.rgb;
+    bool inside = all(greaterThanEqual(uv, vec2(0.0))) && all(lessThanEqual(uv, vec2(1.0))) &&
+                  v_light.w > 0.0;
+    if (inside && v_light.w / kLightFar - Margin > texture(ShadowSampler, uv).r) {
+      colour = mix(colour, colour * LightColor.rgb, LightColor.a);
+    }
     o_color = vec4(colour, base.a);
   }
 }
