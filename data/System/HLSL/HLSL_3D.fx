@@ -158,7 +158,12 @@ fragment ShadowedScene {
     vec2 uv = vec2(light.x * 0.5 + 0.5, 0.5 - light.y * 0.5);
     bool inside = all(greaterThanEqual(uv, vec2(0.0))) && all(lessThanEqual(uv, vec2(1.0))) &&
                   v_light.w > 0.0;
-    if (inside && v_light.w / kLightFar - Margin > texture(ShadowSampler, uv).r) {
+    // Surfaces turned away from the light are dark already; those it grazes need more margin,
+    // since one texel of the shadow map spans more depth there.
+    float facing = dot(normalize(v_normal), normalize(vLightDir.xyz));
+    float margin = Margin * (1.0 + 3.0 * min(sqrt(max(1.0 - facing * facing, 0.0)) /
+                                                max(facing, 0.05), 8.0));
+    if (inside && facing > 0.0 && v_light.w / kLightFar - margin > texture(ShadowSampler, uv).r) {
       colour = mix(colour, colour * LightColor.rgb, LightColor.a);
     }
     o_color = vec4(colour, base.a);
@@ -190,8 +195,8 @@ fragment DepthOfField {
   in float v_distance;
   void main() {
     vec4 base = BaseColour(v_uv, v_color);
-    // Sharp up to 20 units from the eye, fully blurred from 80 on.
-    float blur = smoothstep(20.0, 80.0, v_distance);
+    // Sharp up to 150 units from the eye, fully blurred from 600 on.
+    float blur = smoothstep(150.0, 600.0, v_distance);
     o_color = vec4(base.rgb * Light(v_normal), blur);
   }
 }
