@@ -9,7 +9,8 @@
 //                              the shadow map says something lies between the point and the light
 //   ReflectionModokiTechnique  an imitation reflection: reflective groups show the scene texture
 //                              (Tex2) mirrored about their screen position, mixed by Reflectivity
-//   DepthOfFieldTexTechnique   the lit scene with its blur amount (by distance) in alpha
+//   DepthOfFieldTexTechnique   the blur amount (by distance from the eye) in alpha; the blend
+//                              reads nothing else of this target, so its colour stays black
 //   BloomPolyTechnique         glowing groups, brightened by bloom_power
 //   BloomTexTechnique          a blurred copy of the glow texture (Tex1), added into its target
 //   BlendTechnique             the final picture: the scene (Tex2) blurred by the amount in Tex1's
@@ -127,6 +128,15 @@ vertex LightDepth {
   }
 }
 
+vertex Distance {
+  out float v_distance;
+  void main() {
+    vec4 clip = vec4(a_position.xyz, 1.0) * WVProj;
+    gl_Position = wz_ToGL(clip);
+    v_distance = clip.w;
+  }
+}
+
 vertex ScreenQuad {
   out vec2 v_uv;
   out vec4 v_color;
@@ -188,16 +198,10 @@ fragment Reflection {
 }
 
 fragment DepthOfField {
-  in vec3 v_normal;
-  in vec4 v_color;
-  in vec2 v_uv;
-  in vec4 v_light;
   in float v_distance;
   void main() {
-    vec4 base = BaseColour(v_uv, v_color);
     // Sharp up to 150 units from the eye, fully blurred from 600 on.
-    float blur = smoothstep(150.0, 600.0, v_distance);
-    o_color = vec4(base.rgb * Light(v_normal), blur);
+    o_color = vec4(0.0, 0.0, 0.0, smoothstep(150.0, 600.0, v_distance));
   }
 }
 
@@ -225,7 +229,8 @@ fragment Blend {
   void main() {
     vec4 sharp = texture(Tex2Sampler, v_uv);
     float blur = texture(Tex1Sampler, v_uv).a;
-    vec3 colour = mix(sharp.rgb, Blur(Tex2Sampler, v_uv, 3.0).rgb, blur);
+    // The nine-texel blur only where there is something to blur.
+    vec3 colour = blur > 0.004 ? mix(sharp.rgb, Blur(Tex2Sampler, v_uv, 3.0).rgb, blur) : sharp.rgb;
     if (bBloom) colour += texture(Tex3Sampler, v_uv).rgb;
     o_color = vec4(clamp(colour, 0.0, 1.0), 1.0) * v_color;
   }
@@ -265,7 +270,7 @@ technique DepthOfFieldTexTechnique {
     ZEnable = true;
     ZWriteEnable = true;
     AlphaBlendEnable = false;
-    VertexProgram = Model;
+    VertexProgram = Distance;
     FragmentProgram = DepthOfField;
   }
 }
