@@ -2,7 +2,9 @@
 // throws its shadow-map shadow where the light says (pixels on llvmpipe, with an R32F and an
 // R16F shadow map), the fall back to the fixed-function frame without a shadow map, and the
 // skinning effect of shading mode 5 against the fixed pipeline's indexed blending (mode 1).
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 #include "platform/text.h"
@@ -110,6 +112,77 @@ TEST_F(ShaderScene, BoxOverGroundThrowsItsShadowWhereTheLightSays) {
     EXPECT_GT(R(top), G(top) + 80);
     s_.reset();  // before the environment restores the profile
   }
+}
+
+TEST_F(ShaderScene, DrawsItsPassesIntoTheirTargetsInOrder) {
+  Start(BackendChoice::kRecording);
+  InstallEffect("HLSL_3D.fx");
+  InstallEffect("HLSL_2D.fx");
+  EffectState& fx = Lib().Effects();
+  fx.shaderMode = 1;
+  fx.bloom = 1;
+  const ModelId id = AddModel([](Model& m) {
+    SquareFacingCamera(m);
+    m.groups[0].switchC = 1;  // glows: drawn in the bloom pass too
+    m.shadingMode = 0;
+  });
+  Show(id);
+  const auto draws = FrameDraws();
+  d3dx::Effect* scene = Lib().EffectLoad("HLSL_3D");
+  d3dx::Effect* post = Lib().EffectLoad("HLSL_2D");
+  ASSERT_TRUE(scene && post);
+  auto program = [](d3dx::Effect* e, const char* technique) -> uint64_t {
+    const auto& t = e->Desc().techniques;
+    for (size_t i = 0; i < t.size(); ++i)
+      if (t[i].name == technique) return e->PassProgram(UINT(i), 0)->Id();
+    return 0;
+  };
+  const ShaderTargets& t = fx.targets;
+  const struct {
+    uint64_t target;
+    uint64_t program;
+    int count;
+  } expected[] = {
+      {t.shadowSurface->Id(), program(scene, "ShadowMapTexZ_Technique"), 1},
+      {t.surfaces[4]->Id(), program(scene, "ShadowMapTechnique"), 1},
+      {t.surfaces[0]->Id(), program(scene, "DepthOfFieldTexTechnique"), 1},
+      {t.surfaces[2]->Id(), program(scene, "BloomPolyTechnique"), 1},
+      {t.surfaces[3]->Id(), program(scene, "BloomTexTechnique"), 4},
+      {t.surfaces[5]->Id(), program(scene, "BlendTechnique"), 1},
+      {colour_->Id(), program(post, "RenderSceneTechnique"), 1},
+  };
+  size_t at = 0;
+  for (const auto& step : expected) {
+    for (int k = 0; k < step.count; ++k, ++at) {
+      ASSERT_LT(at, draws.size());
+      EXPECT_EQ(draws[at].renderTarget, step.target) << "draw " << at;
+      EXPECT_EQ(draws[at].program, step.program) << "draw " << at;
+    }
+  }
+  EXPECT_EQ(at, draws.size());
+  // The glow quads: at x = 256 k, sides of the target over 8, 16, 32 and 48; the blend covers
+  // the whole target from texture coordinates 0.01.
+  for (int k = 0; k < 4; ++k) {
+    const RecordedDraw& d = draws[size_t(4 + k)];
+    ASSERT_EQ(d.fvf, 0x144u);
+    float first[4], third[4];
+    std::memcpy(first, d.Vertex(0), sizeof first);
+    std::memcpy(third, d.Vertex(2), sizeof third);
+    const float side = 1024.0f / std::array{8.0f, 16.0f, 32.0f, 48.0f}[size_t(k)];
+    EXPECT_FLOAT_EQ(first[0], 256.0f * float(k));
+    EXPECT_NEAR(third[0] - first[0], side, 1e-3f);
+    EXPECT_FLOAT_EQ(third[1] - first[1], side);
+  }
+  float blend[7];
+  std::memcpy(blend, draws[8].Vertex(2), sizeof blend);
+  EXPECT_EQ(blend[0], 1024.0f);
+  EXPECT_EQ(blend[1], 1024.0f);
+  std::memcpy(blend, draws[8].Vertex(0), sizeof blend);
+  EXPECT_FLOAT_EQ(blend[5], 0.01f);
+  // The scene effect's time: 0.01 for each of the four model passes.
+  float time = 0;
+  scene->GetFloat("g_fTime", &time);
+  EXPECT_NEAR(time, 0.04f, 1e-6f);
 }
 
 TEST_F(ShaderScene, WithoutAShadowMapFallsBackToTheFixedFunctionFrame) {
