@@ -221,6 +221,111 @@ TEST_F(ShaderScene, WithoutAShadowMapFallsBackToTheFixedFunctionFrame) {
   Lib().AttachLogSink(nullptr);
 }
 
+class BumpModes : public RenderTest {
+ protected:
+  std::vector<std::string> logs;
+  void SetUp() override {
+    Start(BackendChoice::kRecording);
+    Lib().AttachLogSink([this](const std::string& line) { logs.push_back(line); });
+  }
+  void TearDown() override {
+    if (s_) Lib().AttachLogSink(nullptr);
+    RenderTest::TearDown();
+  }
+  std::shared_ptr<Texture> Texel(D3DCOLOR c) {
+    std::shared_ptr<Texture> t;
+    EXPECT_EQ(Device().CreateTexture(1, 1, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t), S_OK);
+    D3DLOCKED_RECT r;
+    t->LockRect(0, &r, nullptr, 0);
+    std::memcpy(r.pBits, &c, 4);
+    t->UnlockRect(0);
+    return t;
+  }
+};
+
+TEST_F(BumpModes, ModeSixDrawsTheGroupWithItsDecalAndNormalMapThroughBumpMap) {
+  InstallEffect("BumpMap.fx");
+  const ModelId id = AddModel([](Model& m) {
+    SquareFacingCamera(m);
+    m.textureSlotCount = 3;
+    m.groups[0].textureSlot = 1;
+    m.groups[0].switchA = 1;  // textured
+    m.groups[0].bumpMapOn = 1;
+    m.groups[0].bumpMapSlot = 2;
+    m.shadingMode = 6;
+  });
+  ModelRuntime& rt = *Lib().Model3_Runtime(id);
+  rt.textures[1] = Texel(0xFF804020u);
+  rt.textures[2] = Texel(0xFF8080FFu);
+  Show(id);
+  auto draws = FrameDraws();
+  d3dx::Effect* bump = Lib().EffectLoad("BumpMap");
+  ASSERT_NE(bump, nullptr);
+  ASSERT_EQ(draws.size(), 1u);
+  const RecordedDraw& d = draws[0];
+  EXPECT_TRUE(d.declaration);
+  EXPECT_EQ(d.stride, 56u);
+  EXPECT_EQ(d.call.primitiveCount, 2u);
+  EXPECT_EQ(d.program, bump->PassProgram(0, 0)->Id());
+  EXPECT_EQ(d.textures[0], rt.textures[1].get());
+  EXPECT_EQ(d.textures[1], rt.textures[2].get());
+  // Each corner: its position, the square's normal (-z), the tangent along u (+x) and the
+  // binormal along v (down the square: -y), and its texture coordinates.
+  for (size_t i = 0; i < d.VertexCount(); ++i) {
+    float v[14];
+    std::memcpy(v, d.Vertex(i), sizeof v);
+    EXPECT_NEAR(v[5], -1.0f, 1e-5f) << i;
+    EXPECT_NEAR(v[6], 1.0f, 1e-5f) << i;
+    EXPECT_NEAR(v[10], -1.0f, 1e-5f) << i;
+    EXPECT_FLOAT_EQ(v[12], v[0] < 0 ? 0.0f : 1.0f) << i;
+    EXPECT_FLOAT_EQ(v[13], v[1] < 0 ? 1.0f : 0.0f) << i;
+  }
+  EXPECT_EQ(Lib().DrawnTriangles(), 2);
+  // Without its own textures the group is drawn with a white decal and a flat normal map.
+  rt.textures[1].reset();
+  rt.textures[2].reset();
+  draws = FrameDraws();
+  ASSERT_EQ(draws.size(), 1u);
+  EXPECT_EQ(draws[0].textures[0], Lib().Effects().white.get());
+  EXPECT_EQ(draws[0].textures[1], Lib().Effects().flatNormal.get());
+  EXPECT_NE(draws[0].textures[0], nullptr);
+}
+
+TEST_F(BumpModes, ModeSevenLoadsTheBumpGroundOnceAndDrawsItsMesh) {
+  InstallEffect("BumpGround.fx");
+  const ModelId id = AddModel([](Model& m) {
+    SquareFacingCamera(m);
+    m.shadingMode = 7;
+  });
+  Show(id);
+  // Without the ground's files: the first image's load error, once, and nothing drawn.
+  for (int frame = 0; frame < 2; ++frame) {
+    EXPECT_TRUE(FrameDraws().empty());
+  }
+  EXPECT_EQ(std::count(logs.begin(), logs.end(), "*** Load Error *** BumpGround\\BumpGround.jpg"),
+            1);
+  EXPECT_FALSE(Lib().Effects().ground.ready);
+
+  // With them (after the device resources are released, it is tried again).
+  const std::filesystem::path dir =
+      std::filesystem::path(platform::HostPath(Lib().DataDir())) / "BumpGround";
+  std::filesystem::create_directories(dir);
+  for (const char* f : {"BumpGround.jpg", "BumpGroundNormal.tga", "BumpGround.x"})
+    std::filesystem::copy_file(std::string(WZ_BIN_DIR "/Data/BumpGround/") + f, dir / f);
+  Lib().RenderResources_Release();
+  const auto draws = FrameDraws();
+  const BumpGround& ground = Lib().Effects().ground;
+  ASSERT_TRUE(ground.ready);
+  ASSERT_EQ(draws.size(), 1u);
+  EXPECT_EQ(draws[0].call.kind, DrawCall::Kind::kIndexedPrimitiveUP);
+  EXPECT_EQ(draws[0].call.primitiveCount, ground.meshes[0]->GetNumFaces());
+  EXPECT_EQ(draws[0].program, Lib().EffectLoad("BumpGround")->PassProgram(0, 0)->Id());
+  EXPECT_EQ(draws[0].textures[0], ground.colour.get());
+  EXPECT_EQ(draws[0].textures[1], ground.normal.get());
+  for (const auto& mesh : ground.meshes)
+    EXPECT_TRUE(mesh);
+}
+
 // True when every pixel where `a` and `b` differ has, within one pixel, the other picture's
 // value in both pictures.
 bool SameWithinOnePixel(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b, int side,
