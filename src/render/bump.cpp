@@ -118,18 +118,19 @@ void Library::BumpMapDraw(int32_t object, ModelId id, int32_t g) {
   AssembleGroup(*m, g, data.groups[size_t(g)].polygons, options, scratch);
   const size_t triangles = scratch.size() / 3;
   if (triangles == 0) return;
-  std::vector<uint8_t>& bytes = fxs.bumpScratch;
-  bytes.resize(triangles * 3 * sizeof(BumpVertex));
-  auto* out = reinterpret_cast<BumpVertex*>(bytes.data());
+  constexpr size_t kFloats = sizeof(BumpVertex) / sizeof(float);
+  std::vector<float>& out = fxs.bumpScratch;
+  out.resize(triangles * 3 * kFloats);
   for (size_t t = 0; t < triangles; ++t) {
     const SceneVertex* in = &scratch[t * 3];
     Vec3 tangent, binormal;
     TangentFrame(in, tangent, binormal);
     for (int k = 0; k < 3; ++k) {
       const SceneVertex& v = in[k];
-      out[t * 3 + size_t(k)] = {v.x,        v.y,        v.z,       v.nx,      v.ny,
-                                v.nz,       tangent.x,  tangent.y, tangent.z, binormal.x,
-                                binormal.y, binormal.z, v.u,       v.v};
+      const float vertex[kFloats] = {v.x,        v.y,        v.z,       v.nx,      v.ny,
+                                     v.nz,       tangent.x,  tangent.y, tangent.z, binormal.x,
+                                     binormal.y, binormal.z, v.u,       v.v};
+      std::memcpy(&out[(t * 3 + size_t(k)) * kFloats], vertex, sizeof vertex);
     }
   }
 
@@ -164,7 +165,7 @@ void Library::BumpMapDraw(int32_t object, ModelId id, int32_t g) {
   if (Succeeded(fx->Begin(&passes, 0))) {
     for (UINT p = 0; p < passes; ++p) {
       fx->BeginPass(p);
-      d.DrawPrimitiveUP(D3DPT_TRIANGLELIST, UINT(triangles), bytes.data(), sizeof(BumpVertex));
+      d.DrawPrimitiveUP(D3DPT_TRIANGLELIST, UINT(triangles), out.data(), sizeof(BumpVertex));
       rs.lists.drawnTriangles += int32_t(triangles);
       fx->EndPass();
     }

@@ -75,7 +75,7 @@ struct EffectState {
   // for groups without their own, and the ground.
   std::shared_ptr<d3d::VertexDeclaration> bumpDeclaration;
   std::shared_ptr<d3d::Texture> flatNormal, white;
-  std::vector<uint8_t> bumpScratch;
+  std::vector<float> bumpScratch;  // the bump vertices of the group being drawn
   BumpGround ground;
 
   // Drops every effect (setting its load-needed byte) and every shader-mode target.
