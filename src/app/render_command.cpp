@@ -1,11 +1,15 @@
 // wz-convert render [-o OUT] [--output-dir DIR] [--size WxH] [--yaw DEG] [--pitch DEG]
-//                   [--frame N] [--background RRGGBB] [--verbose] FILE...
+//                   [--frame N] [--background RRGGBB] [--shader] [--effect NAME] [--verbose]
+//                   FILE...
 // Loads each model into slot 0, shows it with display object 0 under a fixed view and writes
 // what the library's frame function draws as a PNG: NAME.png beside the input, in the output
 // directory, or OUT for a single file. The view makes pictures comparable: the model's bounding
 // box is centred at the origin and turned by yaw (about y) and pitch (about x); the camera looks
 // at it from -z with a 45 degree vertical field of view, at the distance where the bounding
 // sphere fills the smaller side with 5 % to spare; the light sits at the eye.
+// --shader draws through the library's shader scene instead (shadow map, depth of field, the
+// final 2D effect): the model stands on a ground plane that takes its shadow and is seen from
+// 25 degrees above; --effect NAME does the same and picks the 2D effect.
 #include "app/render_command.h"
 
 #include <strings.h>
@@ -22,6 +26,8 @@
 #include <vector>
 
 #include "app/load_log.h"
+#include "model/model_table.h"
+#include "model/normals.h"
 #include "platform/d3dx/math.h"
 #include "platform/d3dx/png_encode.h"
 #include "platform/file_io.h"
@@ -33,11 +39,18 @@ namespace {
 
 constexpr const char* kRenderUsage =
     "usage: wz-convert render [-o OUT] [--output-dir DIR] [--size WxH] [--yaw DEG]\n"
-    "                         [--pitch DEG] [--frame N] [--background RRGGBB] [--verbose] "
-    "FILE...\n"
+    "                         [--pitch DEG] [--frame N] [--background RRGGBB] [--shader]\n"
+    "                         [--effect NAME] [--verbose] FILE...\n"
     "Draws each model (WZP, DXF, LWO, MQO, MX, ROK, X, OBJ) and writes NAME.png beside it (or\n"
     "in DIR, or OUT for a single file). Defaults: 1280x720, yaw 0, pitch 0, background 282828;\n"
-    "--frame N plays motion 0 to frame N.\n";
+    "--frame N plays motion 0 to frame N.\n"
+    "--shader draws with the shader scene: the model on a ground plane with its shadow-map\n"
+    "shadow, seen from a little above. --effect NAME (scene, monochrome, sepia, reverse, shade,\n"
+    "mosaic, wave) draws the shader scene through that full-screen effect.\n";
+
+// The 2D effects by name, in the order of the effect selector.
+constexpr const char* kEffectNames[] = {"scene", "monochrome", "sepia", "reverse",
+                                        "shade", "mosaic",     "wave"};
 
 // The largest picture side: four 4096 x 4096 surfaces of 4 bytes a pixel are 256 MB.
 constexpr int kMaxSide = 4096;
@@ -53,6 +66,8 @@ struct RenderOptions {
   int frame = -1;  // -1: the motion state the load left
   uint8_t background[3] = {40, 40, 40};
   bool verbose = false;
+  bool shader = false;  // the shader scene (also set by --effect)
+  int effect = 0;       // the 2D effect selector
   std::vector<std::string> files;
 };
 
@@ -110,6 +125,10 @@ int Parse(int argc, char** argv, RenderOptions& o) {
       o.verbose = true;
       continue;
     }
+    if (a == "--shader") {
+      o.shader = true;
+      continue;
+    }
     // The options that take a value, as "--name value" or "--name=value".
     std::string name = a, value;
     bool hasValue = false;
@@ -118,8 +137,8 @@ int Parse(int argc, char** argv, RenderOptions& o) {
       value = a.substr(eq + 1);
       hasValue = true;
     }
-    static const char* const kValued[] = {"-o",    "--output", "--output-dir", "--size",
-                                          "--yaw", "--pitch",  "--frame",      "--background"};
+    static const char* const kValued[] = {"-o",      "--output", "--output-dir", "--size",  "--yaw",
+                                          "--pitch", "--frame",  "--background", "--effect"};
     if (std::find_if(std::begin(kValued), std::end(kValued),
                      [&](const char* k) { return name == k; }) == std::end(kValued)) {
       std::fprintf(stderr, "wz-convert: unknown option '%s'\n%s", a.c_str(), kRenderUsage);
@@ -149,13 +168,22 @@ int Parse(int argc, char** argv, RenderOptions& o) {
       ok = ParseInt(value, 0, kMaxFrame, o.frame);
     } else if (name == "--background") {
       ok = ParseColour(value, o.background);
+    } else if (name == "--effect") {
+      const auto* found =
+          std::find_if(std::begin(kEffectNames), std::end(kEffectNames),
+                       [&](const char* k) { return strcasecmp(value.c_str(), k) == 0; });
+      ok = found != std::end(kEffectNames);
+      o.effect = int(found - std::begin(kEffectNames));
+      o.shader = true;
     }
     if (!ok) {
       std::fprintf(stderr, "wz-convert: bad value '%s' for %s%s\n", value.c_str(), name.c_str(),
                    name == "--size"         ? " (WxH, each 1 to 4096)"
                    : name == "--background" ? " (six hexadecimal digits, RRGGBB)"
                    : name == "--frame"      ? " (a whole number from 0 to 1000000)"
-                                            : "");
+                   : name == "--effect"
+                       ? " (scene, monochrome, sepia, reverse, shade, mosaic or wave)"
+                       : "");
       return 3;
     }
   }
@@ -205,9 +233,87 @@ bool MakeTarget(d3d::Device& device, int width, int height, Target& t) {
                                                       D3DPOOL_SYSTEMMEM, &t.readBack));
 }
 
+// The radius models are scaled to in the shader scene: the light's view of the scene (from 320
+// units away, 160 to each side) then holds the model and the shadow it throws.
+constexpr float kShaderRadius = 40.0f;
+
+// A square ground plane of side `side` at height `y` under the origin, light grey, as model
+// `slot` (made when missing), shown by display object 1.
+void ShowGround(Library& wz, ModelId& slot, float side, float y) {
+  if (slot < 0 || !wz.Model3_Get(slot)) {
+    slot = wz.Model3_Create();
+    Model* m = wz.Model3_Get(slot);
+    if (!m) return;
+    // Four positions and one quad facing up (corners clockwise seen from above).
+    GrowPositionPools(*m, 4);
+    const float h = 0.5f;
+    m->positions[0] = {-h, 0, -h};
+    m->positions[1] = {-h, 0, h};
+    m->positions[2] = {h, 0, h};
+    m->positions[3] = {h, 0, -h};
+    m->positionCount = 4;
+    Polygon p;
+    p.cornerCount = 4;
+    for (int k = 0; k < 4; ++k)
+      p.corners[size_t(k)].position = k;
+    p.group = 0;
+    m->polygons.assign(1, p);
+    m->polygonCount = 1;
+    m->groups.assign(1, NewGroup());
+    m->groupCount = 1;
+    m->groups[0].colour = {190, 190, 180, 255};
+    m->shadingMode = 0;
+    DeriveNormals(*m);
+    ComputeBoundsAndShading(*m, false);
+    m->shadingMode = 0;
+    m->drawingByte = 1;
+    if (ModelRuntime* rt = wz.Model3_Runtime(slot)) rt->groups.resize(1);
+    m->loaded.Set(1);
+  }
+  while (!wz.ModelObject_Get(1))
+    wz.ModelObject_Create();
+  wz.ModelObject_ModelSet(1, slot);
+  wz.ModelObject_MatrixSet(
+      1, Multiply(MatrixScaling({side, 1.0f, side}), MatrixTranslation({0.0f, y, 0.0f})));
+}
+
+// The lowest point of model `id` as display object 0 shows it.
+float LowestY(Library& wz, ModelId id) {
+  const Model* m = wz.Model3_Get(id);
+  const ModelObject* o = wz.ModelObject_Get(0);
+  if (!m || !o) return 0.0f;
+  float low = 0.0f;
+  bool any = false;
+  const size_t count = std::min(size_t(std::max(m->positionCount, 0)), m->positions.size());
+  for (size_t i = 0; i < count; ++i) {
+    const float y = TransformCoord(m->positions[i], o->world).y;
+    if (!std::isfinite(y)) continue;
+    low = any ? std::min(low, y) : y;
+    any = true;
+  }
+  return low;
+}
+
 // Shows the model with the fixed view and the command's options and draws one frame.
-void DrawModel(Library& wz, ModelId id, const RenderOptions& o) {
-  ShowInFixedView(wz, id, {o.width, o.height, o.yaw, o.pitch});
+void DrawModel(Library& wz, ModelId id, const RenderOptions& o, ModelId& ground) {
+  FixedView view{o.width, o.height, o.yaw, o.pitch};
+  if (o.shader) {
+    view.elevationDegrees = 25.0f;
+    view.radius = kShaderRadius;
+  }
+  ShowInFixedView(wz, id, view);
+  if (o.shader) {
+    // A ground four radii wide under the model, and a far plane that reaches its far edge.
+    const float r = kShaderRadius;
+    ShowGround(wz, ground, 8.0f * r, LowestY(wz, id) - 0.01f * r);
+    const Camera& c = wz.Rendering().camera;
+    const float distance = Length(c.eye);
+    wz.Camera_ProjectionSet(45.0f, std::max((distance - r) * 0.5f, 0.01f * r), distance + 6.0f * r,
+                            float(o.width) / float(o.height));
+    EffectState& fx = wz.Effects();
+    fx.shaderMode = 1;
+    fx.effect2D = o.effect;
+  }
   RenderState& rs = wz.Rendering();
   std::copy(o.background, o.background + 3, rs.background);
   rs.fadeLevel = 1.0f;
@@ -250,6 +356,11 @@ void ShowInFixedView(Library& wz, ModelId id, const FixedView& view) {
   constexpr float kRadians = 3.14159265f / 180.0f;
   d3dx::D3DXMATRIX world, step;
   d3dx::D3DXMatrixTranslation(&world, -centre.x, -centre.y, -centre.z);
+  if (view.radius > 0.0f) {
+    const float scale = view.radius / radius;
+    d3dx::D3DXMatrixMultiply(&world, &world, d3dx::D3DXMatrixScaling(&step, scale, scale, scale));
+    radius = view.radius;
+  }
   d3dx::D3DXMatrixMultiply(&world, &world,
                            d3dx::D3DXMatrixRotationY(&step, view.yawDegrees * kRadians));
   d3dx::D3DXMatrixMultiply(&world, &world,
@@ -258,9 +369,11 @@ void ShowInFixedView(Library& wz, ModelId id, const FixedView& view) {
   const float aspect = float(view.width) / float(std::max(view.height, 1));
   const float fovX = 2.0f * std::atan(std::tan(fovY * 0.5f) * aspect);
   const float distance = 1.05f * radius / std::sin(std::min(fovY, fovX) * 0.5f);
-  wz.Camera_Set({0, 0, -distance}, {0, 0, 0}, {0, 1, 0});
+  const float up = view.elevationDegrees * kRadians;
+  const Vec3 eye{0, distance * std::sin(up), -distance * std::cos(up)};
+  wz.Camera_Set(eye, {0, 0, 0}, {0, 1, 0});
   wz.Camera_ProjectionSet(45.0f, (distance - radius) * 0.9f, (distance + radius) * 1.1f, aspect);
-  wz.Light_Set({0, 0, -distance}, {1, 1, 1});
+  wz.Light_Set(eye, {1, 1, 1});
   // Object 0 is free when it is not in use, and creation takes the first free number.
   if (!wz.ModelObject_Get(0)) wz.ModelObject_Create();
   wz.ModelObject_ModelSet(0, id);
@@ -306,6 +419,7 @@ int RenderCommand(Library& wz, int argc, char** argv) {
   device.SetDepthStencilSurface(target.depth.get());
 
   int failures = 0;
+  ModelId ground = -1;
   for (size_t k = 0; k < inputs.size(); ++k) {
     log.Clear();
     const std::string& given = o.files[k];
@@ -349,7 +463,13 @@ int RenderCommand(Library& wz, int argc, char** argv) {
     for (int32_t g = 0; g < m->groupCount && size_t(g) < m->groups.size(); ++g) {
       if (m->groups[size_t(g)].textureSlot > 0) m->groups[size_t(g)].switchA = 1;
     }
-    DrawModel(wz, id, o);
+    DrawModel(wz, id, o, ground);
+    if (o.shader && !wz.Effects().shaderMode) {
+      std::fprintf(stderr,
+                   "wz-convert: this device has no shadow-map format; %s is drawn without the "
+                   "shader scene\n",
+                   given.c_str());
+    }
     std::vector<uint32_t> pixels;
     std::vector<uint8_t> png;
     if (device.CurrentBackendKind() != d3d::BackendKind::kOpenGL) {

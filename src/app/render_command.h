@@ -11,6 +11,10 @@ struct FixedView {
   int height = 720;
   float yawDegrees = 0.0f;
   float pitchDegrees = 0.0f;
+  // The camera looks down at the model from this angle above the horizon.
+  float elevationDegrees = 0.0f;
+  // Above 0: the model is scaled so that its bounding sphere has this radius.
+  float radius = 0.0f;
 };
 
 // Shows model `id` with display object 0 (made when missing) under the fixed view: the world
@@ -18,7 +22,9 @@ struct FixedView {
 // bounding box of the positions; the camera at (0, 0, -d) looking at the origin with y up and a
 // 45 degree vertical field of view, d = 1.05 r / sin(phi / 2) for the box's half diagonal r and
 // the smaller field of view phi, near and far planes around the bounding sphere; the light at the
-// eye, white. The background, fade and motion are the caller's.
+// eye, white. The background, fade and motion are the caller's. With an elevation the camera
+// turns up about the origin by that angle; with a radius the world matrix first scales the model
+// to it.
 void ShowInFixedView(Library& library, ModelId id, const FixedView& view);
 
 // Runs the command on `library` (not started yet) with argv[0] = "render". Returns the exit

@@ -302,6 +302,18 @@ class Library {
   // Draws the final scene texture (T5) over the window through the "HLSL_2D" technique the 2D
   // effect selector names (any other value keeps the technique set last).
   void PostEffect2D();
+  // The shader-mode model passes of a frame (render/shader_scene.cpp): shadow map, scene,
+  // reflection, depth of field, bloom and blend through "HLSL_3D", then PostEffect2D. Without a
+  // shadow map it turns shader mode off and draws the fixed-function passes instead.
+  void ShaderScene();
+  // Draws both draw lists with `effect`'s current technique.
+  void RenderHLSL_3D(d3dx::Effect* effect);
+  // Shading mode 6: the group lit by its normal map through "BumpMap" (render/bump.cpp).
+  void BumpMapDraw(int32_t object, ModelId model, int32_t group);
+  // Shading mode 7: loads the bump ground once; true when it is ready to draw.
+  bool BUMP_GROUND();
+  // Draws the bump ground with display object `object`'s matrix.
+  void BumpGroundDraw(int32_t object);
   EffectState& Effects() { return effects_; }
 
   // ---- Device cursor (texture/device_cursor.cpp) ----
@@ -409,6 +421,10 @@ class Library {
   void SetDeviceStepHookForTesting(DeviceStepHook hook) { deviceStepHook_ = std::move(hook); }
 
  private:
+  // Parts of RenderFrame the shader scene shares: the per-frame render states, and the
+  // fixed-function model passes with the 3D layer (render/frame.cpp).
+  void FrameStates_Write();
+  void FixedModelPasses();
   void EngineTeardown();
   // Start-up step 13 (placeholder texture) and step 28 (toon texture).
   void InitTextureTable();

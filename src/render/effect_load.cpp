@@ -19,6 +19,11 @@ void EffectState::Release() {
     slot.loadNeeded = 1;
   }
   targets = ShaderTargets{};
+  activePass = nullptr;
+  bumpDeclaration.reset();
+  flatNormal.reset();
+  white.reset();
+  ground = BumpGround{};
 }
 
 d3dx::Effect* Library::EffectLoad(const char* name) {

@@ -12,9 +12,11 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/d3d/device.h"
 #include "platform/d3dx/effect.h"
+#include "platform/d3dx/mesh.h"
 
 namespace wz {
 
@@ -43,6 +45,16 @@ constexpr std::array<const char*, 7> kEffect2DTechniques = {
     "RenderReverseTechnique", "RenderShadeTechnique",      "RenderMosaicTechnique",
     "RenderYuraYuraTechnique"};
 
+// The bump-mapped ground of shading mode 7, loaded once by BUMP_GROUND.
+struct BumpGround {
+  bool tried = false;  // BUMP_GROUND has run since the last release
+  bool ready = false;  // everything loaded: the ground is drawn
+  std::shared_ptr<d3d::Texture> colour, normal;
+  std::array<std::unique_ptr<d3dx::Mesh>, 3> meshes;
+  std::vector<d3dx::D3DXMATERIAL> materials;  // ambient set to the diffuse colour
+  std::vector<std::shared_ptr<d3d::Texture>> materialTextures;
+};
+
 struct EffectState {
   std::map<std::string, EffectSlot> slots;  // by effect name ("HLSL_2D", "Bone", ...)
   ShaderTargets targets;
@@ -52,8 +64,19 @@ struct EffectState {
   // The 2D effect operands "op": strength, mosaic block size and wave amplitude (see HLSL_2D.fx).
   float op[3] = {1.0f, 8.0f, 4.0f};
   float bloomPower = 1.0f;
-  float time2D = 0.0f;  // "g_fTime" of "HLSL_2D": + 0.001 per frame
-  float time3D = 0.0f;  // "g_fTime" of "HLSL_3D": + 0.01 per RenderHLSL_3D
+  float time2D = 0.0f;      // "g_fTime" of "HLSL_2D": + 0.001 per frame
+  float time3D = 0.0f;      // "g_fTime" of "HLSL_3D": + 0.01 per RenderHLSL_3D
+  float timeBone = 0.0f;    // "fTime" of "Bone": + 0.01 per group drawn by the skinning effect
+  float sceneAngle = 0.0f;  // turn of the shader scene about y, in radians
+  // The effect whose pass is open while RenderHLSL_3D draws a group: the group then draws its
+  // geometry only, inside that pass.
+  d3dx::Effect* activePass = nullptr;
+  // Bump mapping: the vertex declaration of the bump vertex, a flat normal map and a white decal
+  // for groups without their own, and the ground.
+  std::shared_ptr<d3d::VertexDeclaration> bumpDeclaration;
+  std::shared_ptr<d3d::Texture> flatNormal, white;
+  std::vector<float> bumpScratch;  // the bump vertices of the group being drawn
+  BumpGround ground;
 
   // Drops every effect (setting its load-needed byte) and every shader-mode target.
   void Release();

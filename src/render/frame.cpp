@@ -105,10 +105,16 @@ void Library::RenderFrame() {
   d.SetLight(1, &light);
   d.LightEnable(1, 1);
 
-  DWORD flags = D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER;
-  if (options_.depthStencil) flags |= D3DCLEAR_STENCIL;
-  const uint8_t* bg = rs.background;
-  d.Clear(0, nullptr, flags, D3DCOLOR_ARGB(255, bg[0], bg[1], bg[2]), 1.0f, 0);
+  // Shader mode makes its targets once after every release of the device resources.
+  const bool shader = effects_.shaderMode != 0;
+  if (shader && effects_.targets.initNeeded) ShaderInit();
+
+  if (!shader) {
+    DWORD flags = D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER;
+    if (options_.depthStencil) flags |= D3DCLEAR_STENCIL;
+    const uint8_t* bg = rs.background;
+    d.Clear(0, nullptr, flags, D3DCOLOR_ARGB(255, bg[0], bg[1], bg[2]), 1.0f, 0);
+  }
 
   if (systemTextures_.toonLoaded) {
     // Stage 1 looks the ramp up by the camera-space normal turned towards the light.
@@ -127,7 +133,18 @@ void Library::RenderFrame() {
   }
 
   if (Failed(d.BeginScene())) return;
+  if (shader) {
+    ShaderScene();
+  } else {
+    FrameStates_Write();
+    FixedModelPasses();
+  }
+  Stage2D();
+  d.EndScene();
+}
 
+void Library::FrameStates_Write() {
+  d3d::Device& d = *device_;
   d.SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
   d.SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
   d.SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_LINEAR);
@@ -149,7 +166,11 @@ void Library::RenderFrame() {
   d.SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
   d.SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_WRAP);
   d.SetSamplerState(0, D3DSAMP_ADDRESSV, D3DTADDRESS_WRAP);
+}
 
+void Library::FixedModelPasses() {
+  d3d::Device& d = *device_;
+  RenderState& rs = rendering_;
   // The lists are copied: a group draw may not change them, but the application's models could.
   for (const DrawEntry& e : std::vector<DrawEntry>(rs.lists.opaque))
     GroupDraw(e.object, e.model, e.group);
@@ -165,9 +186,6 @@ void Library::RenderFrame() {
   WorldTransformSet(0, 0, 0, 0, 0, 0, 1, 1, 1);
   d.SetTexture(0, nullptr);
   if (rs.scene3DHook) rs.scene3DHook();
-
-  Stage2D();
-  d.EndScene();
 }
 
 void Library::DrawLists_Build() {
@@ -186,6 +204,8 @@ void Library::DrawLists_Build() {
     const int32_t groups = std::min<int32_t>(m->groupCount, int32_t(m->groups.size()));
     for (int32_t g = 0; g < groups; ++g) {
       const Group& group = m->groups[size_t(g)];
+      // In shader mode the reflection pass draws the reflective groups.
+      if (effects_.shaderMode && group.reflectionOn) continue;
       DrawEntry e;
       e.object = int32_t(n);
       e.model = o.model;

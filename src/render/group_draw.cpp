@@ -1,12 +1,15 @@
 // Drawing one group of a shown model. The model's shading mode chooses where the geometry comes
 // from: 0 the CPU assembly (every frame), 1 the 44-byte skinned array, 2 the group's vertex
-// buffer, 3 and 4 its vertex and index buffers, 5 the skinned buffers with indexed vertex
-// blending, 8 the CPU assembly of the second-map companion, 9 16-bit index tables. Around the
+// buffer, 3 and 4 its vertex and index buffers, 5 the skinned buffers through the skinning
+// effect "Bone", 6 the group through the bump effect, 7 the bump ground, 8 the CPU assembly of
+// the second-map companion, 9 16-bit index tables. Inside a pass of the shader scene the group
+// only hands its geometry to the scene's programs. Around the
 // geometry: fill and shade mode, lighting, the pass selection, alpha test, the texture of the
 // group (or of its track's current key), the toon stage and specular.
 #include <algorithm>
 
 #include "core/library.h"
+#include "render/effects.h"
 #include "render/model_drawing.h"
 #include "render/motion.h"
 
@@ -81,10 +84,16 @@ void Library::GroupDraw(int32_t object, ModelId id, int32_t g) {
                    !systemTextures_.toonLoaded && lighting_ == 1 && m->drawingSwitch == 1);
   const int32_t mode = m->shadingMode;
   if (mode == 1 || mode == 2 || mode == 3) d.SetFVF(kMeshFvf);
+  // Inside a pass of the shader scene the group gives its geometry to the scene's programs; the
+  // skinning and bump modes, which bring programs of their own, give the CPU assembly.
+  d3dx::Effect* const scenePass = effects_.activePass;
   // While deform is on the model is drawn at its deformed positions; the static buffers hold
   // the bind pose, so those modes draw the group through the CPU assembly meanwhile.
   const int32_t geometry =
-      m->deformOn == 1 && (mode == 2 || mode == 3 || mode == 4 || mode == 9) ? 0 : mode;
+      (m->deformOn == 1 && (mode == 2 || mode == 3 || mode == 4 || mode == 9)) ||
+              (scenePass && (mode == 5 || mode == 6 || mode == 7))
+          ? 0
+          : mode;
 
   const bool drawn =
       (rs.lists.normalPass && group.shading != 0) || (rs.lists.bloomPass && group.switchC);
@@ -99,7 +108,17 @@ void Library::GroupDraw(int32_t object, ModelId id, int32_t g) {
   if (drawn) {
     d.SetRenderState(D3DRS_ALPHATESTENABLE, alphaTest);
     if (alphaTest) d.SetRenderState(D3DRS_ALPHAREF, DWORD(uint16_t(group.trailingValue)));
-    d.SetTexture(0, GroupTexture(*m, *rt, g));
+    d3d::Texture* texture = GroupTexture(*m, *rt, g);
+    d.SetTexture(0, texture);
+    if (scenePass) {
+      // The scene's programs read the texture only when there is one, and add the scroll
+      // offsets only where the vertices do not hold them already.
+      const bool offsets = group.uvScrollOn == 1 && geometry != 0 && geometry != 8;
+      scenePass->SetBool("bTex", texture != nullptr);
+      scenePass->SetFloat("uv_offset_u", offsets ? float(group.uvOffset[0]) : 0.0f);
+      scenePass->SetFloat("uv_offset_v", offsets ? float(group.uvOffset[1]) : 0.0f);
+      scenePass->CommitChanges();
+    }
     if (toon) {
       d.SetTexture(1, systemTextures_.toon.get());
       d.SetTextureStageState(1, D3DTSS_COLORARG1, D3DTA_TEXTURE);
@@ -110,7 +129,8 @@ void Library::GroupDraw(int32_t object, ModelId id, int32_t g) {
     d.SetRenderState(D3DRS_SPECULARENABLE, group.specularOn != 0);
     // The buffer modes hold unscrolled coordinates: a scrolling group moves them by the
     // texture transform (for 2D coordinates the offset sits in the third row).
-    if (geometry != 0 && geometry != 8 && geometry != 6 && geometry != 7 && group.uvScrollOn == 1) {
+    if (geometry != 0 && geometry != 8 && geometry != 5 && geometry != 6 && geometry != 7 &&
+        group.uvScrollOn == 1) {
       d3d::D3DMATRIX shift;
       shift.m[2][0] = float(group.uvOffset[0]);
       shift.m[2][1] = float(group.uvOffset[1]);
@@ -157,24 +177,69 @@ void Library::GroupDraw(int32_t object, ModelId id, int32_t g) {
                                UINT(gd.triangleCount));
         triangles += gd.triangleCount;
         break;
-      case 5:
-        // Skinned buffers with the fixed pipeline's indexed vertex blending.
+      case 5: {
+        // The skinning effect: each vertex blended from two of the bone matrices.
         if (!gd.vertexBuffer || !gd.indexBuffer || gd.indexCount < 1) break;
+        d3dx::Effect* bone = EffectLoad("Bone");
+        if (!bone) break;
         groupFill();
         d.SetSoftwareVertexProcessing(1);
-        SetBonePalette(d, *rt, m->boneCount, gd.highestBone, world);
+        Vec3 toLight = rs.lightDirection * -1.0f;
+        const float length = Length(toLight);
+        if (length > 0.0f) toLight = toLight * (1.0f / length);
+        const float lightDir[4] = {toLight.x, toLight.y, toLight.z, lightAmbient_[0]};
+        bone->SetVector("vLightDir", lightDir);
+        // Bone i's matrix takes a bind-pose vertex to the model's space; bones the vertices
+        // name that the model does not have stay where they are.
+        const int32_t bones = std::clamp<int32_t>(m->boneCount, 0, int32_t(rt->bones.size()));
+        const int32_t count = std::clamp<int32_t>(std::max(gd.highestBone + 1, bones), 0, 128);
+        std::vector<d3d::D3DMATRIX> palette(static_cast<size_t>(count));
+        for (int32_t i = 0; i < std::min(bones, count); ++i)
+          palette[size_t(i)] = ToD3D(SkinMatrix(rt->bones[size_t(i)]));
+        if (count > 0) bone->SetMatrixArray("matWorld", palette.data(), UINT(count));
         d.SetRenderState(D3DRS_INDEXEDVERTEXBLENDENABLE, 1);
         d.SetRenderState(D3DRS_VERTEXBLEND, D3DVBF_1WEIGHTS);
         d.SetFVF(kSkinnedFvf);
         d.SetStreamSource(0, gd.vertexBuffer.get(), 0, sizeof(SkinnedVertex));
+        bone->SetTechnique("BoneTechnique");
+        // Lit by the same rule as the fixed pipeline: the light switch, and the model's own.
+        bone->SetBool("bLight",
+                      !systemTextures_.toonLoaded && lighting_ == 1 && m->drawingSwitch == 1);
+        effects_.timeBone += 0.01f;
+        bone->SetFloat("fTime", effects_.timeBone);
+        d3d::D3DMATRIX view, projection, wvp;
+        d.GetTransform(D3DTS_VIEW, &view);
+        d.GetTransform(D3DTS_PROJECTION, &projection);
+        wvp = ToD3D(Multiply(Multiply(world, FromD3D(view)), FromD3D(projection)));
+        bone->SetMatrix("mViewProj", &wvp);
+        // Stage 0 holds the group's texture; "bTex" says whether there is one.
+        bone->SetBool("bTex", d.GetTexture(0) != nullptr);
+        bone->SetFloat("uv_offset_u", float(group.uvOffset[0]));
+        bone->SetFloat("uv_offset_v", float(group.uvOffset[1]));
         d.SetIndices(gd.indexBuffer.get());
-        d.DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, UINT(gd.vertexCount), 0,
-                               UINT(gd.triangleCount));
-        triangles += gd.indexCount / 3;
+        UINT passes = 0;
+        if (Succeeded(bone->Begin(&passes, 0))) {
+          for (UINT p = 0; p < passes; ++p) {
+            bone->BeginPass(p);
+            d.DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, UINT(gd.vertexCount), 0,
+                                   UINT(gd.triangleCount));
+            triangles += gd.indexCount / 3;
+            bone->EndPass();
+          }
+          bone->End();
+        }
         d.SetVertexShader(nullptr);
         d.SetRenderState(D3DRS_INDEXEDVERTEXBLENDENABLE, 0);
         d.SetRenderState(D3DRS_VERTEXBLEND, D3DVBF_DISABLE);
         d.SetSoftwareVertexProcessing(0);
+        break;
+      }
+      case 6:
+        BumpMapDraw(object, id, g);
+        break;
+      case 7:
+        // The model stands for the bump ground: drawn once per object, with its first group.
+        if (g == 0 && BUMP_GROUND()) BumpGroundDraw(object);
         break;
       case 9:
         groupFill();
@@ -189,7 +254,7 @@ void Library::GroupDraw(int32_t object, ModelId id, int32_t g) {
         }
         break;
       default: {
-        // Mode 0, and until the bump effects exist the bump modes 6 and 7: the CPU assembly.
+        // Mode 0, and inside the shader scene's passes modes 5 to 7: the CPU assembly.
         // Mode 8 assembles the second-map companion and multiplies its second map in.
         const Model* source = m;
         AssemblyOptions options;

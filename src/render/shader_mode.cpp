@@ -68,7 +68,12 @@ void Library::PostEffect2D() {
   effects_.time2D += 0.001f;
   effect->SetFloat("g_fTime", effects_.time2D);
   effect->SetValue("op", effects_.op, sizeof effects_.op);
-  const float w = float(windowWidth_), h = float(windowHeight_);
+  // The window is the target the frame draws into (the back buffer, or a picture of another
+  // size that a tool draws into): the whole of its viewport.
+  d3d::D3DVIEWPORT9 viewport;
+  device_->GetViewport(&viewport);
+  const float w = viewport.Width ? float(viewport.Width) : float(windowWidth_);
+  const float h = viewport.Height ? float(viewport.Height) : float(windowHeight_);
   const D3DCOLOR white = 0xFFFFFFFFu;
   const QuadVertex quad[4] = {{0, 0, 0, 1, white, 0.0f, 0.0f},
                               {w, 0, 0, 1, white, 0.99f, 0.0f},

@@ -262,6 +262,54 @@ TEST_F(RenderProgram, FramePlaysMotionZeroToThatFrame) {
   EXPECT_TRUE(red(bent.At(sideX, sideY)));
 }
 
+TEST_F(RenderProgram, ShaderSceneStandsTheModelOnAGroundAndEffectsChangeTheWholePicture) {
+  wz::testing::WriteFile(dir / "cube.mqo", MqoCube());
+  const struct {
+    const char* options;
+    const char* picture;
+  } runs[] = {{"", "fixed.png"},
+              {"--shader", "shader.png"},
+              {"--effect scene", "scene.png"},
+              {"--effect=REVERSE", "reverse.png"},
+              {"--effect monochrome", "mono.png"}};
+  for (const auto& run : runs) {
+    const auto r = Run(std::string("render --size 160x90 --yaw 30 --background 102030 ") +
+                       run.options + " -o " + run.picture + " cube.mqo");
+    ASSERT_EQ(r.exitCode, 0) << run.options << "\n" << r.output;
+  }
+  const Picture fixed = ReadPicture(dir / "fixed.png"), shader = ReadPicture(dir / "shader.png"),
+                scene = ReadPicture(dir / "scene.png"), reverse = ReadPicture(dir / "reverse.png"),
+                mono = ReadPicture(dir / "mono.png");
+  for (const Picture* p : {&fixed, &shader, &scene, &reverse, &mono}) {
+    ASSERT_EQ(p->width, 160u);
+    ASSERT_EQ(p->height, 90u);
+  }
+  // The fixed frame shows the background below the cube; the shader scene a lit ground there,
+  // and the background only above the ground's far edge.
+  EXPECT_EQ(fixed.At(80, 88), 0x102030u);
+  EXPECT_NE(shader.At(80, 88), 0x102030u);
+  EXPECT_EQ(shader.At(80, 1), 0x102030u);
+  // --shader is the scene effect; reverse and monochrome change every pixel of it.
+  EXPECT_EQ(shader.bgra, scene.bgra);
+  int reversed = 0, grey = 0, coloured = 0;
+  for (uint32_t y = 0; y < 90; ++y) {
+    for (uint32_t x = 0; x < 160; ++x) {
+      const uint32_t c = scene.At(x, y), rc = reverse.At(x, y), m = mono.At(x, y);
+      bool inverse = true;
+      for (int shift : {0, 8, 16}) {
+        const int a = int((c >> shift) & 0xFF), b = int((rc >> shift) & 0xFF);
+        inverse = inverse && std::abs(255 - a - b) <= 2;
+      }
+      reversed += inverse;
+      grey += ((m >> 16) & 0xFF) == ((m >> 8) & 0xFF) && ((m >> 8) & 0xFF) == (m & 0xFF);
+      coloured += ((c >> 16) & 0xFF) != (c & 0xFF);
+    }
+  }
+  EXPECT_EQ(reversed, 160 * 90);
+  EXPECT_EQ(grey, 160 * 90);
+  EXPECT_GT(coloured, 1000);  // the red cube and the blue-grey background are not grey
+}
+
 TEST_F(RenderProgram, OptionErrorsAreUsageErrors) {
   wz::testing::WriteFile(dir / "cube.mqo", MqoCube());
   struct Case {
@@ -279,6 +327,8 @@ TEST_F(RenderProgram, OptionErrorsAreUsageErrors) {
       {"render --background 12345 cube.mqo", 2, "six hexadecimal digits"},
       {"render --pitch", 2, "--pitch needs a value"},
       {"render --bogus cube.mqo", 2, "unknown option '--bogus'"},
+      {"render --effect sparkle cube.mqo", 2, "bad value 'sparkle' for --effect (scene, mono"},
+      {"render --effect", 2, "--effect needs a value"},
       {"render -o a.png cube.mqo cube.mqo", 2, "-o names one picture"},
       {"render --output-dir nowhere cube.mqo", 2, "'nowhere' is not a directory"},
       {"--help", 0, "wz-convert render [-o OUT]"},

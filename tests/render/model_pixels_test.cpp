@@ -289,6 +289,7 @@ TEST_F(ModelPixels, TwoBoneModelBendsAsItsKeysSay) {
     turned.rotation = {0, 0, std::sin(kPi / 4), std::cos(kPi / 4)};
     m.bones[2].keyLists[0].push_back(turned);
   };
+  InstallEffect("Bone.fx");  // mode 5 skins through it
   for (const int32_t mode : {0, 1, 3, 5}) {
     const ModelId id = AddModel(bar);
     Model& m = *Lib().Model3_Get(id);

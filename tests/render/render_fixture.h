@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -67,6 +68,15 @@ class RenderTest : public ::testing::Test {
   }
 
   Library& Lib() { return s_->library; }
+
+  // Copies the shipped effect file `name` (e.g. "Bone.fx") into the library's data folder.
+  void InstallEffect(const std::string& name) {
+    const std::filesystem::path dir =
+        std::filesystem::path(platform::HostPath(Lib().DataDir())) / "System" / "HLSL";
+    std::filesystem::create_directories(dir);
+    std::filesystem::copy_file(std::string(WZ_SOURCE_DIR "/data/System/HLSL/") + name, dir / name,
+                               std::filesystem::copy_options::overwrite_existing);
+  }
   d3d::Device& Device() { return *s_->library.Device(); }
   d3d::RecordingBackend& Recording() {
     d3d::RecordingBackend* r = d3d::AsRecording(Device().GetBackend(true));

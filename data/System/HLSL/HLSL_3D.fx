@@ -2,12 +2,15 @@
 // normal, diffuse colour, texture coordinates) and the group's texture on stage 0; the
 // full-screen steps draw pre-transformed quads (x and y in pixels of the target).
 //
-//   ShadowMapTexZ_Technique    light-space depth into the R32F (or R16F) shadow map
-//   ShadowMapTechnique         the lit scene, darkened by the shadow colour where the shadow map
-//                              says something lies between the point and the light
+//   ShadowMapTexZ_Technique    light-space depth into the R32F (or R16F) shadow map: the distance
+//                              from the light over the light's far plane (1000), so that Margin
+//                              is a distance (0.001: one unit) wherever the point lies
+//   ShadowMapTechnique         the lit scene, darkened towards LightColor (by its alpha) where
+//                              the shadow map says something lies between the point and the light
 //   ReflectionModokiTechnique  an imitation reflection: reflective groups show the scene texture
 //                              (Tex2) mirrored about their screen position, mixed by Reflectivity
-//   DepthOfFieldTexTechnique   the lit scene with its blur amount (by distance) in alpha
+//   DepthOfFieldTexTechnique   the blur amount (by distance from the eye) in alpha; the blend
+//                              reads nothing else of this target, so its colour stays black
 //   BloomPolyTechnique         glowing groups, brightened by bloom_power
 //   BloomTexTechnique          a blurred copy of the glow texture (Tex1), added into its target
 //   BlendTechnique             the final picture: the scene (Tex2) blurred by the amount in Tex1's
@@ -76,6 +79,8 @@ sampler Tex3Sampler : register(s4) = sampler_state {
 };
 
 common Lighting {
+  // The far plane of the light's projection: light depths are distances over it.
+  const float kLightFar = 1000.0;
   // The group's colour: its texture (when bTex is set) times its vertex colour.
   vec4 BaseColour(vec2 uv, vec4 colour) {
     return bTex ? texture(ModelSampler, uv) * colour : colour;
@@ -123,6 +128,15 @@ vertex LightDepth {
   }
 }
 
+vertex Distance {
+  out float v_distance;
+  void main() {
+    vec4 clip = vec4(a_position.xyz, 1.0) * WVProj;
+    gl_Position = wz_ToGL(clip);
+    v_distance = clip.w;
+  }
+}
+
 vertex ScreenQuad {
   out vec2 v_uv;
   out vec4 v_color;
@@ -137,7 +151,7 @@ vertex ScreenQuad {
 
 fragment Depth {
   in vec2 v_depth;
-  void main() { o_color = vec4(v_depth.x / v_depth.y, 0.0, 0.0, 1.0); }
+  void main() { o_color = vec4(v_depth.y / kLightFar, 0.0, 0.0, 1.0); }
 }
 
 fragment ShadowedScene {
@@ -152,8 +166,16 @@ fragment ShadowedScene {
     // Light-space position to shadow-map coordinates (row 0 at the top, as every texture).
     vec3 light = v_light.xyz / v_light.w;
     vec2 uv = vec2(light.x * 0.5 + 0.5, 0.5 - light.y * 0.5);
-    bool inside = all(greaterThanEqual(uv, vec2(0.0))) && all(lessThanEqual(uv, vec2(1.0)));
-    if (inside && light.z - Margin > texture(ShadowSampler, uv).r) colour *= LightColor.rgb;
+    bool inside = all(greaterThanEqual(uv, vec2(0.0))) && all(lessThanEqual(uv, vec2(1.0))) &&
+                  v_light.w > 0.0;
+    // Surfaces turned away from the light are dark already; those it grazes need more margin,
+    // since one texel of the shadow map spans more depth there.
+    float facing = dot(normalize(v_normal), normalize(vLightDir.xyz));
+    float margin = Margin * (1.0 + 3.0 * min(sqrt(max(1.0 - facing * facing, 0.0)) /
+                                                max(facing, 0.05), 8.0));
+    if (inside && facing > 0.0 && v_light.w / kLightFar - margin > texture(ShadowSampler, uv).r) {
+      colour = mix(colour, colour * LightColor.rgb, LightColor.a);
+    }
     o_color = vec4(colour, base.a);
   }
 }
@@ -176,16 +198,10 @@ fragment Reflection {
 }
 
 fragment DepthOfField {
-  in vec3 v_normal;
-  in vec4 v_color;
-  in vec2 v_uv;
-  in vec4 v_light;
   in float v_distance;
   void main() {
-    vec4 base = BaseColour(v_uv, v_color);
-    // Sharp up to 20 units from the eye, fully blurred from 80 on.
-    float blur = smoothstep(20.0, 80.0, v_distance);
-    o_color = vec4(base.rgb * Light(v_normal), blur);
+    // Sharp up to 150 units from the eye, fully blurred from 600 on.
+    o_color = vec4(0.0, 0.0, 0.0, smoothstep(150.0, 600.0, v_distance));
   }
 }
 
@@ -213,7 +229,8 @@ fragment Blend {
   void main() {
     vec4 sharp = texture(Tex2Sampler, v_uv);
     float blur = texture(Tex1Sampler, v_uv).a;
-    vec3 colour = mix(sharp.rgb, Blur(Tex2Sampler, v_uv, 3.0).rgb, blur);
+    // The nine-texel blur only where there is something to blur.
+    vec3 colour = blur > 0.004 ? mix(sharp.rgb, Blur(Tex2Sampler, v_uv, 3.0).rgb, blur) : sharp.rgb;
     if (bBloom) colour += texture(Tex3Sampler, v_uv).rgb;
     o_color = vec4(clamp(colour, 0.0, 1.0), 1.0) * v_color;
   }
@@ -253,7 +270,7 @@ technique DepthOfFieldTexTechnique {
     ZEnable = true;
     ZWriteEnable = true;
     AlphaBlendEnable = false;
-    VertexProgram = Model;
+    VertexProgram = Distance;
     FragmentProgram = DepthOfField;
   }
 }
