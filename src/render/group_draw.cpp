@@ -115,6 +115,8 @@ void Library::GroupDraw(int32_t object, ModelId id, int32_t g) {
       // offsets only where the vertices do not hold them already.
       const bool offsets = group.uvScrollOn == 1 && geometry != 0 && geometry != 8;
       scenePass->SetBool("bTex", texture != nullptr);
+      // The programs sample stage 0 through "g_txScene", which the pass binds on commit.
+      if (texture) scenePass->SetTexture("g_txScene", texture);
       scenePass->SetFloat("uv_offset_u", offsets ? float(group.uvOffset[0]) : 0.0f);
       scenePass->SetFloat("uv_offset_v", offsets ? float(group.uvOffset[1]) : 0.0f);
       scenePass->CommitChanges();

@@ -179,23 +179,24 @@ TEST_F(RenderProgram, TexturesResolveBesideTheModelAndAMissingOneIsANote) {
     tga.data.insert(tga.data.end(), {0x00, 0xFF, 0x00});
   const std::vector<uint8_t> image = wz::test::BuildTga(tga);
   wz::testing::WriteFile(dir / "m/green.tga", std::string(image.begin(), image.end()));
-  for (const char* name : {"green.tga", ".\\green.tga", "gone.tga"}) {
-    SCOPED_TRACE(name);
-    std::string cube = MqoCube();
-    cube.replace(cube.find("dif(0.800)"), 10, std::string("dif(0.800) tex(\"") + name + "\")");
-    wz::testing::WriteFile(dir / "m/cube.mqo", cube);
-    const auto r = Run("render --size 32x24 m/cube.mqo");
-    EXPECT_EQ(r.exitCode, 0) << r.output;
-    const bool missing = std::string(name) == "gone.tga";
-    EXPECT_EQ(r.output.find("cube.png (texture gone.tga cannot be loaded)") != std::string::npos,
-              missing)
-        << r.output;
-    const Picture p = ReadPicture(dir / "m/cube.png");
-    ASSERT_EQ(p.width, 32u);
-    // Red material over a green texture is dark; without the texture the cube is red.
-    const uint32_t middle = p.At(16, 12);
-    EXPECT_EQ((middle >> 16 & 0xFF) > 0x40, missing) << std::hex << middle;
-  }
+  for (const char* mode : {"", "--shader "})
+    for (const char* name : {"green.tga", ".\\green.tga", "gone.tga"}) {
+      SCOPED_TRACE(std::string(mode) + name);
+      std::string cube = MqoCube();
+      cube.replace(cube.find("dif(0.800)"), 10, std::string("dif(0.800) tex(\"") + name + "\")");
+      wz::testing::WriteFile(dir / "m/cube.mqo", cube);
+      const auto r = Run(std::string("render ") + mode + "--size 32x24 m/cube.mqo");
+      EXPECT_EQ(r.exitCode, 0) << r.output;
+      const bool missing = std::string(name) == "gone.tga";
+      EXPECT_EQ(r.output.find("cube.png (texture gone.tga cannot be loaded)") != std::string::npos,
+                missing)
+          << r.output;
+      const Picture p = ReadPicture(dir / "m/cube.png");
+      ASSERT_EQ(p.width, 32u);
+      // Red material over a green texture is dark; without the texture the cube is red.
+      const uint32_t middle = p.At(16, 12);
+      EXPECT_EQ((middle >> 16 & 0xFF) > 0x40, missing) << std::hex << middle;
+    }
 }
 
 TEST_F(RenderProgram, NeverReplacesTheModelItDraws) {
