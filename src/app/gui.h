@@ -1,0 +1,45 @@
+// The converter's window on the desktop: the message loop that dispatches the window's messages
+// and draws a frame at the display's refresh rate, sleeping in between.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+#include "app/converter.h"
+#include "core/library.h"
+
+namespace wz {
+
+class GuiSession {
+ public:
+  GuiSession(Library& library, Converter& converter) : library_(library), converter_(converter) {}
+
+  // Installs the converter (handler and preview hooks) with the window's close button asking the
+  // exit question, as the exit command does.
+  void Install();
+  // One turn of the loop: waits for the display's events until the next frame is due (or for
+  // `maxWaitMs` at most), dispatches every waiting message and draws the frame when it is due.
+  // False once the window has closed (WM_QUIT).
+  bool Step(int maxWaitMs = 1000);
+  // Turns until the window closes; the quit code.
+  int Run();
+  // Draws and shows one frame of the main window now.
+  void DrawFrame();
+
+  int64_t FramesDrawn() const { return frames_; }
+  int ExitCode() const { return exitCode_; }
+
+ private:
+  Library& library_;
+  Converter& converter_;
+  std::chrono::steady_clock::time_point nextFrame_{};
+  int64_t frames_ = 0;
+  int exitCode_ = 0;
+  bool quit_ = false;
+};
+
+// wz-convert gui [--to FORMAT] [FILE]: runs with argv[0] = "gui" on `library` (not started yet).
+// Exit code 0 when the window was closed, 1 when no display could be used, 2 for a usage error.
+int GuiCommand(Library& library, int argc, char** argv);
+
+}  // namespace wz
