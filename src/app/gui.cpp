@@ -12,6 +12,7 @@
 #include "platform/file_io.h"
 #include "platform/system.h"
 #include "platform/window.h"
+#include "render/draw2d.h"
 #include "resources/converter_resources.h"
 
 namespace wz {
@@ -29,8 +30,117 @@ void GuiSession::Install() {
           handled = true;
           return 0;
         }
+        if (MenuMessage(hwnd, msg, w, l)) {
+          handled = true;
+          return 0;
+        }
         return converter_.HandleMessage(hwnd, msg, w, l);
       });
+  library_.SetOverlayHook([this] {
+    PreviewOverlay(library_);
+    DrawMenu();
+  });
+}
+
+namespace {
+
+constexpr WPARAM kVkReturn = 0x0D;
+constexpr WPARAM kVkEscape = 0x1B;
+constexpr WPARAM kVkUp = 0x26;
+constexpr WPARAM kVkDown = 0x28;
+constexpr WPARAM kVkF10 = 0x79;
+
+int LowWord(LPARAM l) {
+  return int16_t(uint32_t(l) & 0xFFFF);
+}
+int HighWord(LPARAM l) {
+  return int16_t((uint32_t(l) >> 16) & 0xFFFF);
+}
+
+}  // namespace
+
+int GuiSession::ItemAt(LPARAM l) const {
+  const ScaleFactors scale = library_.Drawing2D().scale;
+  const int x = int(float(LowWord(l)) / std::max(scale.x, 1e-3f));
+  const int y = int(float(HighWord(l)) / std::max(scale.y, 1e-3f));
+  const int count = int(resources::MenuPreviewItems().size());
+  if (x < menu_.x || x >= menu_.x + kMenuWidth || y < menu_.y) return -1;
+  const int row = (y - menu_.y) / kMenuRow;
+  return row < count ? row : -1;
+}
+
+bool GuiSession::MenuMessage(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
+  const auto& items = resources::MenuPreviewItems();
+  const int count = int(items.size());
+  auto choose = [&](int item) {
+    menu_.open = false;
+    if (item >= 0 && item < count) PostMessageA(hwnd, WM_COMMAND, items[size_t(item)].id, 0);
+  };
+  if (!menu_.open) {
+    if (msg == WM_KEYUP && w == kVkF10) {
+      menu_ = Menu{true, 0, 20, 20};
+      return true;
+    }
+    if (msg == WM_RBUTTONDOWN) rightDownAt_ = int32_t(l);
+    // A right click that did not drag opens the menu at the pointer; the release still goes on.
+    if (msg == WM_RBUTTONUP && rightDownAt_ == int32_t(l)) {
+      const ScaleFactors scale = library_.Drawing2D().scale;
+      menu_ = Menu{true, 0, int(float(LowWord(l)) / std::max(scale.x, 1e-3f)),
+                   int(float(HighWord(l)) / std::max(scale.y, 1e-3f))};
+      // Kept on the reference screen.
+      menu_.x = std::clamp(menu_.x, 0, std::max(0, 1280 - kMenuWidth));
+      menu_.y = std::clamp(menu_.y, 0, std::max(0, library_.TextScreenHeight() - count * kMenuRow));
+    }
+    return false;
+  }
+  switch (msg) {
+    case WM_KEYDOWN:
+      if (w == kVkUp) menu_.selected = (menu_.selected + count - 1) % count;
+      if (w == kVkDown) menu_.selected = (menu_.selected + 1) % count;
+      return true;
+    case WM_KEYUP:
+      if (w == kVkReturn) choose(menu_.selected);
+      if (w == kVkEscape || w == kVkF10) menu_.open = false;
+      return true;
+    case WM_MOUSEMOVE:
+      if (const int item = ItemAt(l); item >= 0) menu_.selected = item;
+      return false;  // the library still follows the pointer
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+    case WM_RBUTTONUP:
+    case WM_MBUTTONUP:
+      return true;
+    case WM_LBUTTONUP:
+      choose(ItemAt(l));
+      return true;
+    default:
+      return false;
+  }
+}
+
+void GuiSession::DrawMenu() {
+  if (!menu_.open) return;
+  const auto& items = resources::MenuPreviewItems();
+  auto box = [&](int x1, int y1, int x2, int y2, int r, int g, int b, int a) {
+    Vertex2D c[4];
+    const int xs[4] = {x1, x2, x2, x1}, ys[4] = {y1, y1, y2, y2};
+    for (int k = 0; k < 4; ++k) {
+      c[k].x = xs[k], c[k].y = ys[k];
+      c[k].red = r, c[k].green = g, c[k].blue = b, c[k].alpha = a;
+    }
+    library_.BlendModeSet(0);
+    library_.Quad2D(c[0], c[1], c[2], c[3]);
+  };
+  const int x = menu_.x, y = menu_.y;
+  const int height = int(items.size()) * kMenuRow;
+  box(x, y, x + kMenuWidth, y + height, 24, 28, 40, 235);
+  box(x, y + menu_.selected * kMenuRow, x + kMenuWidth, y + (menu_.selected + 1) * kMenuRow, 60, 90,
+      170, 255);
+  library_.Rect2D(x, y, x + kMenuWidth, y + height, 140, 150, 180, 255);
+  library_.Text_ColorSet(255, 255, 255, 255);
+  for (size_t i = 0; i < items.size(); ++i)
+    library_.Text_Print(x + 10, y + int(i) * kMenuRow + 2, "%s", items[i].label.c_str());
 }
 
 void GuiSession::DrawFrame() {
@@ -85,7 +195,9 @@ constexpr const char* kGuiUsage =
     "usage: wz-convert gui [--to wzp|lwo|mx|x|gltf|glb|obj] [FILE]\n"
     "Opens the converter's window on the desktop (FILE shown in it). Files dropped on the window\n"
     "are converted into the chosen format (WZP by default) beside each file. Mouse buttons show\n"
-    "the axis marker, the wheel scales it; Escape closes the window, F2 switches antialiasing.\n"
+    "the axis marker, the wheel scales it; F10 or a right click opens the menu (load, save,\n"
+    "exit); Escape closes the window, F2 switches antialiasing. File dialogs need zenity or\n"
+    "kdialog.\n"
     "WZ_BACKEND=headless|sdl chooses the window system (sdl when a display is set).\n";
 
 const char* const kTargets[] = {"wzp", "lwo", "mx", "x", "gltf", "glb", "obj"};

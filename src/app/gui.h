@@ -29,13 +29,32 @@ class GuiSession {
   int64_t FramesDrawn() const { return frames_; }
   int ExitCode() const { return exitCode_; }
 
+  // The window's menu (MENU_PREVIEW), drawn over the preview: F10 or a right click opens it,
+  // Up/Down and the pointer pick an item, Enter or a left click runs its command, Escape or a
+  // click outside closes it. Positions are reference coordinates.
+  struct Menu {
+    bool open = false;
+    int selected = 0;
+    int x = 0, y = 0;
+  };
+  const Menu& MenuState() const { return menu_; }
+  static constexpr int kMenuRow = 24;
+  static constexpr int kMenuWidth = 470;
+
  private:
+  // Menu handling of a message; true when the message is the menu's alone.
+  bool MenuMessage(HWND hwnd, UINT msg, WPARAM w, LPARAM l);
+  void DrawMenu();
+  // The item under a pointer position in window pixels; -1 for none.
+  int ItemAt(LPARAM l) const;
   Library& library_;
   Converter& converter_;
   std::chrono::steady_clock::time_point nextFrame_{};
   int64_t frames_ = 0;
   int exitCode_ = 0;
   bool quit_ = false;
+  Menu menu_;
+  int32_t rightDownAt_ = -1;  // lparam of the last right-button press
 };
 
 // wz-convert gui [--to FORMAT] [FILE]: runs with argv[0] = "gui" on `library` (not started yet).

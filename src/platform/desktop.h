@@ -32,6 +32,10 @@ bool Started();
 // screen, cursor; the window of a destroyed record is closed. Returns true when an event came.
 bool Pump(int timeoutMs);
 
+// Whether file dialogs can be shown on the display (zenity or kdialog is installed); without
+// them the program asks for a path in its own window.
+bool FileDialogsAvailable();
+
 // The display's refresh rate in frames per second (60 when it does not say).
 int RefreshRate();
 // Whether `hwnd` has a desktop window.

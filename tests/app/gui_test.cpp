@@ -27,7 +27,9 @@
 #include "platform/desktop.h"
 #include "platform/dialogs.h"
 #include "platform/file_io.h"
+#include "platform/shell.h"
 #include "platform/text.h"
+#include "resources/converter_resources.h"
 #include "support/started_library.h"
 
 namespace wz {
@@ -171,6 +173,40 @@ class Gui : public ::testing::Test {
     return e;
   }
 
+  void Key(SDL_Keycode key, bool down) {
+    SDL_Event e{};
+    e.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+    e.key.windowID = desktop::WindowId(Lib().MainWindow());
+    e.key.keysym.sym = key;
+    Push(e);
+  }
+  void Button(Uint8 button, bool down, int x, int y) {
+    SDL_Event e{};
+    e.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
+    e.button.windowID = desktop::WindowId(Lib().MainWindow());
+    e.button.button = button;
+    e.button.x = x, e.button.y = y;
+    Push(e);
+  }
+  // Shows what the screen holds when WZ_RENDER_TEST_DUMP names a folder.
+  void KeepScreen(const std::string& name) {
+#ifdef WZ_TEST_X11
+    const char* keep = std::getenv("WZ_RENDER_TEST_DUMP");
+    SDL_Window* window = SDL_GetWindowFromID(desktop::WindowId(Lib().MainWindow()));
+    if (!keep || !window) return;
+    int x = 0, y = 0, w = 0, h = 0;
+    SDL_GetWindowPosition(window, &x, &y);
+    SDL_GetWindowSize(window, &w, &h);
+    const Shot shot = Screenshot(xvfb_.Name(), x, y, w, h);
+    std::vector<uint8_t> png;
+    if (shot.width && d3dx::EncodePng(shot.pixels, uint32_t(w), uint32_t(h), false, png))
+      testing::WriteFile(std::string(keep) + "/" + name + ".png",
+                         std::string(png.begin(), png.end()));
+#else
+    (void)name;
+#endif
+  }
+
   XvfbDisplay xvfb_;
   std::string oldDisplay_;
   bool hadDisplay_ = false;
@@ -281,6 +317,58 @@ TEST_F(Gui, TheCloseButtonAsksTheExitQuestion) {
   EXPECT_FALSE(session_->Step(0));  // the loop ends with the window
   desktop::Pump(0);
   EXPECT_FALSE(desktop::HasWindow(main));
+}
+
+TEST_F(Gui, TheMenuRunsItsCommandsByKeyboardAndMouse) {
+  const auto& items = resources::MenuPreviewItems();
+  ASSERT_EQ(items.back().id, UINT(resources::kCmdExit));
+  script::SetMessageBoxEcho(false);
+  // F10 opens it; Up from the first item reaches the last, the exit command; Enter runs it.
+  Key(SDLK_F10, true);
+  Key(SDLK_F10, false);
+  ASSERT_TRUE(StepUntil([&] { return session_->MenuState().open; }));
+  const int64_t frames = session_->FramesDrawn();
+  ASSERT_TRUE(StepUntil([&] { return session_->FramesDrawn() >= frames + 2; }));
+  KeepScreen("Gui.menu");
+  Key(SDLK_UP, true);
+  Key(SDLK_UP, false);
+  ASSERT_TRUE(StepUntil([&] { return session_->MenuState().selected == int(items.size()) - 1; }));
+  script::PushMessageBoxAnswer(IDNO);
+  Key(SDLK_RETURN, true);
+  Key(SDLK_RETURN, false);
+  std::vector<ShownMessageBox> boxes;
+  ASSERT_TRUE(StepUntil([&] {
+    for (ShownMessageBox& b : script::TakeShownMessageBoxes())
+      boxes.push_back(b);
+    return !boxes.empty();
+  }));
+  EXPECT_EQ(Cp932ToUtf8(boxes[0].text), "終了してもいいですか？");
+  EXPECT_FALSE(session_->MenuState().open);
+  EXPECT_TRUE(IsWindow(Lib().MainWindow()));
+
+  // A right click opens it at the pointer; a left click on the first item loads the file the
+  // open dialog gives.
+  testing::TempDir dir;
+  testing::WriteFile(dir / "c.mqo", kCube);
+  script::PushOpenDialogAnswer(LibraryPath(dir / "c.mqo"));
+  Button(SDL_BUTTON_RIGHT, true, 200, 150);
+  Button(SDL_BUTTON_RIGHT, false, 200, 150);
+  ASSERT_TRUE(StepUntil([&] { return session_->MenuState().open; }));
+  const float sx = Lib().Drawing2D().scale.x, sy = Lib().Drawing2D().scale.y;
+  EXPECT_EQ(session_->MenuState().x, int(200 / sx));
+  Button(SDL_BUTTON_LEFT, true, 210, 150 + int(GuiSession::kMenuRow * sy / 2));
+  Button(SDL_BUTTON_LEFT, false, 210, 150 + int(GuiSession::kMenuRow * sy / 2));
+  ASSERT_TRUE(StepUntil([&] { return converter_->State().currentModel != nullptr; }));
+  EXPECT_EQ(converter_->State().currentModel->polygonCount, 6);
+  EXPECT_FALSE(session_->MenuState().open);
+  // Escape closes an open menu, not the window.
+  Key(SDLK_F10, false);
+  ASSERT_TRUE(StepUntil([&] { return session_->MenuState().open; }));
+  Key(SDLK_ESCAPE, false);
+  ASSERT_TRUE(StepUntil([&] { return !session_->MenuState().open; }));
+  for (int i = 0; i < 3; ++i)
+    session_->Step(20);
+  EXPECT_TRUE(IsWindow(Lib().MainWindow()));
 }
 
 }  // namespace

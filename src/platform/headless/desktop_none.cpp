@@ -26,6 +26,10 @@ bool Pump(int) {
   return false;
 }
 
+bool FileDialogsAvailable() {
+  return false;
+}
+
 int RefreshRate() {
   return 60;
 }

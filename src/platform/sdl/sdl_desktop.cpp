@@ -1,7 +1,12 @@
 // The SDL2 desktop window system: one SDL window with an OpenGL 3.3 core context per window the
 // device draws into, its events turned into window messages, and message boxes on the display.
 #include <SDL.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -15,6 +20,7 @@
 #include "platform/gl/gl_context.h"
 #include "platform/gl/window_blit.h"
 #include "platform/shell.h"
+#include "platform/system.h"
 #include "platform/text.h"
 
 namespace wz::platform::desktop {
@@ -336,7 +342,101 @@ bool PresentBox(HWND owner, const std::string& text, const std::string& caption,
   return true;
 }
 
+// The program's path when it is installed (searched in PATH); empty otherwise.
+std::string Installed(const char* name) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= dirs.size()) {
+    const size_t end = std::min(dirs.find(':', start), dirs.size());
+    const std::string candidate = dirs.substr(start, end - start) + "/" + name;
+    if (end > start && access(candidate.c_str(), X_OK) == 0) return candidate;
+    start = end + 1;
+  }
+  return {};
+}
+
+// Runs a program (no shell: every argument is passed as it is) and gives the first line it
+// writes; false when it fails to start or exits with a non-zero code (a cancelled dialog).
+bool RunForLine(const std::vector<std::string>& args, std::string& line) {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) return false;
+  const pid_t pid = fork();
+  if (pid < 0) {
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    return false;
+  }
+  if (pid == 0) {
+    dup2(pipeFds[1], 1);
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+      argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(pipeFds[1]);
+  std::string out;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+    if (n > 0) out.append(buffer, size_t(n));
+  close(pipeFds[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return false;
+  line = out.substr(0, out.find('\n'));
+  return !line.empty();
+}
+
+// "*.WZP" matches either case on the display's file systems.
+std::string Patterns(const std::string& pattern) {
+  std::string lower = pattern, upper = pattern;
+  std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+  std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+  return lower == upper ? pattern : lower + " " + upper;
+}
+
+// A file dialog of zenity or kdialog, whichever is installed; false when neither is or the user
+// cancelled.
+bool PresentFileDialog(const OPENFILENAMEA& ofn, bool save, std::string& chosen) {
+  std::string start = HostPath(ofn.initialDir.empty() ? GetCurrentDirectoryA() : ofn.initialDir);
+  if (!start.empty() && start.back() != '/') start += '/';
+  if (!ofn.file.empty()) start += HostPath(ofn.file);
+  const std::string title = Cp932ToUtf8(ofn.title);
+  std::vector<std::string> args;
+  if (std::string zenity = Installed("zenity"); !zenity.empty()) {
+    args = {zenity, "--file-selection", "--title=" + title, "--filename=" + start};
+    if (save) {
+      args.push_back("--save");
+      args.push_back("--confirm-overwrite");
+    }
+    for (const auto& [description, pattern] : ofn.filter)
+      args.push_back("--file-filter=" + Cp932ToUtf8(description) + " | " + Patterns(pattern));
+  } else if (std::string kdialog = Installed("kdialog"); !kdialog.empty()) {
+    std::string filters;
+    for (const auto& [description, pattern] : ofn.filter)
+      filters += (filters.empty() ? "" : "\n") + Patterns(pattern) + "|" + Cp932ToUtf8(description);
+    args = {kdialog, "--title", title, save ? "--getsavefilename" : "--getopenfilename",
+            start,   filters};
+  } else {
+    return false;
+  }
+  std::string line;
+  if (!RunForLine(args, line)) return false;
+  chosen = LibraryPath(line);
+  return true;
+}
+
 }  // namespace
+
+bool FileDialogsAvailable() {
+  return !Installed("zenity").empty() || !Installed("kdialog").empty();
+}
 
 bool Built() {
   return true;
@@ -367,6 +467,7 @@ bool Start(std::string* why) {
     return w ? w->context.get() : nullptr;
   });
   SetMessageBoxPresenter(PresentBox);
+  if (FileDialogsAvailable()) SetFileDialogPresenter(PresentFileDialog);
   return true;
 }
 
@@ -374,6 +475,7 @@ void Stop() {
   Desktop& d = TheDesktop();
   if (!d.started) return;
   SetMessageBoxPresenter(nullptr);
+  SetFileDialogPresenter(nullptr);
   gl::SetContextProvider(nullptr);
   d.windows.clear();
   d.dropping.clear();
