@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -11,6 +12,7 @@
 #include "platform/desktop.h"
 #include "platform/file_io.h"
 #include "platform/system.h"
+#include "platform/text.h"
 #include "platform/window.h"
 #include "render/draw2d.h"
 #include "resources/converter_resources.h"
@@ -30,7 +32,7 @@ void GuiSession::Install() {
           handled = true;
           return 0;
         }
-        if (MenuMessage(hwnd, msg, w, l)) {
+        if (PromptMessage(msg, w) || MenuMessage(hwnd, msg, w, l)) {
           handled = true;
           return 0;
         }
@@ -39,7 +41,93 @@ void GuiSession::Install() {
   library_.SetOverlayHook([this] {
     PreviewOverlay(library_);
     DrawMenu();
+    DrawPrompt();
   });
+  if (!desktop::FileDialogsAvailable()) {
+    promptInstalled_ = true;
+    SetFileDialogPresenter([this](const OPENFILENAMEA& ofn, bool, std::string& chosen) {
+      return PromptForPath(ofn, chosen);
+    });
+  }
+}
+
+GuiSession::~GuiSession() {
+  if (promptInstalled_) SetFileDialogPresenter(nullptr);
+}
+
+bool GuiSession::PromptForPath(const OPENFILENAMEA& ofn, std::string& chosen) {
+  if (prompt_.open) return false;  // one at a time
+  prompt_ = Prompt{true, false, false, ofn.title, ofn.file};
+  while (!prompt_.done && Step(100)) {
+  }
+  prompt_.open = false;
+  if (!prompt_.accepted || prompt_.text.empty()) return false;
+  std::string path = Cp932ToUtf8(prompt_.text);
+  if (path[0] == '~') {
+    const char* home = std::getenv("HOME");
+    path = std::string(home ? home : "") + path.substr(1);
+  }
+  if (path[0] != '/') {
+    const std::string dir = ofn.initialDir.empty() ? GetCurrentDirectoryA() : ofn.initialDir;
+    path = HostPath(dir) + "/" + path;
+  }
+  chosen = LibraryPath(path);
+  return true;
+}
+
+bool GuiSession::PromptMessage(UINT msg, WPARAM w) {
+  if (!prompt_.open) return false;
+  switch (msg) {
+    case WM_CHAR:
+      if (w >= 0x20 && w != 0x7F) prompt_.text.push_back(char(w));
+      return true;
+    case WM_KEYDOWN:
+      if (w == 0x08 && !prompt_.text.empty()) {
+        // The last character, one or two bytes.
+        size_t last = 0;
+        for (size_t i = 0; i < prompt_.text.size();) {
+          last = i;
+          const auto c = static_cast<unsigned char>(prompt_.text[i]);
+          i += ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) ? 2 : 1;
+        }
+        prompt_.text.resize(last);
+      }
+      return true;
+    case WM_KEYUP:
+      if (w == 0x0D || w == 0x1B) {
+        prompt_.done = true;
+        prompt_.accepted = w == 0x0D;
+      }
+      return true;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONUP:
+    case WM_MOUSEWHEEL:
+    case WM_DROPFILES:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void GuiSession::DrawPrompt() {
+  if (!prompt_.open) return;
+  const int y = library_.TextScreenHeight() / 2 - 40;
+  Vertex2D c[4];
+  const int xs[4] = {100, 1180, 1180, 100}, ys[4] = {y, y, y + 80, y + 80};
+  for (int k = 0; k < 4; ++k) {
+    c[k].x = xs[k], c[k].y = ys[k];
+    c[k].red = 24, c[k].green = 28, c[k].blue = 40, c[k].alpha = 240;
+  }
+  library_.BlendModeSet(0);
+  library_.Quad2D(c[0], c[1], c[2], c[3]);
+  library_.Rect2D(100, y, 1180, y + 80, 140, 150, 180, 255);
+  library_.Text_ColorSet(255, 255, 255, 255);
+  library_.Text_Print(112, y + 10, "%s", prompt_.title.c_str());
+  library_.Text_Print(112, y + 44, "> %s_", prompt_.text.c_str());
 }
 
 namespace {

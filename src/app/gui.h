@@ -4,15 +4,20 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 
 #include "app/converter.h"
 #include "core/library.h"
+#include "platform/shell.h"
 
 namespace wz {
 
 class GuiSession {
  public:
   GuiSession(Library& library, Converter& converter) : library_(library), converter_(converter) {}
+  ~GuiSession();
+  GuiSession(const GuiSession&) = delete;
+  GuiSession& operator=(const GuiSession&) = delete;
 
   // Installs the converter (handler and preview hooks) with the window's close button asking the
   // exit question, as the exit command does.
@@ -38,12 +43,26 @@ class GuiSession {
     int x = 0, y = 0;
   };
   const Menu& MenuState() const { return menu_; }
+  // Without a file dialog program on the display, a dialog asks for a path in the window: typed
+  // text, Backspace, Enter to accept and Escape to cancel. A relative path names a file in the
+  // dialog's folder.
+  struct Prompt {
+    bool open = false;
+    bool done = false;
+    bool accepted = false;
+    std::string title;  // code page 932
+    std::string text;   // code page 932
+  };
+  const Prompt& PromptState() const { return prompt_; }
   static constexpr int kMenuRow = 24;
   static constexpr int kMenuWidth = 470;
 
  private:
   // Menu handling of a message; true when the message is the menu's alone.
   bool MenuMessage(HWND hwnd, UINT msg, WPARAM w, LPARAM l);
+  bool PromptMessage(UINT msg, WPARAM w);
+  bool PromptForPath(const platform::OPENFILENAMEA& ofn, std::string& chosen);
+  void DrawPrompt();
   void DrawMenu();
   // The item under a pointer position in window pixels; -1 for none.
   int ItemAt(LPARAM l) const;
@@ -54,6 +73,8 @@ class GuiSession {
   int exitCode_ = 0;
   bool quit_ = false;
   Menu menu_;
+  Prompt prompt_;
+  bool promptInstalled_ = false;
   int32_t rightDownAt_ = -1;  // lparam of the last right-button press
 };
 

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -369,6 +370,42 @@ TEST_F(Gui, TheMenuRunsItsCommandsByKeyboardAndMouse) {
   for (int i = 0; i < 3; ++i)
     session_->Step(20);
   EXPECT_TRUE(IsWindow(Lib().MainWindow()));
+}
+
+TEST_F(Gui, WithoutAFileDialogProgramThePathIsTypedInTheWindow) {
+  if (desktop::FileDialogsAvailable()) GTEST_SKIP() << "zenity or kdialog shows the dialogs";
+  testing::TempDir dir;
+  testing::WriteFile(dir / "typed.mqo", kCube);
+  SetCurrentDirectoryA(LibraryPath(dir.path()));
+  const Uint32 id = desktop::WindowId(Lib().MainWindow());
+  // The prompt waits in its own loop: the typing arrives from another thread meanwhile.
+  std::thread typist([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    for (const char* piece : {"typed.m", "qoX"}) {
+      SDL_Event e{};
+      e.type = SDL_TEXTINPUT;
+      e.text.windowID = id;
+      std::strncpy(e.text.text, piece, sizeof e.text.text - 1);
+      SDL_PushEvent(&e);
+    }
+    for (SDL_Keycode key : {SDLK_BACKSPACE, SDLK_RETURN}) {
+      for (bool down : {true, false}) {
+        SDL_Event e{};
+        e.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+        e.key.windowID = id;
+        e.key.keysym.sym = key;
+        SDL_PushEvent(&e);
+      }
+    }
+  });
+  converter_->State().lastDirectory = LibraryPath(dir.path());
+  PostMessageA(Lib().MainWindow(), WM_COMMAND, resources::kCmdLoadAny, 0);
+  const bool loaded = StepUntil([&] { return converter_->State().currentModel != nullptr; });
+  typist.join();
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(converter_->State().currentModel->polygonCount, 6);
+  EXPECT_FALSE(session_->PromptState().open);
+  EXPECT_EQ(Cp932ToUtf8(session_->PromptState().text), "typed.mqo");
 }
 
 }  // namespace

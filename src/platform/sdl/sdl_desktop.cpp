@@ -210,6 +210,13 @@ void Translate(const SDL_Event& e) {
       if (hwnd && vk) PostMessageA(hwnd, e.type == SDL_KEYDOWN ? WM_KEYDOWN : WM_KEYUP, vk, 0);
       break;
     }
+    case SDL_TEXTINPUT:
+      // Typed text as the window's characters: code page 932, one WM_CHAR a byte.
+      if (HWND hwnd = WindowOf(e.text.windowID)) {
+        for (unsigned char c : Utf8ToCp932(e.text.text))
+          PostMessageA(hwnd, WM_CHAR, WPARAM(c), 0);
+      }
+      break;
     case SDL_MOUSEMOTION:
       if (HWND hwnd = WindowOf(e.motion.windowID))
         PostMessageA(hwnd, WM_MOUSEMOVE, 0, Point(e.motion.x, e.motion.y));
