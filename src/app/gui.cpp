@@ -21,6 +21,25 @@ namespace wz {
 
 using namespace platform;
 
+namespace {
+
+constexpr WPARAM kVkReturn = 0x0D;
+constexpr WPARAM kVkEscape = 0x1B;
+constexpr WPARAM kVkUp = 0x26;
+constexpr WPARAM kVkDown = 0x28;
+constexpr WPARAM kVkF10 = 0x79;
+// The full-screen command of the library's own window menu.
+constexpr WPARAM kCmdLibraryFullScreen = 40003;
+
+int LowWord(LPARAM l) {
+  return int16_t(uint32_t(l) & 0xFFFF);
+}
+int HighWord(LPARAM l) {
+  return int16_t((uint32_t(l) >> 16) & 0xFFFF);
+}
+
+}  // namespace
+
 void GuiSession::Install() {
   converter_.Install();
   library_.SetApplicationHandler(
@@ -29,6 +48,12 @@ void GuiSession::Install() {
         // The close button asks before the window goes, as the exit command does.
         if (msg == WM_SYSCOMMAND && (w & 0xFFF0) == desktop::SC_CLOSE) {
           converter_.HandleMessage(hwnd, WM_COMMAND, resources::kCmdExit, 0);
+          handled = true;
+          return 0;
+        }
+        // Alt+Enter: the library menu's full-screen switch.
+        if (msg == WM_SYSKEYDOWN && w == kVkReturn) {
+          PostMessageA(hwnd, WM_COMMAND, kCmdLibraryFullScreen, 0);
           handled = true;
           return 0;
         }
@@ -129,23 +154,6 @@ void GuiSession::DrawPrompt() {
   library_.Text_Print(112, y + 10, "%s", prompt_.title.c_str());
   library_.Text_Print(112, y + 44, "> %s_", prompt_.text.c_str());
 }
-
-namespace {
-
-constexpr WPARAM kVkReturn = 0x0D;
-constexpr WPARAM kVkEscape = 0x1B;
-constexpr WPARAM kVkUp = 0x26;
-constexpr WPARAM kVkDown = 0x28;
-constexpr WPARAM kVkF10 = 0x79;
-
-int LowWord(LPARAM l) {
-  return int16_t(uint32_t(l) & 0xFFFF);
-}
-int HighWord(LPARAM l) {
-  return int16_t((uint32_t(l) >> 16) & 0xFFFF);
-}
-
-}  // namespace
 
 int GuiSession::ItemAt(LPARAM l) const {
   const ScaleFactors scale = library_.Drawing2D().scale;

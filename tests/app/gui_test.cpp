@@ -320,6 +320,25 @@ TEST_F(Gui, TheCloseButtonAsksTheExitQuestion) {
   EXPECT_FALSE(desktop::HasWindow(main));
 }
 
+TEST_F(Gui, AltEnterSwitchesToFullScreenAndBack) {
+  SDL_Window* window = SDL_GetWindowFromID(desktop::WindowId(Lib().MainWindow()));
+  ASSERT_NE(window, nullptr);
+  for (bool full : {true, false}) {
+    SDL_Event e{};
+    e.type = SDL_KEYDOWN;
+    e.key.windowID = desktop::WindowId(Lib().MainWindow());
+    e.key.keysym.sym = SDLK_RETURN;
+    e.key.keysym.mod = KMOD_LALT;
+    Push(e);
+    ASSERT_TRUE(StepUntil([&] { return Lib().Windowed() != full; })) << full;
+    session_->Step(20);
+    EXPECT_EQ((SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN_DESKTOP) ==
+                  SDL_WINDOW_FULLSCREEN_DESKTOP,
+              full);
+  }
+  EXPECT_EQ(Lib().WindowWidth(), 1280);
+}
+
 TEST_F(Gui, TheMenuRunsItsCommandsByKeyboardAndMouse) {
   const auto& items = resources::MenuPreviewItems();
   ASSERT_EQ(items.back().id, UINT(resources::kCmdExit));

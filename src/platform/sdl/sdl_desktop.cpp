@@ -207,7 +207,11 @@ void Translate(const SDL_Event& e) {
     case SDL_KEYUP: {
       HWND hwnd = WindowOf(e.key.windowID);
       const WPARAM vk = VirtualKey(e.key.keysym.sym);
-      if (hwnd && vk) PostMessageA(hwnd, e.type == SDL_KEYDOWN ? WM_KEYDOWN : WM_KEYUP, vk, 0);
+      // With Alt held, keys are system keys (Alt+Enter, Alt+F4), as on the desktop it stands for.
+      const bool alt = (e.key.keysym.mod & KMOD_ALT) != 0;
+      const UINT msg = e.type == SDL_KEYDOWN ? (alt ? WM_SYSKEYDOWN : WM_KEYDOWN)
+                                             : (alt ? WM_SYSKEYUP : WM_KEYUP);
+      if (hwnd && vk) PostMessageA(hwnd, msg, vk, 0);
       break;
     }
     case SDL_TEXTINPUT:
@@ -298,6 +302,14 @@ void Follow() {
       w.height = Height(client);
       SDL_SetWindowSize(w.window, w.width, w.height);
     }
+    // A cursor confined to less than the screen keeps the pointer in the window.
+    RECT clip{};
+    GetClipCursor(&clip);
+    const bool confined = clip.left > 0 || clip.top > 0 ||
+                          clip.right < GetSystemMetrics(SM_CXSCREEN) ||
+                          clip.bottom < GetSystemMetrics(SM_CYSCREEN);
+    if (confined != (SDL_GetWindowGrab(w.window) == SDL_TRUE))
+      SDL_SetWindowGrab(w.window, confined ? SDL_TRUE : SDL_FALSE);
     const bool cursorShown = GetCursor() != nullptr;
     if (cursorShown != w.cursorShown) {
       w.cursorShown = cursorShown;
@@ -469,6 +481,10 @@ bool Start(std::string* why) {
   }
   SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
   d.started = true;
+  // The library sizes its window and its full-screen mode by the screen.
+  SDL_DisplayMode mode;
+  if (SDL_GetDesktopDisplayMode(0, &mode) == 0 && mode.w > 0 && mode.h > 0)
+    SetScreenSize(mode.w, mode.h);
   gl::SetContextProvider([](void* deviceWindow) -> gl::GlContext* {
     DesktopWindow* w = Make(static_cast<HWND>(deviceWindow));
     return w ? w->context.get() : nullptr;
