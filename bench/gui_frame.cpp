@@ -82,7 +82,8 @@ void WriteSphereObj(const fs::path& path) {
 }
 
 struct Window {
-  Library library;
+  std::unique_ptr<Library> owned = std::make_unique<Library>();
+  Library& library = *owned;
   std::unique_ptr<Converter> converter;
   std::unique_ptr<GuiSession> session;
   bool ready = false;
@@ -112,11 +113,15 @@ struct Window {
     }
     session->DrawFrame();
     ready = library.WindowWidth() == 1280 && library.WindowHeight() == 720;
-    if (!ready) why = "the window is not 1280 x 720";
+    if (!ready)
+      why = "the window is " + std::to_string(library.WindowWidth()) + " x " +
+            std::to_string(library.WindowHeight()) + ", not 1280 x 720";
   }
   ~Window() {
     session.reset();
     converter.reset();
+    // The device and its OpenGL objects go while the window's context still exists.
+    owned.reset();
     platform::desktop::Stop();
   }
 };
