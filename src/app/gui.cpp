@@ -367,8 +367,13 @@ int GuiCommand(Library& wz, int argc, char** argv) {
     SetCurrentDirectoryA(cut == 0 ? "\\" : path.substr(0, cut));
     converter.Load(path.substr(cut + 1));
   }
-  // The window appears with the first frame.
+  // The window appears with the first frame, when the device makes its OpenGL context.
   session.DrawFrame();
+  if (!desktop::HasWindow(wz.MainWindow())) {
+    std::fputs("wz-convert: no OpenGL window could be made on the display\n", stderr);
+    SendMessageA(wz.MainWindow(), WM_CLOSE, 0, 0);
+    return 1;
+  }
   return session.Run();
 }
 
