@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "app/render_command.h"
 #include "formats/formats.h"
 #include "platform/dialogs.h"
 #include "platform/file_io.h"
@@ -126,6 +127,8 @@ void Converter::Install() {
     handled = false;  // the library's handler always runs next
     return HandleMessage(hwnd, msg, w, l);
   });
+  library_.Scene3DHookSet([this] { PreviewScene(library_, state_); });
+  library_.SetOverlayHook([this] { PreviewOverlay(library_); });
 }
 
 LRESULT Converter::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -218,7 +221,16 @@ void Converter::Load(const std::string& name) {
   if (name.empty()) return;
   library_.Model3_Release(0);
   library_.SetPreallocateNext(true);
-  state_.currentModel = library_.Model3_Get(library_.Model3_LoadInBackground(name));
+  const ModelId id = library_.Model3_LoadInBackground(name);
+  state_.currentModel = library_.Model3_Get(id);
+  if (state_.currentModel && library_.Model3_IsLoaded(id)) {
+    FixedView view;  // 1280 x 720 until the window has a size
+    if (library_.WindowWidth() > 0 && library_.WindowHeight() > 0) {
+      view.width = library_.WindowWidth();
+      view.height = library_.WindowHeight();
+    }
+    ShowInFixedView(library_, id, view);
+  }
   library_.ResetFrameClock();
 }
 

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "app/preview.h"
 #include "core/library.h"
 
 namespace wz {
@@ -55,8 +56,9 @@ struct ConverterState {
   // Preview interaction: mouse capture and the zoom of the axis marker.
   bool captured = false;
   float zoom = 0.0f;
-  bool lighting = true;  // the model drawing's light switch, 1 after start-up
-  bool gridShown = false;
+  bool lighting = true;    // the model drawing's light switch, 1 after start-up
+  bool gridShown = false;  // the fourth view switch of the settings file
+  AxisMarker marker;
   // Where batch conversion writes (a library path); empty: beside each dropped file.
   std::string outputDirectory;
 };
@@ -78,7 +80,8 @@ class Converter {
   Converter(const Converter&) = delete;
   Converter& operator=(const Converter&) = delete;
 
-  // Installs HandleMessage as the application's window handler of `library`.
+  // Installs HandleMessage as the application's window handler of `library`, and the preview's
+  // scene and overlay hooks.
   void Install();
   // The handler; its result is ignored and every message goes on to the library's handler.
   LRESULT HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -87,7 +90,8 @@ class Converter {
   const ConverterState& State() const { return state_; }
 
   // Load: releases slot 0 and loads `name` (resolved against the current directory) in the
-  // background; the current model becomes the result. Nothing for an empty name.
+  // background; the current model becomes the result, shown by display object 0 framed to fit
+  // the window. Nothing for an empty name.
   void Load(const std::string& name);
   // Save as a batch target's format through the save dialog.
   void Save(int target);

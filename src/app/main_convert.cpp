@@ -6,6 +6,8 @@
 // error. Exit code 0 when every file was handled, 1 when any failed or was skipped, 2 for a usage
 // error.
 //   wz-convert render [options] FILE...                  draws each file into NAME.png
+//   wz-convert preview FILE -o OUT.png [--size WxH] [--grid]   one frame of the window
+//   wz-convert gui [--to FORMAT] [FILE]                  the converter's window on the desktop
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,7 +24,9 @@
 #include <vector>
 
 #include "app/converter.h"
+#include "app/gui.h"
 #include "app/load_log.h"
+#include "app/preview_command.h"
 #include "app/render_command.h"
 #include "platform/dialogs.h"
 #include "platform/file_io.h"
@@ -44,11 +48,14 @@ constexpr const char* kUsage =
     "       wz-convert render [-o OUT] [--output-dir DIR] [--size WxH] [--yaw DEG] [--pitch DEG]\n"
     "                         [--frame N] [--background RRGGBB] [--shader] [--effect NAME]\n"
     "                         [--verbose] FILE...\n"
+    "       wz-convert preview FILE -o OUT.png [--size WxH] [--grid]\n"
+    "       wz-convert gui [--to FORMAT] [FILE]\n"
     "Converts model files (WZP, DXF, LWO (LWOB and LWO2), MQO, MX, ROK, X, OBJ) into the chosen\n"
     "format, writing NAME.EXT beside each input, or into DIR with -o/--output-dir (created when\n"
     "missing). An output that would replace one of the inputs is skipped, except a WZP converted\n"
     "to WZP, which is upgraded in place. 'info' loads each file and prints its counts;\n"
-    "'render' draws each file into NAME.png ('wz-convert render --help' for more).\n"
+    "'render' draws each file into NAME.png ('wz-convert render --help' for more); 'preview'\n"
+    "draws one frame of the converter's window; 'gui' opens it on the desktop.\n"
     "  gltf  glTF 2.0: NAME.gltf, NAME.bin and the images beside it\n"
     "  glb   glTF 2.0 in one binary file, images embedded\n"
     "  obj   Wavefront OBJ: NAME.obj, NAME.mtl and the images beside it\n"
@@ -289,6 +296,9 @@ void Progress(size_t k, size_t n, const std::string& given) {
 
 int main(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[1], "render") == 0) return RenderCommand(WZ, argc - 1, argv + 1);
+  if (argc > 1 && std::strcmp(argv[1], "preview") == 0)
+    return PreviewCommand(WZ, argc - 1, argv + 1);
+  if (argc > 1 && std::strcmp(argv[1], "gui") == 0) return GuiCommand(WZ, argc - 1, argv + 1);
   Options options;
   if (int stop = ParseArguments(argc, argv, options)) return stop - 1;
   // A reader that has gone away (wz-convert ... | head -1) ends the output, not the program.

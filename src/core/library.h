@@ -148,6 +148,9 @@ class Library {
   int WindowSizeFromBackBuffer();
   int WindowWidth() const { return windowWidth_; }
   int WindowHeight() const { return windowHeight_; }
+  // The height of the screen that text positions are given in: the reference screen's while
+  // text is scaled to the window, else the window's.
+  int TextScreenHeight() const { return textScaling_ ? referenceHeight_ : windowHeight_; }
 
   // ---- Log and messages (core/log.cpp) ----
   void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));

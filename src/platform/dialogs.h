@@ -4,6 +4,7 @@
 // the calling thread, as the modal loop of a real box would.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -30,6 +31,13 @@ constexpr int IDNO = 7;
 
 // `text` and `caption` are code-page-932 strings.
 int MessageBoxA(HWND owner, const std::string& text, const std::string& caption, UINT type);
+
+// A window system that shows boxes on a display installs a presenter: it shows a box the script
+// does not answer and gives the button chosen (false: not shown, the default button answers).
+// Texts are code page 932. Null removes it.
+using MessageBoxPresenter = std::function<bool(HWND owner, const std::string& text,
+                                               const std::string& caption, UINT type, int& answer)>;
+void SetMessageBoxPresenter(MessageBoxPresenter presenter);
 
 // What a box showed, for tests and for the command-line front end.
 struct ShownMessageBox {

@@ -4,6 +4,7 @@
 // holding library paths; its handle travels as the wparam of WM_DROPFILES.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,6 +39,12 @@ struct OPENFILENAMEA {
 // maxFile bytes (with its NUL) fails the dialog.
 bool GetOpenFileNameA(OPENFILENAMEA* ofn);
 bool GetSaveFileNameA(OPENFILENAMEA* ofn);
+
+// A window system with file dialogs on the display installs a presenter: it shows a dialog the
+// script does not answer and gives the chosen library path (false: cancelled). Null removes it.
+using FileDialogPresenter =
+    std::function<bool(const OPENFILENAMEA& ofn, bool save, std::string& chosen)>;
+void SetFileDialogPresenter(FileDialogPresenter presenter);
 
 // What a file dialog showed.
 struct ShownFileDialog {

@@ -17,6 +17,7 @@ struct Script {
   std::deque<script::DialogAnswer> dialogAnswers;
   std::vector<ShownDialog> shownDialogs;
   bool echo = true;
+  MessageBoxPresenter presenter;
 };
 
 Script& TheScript() {
@@ -119,16 +120,25 @@ int MessageBoxA(HWND owner, const std::string& text, const std::string& caption,
   DispatchWaitingMessages();
 
   Script& s = TheScript();
-  int answer;
+  int answer = DefaultAnswer(type);
   bool echo;
+  bool scripted = false;
+  MessageBoxPresenter presenter;
   {
     std::lock_guard lock(s.mutex);
     if (!s.answers.empty()) {
       answer = s.answers.front();
       s.answers.pop_front();
-    } else {
-      answer = DefaultAnswer(type);
+      scripted = true;
     }
+    presenter = s.presenter;
+  }
+  // A box on the display waits for the user; the script's answers come first.
+  if (!scripted && presenter && !presenter(owner, text, caption, type, answer)) {
+    answer = DefaultAnswer(type);
+  }
+  {
+    std::lock_guard lock(s.mutex);
     s.shown.push_back(ShownMessageBox{owner, text, caption, type, answer});
     echo = s.echo;
   }
@@ -141,6 +151,12 @@ int MessageBoxA(HWND owner, const std::string& text, const std::string& caption,
     std::fflush(stderr);
   }
   return answer;
+}
+
+void SetMessageBoxPresenter(MessageBoxPresenter presenter) {
+  Script& s = TheScript();
+  std::lock_guard lock(s.mutex);
+  s.presenter = std::move(presenter);
 }
 
 namespace script {

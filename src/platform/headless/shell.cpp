@@ -25,6 +25,7 @@ struct ShellScript {
   std::vector<ShownFileDialog> shown;
   std::vector<std::string> executed;
   bool recordOnly = false;
+  FileDialogPresenter presenter;
 };
 
 ShellScript& TheShellScript() {
@@ -36,15 +37,24 @@ bool RunFileDialog(OPENFILENAMEA* ofn, bool save) {
   if (!ofn) return false;
   ShellScript& s = TheShellScript();
   std::string answer;
+  FileDialogPresenter presenter;
+  bool scripted = false;
   {
     std::lock_guard lock(s.mutex);
     s.shown.push_back(ShownFileDialog{save, ofn->title, ofn->filter, ofn->initialDir, ofn->file,
                                       ofn->flags, ofn->defExt});
     std::deque<std::string>& answers = save ? s.saveAnswers : s.openAnswers;
-    if (answers.empty()) return false;  // cancelled
-    answer = answers.front();
-    answers.pop_front();
+    if (!answers.empty()) {
+      answer = answers.front();
+      answers.pop_front();
+      scripted = true;
+    } else if (!s.presenter) {
+      return false;  // cancelled
+    }
+    presenter = s.presenter;
   }
+  // A dialog on the display waits for the user; the script's answers come first.
+  if (!scripted && !presenter(*ofn, save, answer)) return false;
   if (answer.empty() || answer.size() + 1 > ofn->maxFile) return false;
   size_t slash = Cp932FindLast(answer, '\\');
   std::string title = slash == std::string::npos ? answer : answer.substr(slash + 1);
@@ -65,6 +75,12 @@ bool GetOpenFileNameA(OPENFILENAMEA* ofn) {
 
 bool GetSaveFileNameA(OPENFILENAMEA* ofn) {
   return RunFileDialog(ofn, true);
+}
+
+void SetFileDialogPresenter(FileDialogPresenter presenter) {
+  ShellScript& s = TheShellScript();
+  std::lock_guard lock(s.mutex);
+  s.presenter = std::move(presenter);
 }
 
 HDROP MakeDrop(std::vector<std::string> paths) {
