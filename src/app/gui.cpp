@@ -258,7 +258,9 @@ bool GuiSession::Step(int maxWaitMs) {
   const auto period = microseconds(1000000 / std::max(desktop::RefreshRate(), 1));
   auto now = steady_clock::now();
   if (nextFrame_ == steady_clock::time_point{}) nextFrame_ = now;
-  const auto wait = duration_cast<milliseconds>(nextFrame_ - now).count();
+  // Rounded up: a wait cut to whole milliseconds would poll without sleeping through the last
+  // fraction of a millisecond before each frame.
+  const auto wait = duration_cast<milliseconds>(nextFrame_ - now + microseconds(999)).count();
   desktop::Pump(int(std::clamp<int64_t>(wait, 0, maxWaitMs)));
   MSG msg;
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
