@@ -89,6 +89,24 @@ void IntoModelSpace(const D3DXMATRIX& world, Vec3 toLight, Vec3 eye, float light
   eyeOut[0] = e.x, eyeOut[1] = e.y, eyeOut[2] = e.z, eyeOut[3] = 1.0f;
 }
 
+// Hands an effect the object's whole transform ("mWVP") and the frame's light direction and eye
+// in the object's own space; returns the object's world matrix.
+D3DXMATRIX SetObjectTransformAndLight(d3dx::Effect& fx, d3d::Device& d, const ModelObject* o,
+                                      const RenderState& rs) {
+  const D3DXMATRIX world = ToD3D(o ? o->world : MatrixIdentity());
+  D3DXMATRIX view, projection, wvp;
+  d.GetTransform(D3DTS_VIEW, &view);
+  d.GetTransform(D3DTS_PROJECTION, &projection);
+  d3dx::D3DXMatrixMultiply(&wvp, &world, &view);
+  d3dx::D3DXMatrixMultiply(&wvp, &wvp, &projection);
+  fx.SetMatrix("mWVP", &wvp);
+  float light[4], eye[4];
+  IntoModelSpace(world, rs.lightDirection * -1.0f, rs.camera.eye, light, eye);
+  fx.SetVector("vLightDir", light);
+  fx.SetVector("vEyePos", eye);
+  return world;
+}
+
 }  // namespace
 
 void Library::BumpMapDraw(int32_t object, ModelId id, int32_t g) {
@@ -146,18 +164,7 @@ void Library::BumpMapDraw(int32_t object, ModelId id, int32_t g) {
   fx->SetTexture("DecaleTex", decal ? decal : fxs.white.get());
   fx->SetTexture("NormalMap", normalMap ? normalMap : fxs.flatNormal.get());
 
-  const ModelObject* o = ModelObject_Get(object);
-  const D3DXMATRIX world = ToD3D(o ? o->world : MatrixIdentity());
-  D3DXMATRIX view, projection, wvp;
-  d.GetTransform(D3DTS_VIEW, &view);
-  d.GetTransform(D3DTS_PROJECTION, &projection);
-  d3dx::D3DXMatrixMultiply(&wvp, &world, &view);
-  d3dx::D3DXMatrixMultiply(&wvp, &wvp, &projection);
-  fx->SetMatrix("mWVP", &wvp);
-  float light[4], eye[4];
-  IntoModelSpace(world, rs.lightDirection * -1.0f, rs.camera.eye, light, eye);
-  fx->SetVector("vLightDir", light);
-  fx->SetVector("vEyePos", eye);
+  SetObjectTransformAndLight(*fx, d, ModelObject_Get(object), rendering_);
   fx->SetTechnique("BumpMapDraw");
 
   d.SetVertexDeclaration(fxs.bumpDeclaration.get());
@@ -224,18 +231,7 @@ void Library::BumpGroundDraw(int32_t object) {
   if (!device_ || !ground.ready || !fx || !ground.meshes[0]) return;
   d3d::Device& d = *device_;
   const d3dx::Mesh& mesh = *ground.meshes[0];
-  const ModelObject* o = ModelObject_Get(object);
-  const D3DXMATRIX world = ToD3D(o ? o->world : MatrixIdentity());
-  D3DXMATRIX view, projection, wvp;
-  d.GetTransform(D3DTS_VIEW, &view);
-  d.GetTransform(D3DTS_PROJECTION, &projection);
-  d3dx::D3DXMatrixMultiply(&wvp, &world, &view);
-  d3dx::D3DXMatrixMultiply(&wvp, &wvp, &projection);
-  fx->SetMatrix("mWVP", &wvp);
-  float light[4], eye[4];
-  IntoModelSpace(world, rendering_.lightDirection * -1.0f, rendering_.camera.eye, light, eye);
-  fx->SetVector("vLightDir", light);
-  fx->SetVector("vEyePos", eye);
+  const D3DXMATRIX world = SetObjectTransformAndLight(*fx, d, ModelObject_Get(object), rendering_);
   const d3d::D3DCOLORVALUE& c = ground.materials.empty() ? d3d::D3DCOLORVALUE{1, 1, 1, 1}
                                                          : ground.materials[0].MatD3D.Diffuse;
   const float diffuse[4] = {c.r, c.g, c.b, c.a};

@@ -34,6 +34,7 @@
 #include "platform/shell.h"
 #include "platform/text.h"
 #include "resources/converter_resources.h"
+#include "support/model_documents.h"
 #include "support/started_library.h"
 
 namespace wz {
@@ -41,14 +42,7 @@ namespace {
 
 using namespace platform;
 
-const char kCube[] =
-    "Metasequoia Document\r\nFormat Text Ver 1.0\r\n\r\nMaterial 1 {\r\n"
-    "\t\"red\" col(1.000 0.200 0.200 1.000) dif(0.800)\r\n}\r\nObject \"cube\" {\r\n"
-    "\tvertex 8 {\r\n\t\t0 0 0\r\n\t\t10 0 0\r\n\t\t0 10 0\r\n\t\t10 10 0\r\n\t\t0 0 10\r\n"
-    "\t\t10 0 10\r\n\t\t0 10 10\r\n\t\t10 10 10\r\n\t}\r\n\tface 6 {\r\n"
-    "\t\t4 V(1 3 2 0) M(0)\r\n\t\t4 V(6 7 5 4) M(0)\r\n\t\t4 V(2 6 4 0) M(0)\r\n"
-    "\t\t4 V(5 7 3 1) M(0)\r\n\t\t4 V(3 7 6 2) M(0)\r\n\t\t4 V(4 5 1 0) "
-    "M(0)\r\n\t}\r\n}\r\nEof\r\n";
+using wz::testing::kMqoCube;
 
 std::string FindXvfb() {
   for (const char* dir : {"/usr/bin", "/usr/local/bin", "/bin"}) {
@@ -242,8 +236,8 @@ TEST_F(Gui, DroppedFilesAreConvertedAndTheWindowShowsTheModelUpright) {
   EXPECT_EQ(Cp932ToUtf8(GetWindowTextA(main)), SDL_GetWindowTitle(window));
 
   testing::TempDir dir;
-  testing::WriteFile(dir / "a.mqo", kCube);
-  testing::WriteFile(dir / "b.mqo", kCube);
+  testing::WriteFile(dir / "a.mqo", kMqoCube);
+  testing::WriteFile(dir / "b.mqo", kMqoCube);
   SDL_Event e{};
   e.type = SDL_DROPBEGIN;
   e.drop.windowID = id;
@@ -385,7 +379,7 @@ TEST_F(Gui, TheMenuRunsItsCommandsByKeyboardAndMouse) {
   // A right click opens it at the pointer; a left click on the first item loads the file the
   // open dialog gives.
   testing::TempDir dir;
-  testing::WriteFile(dir / "c.mqo", kCube);
+  testing::WriteFile(dir / "c.mqo", kMqoCube);
   script::PushOpenDialogAnswer(LibraryPath(dir / "c.mqo"));
   Button(SDL_BUTTON_RIGHT, true, 200, 150);
   Button(SDL_BUTTON_RIGHT, false, 200, 150);
@@ -410,7 +404,7 @@ TEST_F(Gui, TheMenuRunsItsCommandsByKeyboardAndMouse) {
 TEST_F(Gui, WithoutAFileDialogProgramThePathIsTypedInTheWindow) {
   if (desktop::FileDialogsAvailable()) GTEST_SKIP() << "zenity or kdialog shows the dialogs";
   testing::TempDir dir;
-  testing::WriteFile(dir / "typed.mqo", kCube);
+  testing::WriteFile(dir / "typed.mqo", kMqoCube);
   SetCurrentDirectoryA(LibraryPath(dir.path()));
   const Uint32 id = desktop::WindowId(Lib().MainWindow());
   // The prompt waits in its own loop: the typing arrives from another thread meanwhile.

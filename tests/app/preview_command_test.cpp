@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/d3dx/image_decode.h"
+#include "support/model_documents.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
 
@@ -18,15 +19,7 @@ using wz::testing::TempDir;
 
 const std::string kProgram = std::string(WZ_BIN_DIR) + "/wz-convert";
 
-// A cube of side 10 in a light red material.
-const char kCube[] =
-    "Metasequoia Document\r\nFormat Text Ver 1.0\r\n\r\nMaterial 1 {\r\n"
-    "\t\"red\" col(1.000 0.200 0.200 1.000) dif(0.800)\r\n}\r\nObject \"cube\" {\r\n"
-    "\tvertex 8 {\r\n\t\t0 0 0\r\n\t\t10 0 0\r\n\t\t0 10 0\r\n\t\t10 10 0\r\n\t\t0 0 10\r\n"
-    "\t\t10 0 10\r\n\t\t0 10 10\r\n\t\t10 10 10\r\n\t}\r\n\tface 6 {\r\n"
-    "\t\t4 V(1 3 2 0) M(0)\r\n\t\t4 V(6 7 5 4) M(0)\r\n\t\t4 V(2 6 4 0) M(0)\r\n"
-    "\t\t4 V(5 7 3 1) M(0)\r\n\t\t4 V(3 7 6 2) M(0)\r\n\t\t4 V(4 5 1 0) "
-    "M(0)\r\n\t}\r\n}\r\nEof\r\n";
+using wz::testing::kMqoCube;
 
 struct PreviewProgram : ::testing::Test {
   wz::testing::ProgramResult Run(const std::string& arguments) {
@@ -72,7 +65,7 @@ Picture ReadPicture(const std::string& path) {
 }
 
 TEST_F(PreviewProgram, ShowsTheModelItsLinesAndTheHintOverTheBackground) {
-  wz::testing::WriteFile(dir / "cube.mqo", kCube);
+  wz::testing::WriteFile(dir / "cube.mqo", kMqoCube);
   const auto r = Run("cube.mqo -o shot.png --size 640x360");
   ASSERT_EQ(r.exitCode, 0) << r.output;
   const Picture p = ReadPicture(dir / "shot.png");
@@ -98,7 +91,7 @@ TEST_F(PreviewProgram, ShowsTheModelItsLinesAndTheHintOverTheBackground) {
 }
 
 TEST_F(PreviewProgram, GridAddsGreyLinesAcrossTheFloor) {
-  wz::testing::WriteFile(dir / "cube.mqo", kCube);
+  wz::testing::WriteFile(dir / "cube.mqo", kMqoCube);
   ASSERT_EQ(Run("cube.mqo -o plain.png --size 320x180").exitCode, 0);
   const auto r = Run("--grid cube.mqo -o grid.png --size 320x180");
   ASSERT_EQ(r.exitCode, 0) << r.output;
@@ -111,7 +104,7 @@ TEST_F(PreviewProgram, GridAddsGreyLinesAcrossTheFloor) {
 }
 
 TEST_F(PreviewProgram, RefusesBadArgumentsAndFilesWithoutAModel) {
-  wz::testing::WriteFile(dir / "cube.mqo", kCube);
+  wz::testing::WriteFile(dir / "cube.mqo", kMqoCube);
   wz::testing::WriteFile(dir / "bad.mqo", "not a document");
   struct Case {
     std::string arguments;
@@ -135,7 +128,7 @@ TEST_F(PreviewProgram, RefusesBadArgumentsAndFilesWithoutAModel) {
     EXPECT_NE(r.output.find(c.says), std::string::npos) << c.arguments << "\n" << r.output;
     EXPECT_FALSE(std::filesystem::exists(dir / "a.png")) << c.arguments;
   }
-  EXPECT_EQ(wz::testing::ReadFile(dir / "cube.mqo"), kCube);
+  EXPECT_EQ(wz::testing::ReadFile(dir / "cube.mqo"), kMqoCube);
   EXPECT_EQ(Run("--help").exitCode, 0);
 }
 

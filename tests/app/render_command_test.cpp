@@ -12,6 +12,7 @@
 #include "platform/d3dx/image_decode.h"
 #include "platform/d3dx/image_fixtures.h"
 #include "platform/file_io.h"
+#include "support/model_documents.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
 
@@ -24,25 +25,8 @@ using wz::testing::TempDir;
 
 const std::string kProgram = std::string(WZ_BIN_DIR) + "/wz-convert";
 
-// A red cube of side 10 whose faces show outwards once the reader has turned them into the
-// library's winding.
 std::string MqoCube() {
-  std::string s =
-      "Metasequoia Document\r\nFormat Text Ver 1.0\r\n\r\nMaterial 1 {\r\n"
-      "\t\"red\" col(1.000 0.200 0.200 1.000) dif(0.800)\r\n}\r\nObject \"cube\" {\r\n"
-      "\tvertex 8 {\r\n";
-  for (int i = 0; i < 8; ++i) {
-    s += "\t\t" + std::to_string(i & 1 ? 10 : 0) + " " + std::to_string(i & 2 ? 10 : 0) + " " +
-         std::to_string(i & 4 ? 10 : 0) + "\r\n";
-  }
-  s += "\t}\r\n\tface 6 {\r\n";
-  const int faces[6][4] = {{1, 3, 2, 0}, {6, 7, 5, 4}, {2, 6, 4, 0},
-                           {5, 7, 3, 1}, {3, 7, 6, 2}, {4, 5, 1, 0}};
-  for (const auto& f : faces) {
-    s += "\t\t4 V(" + std::to_string(f[0]) + " " + std::to_string(f[1]) + " " +
-         std::to_string(f[2]) + " " + std::to_string(f[3]) + ") M(0)\r\n";
-  }
-  return s + "\t}\r\n}\r\nEof\r\n";
+  return wz::testing::kMqoCube;
 }
 
 // A ROK triangle: three points, three edges, one face, the palette.

@@ -323,7 +323,8 @@ ProgramSource GenerateFfProgram(const FfKey& k) {
     v += "  vec4 ca = " + src(k.ambientSource, "u_matAmbient") + ";\n";
     v += "  vec4 cs = " + src(k.specularSource, "u_matSpecular") + ";\n";
     v += "  vec4 ce = " + src(k.emissiveSource, "u_matEmissive") + ";\n";
-    v += "  vec3 amb = u_globalAmbient.rgb;\n  vec3 diff = vec3(0.0);\n  vec3 spec = vec3(0.0);\n";
+    v += "  vec3 amb = u_globalAmbient.rgb;\n  vec3 diff = vec3(0.0);\n  vec3 specular = "
+         "vec3(0.0);\n";
     v += "  vec3 E = ";
     v += k.localViewer ? "length(viewPos) > 0.0 ? normalize(-viewPos) : vec3(0.0, 0.0, -1.0);\n"
                        : "vec3(0.0, 0.0, -1.0);\n";
@@ -352,13 +353,13 @@ ProgramSource GenerateFfProgram(const FfKey& k) {
       v += "      diff += u_lightDiffuse[" + n + "].rgb * nl * att;\n";
       v += "      vec3 H = normalize(E + L);\n";
       v += "      float nh = max(dot(N, H), 0.0);\n";
-      v += "      spec += u_lightSpecular[" + n +
+      v += "      specular += u_lightSpecular[" + n +
            "].rgb * (u_matPower > 0.0 ? pow(nh, u_matPower) "
            ": 1.0) * att;\n";
       v += "    }\n  }\n";
     }
     v += "  v_color0 = clamp(vec4(ce.rgb + ca.rgb * amb + cd.rgb * diff, cd.a), 0.0, 1.0);\n";
-    v += "  v_color1 = clamp(vec4(cs.rgb * spec, cs.a), 0.0, 1.0);\n";
+    v += "  v_color1 = clamp(vec4(cs.rgb * specular, cs.a), 0.0, 1.0);\n";
   } else {
     v += std::string("  v_color0 = ") + (k.hasColor0 ? "a_color0" : "vec4(1.0)") + ";\n";
     v += std::string("  v_color1 = ") + (k.hasColor1 ? "a_color1" : "vec4(0.0)") + ";\n";
