@@ -412,6 +412,7 @@ class Library {
   bool DeviceObjectsInitialised() const { return deviceObjectsInitialised_; }
   bool DeviceObjectsRestored() const { return deviceObjectsRestored_; }
   const GlyphFont* StatisticsFont() const { return statsFont_.get(); }
+  GlyphFont* StatisticsFont() { return statsFont_.get(); }
   // The device cursor is shown in full-screen mode (off by default).
   void ShowCursorFullScreenSet(bool on) { showCursorFullScreen_ = on; }
   DataLoader& Loader() { return loader_; }

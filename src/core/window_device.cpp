@@ -287,9 +287,11 @@ void Library::BuildDeviceStats(const d3d::D3DCAPS9&) {
 
 // ---- Device objects: the statistics font's, following the device ----
 
+// The font's atlas is painted when text is first drawn or measured with it, so a device that
+// never shows text does not start the font machinery.
 HRESULT Library::InitDeviceObjects() {
   HRESULT hr = Step(DeviceStep::ObjectsInit);
-  if (statsFont_ && Succeeded(hr)) hr = statsFont_->InitDeviceObjects(device_.get());
+  if (statsFont_ && Succeeded(hr)) hr = statsFont_->InitDeviceObjectsOnFirstUse(device_.get());
   return hr;
 }
 

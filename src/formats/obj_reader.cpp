@@ -1,5 +1,5 @@
-// Wavefront OBJ reader: the document is parsed by tinyobjloader (Debian's libtinyobjloader), with
-// the text of its material libraries; this file turns the result into a model and checks every
+// Wavefront OBJ reader: the document is parsed by tinyobjloader (Debian's libtinyobjloader-dev),
+// with the text of its material libraries; this file turns the result into a model and checks every
 // index before the model is touched.
 // Axes and scale: OBJ is right-handed with y up and no fixed unit; the library is left-handed
 // with y up. Positions become (x, y, -z) × 10 (OBJ files are read as metres, a library unit is a
@@ -11,6 +11,9 @@
 // the material library; faces without a material share a group "Default"): Kd as the colour, d
 // as alpha, map_Kd as its texture slot. A group whose faces all have smoothing off and no normals
 // is flat-shaded. File normals are kept when every face corner has one.
+// tinyobjloader is compiled here from its header rather than linked as Debian's shared library:
+// one more shared C++ library would cost every program start-up time.
+#define TINYOBJLOADER_IMPLEMENTATION
 #include <tiny_obj_loader.h>
 
 #include <algorithm>

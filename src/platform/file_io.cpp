@@ -92,11 +92,18 @@ class DirectoryNames {
   }
 
   bool List(const std::string& dir, const struct stat& st) {
+    // The watch is set when a directory is listed for the third time in a row: taking a watch
+    // down (at the latest when the process ends) makes the kernel wait some milliseconds, more
+    // than a program that looks up a name or two spends on everything else; a batch that looks
+    // up a name per file gets it from its third file on.
+    const bool same = dir == dir_ && st.st_dev == dev_ && st.st_ino == ino_;
+    listings_ = same ? listings_ + 1 : 1;
+    const bool again = listings_ >= 3;
     if (fd_ >= 0 && wd_ >= 0) ::inotify_rm_watch(fd_, wd_);
     wd_ = -1;
     watched_ = false;
     names_.clear();
-    if (LocalFileSystem(dir)) {
+    if (again && LocalFileSystem(dir)) {
       if (fd_ < 0) fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
       if (fd_ >= 0) {
         wd_ = ::inotify_add_watch(fd_, dir.c_str(),
@@ -151,6 +158,7 @@ class DirectoryNames {
   int fd_ = -1;             // the inotify instance, made on first use
   int wd_ = -1;
   bool watched_ = false;  // names_ is the listing of dir_, kept current by the watch
+  int listings_ = 0;      // listings of dir_ in a row
   std::string dir_;
   dev_t dev_ = 0;
   ino_t ino_ = 0;

@@ -87,6 +87,25 @@ HRESULT GlyphFont::PaintAlphabet(gdi::HDC dc, bool measureOnly) {
 HRESULT GlyphFont::InitDeviceObjects(d3d::Device* device) {
   if (!device) return D3DERR_INVALIDCALL;
   device_ = device;
+  atlasPending_ = false;
+  return BuildAtlas();
+}
+
+HRESULT GlyphFont::InitDeviceObjectsOnFirstUse(d3d::Device* device) {
+  if (!device) return D3DERR_INVALIDCALL;
+  device_ = device;
+  atlasPending_ = true;
+  return S_OK;
+}
+
+HRESULT GlyphFont::PaintAtlas() {
+  if (!device_) return D3DERR_INVALIDCALL;
+  if (!atlasPending_) return texture_ ? S_OK : D3DERR_INVALIDCALL;
+  atlasPending_ = false;
+  return BuildAtlas();
+}
+
+HRESULT GlyphFont::BuildAtlas() {
   D3DCAPS9 caps;
   device_->GetDeviceCaps(&caps);
   // The atlas depends on the device only through its largest texture width: a device like the
@@ -265,11 +284,14 @@ HRESULT GlyphFont::InvalidateDeviceObjects() {
 HRESULT GlyphFont::DeleteDeviceObjects() {
   texture_.reset();
   device_ = nullptr;
+  atlasPending_ = false;
   return S_OK;
 }
 
-HRESULT GlyphFont::GetTextExtent(const char* text, gdi::SIZE* size) const {
-  if (!text || !size || !texture_) return D3DERR_INVALIDCALL;
+HRESULT GlyphFont::GetTextExtent(const char* text, gdi::SIZE* size) {
+  if (!text || !size) return D3DERR_INVALIDCALL;
+  if (atlasPending_) PaintAtlas();
+  if (!texture_) return D3DERR_INVALIDCALL;
   const float rowHeight =
       (texCoords_[0][3] - texCoords_[0][1]) * float(textureHeight_) / textScale_;
   const float spacing = float(spacing_) / textScale_;
@@ -292,7 +314,12 @@ HRESULT GlyphFont::GetTextExtent(const char* text, gdi::SIZE* size) const {
 }
 
 HRESULT GlyphFont::DrawText(float x, float y, D3DCOLOR colour, const char* text) {
-  if (!text || !device_ || !texture_ || !vertexBuffer_ || !drawing_) return D3DERR_INVALIDCALL;
+  if (!text || !device_) return D3DERR_INVALIDCALL;
+  if (atlasPending_) {
+    const HRESULT painted = PaintAtlas();
+    if (Failed(painted)) return painted;
+  }
+  if (!texture_ || !vertexBuffer_ || !drawing_) return D3DERR_INVALIDCALL;
   saved_->Capture();
   drawing_->Apply();
   device_->SetFVF(kGlyphFvf);

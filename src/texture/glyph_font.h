@@ -5,7 +5,9 @@
 //
 // The atlas starts at 128 x 128 texels and doubles until the alphabet fits; on a device whose
 // largest texture is narrower, the atlas takes that width and the text scale shrinks until the
-// alphabet fits.
+// alphabet fits. The statistics font paints its atlas on first use: the program never draws with
+// it, and painting starts the font machinery (fontconfig, FreeType), which costs more than the
+// whole of a small conversion.
 #pragma once
 
 #include <array>
@@ -42,6 +44,12 @@ class GlyphFont {
   // Builds the atlas for `device`. 0, or the failing call's code (E_FAIL for GDI failures,
   // D3DERR_MOREDATA when the alphabet fits no atlas the device takes).
   HRESULT InitDeviceObjects(d3d::Device* device);
+  // Remembers `device` and leaves the atlas to the first DrawText, GetTextExtent or PaintAtlas.
+  HRESULT InitDeviceObjectsOnFirstUse(d3d::Device* device);
+  // Paints the atlas a device waits for (InitDeviceObjectsOnFirstUse); the result of that
+  // painting, or 0 when the atlas is there, D3DERR_INVALIDCALL without a device.
+  HRESULT PaintAtlas();
+  bool AtlasPending() const { return atlasPending_; }
   // Creates the dynamic vertex buffer (9600 bytes, default pool) and records the drawing states.
   HRESULT RestoreDeviceObjects();
   // Releases the vertex buffer and both state blocks (before a device reset).
@@ -54,7 +62,7 @@ class GlyphFont {
   // scene.
   HRESULT DrawText(float x, float y, D3DCOLOR colour, const char* text);
   // The size in pixels DrawText covers for `text`.
-  HRESULT GetTextExtent(const char* text, gdi::SIZE* size) const;
+  HRESULT GetTextExtent(const char* text, gdi::SIZE* size);
 
   const char* FaceName() const { return faceName_; }
   int32_t Height() const { return height_; }
@@ -73,6 +81,7 @@ class GlyphFont {
   }
 
  private:
+  HRESULT BuildAtlas();
   HRESULT PaintAlphabet(gdi::HDC dc, bool measureOnly);
   HRESULT CopyAtlas(d3d::Texture& texture) const;
 
@@ -80,6 +89,7 @@ class GlyphFont {
   int32_t height_;
   uint32_t flags_;
   d3d::Device* device_ = nullptr;
+  bool atlasPending_ = false;
   std::shared_ptr<d3d::Texture> texture_;
   std::shared_ptr<d3d::VertexBuffer> vertexBuffer_;
   uint32_t textureWidth_ = 0;

@@ -50,8 +50,15 @@ TEST_F(WindowDevice, DeviceObjectsFollowTheDeviceThroughStartResetAndCleanup) {
   expected.insert(expected.end(), reset.begin(), reset.end());
   EXPECT_EQ(s.TakeSteps(), expected);
   ASSERT_NE(s.library.StatisticsFont(), nullptr);
-  EXPECT_NE(s.library.StatisticsFont()->Texture(), nullptr);
+  // The atlas waits for the font's first use; the buffer is there.
+  EXPECT_EQ(s.library.StatisticsFont()->Texture(), nullptr);
+  EXPECT_TRUE(s.library.StatisticsFont()->AtlasPending());
   EXPECT_NE(s.library.StatisticsFont()->VertexBuffer(), nullptr);
+  gdi::SIZE extent;
+  ASSERT_EQ(s.library.StatisticsFont()->GetTextExtent("fps", &extent), S_OK);
+  EXPECT_GT(extent.cx, 0);
+  EXPECT_NE(s.library.StatisticsFont()->Texture(), nullptr);
+  EXPECT_EQ(s.library.StatisticsFont()->Texture()->GetDevice(), s.library.Device());
 
   s.library.V_SyncSet(false);
   EXPECT_EQ(s.TakeSteps(), reset);
@@ -393,7 +400,7 @@ TEST_F(WindowDevice, PaintPresentsOnlyWhilePausedWindowedAndRestored) {
     ASSERT_TRUE(s.started);
     s.library.Rendering().background[2] = 0x80;
     s.library.Rendering().fadeLevel = 1.0f;  // no black cover over the frame
-    s.library.RenderFrame();            // the last frame, blue
+    s.library.RenderFrame();                 // the last frame, blue
     const uint32_t presents = s.library.Device()->PresentCount();
     switch (c.setup) {
       case kActive:

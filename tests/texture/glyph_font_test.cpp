@@ -122,6 +122,27 @@ TEST_F(GlyphFontTest, SmallMaximumTextureWidthGivesAnAtlasOfExactlyThatWidth) {
   GlyphFont font("Arial", 12, kGlyphFontBold);
   EXPECT_EQ(font.InitDeviceObjects(device.get()), D3DERR_MOREDATA);
   EXPECT_EQ(font.Texture(), nullptr);
+  // Painted on first use, the same failure comes from the first draw, once.
+  GlyphFont onUse("Arial", 12, kGlyphFontBold);
+  ASSERT_EQ(onUse.InitDeviceObjectsOnFirstUse(device.get()), S_OK);
+  ASSERT_EQ(onUse.RestoreDeviceObjects(), S_OK);
+  EXPECT_EQ(onUse.DrawText(0, 0, 0xFFFFFFFFu, "x"), D3DERR_MOREDATA);
+  EXPECT_FALSE(onUse.AtlasPending());
+  EXPECT_EQ(onUse.PaintAtlas(), D3DERR_INVALIDCALL);
+}
+
+TEST_F(GlyphFontTest, AtlasPaintedOnFirstUseMatchesTheOnePaintedAtOnce) {
+  MakeDevice(BackendChoice::kRecording);
+  GlyphFont now("Arial", 12, kGlyphFontBold), later("Arial", 12, kGlyphFontBold);
+  ASSERT_EQ(now.InitDeviceObjects(device.get()), S_OK);
+  ASSERT_EQ(later.InitDeviceObjectsOnFirstUse(device.get()), S_OK);
+  ASSERT_EQ(later.RestoreDeviceObjects(), S_OK);
+  EXPECT_EQ(later.Texture(), nullptr);
+  ASSERT_EQ(later.DrawText(1, 1, 0xFFFFFFFFu, "W"), S_OK);
+  ASSERT_NE(later.Texture(), nullptr);
+  const auto a = now.Texture()->LevelBits(0), b = later.Texture()->LevelBits(0);
+  EXPECT_TRUE(std::equal(a.begin(), a.end(), b.begin(), b.end()));
+  EXPECT_EQ(later.TexCoords('W'), now.TexCoords('W'));
 }
 
 TEST_F(GlyphFontTest, NextDeviceGetsTheSameAtlasOrOneForItsSmallerTextures) {

@@ -1,6 +1,7 @@
 // The SDL2 desktop window system: one SDL window with an OpenGL 3.3 core context per window the
 // device draws into, its events turned into window messages, and message boxes on the display.
 #include <SDL.h>
+#include <dlfcn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,19 +27,85 @@
 namespace wz::platform::desktop {
 namespace {
 
+// SDL2 is opened when the desktop starts, not linked: a program that never opens a window does
+// not load it and the forty libraries behind it (sound servers, X, Wayland, D-Bus), which would
+// cost more start-up time than a whole small conversion.
+#define WZ_SDL_FUNCTIONS(X)    \
+  X(SDL_CreateWindow)          \
+  X(SDL_DestroyWindow)         \
+  X(SDL_EventState)            \
+  X(SDL_GL_CreateContext)      \
+  X(SDL_GL_DeleteContext)      \
+  X(SDL_GL_GetDrawableSize)    \
+  X(SDL_GL_MakeCurrent)        \
+  X(SDL_GL_SetAttribute)       \
+  X(SDL_GL_SetSwapInterval)    \
+  X(SDL_GL_SwapWindow)         \
+  X(SDL_GetDesktopDisplayMode) \
+  X(SDL_GetError)              \
+  X(SDL_GetMouseState)         \
+  X(SDL_GetWindowGrab)         \
+  X(SDL_GetWindowID)           \
+  X(SDL_Init)                  \
+  X(SDL_PollEvent)             \
+  X(SDL_Quit)                  \
+  X(SDL_SetHint)               \
+  X(SDL_SetWindowFullscreen)   \
+  X(SDL_SetWindowGrab)         \
+  X(SDL_SetWindowSize)         \
+  X(SDL_SetWindowTitle)        \
+  X(SDL_ShowCursor)            \
+  X(SDL_ShowMessageBox)        \
+  X(SDL_WaitEventTimeout)      \
+  X(SDL_free)
+
+struct SdlApi {
+#define WZ_SDL_POINTER(name) decltype(&::name) name = nullptr;
+  WZ_SDL_FUNCTIONS(WZ_SDL_POINTER)
+#undef WZ_SDL_POINTER
+  void* handle = nullptr;
+};
+SdlApi sdl;
+
+// Opens the SDL2 library and finds every function the desktop calls; false with the reason when
+// the library or one of them is missing.
+bool LoadSdl(std::string* why) {
+  if (sdl.handle) return true;
+  void* handle = dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    if (why) *why = dlerror();
+    return false;
+  }
+  SdlApi api;
+  const char* missing = nullptr;
+#define WZ_SDL_FIND(name)                                                \
+  api.name = reinterpret_cast<decltype(api.name)>(dlsym(handle, #name)); \
+  if (!api.name && !missing) missing = #name;
+  WZ_SDL_FUNCTIONS(WZ_SDL_FIND)
+#undef WZ_SDL_FIND
+  if (missing) {
+    if (why) *why = std::string("libSDL2-2.0.so.0 has no ") + missing;
+    dlclose(handle);
+    return false;
+  }
+  api.handle = handle;
+  sdl = api;
+  return true;
+}
+
 constexpr WPARAM kWheelDelta = 120;
 constexpr WPARAM kWaActive = 1;
 
 class SdlContext final : public gl::GlContext {
  public:
   SdlContext(SDL_Window* window, SDL_GLContext context) : window_(window), context_(context) {}
-  ~SdlContext() override { SDL_GL_DeleteContext(context_); }
-  bool MakeCurrent() override { return SDL_GL_MakeCurrent(window_, context_) == 0; }
+  ~SdlContext() override { sdl.SDL_GL_DeleteContext(context_); }
+  bool MakeCurrent() override { return sdl.SDL_GL_MakeCurrent(window_, context_) == 0; }
   void ShowFrame(unsigned texture, int width, int height) override {
     int w = 0, h = 0;
-    SDL_GL_GetDrawableSize(window_, &w, &h);
+    sdl.SDL_GL_GetDrawableSize(window_, &w, &h);
     gl::BlitFrameToWindow(texture, width, height, w, h);
-    SDL_GL_SwapWindow(window_);
+    sdl.SDL_GL_SwapWindow(window_);
   }
   std::string Description() const override { return "SDL2 window"; }
 
@@ -57,7 +124,7 @@ struct DesktopWindow {
   bool cursorShown = true;
   ~DesktopWindow() {
     context.reset();
-    if (window) SDL_DestroyWindow(window);
+    if (window) sdl.SDL_DestroyWindow(window);
   }
 };
 
@@ -91,20 +158,20 @@ DesktopWindow* Make(HWND hwnd) {
   w->width = std::max(Width(client), 1);
   w->height = std::max(Height(client), 1);
   w->title = GetWindowTextA(hwnd);
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
-  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
-  w->window = SDL_CreateWindow(Cp932ToUtf8(w->title).c_str(), SDL_WINDOWPOS_CENTERED,
-                               SDL_WINDOWPOS_CENTERED, w->width, w->height,
-                               SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_SHOWN);
+  sdl.SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
+  sdl.SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
+  sdl.SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+  sdl.SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+  sdl.SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
+  w->window = sdl.SDL_CreateWindow(Cp932ToUtf8(w->title).c_str(), SDL_WINDOWPOS_CENTERED,
+                                   SDL_WINDOWPOS_CENTERED, w->width, w->height,
+                                   SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_SHOWN);
   if (!w->window) return nullptr;
-  SDL_GLContext context = SDL_GL_CreateContext(w->window);
+  SDL_GLContext context = sdl.SDL_GL_CreateContext(w->window);
   if (!context) return nullptr;
   w->context = std::make_unique<SdlContext>(w->window, context);
   // Frames are paced by the message loop; a swap does not wait for the display as well.
-  SDL_GL_SetSwapInterval(0);
+  sdl.SDL_GL_SetSwapInterval(0);
   DesktopWindow* raw = w.get();
   d.windows[hwnd] = std::move(w);
   return raw;
@@ -112,7 +179,7 @@ DesktopWindow* Make(HWND hwnd) {
 
 HWND WindowOf(Uint32 windowId) {
   for (auto& [hwnd, w] : TheDesktop().windows)
-    if (SDL_GetWindowID(w->window) == windowId) return hwnd;
+    if (sdl.SDL_GetWindowID(w->window) == windowId) return hwnd;
   return nullptr;
 }
 
@@ -241,7 +308,7 @@ void Translate(const SDL_Event& e) {
       HWND hwnd = WindowOf(e.wheel.windowID);
       if (!hwnd || e.wheel.y == 0) break;
       int x = 0, y = 0;
-      SDL_GetMouseState(&x, &y);
+      sdl.SDL_GetMouseState(&x, &y);
       const int16_t delta = int16_t(e.wheel.y * int(kWheelDelta));
       PostMessageA(hwnd, WM_MOUSEWHEEL, WPARAM(uint16_t(delta)) << 16, Point(x, y));
       break;
@@ -253,12 +320,12 @@ void Translate(const SDL_Event& e) {
     case SDL_DROPFILE:
       if (e.drop.file) {
         d.dropping.push_back(LibraryPath(e.drop.file));
-        SDL_free(e.drop.file);
+        sdl.SDL_free(e.drop.file);
       }
       if (!d.dropTarget) d.dropTarget = WindowOf(e.drop.windowID);
       break;
     case SDL_DROPTEXT:
-      if (e.drop.file) SDL_free(e.drop.file);
+      if (e.drop.file) sdl.SDL_free(e.drop.file);
       break;
     case SDL_DROPCOMPLETE: {
       HWND hwnd = d.dropTarget ? d.dropTarget : WindowOf(e.drop.windowID);
@@ -287,12 +354,12 @@ void Follow() {
     const std::string title = GetWindowTextA(w.hwnd);
     if (title != w.title) {
       w.title = title;
-      SDL_SetWindowTitle(w.window, Cp932ToUtf8(title).c_str());
+      sdl.SDL_SetWindowTitle(w.window, Cp932ToUtf8(title).c_str());
     }
     const bool fullScreen = (GetWindowLongA(w.hwnd, GWL_STYLE) & WS_POPUP) != 0;
     if (fullScreen != w.fullScreen) {
       w.fullScreen = fullScreen;
-      SDL_SetWindowFullscreen(w.window, fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+      sdl.SDL_SetWindowFullscreen(w.window, fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
     }
     RECT client{};
     GetClientRect(w.hwnd, &client);
@@ -300,7 +367,7 @@ void Follow() {
         (Width(client) != w.width || Height(client) != w.height)) {
       w.width = Width(client);
       w.height = Height(client);
-      SDL_SetWindowSize(w.window, w.width, w.height);
+      sdl.SDL_SetWindowSize(w.window, w.width, w.height);
     }
     // A cursor confined to less than the screen keeps the pointer in the window.
     RECT clip{};
@@ -308,12 +375,12 @@ void Follow() {
     const bool confined = clip.left > 0 || clip.top > 0 ||
                           clip.right < GetSystemMetrics(SM_CXSCREEN) ||
                           clip.bottom < GetSystemMetrics(SM_CYSCREEN);
-    if (confined != (SDL_GetWindowGrab(w.window) == SDL_TRUE))
-      SDL_SetWindowGrab(w.window, confined ? SDL_TRUE : SDL_FALSE);
+    if (confined != (sdl.SDL_GetWindowGrab(w.window) == SDL_TRUE))
+      sdl.SDL_SetWindowGrab(w.window, confined ? SDL_TRUE : SDL_FALSE);
     const bool cursorShown = GetCursor() != nullptr;
     if (cursorShown != w.cursorShown) {
       w.cursorShown = cursorShown;
-      SDL_ShowCursor(cursorShown ? SDL_ENABLE : SDL_DISABLE);
+      sdl.SDL_ShowCursor(cursorShown ? SDL_ENABLE : SDL_DISABLE);
     }
     ++it;
   }
@@ -356,7 +423,7 @@ bool PresentBox(HWND owner, const std::string& text, const std::string& caption,
   data.numbuttons = int(buttons.size());
   data.buttons = buttons.data();
   int chosen = -1;
-  if (SDL_ShowMessageBox(&data, &chosen) != 0 || chosen < 0) return false;
+  if (sdl.SDL_ShowMessageBox(&data, &chosen) != 0 || chosen < 0) return false;
   answer = chosen;
   return true;
 }
@@ -474,16 +541,17 @@ Backend Choose() {
 bool Start(std::string* why) {
   Desktop& d = TheDesktop();
   if (d.started) return true;
-  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
-    if (why) *why = SDL_GetError();
+  if (!LoadSdl(why)) return false;
+  sdl.SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  if (sdl.SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+    if (why) *why = sdl.SDL_GetError();
     return false;
   }
-  SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
+  sdl.SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
   d.started = true;
   // The library sizes its window and its full-screen mode by the screen.
   SDL_DisplayMode mode;
-  if (SDL_GetDesktopDisplayMode(0, &mode) == 0 && mode.w > 0 && mode.h > 0)
+  if (sdl.SDL_GetDesktopDisplayMode(0, &mode) == 0 && mode.w > 0 && mode.h > 0)
     SetScreenSize(mode.w, mode.h);
   gl::SetContextProvider([](void* deviceWindow) -> gl::GlContext* {
     DesktopWindow* w = Make(static_cast<HWND>(deviceWindow));
@@ -502,7 +570,7 @@ void Stop() {
   gl::SetContextProvider(nullptr);
   d.windows.clear();
   d.dropping.clear();
-  SDL_Quit();
+  sdl.SDL_Quit();
   d.started = false;
 }
 
@@ -514,10 +582,10 @@ bool Pump(int timeoutMs) {
   if (!TheDesktop().started) return false;
   SDL_Event e;
   bool any = false;
-  if (timeoutMs > 0 ? SDL_WaitEventTimeout(&e, timeoutMs) : SDL_PollEvent(&e)) {
+  if (timeoutMs > 0 ? sdl.SDL_WaitEventTimeout(&e, timeoutMs) : sdl.SDL_PollEvent(&e)) {
     Translate(e);
     any = true;
-    while (SDL_PollEvent(&e))
+    while (sdl.SDL_PollEvent(&e))
       Translate(e);
   }
   Follow();
@@ -526,7 +594,7 @@ bool Pump(int timeoutMs) {
 
 int RefreshRate() {
   SDL_DisplayMode mode;
-  if (TheDesktop().started && SDL_GetDesktopDisplayMode(0, &mode) == 0 && mode.refresh_rate > 0)
+  if (TheDesktop().started && sdl.SDL_GetDesktopDisplayMode(0, &mode) == 0 && mode.refresh_rate > 0)
     return mode.refresh_rate;
   return 60;
 }
@@ -537,7 +605,7 @@ bool HasWindow(HWND hwnd) {
 
 uint32_t WindowId(HWND hwnd) {
   auto it = TheDesktop().windows.find(hwnd);
-  return it == TheDesktop().windows.end() ? 0 : SDL_GetWindowID(it->second->window);
+  return it == TheDesktop().windows.end() ? 0 : sdl.SDL_GetWindowID(it->second->window);
 }
 
 }  // namespace wz::platform::desktop
