@@ -1,6 +1,8 @@
 // The converter settings file: a snapshot of the window placement and view switches, written
 // when the main window is destroyed.
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "app/converter.h"
 #include "platform/file_io.h"
@@ -41,6 +43,13 @@ bool WriteConverterSettings(const std::string& dataDir, const ConverterState& st
     path = dataDir + "\\" + path;
   }
   std::array<uint8_t, 88> bytes = EncodeConverterSettings(state, antialias);
+  // A file that holds these bytes already is left as it is: replacing a file costs the file
+  // system a flush, on every conversion run.
+  std::vector<uint8_t> old;
+  if (platform::ReadFileBytes(path, old, bytes.size()) &&
+      std::equal(old.begin(), old.end(), bytes.begin(), bytes.end())) {
+    return true;
+  }
   return platform::WriteFileAtomically(path, bytes);
 }
 

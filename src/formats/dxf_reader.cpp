@@ -17,8 +17,10 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "formats/formats.h"
@@ -112,19 +114,24 @@ void ReadValue(const Line& line, float& value) {
 // one read, the characters are gathered byte by byte as the C library would read them.
 class LineReader {
  public:
-  explicit LineReader(std::span<const uint8_t> bytes)
-      : p_(reinterpret_cast<const char*>(bytes.data())),
-        end_(p_ + bytes.size()),
-        inPlace_(bytes.empty() || !std::memchr(p_, '\0', bytes.size())) {}
+  // Reads `bytes` from `begin` on; `inPlace` tells that the bytes hold no NUL.
+  LineReader(std::span<const uint8_t> bytes, size_t begin, bool inPlace)
+      : p_(reinterpret_cast<const char*>(bytes.data()) + begin),
+        end_(reinterpret_cast<const char*>(bytes.data()) + bytes.size()),
+        inPlace_(inPlace) {}
 
-  // The next line that is not empty once its spaces and tabs are gone; false at the end.
-  bool Next(Line& line) {
-    while (p_ < end_) {
+  // The next line that is not empty once its spaces and tabs are gone; false at the end, or
+  // when the next read would start at or after `limit`.
+  bool Next(Line& line, const char* limit = nullptr) {
+    if (!limit) limit = end_;
+    while (p_ < end_ && p_ < limit) {
       if (!(inPlace_ && InPlace(line))) Gather(line);
       if (line.size > 0) return true;
     }
     return false;
   }
+
+  const char* Position() const { return p_; }
 
   enum class Key { Matched, Other, End };
 
@@ -273,35 +280,169 @@ float& Coordinate(DxfFace& face, size_t index) {  // index 0 .. 11: x0, y0, z0, 
   return index % 3 == 0 ? corner.x : index % 3 == 1 ? corner.y : corner.z;
 }
 
-// Reads every 3DFACE; returns the reason for refusing the file, or "".
-std::string ParseDxf(std::span<const uint8_t> bytes, std::vector<DxfFace>& faces) {
+// Why a file is refused.
+enum class DxfFault { None, NoFirstCorner, EndsInCorners, CodesOutOfOrder };
+
+// The faces read from one stretch of the file. The reader is between faces (looking for the next
+// "3DFACE") at the stretch's start; it reads up to the first place at or after `stopAt` where it
+// is between faces again, or to the end of the file, or to the first fault.
+struct DxfRun {
+  std::vector<DxfFace> faces;
+  DxfFault fault = DxfFault::None;
+  const char* stop = nullptr;  // where the reader stopped between faces (the file's end: read)
+};
+
+void ParseRun(std::span<const uint8_t> bytes, bool inPlace, size_t begin, size_t stopAt,
+              DxfRun& run) {
   // A face takes at least 28 lines of two bytes.
-  faces.reserve(bytes.size() / 56);
-  LineReader r(bytes);
+  run.faces.reserve((std::min(stopAt, bytes.size()) - begin) / 56);
+  LineReader r(bytes, begin, inPlace);
+  const char* limit = reinterpret_cast<const char*>(bytes.data()) + std::min(stopAt, bytes.size());
   Line line;
   for (;;) {
     bool found = false;
-    while (!found && r.Next(line))
+    while (!found && r.Next(line, limit))
       found = line.Is(kFaceKey);
-    if (!found) break;
-    auto which = [&] { return "3DFACE " + std::to_string(faces.size() + 1); };
+    if (!found) {
+      run.stop = r.Position();
+      return;
+    }
     do {
-      if (!r.Next(line)) return which() + " ends before its first corner";
+      if (!r.Next(line)) {
+        run.fault = DxfFault::NoFirstCorner;
+        return;
+      }
     } while (!line.Is(kFirstCornerKey));
     DxfFace face{};
-    if (!r.ReadNumber(Coordinate(face, 0))) return which() + " ends inside its corners";
-    for (size_t i = 0; i < kCornerCodes.size(); ++i) {
-      switch (r.ReadKey(kCornerCodes[i])) {
-        case LineReader::Key::End:
-          return which() + " ends inside its corners";
-        case LineReader::Key::Other:
-          return which() + ": corner codes missing or out of order";
-        case LineReader::Key::Matched:
-          break;
-      }
-      if (!r.ReadNumber(Coordinate(face, i + 1))) return which() + " ends inside its corners";
+    if (!r.ReadNumber(Coordinate(face, 0))) {
+      run.fault = DxfFault::EndsInCorners;
+      return;
     }
-    faces.push_back(face);
+    for (size_t i = 0; i < kCornerCodes.size(); ++i) {
+      const LineReader::Key key = r.ReadKey(kCornerCodes[i]);
+      if (key != LineReader::Key::Matched || !r.ReadNumber(Coordinate(face, i + 1))) {
+        run.fault =
+            key == LineReader::Key::Other ? DxfFault::CodesOutOfOrder : DxfFault::EndsInCorners;
+        return;
+      }
+    }
+    run.faces.push_back(face);
+  }
+}
+
+// The start of the first line at or after `from` that reads "3DFACE" in place (trimmed, within
+// one read, ending in a line feed), or the file's end. The reader is between faces there unless
+// the face before it is cut short, which ParseDxf finds out.
+size_t NextFaceLine(std::span<const uint8_t> bytes, size_t from) {
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  for (size_t at = text.find(kFaceKey, from); at != std::string_view::npos;
+       at = text.find(kFaceKey, at + 1)) {
+    size_t start = at;
+    while (start > 0 && Blank(text[start - 1]))
+      --start;
+    if (start == 0 || text[start - 1] != '\n' || start < from) continue;
+    size_t end = at + kFaceKey.size();
+    while (end < text.size() && Blank(text[end]))
+      ++end;
+    if (end < text.size() && text[end] == '\r') ++end;
+    if (end < text.size() && text[end] == '\n' && end + 1 - start <= kLineBuffer - 1) return start;
+  }
+  return bytes.size();
+}
+
+// Reads every 3DFACE; returns the reason for refusing the file, or "". A large file is read in
+// stretches on several threads, each starting at a "3DFACE" line; a stretch's faces count only
+// when the stretch before it ended exactly where it began (the reader between faces there, as a
+// reading from the start would have it), so the faces and the reason are those of one reading
+// from the start. Where that does not hold, the file is read on from there in one piece.
+std::string ParseDxf(std::span<const uint8_t> bytes, std::vector<DxfFace>& faces,
+                     const DxfThreads& threads) {
+  const bool inPlace = bytes.empty() || !std::memchr(bytes.data(), '\0', bytes.size());
+  size_t runs =
+      threads.maxRuns ? threads.maxRuns : std::max(1u, std::thread::hardware_concurrency());
+  runs = std::min(runs,
+                  std::max<size_t>(1, bytes.size() / std::max<size_t>(threads.minBytesPerRun, 1)));
+  std::vector<size_t> starts = {0};
+  for (size_t k = 1; k < runs; ++k) {
+    const size_t at = NextFaceLine(bytes, std::max(starts.back() + 1, bytes.size() * k / runs));
+    if (at >= bytes.size()) break;
+    starts.push_back(at);
+  }
+  const auto* base = reinterpret_cast<const char*>(bytes.data());
+  std::vector<DxfRun> parts(starts.size());
+  auto parse = [&](size_t k) {
+    const size_t stopAt = k + 1 < starts.size() ? starts[k + 1] : SIZE_MAX;
+    ParseRun(bytes, inPlace, starts[k], stopAt, parts[k]);
+  };
+  if (parts.size() > 1) {
+    // Stretches whose thread cannot be started, or which run out of memory there, are read
+    // here afterwards; every thread is joined before anything leaves this block.
+    std::vector<std::thread> workers;
+    std::vector<char> done(parts.size(), 0);
+    try {
+      workers.reserve(parts.size() - 1);
+      for (size_t k = 1; k < parts.size(); ++k) {
+        workers.emplace_back([&parse, &parts, &done, k] {
+          try {
+            parse(k);
+            done[k] = 1;
+          } catch (...) {
+            parts[k] = DxfRun{};
+          }
+        });
+      }
+    } catch (...) {
+    }
+    std::exception_ptr failure;
+    try {
+      parse(0);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    for (std::thread& w : workers)
+      w.join();
+    if (failure) std::rethrow_exception(failure);
+    for (size_t k = 1; k < parts.size(); ++k) {
+      if (!done[k]) {
+        parts[k] = DxfRun{};
+        parse(k);
+      }
+    }
+  } else {
+    parse(0);
+  }
+
+  size_t total = 0;
+  for (const DxfRun& part : parts)
+    total += part.faces.size();
+  faces = std::move(parts[0].faces);
+  faces.reserve(total);
+  DxfFault fault = DxfFault::None;
+  for (size_t k = 0; k < parts.size(); ++k) {
+    if (k > 0) faces.insert(faces.end(), parts[k].faces.begin(), parts[k].faces.end());
+    fault = parts[k].fault;
+    if (fault != DxfFault::None || k + 1 == parts.size()) break;
+    if (parts[k].stop != base + starts[k + 1]) {
+      // The stretch ran past the next one's start inside a face: read on from where it stopped.
+      DxfRun rest;
+      if (parts[k].stop < base + bytes.size()) {
+        ParseRun(bytes, inPlace, size_t(parts[k].stop - base), SIZE_MAX, rest);
+      }
+      faces.insert(faces.end(), rest.faces.begin(), rest.faces.end());
+      fault = rest.fault;
+      break;
+    }
+  }
+  const std::string which = "3DFACE " + std::to_string(faces.size() + 1);
+  switch (fault) {
+    case DxfFault::NoFirstCorner:
+      return which + " ends before its first corner";
+    case DxfFault::EndsInCorners:
+      return which + " ends inside its corners";
+    case DxfFault::CodesOutOfOrder:
+      return which + ": corner codes missing or out of order";
+    case DxfFault::None:
+      break;
   }
   if (faces.empty()) return "no 3DFACE";
   if (faces.size() > size_t{INT32_MAX} / 4) return "too many faces";
@@ -352,9 +493,10 @@ void Apply(ModelHost& host, Model& model, const std::string& path,
 }  // namespace
 
 int LoadDxfFromMemory(ModelHost& host, Model& model, const std::string& path,
-                      std::span<const uint8_t> bytes, int32_t /*version*/) {
+                      std::span<const uint8_t> bytes, int32_t /*version*/,
+                      const DxfThreads& threads) {
   std::vector<DxfFace> faces;
-  const std::string reason = ParseDxf(bytes, faces);
+  const std::string reason = ParseDxf(bytes, faces, threads);
   if (!reason.empty()) {
     host.Refuse(path, reason);
     return 0;

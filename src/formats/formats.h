@@ -130,6 +130,13 @@ int LoadRokFromMemory(ModelHost& host, Model& model, const std::string& path,
                       std::span<const uint8_t> bytes, int32_t version);
 
 int LoadDxf(ModelHost& host, Model& model, const std::string& path, int32_t version);
+// How a large DXF file is shared among threads: one stretch of at least `minBytesPerRun` bytes
+// per thread, at most `maxRuns` threads (0: as many as the machine runs at once).
+struct DxfThreads {
+  size_t minBytesPerRun = size_t{1} << 20;
+  unsigned maxRuns = 0;
+};
 int LoadDxfFromMemory(ModelHost& host, Model& model, const std::string& path,
-                      std::span<const uint8_t> bytes, int32_t version);
+                      std::span<const uint8_t> bytes, int32_t version,
+                      const DxfThreads& threads = {});
 }  // namespace wz

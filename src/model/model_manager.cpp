@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 #include <new>
+#include <tuple>
 #include <utility>
 
 #include "core/library.h"
@@ -35,7 +36,8 @@ const ReaderRow kReaders[] = {
     {"rok", LoadRok}, {"x", LoadX},           {"wzp", LoadWzp}, {"obj", LoadObj},
 };
 
-void Grow(Vec3& lo, Vec3& hi, const Vec3& p) {
+// Inlined, so that a box grown in a loop stays in registers.
+[[gnu::always_inline]] inline void Grow(Vec3& lo, Vec3& hi, const Vec3& p) {
   lo.x = std::min(lo.x, p.x), lo.y = std::min(lo.y, p.y), lo.z = std::min(lo.z, p.z);
   hi.x = std::max(hi.x, p.x), hi.y = std::max(hi.y, p.y), hi.z = std::max(hi.z, p.z);
 }
@@ -137,10 +139,17 @@ void ComputeBoundsAndShading(Model& model, bool toonLoaded) {
   // Each group's box over the corners of the polygons that use it, in one pass over polygons.
   const size_t groups = size_t(std::max(model.groupCount, 0));
   std::vector<std::pair<Vec3, Vec3>> boxes(groups, {kBoxMin, kBoxMax});
+  // The box of the group of the last polygon is kept in locals while the group stays the same.
+  int32_t current = -1;
+  Vec3 groupLo{}, groupHi{};
   for (int32_t p = 0; p < model.polygonCount; ++p) {
     const Polygon& polygon = model.polygons[size_t(p)];
     if (polygon.group < 0 || polygon.group >= model.groupCount) continue;
-    auto& [groupLo, groupHi] = boxes[size_t(polygon.group)];
+    if (polygon.group != current) {
+      if (current >= 0) boxes[size_t(current)] = {groupLo, groupHi};
+      current = polygon.group;
+      std::tie(groupLo, groupHi) = boxes[size_t(current)];
+    }
     for (int k = 0; k < polygon.cornerCount; ++k) {
       int32_t at = polygon.corners[size_t(k)].position;
       if (at >= 0 && at < model.positionCount) {
@@ -148,6 +157,7 @@ void ComputeBoundsAndShading(Model& model, bool toonLoaded) {
       }
     }
   }
+  if (current >= 0) boxes[size_t(current)] = {groupLo, groupHi};
   for (size_t g = 0; g < groups; ++g) {
     model.groups[g].boundsMin = boxes[g].first;
     model.groups[g].boundsMax = boxes[g].second;

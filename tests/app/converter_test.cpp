@@ -157,6 +157,20 @@ TEST_F(Converter_, DestroyWritesPlacementAndAntialiasIntoDataDir) {
   EXPECT_EQ(fields[4], 779);
   EXPECT_EQ(bytes[56], 1);
   EXPECT_EQ(std::filesystem::current_path(), std::filesystem::path(dir / "prog/Data"));
+
+  // The same settings again leave the file as it is (not replaced); other settings replace it.
+  const std::string path = LibraryPath(dir.path()) + "\\prog\\Data";
+  FileId before, after;
+  ASSERT_TRUE(GetFileId(path + "\\WZP_Cnv_2008.dat", before));
+  ConverterState state = converter.State();
+  state.left = 100, state.top = 50, state.width = 1296, state.height = 779;
+  ASSERT_TRUE(WriteConverterSettings(path, state, true));
+  ASSERT_TRUE(GetFileId(path + "\\WZP_Cnv_2008.dat", after));
+  EXPECT_TRUE(after == before);
+  ASSERT_TRUE(WriteConverterSettings(path, state, false));
+  ASSERT_TRUE(GetFileId(path + "\\WZP_Cnv_2008.dat", after));
+  EXPECT_FALSE(after == before);
+  EXPECT_EQ(wz::testing::ReadFile(dir / "prog/Data/WZP_Cnv_2008.dat")[56], 0);
 }
 
 TEST_F(Converter_, MinimisedWindowKeepsTheEarlierPlacement) {

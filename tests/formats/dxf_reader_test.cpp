@@ -223,5 +223,61 @@ TEST(DxfReader, ManyFacesGrowPreallocatedPools) {
   EXPECT_EQ(model->polygons[4].corners[3].position, 19);
 }
 
+// Large files are read in stretches on several threads. Whatever the file holds around the places
+// where the stretches meet, the model and the refusal are those of one reading from the start.
+TEST(DxfReader, ReadingInStretchesGivesTheOneReadingResult) {
+  std::vector<std::string> faces;
+  for (int j = 0; j < 24; ++j) {
+    Corners c = kSquare;
+    for (Vec3& v : c)
+      v = {v.x + float(j), v.y * float(j % 5), float(j) * 0.25f};
+    faces.push_back(Face(c));
+  }
+  auto join = [&](size_t from, size_t to) {
+    std::string s;
+    for (size_t j = from; j < to; ++j)
+      s += faces[j];
+    return s;
+  };
+  const std::string all = join(0, 24);
+  const std::string noFirstCorner = faces[9].substr(0, faces[9].find(" 10\n"));
+  const std::string crlf = [&] {
+    std::string s = File(all);
+    for (size_t i = s.find('\n'); i != std::string::npos; i = s.find('\n', i + 2))
+      s.insert(i, "\r");
+    return s;
+  }();
+  const std::pair<const char*, std::string> cases[] = {
+      {"plain", File(all)},
+      {"CR LF", crlf},
+      {"blank lines before faces",
+       File(join(0, 8) + "\n \n\t\n" + join(8, 16) + "\n\n" + join(16, 24))},
+      {"a face without corner 0 takes the next face's corners",
+       File(join(0, 9) + noFirstCorner + join(10, 24))},
+      {"3DFACE where a value belongs",
+       File(join(0, 12) + "  0\n3DFACE\n  8\n0\n 10\n3DFACE\n" + join(12, 24))},
+      {"codes out of order late in the file",
+       File(join(0, 20) + faces[20].substr(0, faces[20].find("20\n")) + "30\n0\n20\n0\n" +
+            join(21, 24))},
+      {"cut inside the last face", File(all).substr(0, File(all).size() - 40)},
+      {"a NUL byte", File(join(0, 5) + std::string(1, '\0') + "\n" + join(5, 24))},
+      {"long lines", File(join(0, 7) + std::string(45, 'x') + "\n" + join(7, 15) + "  0\n" +
+                          std::string(30, ' ') + "3DFACE\n" + join(15, 24))},
+  };
+  for (const auto& [what, file] : cases) {
+    RecordingModelHost oneHost;
+    auto one = CreateModel({});
+    const int oneResult = LoadDxfFromMemory(oneHost, *one, "a.dxf", Bytes(file), 0, {64, 1});
+    for (unsigned runs : {2u, 3u, 5u, 16u}) {
+      RecordingModelHost host;
+      auto model = CreateModel({});
+      EXPECT_EQ(LoadDxfFromMemory(host, *model, "a.dxf", Bytes(file), 0, {64, runs}), oneResult)
+          << what << ", " << runs;
+      EXPECT_EQ(*model, *one) << what << ", " << runs;
+      EXPECT_EQ(host.lines, oneHost.lines) << what << ", " << runs;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace wz
