@@ -357,7 +357,6 @@ size_t NextFaceLine(std::span<const uint8_t> bytes, size_t from) {
 // from the start. Where that does not hold, the file is read on from there in one piece.
 std::string ParseDxf(std::span<const uint8_t> bytes, std::vector<DxfFace>& faces,
                      const DxfThreads& threads) {
-  const bool inPlace = bytes.empty() || !std::memchr(bytes.data(), '\0', bytes.size());
   size_t runs =
       threads.maxRuns ? threads.maxRuns : std::max(1u, std::thread::hardware_concurrency());
   runs = std::min(runs,
@@ -370,9 +369,15 @@ std::string ParseDxf(std::span<const uint8_t> bytes, std::vector<DxfFace>& faces
   }
   const auto* base = reinterpret_cast<const char*>(bytes.data());
   std::vector<DxfRun> parts(starts.size());
+  // Lines are taken in place unless the file holds a NUL byte. Each stretch looks for one in its
+  // own bytes while it is read as if there were none; when one is found, the file is read again
+  // in one piece the other way.
+  std::vector<char> nul(parts.size(), 0);
   auto parse = [&](size_t k) {
     const size_t stopAt = k + 1 < starts.size() ? starts[k + 1] : SIZE_MAX;
-    ParseRun(bytes, inPlace, starts[k], stopAt, parts[k]);
+    const size_t end = std::min(stopAt, bytes.size());
+    nul[k] = end > starts[k] && std::memchr(bytes.data() + starts[k], '\0', end - starts[k]);
+    ParseRun(bytes, true, starts[k], stopAt, parts[k]);
   };
   if (parts.size() > 1) {
     // Stretches whose thread cannot be started, or which run out of memory there, are read
@@ -410,6 +415,12 @@ std::string ParseDxf(std::span<const uint8_t> bytes, std::vector<DxfFace>& faces
     }
   } else {
     parse(0);
+  }
+  const bool inPlace = std::find(nul.begin(), nul.end(), 1) == nul.end();
+  if (!inPlace) {
+    parts.assign(1, DxfRun{});
+    starts.assign(1, 0);
+    ParseRun(bytes, false, 0, SIZE_MAX, parts[0]);
   }
 
   size_t total = 0;

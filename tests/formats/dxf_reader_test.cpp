@@ -261,6 +261,12 @@ TEST(DxfReader, ReadingInStretchesGivesTheOneReadingResult) {
             join(21, 24))},
       {"cut inside the last face", File(all).substr(0, File(all).size() - 40)},
       {"a NUL byte", File(join(0, 5) + std::string(1, '\0') + "\n" + join(5, 24))},
+      // A line that starts with a NUL is empty to the C library: the value comes after it.
+      {"a NUL line before a value",
+       File(join(0, 13) +
+            std::string(faces[13]).insert(faces[13].find(" 20\n") + 4,
+                                          std::string(1, '\0') + "7\n") +
+            join(14, 24))},
       {"long lines", File(join(0, 7) + std::string(45, 'x') + "\n" + join(7, 15) + "  0\n" +
                           std::string(30, ' ') + "3DFACE\n" + join(15, 24))},
   };
