@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/converter.h"
+#include "app/render_command.h"
 #include "platform/d3dx/png_encode.h"
 #include "platform/file_io.h"
 #include "platform/system.h"
@@ -143,11 +144,12 @@ int PreviewCommand(Library& wz, int argc, char** argv) {
   const size_t cut = path.rfind('\\');
   platform::SetCurrentDirectoryA(cut == 0 ? "\\" : path.substr(0, cut));
   converter.Load(path.substr(cut + 1));
-  const Model* m = converter.State().currentModel;
+  Model* m = converter.State().currentModel;
   if (!m || m->polygonCount <= 0) {
     std::fprintf(stderr, "wz-convert: %s: failed: no polygons were read\n", o.file.c_str());
     return 1;
   }
+  ShowEveryGroupTexture(*m);  // the picture is all this command makes of the model
   d3d::Device& device = *wz.Device();
   wz.RenderFrame();
   if (device.CurrentBackendKind() != d3d::BackendKind::kOpenGL) {

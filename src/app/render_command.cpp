@@ -380,6 +380,12 @@ void ShowInFixedView(Library& wz, ModelId id, const FixedView& view) {
   wz.ModelObject_MatrixSet(0, FromD3D(world));
 }
 
+void ShowEveryGroupTexture(Model& model) {
+  for (int32_t g = 0; g < model.groupCount && size_t(g) < model.groups.size(); ++g) {
+    if (model.groups[size_t(g)].textureSlot > 0) model.groups[size_t(g)].switchA = 1;
+  }
+}
+
 int RenderCommand(Library& wz, int argc, char** argv) {
   RenderOptions o;
   if (const int stop = Parse(argc, argv, o)) return stop - 1;
@@ -457,12 +463,7 @@ int RenderCommand(Library& wz, int argc, char** argv) {
       fail(log.lines.empty() ? "no polygons were read" : "not read: " + log.Reasons());
       continue;
     }
-    // Only WZP files say whether a group shows its texture; the readers of the other formats
-    // leave the switch off. The picture shows every texture the model names (this copy of the
-    // model is never saved).
-    for (int32_t g = 0; g < m->groupCount && size_t(g) < m->groups.size(); ++g) {
-      if (m->groups[size_t(g)].textureSlot > 0) m->groups[size_t(g)].switchA = 1;
-    }
+    ShowEveryGroupTexture(*m);  // this copy of the model is never saved
     DrawModel(wz, id, o, ground);
     if (o.shader && !wz.Effects().shaderMode) {
       std::fprintf(stderr,

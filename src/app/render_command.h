@@ -27,6 +27,11 @@ struct FixedView {
 // to it.
 void ShowInFixedView(Library& library, ModelId id, const FixedView& view);
 
+// Turns on the texture switch of every group that names a texture. Only WZP files say whether a
+// group shows its texture; the readers of the other formats leave the switch off. Pictures show
+// every texture a model names; call it only on a copy of a model that is never saved.
+void ShowEveryGroupTexture(Model& model);
+
 // Runs the command on `library` (not started yet) with argv[0] = "render". Returns the exit
 // code: 0 when every file was drawn, 1 when any failed, 2 for a usage error.
 int RenderCommand(Library& library, int argc, char** argv);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/d3dx/image_decode.h"
+#include "platform/d3dx/image_fixtures.h"
 #include "support/model_documents.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
@@ -88,6 +89,24 @@ TEST_F(PreviewProgram, ShowsTheModelItsLinesAndTheHintOverTheBackground) {
   EXPECT_EQ(p.NotBlack(0, 60, 150, 330), 0);
   EXPECT_EQ(p.NotBlack(500, 60, 640, 330), 0);
   EXPECT_EQ(p.NotBlack(0, 305, 640, 338), 0);
+}
+
+TEST_F(PreviewProgram, ShowsTheTextureAModelNames) {
+  // The red cube over a green 2 x 2 image beside it: dark where the texture shows, red without.
+  wz::test::TgaLayout tga;
+  tga.width = tga.height = 2;
+  for (int i = 0; i < 4; ++i)
+    tga.data.insert(tga.data.end(), {0x00, 0xFF, 0x00});
+  const std::vector<uint8_t> image = wz::test::BuildTga(tga);
+  wz::testing::WriteFile(dir / "green.tga", std::string(image.begin(), image.end()));
+  std::string cube = kMqoCube;
+  cube.replace(cube.find("dif(0.800)"), 10, "dif(0.800) tex(\"green.tga\")");
+  wz::testing::WriteFile(dir / "cube.mqo", cube);
+  const auto r = Run("cube.mqo -o shot.png --size 320x180");
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  const Picture p = ReadPicture(dir / "shot.png");
+  ASSERT_EQ(p.width, 320u);
+  EXPECT_LT(p.R(160, 90), 0x40);
 }
 
 TEST_F(PreviewProgram, GridAddsGreyLinesAcrossTheFloor) {
