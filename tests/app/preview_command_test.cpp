@@ -93,12 +93,7 @@ TEST_F(PreviewProgram, ShowsTheModelItsLinesAndTheHintOverTheBackground) {
 
 TEST_F(PreviewProgram, ShowsTheTextureAModelNames) {
   // The red cube over a green 2 x 2 image beside it: dark where the texture shows, red without.
-  wz::test::TgaLayout tga;
-  tga.width = tga.height = 2;
-  for (int i = 0; i < 4; ++i)
-    tga.data.insert(tga.data.end(), {0x00, 0xFF, 0x00});
-  const std::vector<uint8_t> image = wz::test::BuildTga(tga);
-  wz::testing::WriteFile(dir / "green.tga", std::string(image.begin(), image.end()));
+  wz::testing::WriteFile(dir / "green.tga", wz::test::SolidTga(2, 2, 0x00, 0xFF, 0x00));
   std::string cube = kMqoCube;
   cube.replace(cube.find("dif(0.800)"), 10, "dif(0.800) tex(\"green.tga\")");
   wz::testing::WriteFile(dir / "cube.mqo", cube);

@@ -157,12 +157,7 @@ TEST_F(RenderProgram, TexturesResolveBesideTheModelAndAMissingOneIsANote) {
   // A green 2 x 2 image beside the model in a folder of its own, named as exporters write it;
   // the program runs from the folder above.
   std::filesystem::create_directory(dir / "m");
-  wz::test::TgaLayout tga;
-  tga.width = tga.height = 2;
-  for (int i = 0; i < 4; ++i)
-    tga.data.insert(tga.data.end(), {0x00, 0xFF, 0x00});
-  const std::vector<uint8_t> image = wz::test::BuildTga(tga);
-  wz::testing::WriteFile(dir / "m/green.tga", std::string(image.begin(), image.end()));
+  wz::testing::WriteFile(dir / "m/green.tga", wz::test::SolidTga(2, 2, 0x00, 0xFF, 0x00));
   for (const char* mode : {"", "--shader "})
     for (const char* name : {"green.tga", ".\\green.tga", "gone.tga"}) {
       SCOPED_TRACE(std::string(mode) + name);

@@ -79,6 +79,16 @@ std::vector<uint8_t> BuildTga(const TgaLayout& s) {
   return b.data;
 }
 
+std::string SolidTga(uint16_t width, uint16_t height, uint8_t r, uint8_t g, uint8_t b) {
+  TgaLayout tga;
+  tga.width = width;
+  tga.height = height;
+  for (size_t i = 0; i < size_t(width) * height; ++i)
+    tga.data.insert(tga.data.end(), {b, g, r});
+  const std::vector<uint8_t> bytes = BuildTga(tga);
+  return std::string(bytes.begin(), bytes.end());
+}
+
 uint32_t FourCC(const char (&s)[5]) {
   return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
          uint32_t(uint8_t(s[3])) << 24;

@@ -78,6 +78,8 @@ struct TgaLayout {
   std::vector<uint8_t> data;
 };
 std::vector<uint8_t> BuildTga(const TgaLayout& layout);
+// A 24-bit TGA of width x height pixels all of one colour, as a string to write to a file.
+std::string SolidTga(uint16_t width, uint16_t height, uint8_t r, uint8_t g, uint8_t b);
 
 constexpr uint32_t kDdsFourCC = 0x4;
 constexpr uint32_t kDdsRgb = 0x40;
