@@ -387,12 +387,11 @@ std::string ParseDxf(std::span<const uint8_t> bytes, std::vector<DxfFace>& faces
     try {
       workers.reserve(parts.size() - 1);
       for (size_t k = 1; k < parts.size(); ++k) {
-        workers.emplace_back([&parse, &parts, &done, k] {
+        workers.emplace_back([&parse, &done, k] {
           try {
             parse(k);
             done[k] = 1;
-          } catch (...) {
-            parts[k] = DxfRun{};
+          } catch (...) {  // read again below
           }
         });
       }

@@ -290,7 +290,10 @@ HRESULT GlyphFont::DeleteDeviceObjects() {
 
 HRESULT GlyphFont::GetTextExtent(const char* text, gdi::SIZE* size) {
   if (!text || !size) return D3DERR_INVALIDCALL;
-  if (atlasPending_) PaintAtlas();
+  if (atlasPending_) {
+    const HRESULT painted = PaintAtlas();
+    if (Failed(painted)) return painted;
+  }
   if (!texture_) return D3DERR_INVALIDCALL;
   const float rowHeight =
       (texCoords_[0][3] - texCoords_[0][1]) * float(textureHeight_) / textScale_;
