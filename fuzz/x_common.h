@@ -36,4 +36,33 @@ inline void LoadAndCheck(const std::vector<uint8_t>& file) {
   }
 }
 
+// Reads `file` on one thread and in stretches of 64 bytes on four; aborts when they differ.
+inline void CompareThreadedReading(const std::vector<uint8_t>& file) {
+  struct Reading {
+    HRESULT hr;
+    XStatus status;
+    std::vector<uint8_t> vertices;
+    std::vector<uint32_t> indices;
+  };
+  auto read = [&](const XThreads& threads) {
+    std::unique_ptr<Mesh> mesh;
+    std::vector<D3DXMATERIAL> materials;
+    Reading r;
+    r.hr = D3DXLoadMeshFromXInMemory(file, D3DXMESH_SYSTEMMEM, mesh, materials, &r.status, threads);
+    if (mesh) {
+      r.vertices.assign(mesh->VertexBuffer().begin(), mesh->VertexBuffer().end());
+      for (size_t i = 0; i < size_t{mesh->GetNumFaces()} * 3; ++i)
+        r.indices.push_back(mesh->Index(i));
+    }
+    return r;
+  };
+  const Reading one = read(XThreads{64, 1}), four = read(XThreads{64, 4, true});
+  if (one.hr != four.hr || one.status.message != four.status.message ||
+      one.vertices != four.vertices || one.indices != four.indices) {
+    std::fprintf(stderr, "reading in stretches differs: \"%s\" against \"%s\"\n",
+                 four.status.message.c_str(), one.status.message.c_str());
+    std::abort();
+  }
+}
+
 }  // namespace wz::d3dx::fuzz

@@ -77,12 +77,23 @@ struct XStatus {
 // loader skips may nest to any depth.
 constexpr int kXMaxFrameDepth = 256;
 
+// How the long number arrays of a text X file are shared among threads: an array of at least
+// twice `minBytesPerRun` bytes is read in stretches of at least that size, at most `maxRuns` of
+// them (0: as many as the machine runs at once; 1: all on the calling thread). A stretch that no
+// thread has begun when the caller gets to it is read by the caller, unless `waitForStretches`.
+struct XThreads {
+  size_t minBytesPerRun = size_t{128} << 10;
+  unsigned maxRuns = 0;
+  bool waitForStretches = false;
+};
+
 // Loads the X file in `bytes`. On success returns S_OK, `mesh` holds the merged mesh (created with
 // `options`, see above) and `materials` its materials. On failure returns E_FAIL, `mesh` is empty,
-// `materials` is cleared and `status` (when given) says why.
+// `materials` is cleared and `status` (when given) says why. The result does not depend on
+// `threads`.
 HRESULT D3DXLoadMeshFromXInMemory(std::span<const uint8_t> bytes, DWORD options,
                                   std::unique_ptr<Mesh>& mesh, std::vector<D3DXMATERIAL>& materials,
-                                  XStatus* status = nullptr);
+                                  XStatus* status = nullptr, const XThreads& threads = {});
 
 // The same for a file given by its library path (read with ReadFileBytes; a file that cannot be
 // read gives E_FAIL with XError::Io).

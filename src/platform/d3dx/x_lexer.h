@@ -10,15 +10,20 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/d3dx/x_file.h"
 #include "platform/decimal.h"
+#include "platform/worker_pool.h"
 
 namespace wz::d3dx::xlex {
 
@@ -60,7 +65,10 @@ class LexerBase {
 
 class TextLexer : public LexerBase {
  public:
-  TextLexer(const uint8_t* data, size_t size, bool inflated) : LexerBase(data, size, inflated) {}
+  TextLexer(const uint8_t* data, size_t size, bool inflated, const XThreads& threads = {})
+      : LexerBase(data, size, inflated), threads_(threads) {}
+  TextLexer(const TextLexer&) = delete;
+  TextLexer& operator=(const TextLexer&) = delete;
 
   // Smallest number of bytes a number takes (a digit and the byte after it).
   static constexpr uint64_t kMinBytesPerNumber = 2;
@@ -167,7 +175,30 @@ class TextLexer : public LexerBase {
     return true;
   }
 
-  bool ReadUInt(uint32_t& v) {
+  enum class Kind : uint8_t { Float, UInt };
+
+  bool ReadUInt(uint32_t& v) { return (ahead_ && Ahead(Kind::UInt, v)) || ScanUInt(v); }
+
+  bool ReadFloat(float& v) {
+    uint32_t bits;
+    if (ahead_ && Ahead(Kind::Float, bits)) {
+      v = std::bit_cast<float>(bits);
+      return true;
+    }
+    return ScanFloat(v);
+  }
+
+  // Called before an array of about `expected` numbers of one kind. When the array is long, the
+  // stretches after the first are read on other threads while this one reads the first; the
+  // numbers read there are taken when this reader arrives exactly where a stretch began.
+  // Between tokens the reader has no state but its position, so a stretch read from that
+  // position gives what reading on here would give, refusals included (a stretch that stops
+  // on a refusal hands over before it, and the refusal is read here). Arriving anywhere else
+  // (the stretch began inside a comment, the array ended) drops the stretches.
+  void ReadAhead(Kind kind, uint64_t expected);
+
+ private:
+  bool ScanUInt(uint32_t& v) {
     SkipFiller();
     if (p_ == end_) return Fail(XError::Truncated, "expected an integer");
     const char* s = reinterpret_cast<const char*>(p_);
@@ -193,7 +224,7 @@ class TextLexer : public LexerBase {
     return true;
   }
 
-  bool ReadFloat(float& v) {
+  bool ScanFloat(float& v) {
     SkipFiller();
     if (p_ == end_) return Fail(XError::Truncated, "expected a number");
     const char* s = reinterpret_cast<const char*>(p_);
@@ -215,6 +246,70 @@ class TextLexer : public LexerBase {
     return true;
   }
 
+  // One stretch read ahead: the numbers from `start` on, and where each one ends. A pool thread
+  // fills the vectors; `limit` (changed by the reader) and `state` sit in lines of their own.
+  enum RunState : int { kPending, kReading, kDone, kCancelled };
+  struct Run {
+    const uint8_t* start = nullptr;
+    const uint8_t* stop = nullptr;  // the next stretch's start, or the end of the body
+    alignas(64) std::atomic<uint64_t> limit{UINT64_MAX};
+    alignas(64) std::atomic<int> state{kPending};
+    std::vector<uint32_t> values;  // integers, or the bits of floats
+    std::vector<uint32_t> ends;    // offsets from `start`
+    bool reachedNext = false;      // stopped at the next stretch's start or past it
+  };
+  struct Stretches {
+    Kind kind;
+    uint64_t expected = 0, taken = 0;        // numbers of the array; taken before stretch `run`
+    std::vector<std::shared_ptr<Run>> runs;  // runs[0] is read here and holds nothing
+    size_t run = 0;                          // the stretch the reader is in
+    // A stretch not begun is called off; one being read is waited for, as it reads the body.
+    ~Stretches() {
+      for (const auto& r : runs) {
+        int s = kPending;
+        r->state.compare_exchange_strong(s, kCancelled);
+        while ((s = r->state.load(std::memory_order_acquire)) == kReading)
+          r->state.wait(s);
+      }
+    }
+  };
+
+ public:
+  // How many numbers were taken from stretches read on other threads.
+  uint64_t TakenAhead() const { return takenAhead_; }
+
+ private:
+  // The next number from the stretches: taken from the current stretch while the reader stands
+  // where its last number ended, read here (false) in the first stretch.
+  bool Ahead(Kind kind, uint32_t& bits) {
+    if (take_ != takeEnd_ && p_ == takeAt_ && kind == ahead_->kind) {
+      bits = *take_++;
+      p_ = takeAt_ = takeBase_ + *takeEnds_++;
+      ++takenAhead_;
+      return true;
+    }
+    if (takeBase_ == nullptr) {
+      SkipFiller();
+      if (p_ < firstStop_) {
+        ++takenHere_;
+        return false;
+      }
+    }
+    return NextStretch(kind, bits);
+  }
+
+  bool Drop() {
+    ahead_.reset();
+    take_ = takeEnd_ = takeEnds_ = nullptr;
+    takeBase_ = takeAt_ = nullptr;
+    return false;
+  }
+
+  bool NextStretch(Kind kind, uint32_t& bits);
+  void StartStretches(Kind kind, uint64_t expected);
+  static void ReadRun(const uint8_t* begin, const uint8_t* end, bool inflated, Kind kind, Run& run);
+
+ public:
   // Skips a stray number, string or GUID where the parser expects none.
   bool SkipStray(Tok t) {
     if (t == Tok::String) {
@@ -335,7 +430,157 @@ class TextLexer : public LexerBase {
       p_ += (lead && end_ - p_ > 1) ? 2 : 1;
     }
   }
+
+  XThreads threads_;
+  std::unique_ptr<Stretches> ahead_;  // destroyed first: waits for stretches being read
+  // The stretch being taken from: its numbers, where they end, where the reader must stand.
+  const uint32_t *take_ = nullptr, *takeEnd_ = nullptr, *takeEnds_ = nullptr;
+  const uint8_t *takeBase_ = nullptr, *takeAt_ = nullptr;
+  const uint8_t* firstStop_ = nullptr;  // the second stretch's start, while in the first
+  uint64_t takenHere_ = 0;              // numbers read here in the first stretch
+  uint64_t takenAhead_ = 0;
 };
+
+inline void TextLexer::ReadAhead(Kind kind, uint64_t expected) {
+  Drop();
+  try {
+    StartStretches(kind, expected);
+  } catch (...) {  // out of memory: the array is read here
+    Drop();
+  }
+}
+
+inline void TextLexer::StartStretches(Kind kind, uint64_t expected) {
+  const size_t minRun = std::max<size_t>(threads_.minBytesPerRun, 64);
+  if (failed() || threads_.maxRuns == 1 || remaining() >= (size_t{1} << 31) ||
+      remaining() < 2 * minRun) {
+    return;
+  }
+  // Bytes per number, from the numbers that begin in 4 KB at the start and, where they are there,
+  // in 4 KB at the middle of the array so estimated (numbers often grow along an array).
+  auto perNumber = [&](const uint8_t* at) {
+    const size_t sample = std::min<size_t>(size_t(end_ - at), 4096);
+    size_t starts = 0;
+    for (size_t i = 1; i < sample; ++i)
+      starts += IsNumberStart(at[i]) && (kClass[at[i - 1]] & (kWhite | kSep));
+    return starts < 16 ? 0.0 : double(sample) / double(starts);
+  };
+  double per = perNumber(p_);
+  if (per == 0) return;
+  const double middle = double(expected) * per / 2;
+  if (middle < double(remaining())) per = std::max(per, perNumber(p_ + size_t(middle)));
+  const size_t total = size_t(std::min(double(remaining()), double(expected) * per));
+  const size_t runs = std::min<size_t>(
+      threads_.maxRuns ? threads_.maxRuns : platform::WorkerCount() + 1, total / minRun);
+  if (runs < 2) return;
+  auto ahead = std::make_unique<Stretches>();
+  ahead->kind = kind;
+  ahead->expected = expected;
+  // Each further stretch begins at a number that follows white space or a separator.
+  std::vector<const uint8_t*> starts = {p_};
+  for (size_t k = 1; k < runs; ++k) {
+    const uint8_t* at = std::max(starts.back() + 1, p_ + total * k / runs);
+    const uint8_t* limit = std::min(end_, at + 4096);
+    while (at < limit && !(IsNumberStart(*at) && (kClass[at[-1]] & (kWhite | kSep))))
+      ++at;
+    if (at == limit) break;
+    starts.push_back(at);
+  }
+  if (starts.size() < 2) return;
+  for (size_t k = 0; k < starts.size(); ++k) {
+    auto r = std::make_shared<Run>();
+    r->start = starts[k];
+    r->stop = k + 1 < starts.size() ? starts[k + 1] : end_;
+    ahead->runs.push_back(std::move(r));
+  }
+  // Until the reader gets there, the last stretch stops a tenth past its share of the array.
+  const double before = double(starts.back() - p_) / per;
+  ahead->runs.back()->limit = uint64_t(std::max(0.0, (double(expected) - before) * 1.1)) + 16;
+  for (size_t k = 1; k < starts.size(); ++k) {
+    auto task = [b = begin_, e = end_, in = inflated_, kind, run = ahead->runs[k]] {
+      int state = kPending;
+      if (!run->state.compare_exchange_strong(state, kReading)) return;
+      ReadRun(b, e, in, kind, *run);
+      run->state.store(kDone, std::memory_order_release);
+      run->state.notify_all();
+    };
+    // A stretch without a thread is read here: the one before it stops at its start.
+    if (!platform::PostWork(std::move(task))) ahead->runs[k]->state = kCancelled;
+  }
+  firstStop_ = starts[1];
+  takenHere_ = 0;
+  ahead_ = std::move(ahead);
+}
+
+// Reads numbers of `kind` from run.start until run.stop, a token that is not a number, a
+// refusal or the run's limit. Runs on a pool thread and writes nothing but `run`; the body is
+// [begin, end).
+inline void TextLexer::ReadRun(const uint8_t* begin, const uint8_t* end, bool inflated, Kind kind,
+                               Run& run) {
+  TextLexer lex(begin, size_t(end - begin), inflated, XThreads{0, 1});
+  lex.p_ = run.start;
+  std::vector<uint32_t> values, ends;
+  try {
+    const size_t guess = size_t(std::min<uint64_t>(run.limit, uint64_t(run.stop - run.start) / 2));
+    values.reserve(guess);
+    ends.reserve(guess);
+    while (values.size() < run.limit.load(std::memory_order_relaxed)) {
+      lex.SkipFiller();
+      if (lex.p_ >= run.stop) {
+        run.reachedNext = run.stop != end;
+        break;
+      }
+      if (!IsNumberStart(*lex.p_)) break;
+      uint32_t bits;
+      if (kind == Kind::UInt) {
+        if (!lex.ScanUInt(bits)) break;
+      } else {
+        float f;
+        if (!lex.ScanFloat(f)) break;
+        bits = std::bit_cast<uint32_t>(f);
+      }
+      values.push_back(bits);
+      ends.push_back(uint32_t(lex.p_ - run.start));
+    }
+  } catch (...) {  // out of memory: the reader reads on from the last number kept
+    run.reachedNext = false;
+  }
+  const size_t kept = std::min(values.size(), ends.size());
+  values.resize(kept);
+  ends.resize(kept);
+  run.values = std::move(values);
+  run.ends = std::move(ends);
+}
+
+inline bool TextLexer::NextStretch(Kind kind, uint32_t& bits) {
+  Stretches& a = *ahead_;
+  if (failed() || kind != a.kind) return Drop();
+  if (a.run == 0) {
+    a.taken = takenHere_;
+  } else {
+    // Past the current stretch's numbers: go on only if it stopped at the next one's start.
+    if (take_ != takeEnd_ || p_ != takeAt_ || !a.runs[a.run]->reachedNext) return Drop();
+    a.taken += a.runs[a.run]->values.size();
+    SkipFiller();
+  }
+  const size_t k = a.run + 1;
+  if (k >= a.runs.size() || p_ != a.runs[k]->start) return Drop();
+  Run& r = *a.runs[k];
+  // The last stretch need not read past the array's end, now that its share is known.
+  if (k + 1 == a.runs.size()) r.limit = a.expected > a.taken ? a.expected - a.taken : 0;
+  // A stretch no thread has begun yet is read here (unless told to wait for it).
+  int state = kPending;
+  if (!threads_.waitForStretches) r.state.compare_exchange_strong(state, kCancelled);
+  while ((state = r.state.load(std::memory_order_acquire)) == kPending || state == kReading)
+    r.state.wait(state);
+  if (state != kDone) return Drop();
+  a.run = k;
+  take_ = r.values.data();
+  takeEnd_ = take_ + r.values.size();
+  takeEnds_ = r.ends.data();
+  takeBase_ = takeAt_ = r.start;
+  return Ahead(kind, bits);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Binary bodies.

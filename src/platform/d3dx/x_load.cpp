@@ -7,6 +7,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -227,8 +228,16 @@ class Parser {
                                                 " is larger than the rest of the file can hold");
   }
 
+  // Long arrays of a text file are read on several threads; the numbers are the same.
+  void ReadAhead(bool floats, uint64_t expected) {
+    if constexpr (std::is_same_v<Lex, xlex::TextLexer>) {
+      lex_.ReadAhead(floats ? Lex::Kind::Float : Lex::Kind::UInt, expected);
+    }
+  }
+
   bool ReadFloats(std::vector<float>& out, size_t n) {
     out.resize(n);
+    ReadAhead(true, n);
     for (float& v : out) {
       if (!lex_.ReadFloat(v)) return false;
     }
@@ -245,6 +254,7 @@ class Parser {
     for (uint32_t f = 0; f < count; ++f) {
       uint32_t n = 0;
       if (!lex_.ReadUInt(n) || !CountFits(n, 1, "face index")) return false;
+      if (f == 0) ReadAhead(false, uint64_t{count} * (n + 1) - 1);  // as if all were alike
       if (match && n != match->faceStart[f + 1] - match->faceStart[f]) {
         return lex_.Fail(XError::Syntax, std::string(what) + " face " + std::to_string(f) +
                                              " has another corner count than the mesh face");
@@ -302,6 +312,7 @@ class Parser {
     uint32_t n = 0;
     if (!lex_.ReadUInt(n) || !CountFits(n, 2, "texture coordinate")) return false;
     part.uvs.assign(size_t{part.numVertices} * 2, 0.0f);
+    ReadAhead(true, uint64_t{n} * 2);
     for (uint32_t i = 0; i < n; ++i) {
       float u, v;
       if (!lex_.ReadFloat(u) || !lex_.ReadFloat(v)) return false;
@@ -344,6 +355,7 @@ class Parser {
     }
     const uint32_t nF = part.NumFaces();
     part.faceMaterial.assign(nF, 0);
+    ReadAhead(false, nIdx);
     for (uint32_t i = 0; i < nIdx; ++i) {
       uint32_t m = 0;
       if (!lex_.ReadUInt(m)) return false;
@@ -713,7 +725,7 @@ const char* XErrorName(XError e) {
 
 HRESULT D3DXLoadMeshFromXInMemory(std::span<const uint8_t> bytes, DWORD options,
                                   std::unique_ptr<Mesh>& mesh, std::vector<D3DXMATERIAL>& materials,
-                                  XStatus* status) {
+                                  XStatus* status, const XThreads& threads) {
   mesh.reset();
   materials.clear();
   XStatus st;
@@ -741,7 +753,7 @@ HRESULT D3DXLoadMeshFromXInMemory(std::span<const uint8_t> bytes, DWORD options,
   std::vector<D3DXMATERIAL> table;
   bool ok;
   if (text) {
-    xlex::TextLexer lex(body.data(), body.size(), compressed);
+    xlex::TextLexer lex(body.data(), body.size(), compressed, threads);
     ok = ParseBody(lex, parts, frames, table, st);
   } else {
     xlex::BinaryLexer lex(body.data(), body.size(), compressed, floatBits);
