@@ -17,16 +17,15 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "formats/formats.h"
 #include "model/normals.h"
 #include "platform/decimal.h"
 #include "platform/file_io.h"
+#include "platform/worker_pool.h"
 
 namespace wz {
 namespace {
@@ -357,8 +356,7 @@ size_t NextFaceLine(std::span<const uint8_t> bytes, size_t from) {
 // from the start. Where that does not hold, the file is read on from there in one piece.
 std::string ParseDxf(std::span<const uint8_t> bytes, std::vector<DxfFace>& faces,
                      const DxfThreads& threads) {
-  size_t runs =
-      threads.maxRuns ? threads.maxRuns : std::max(1u, std::thread::hardware_concurrency());
+  size_t runs = threads.maxRuns ? threads.maxRuns : platform::WorkerCount() + 1;
   runs = std::min(runs,
                   std::max<size_t>(1, bytes.size() / std::max<size_t>(threads.minBytesPerRun, 1)));
   std::vector<size_t> starts = {0};
@@ -379,42 +377,11 @@ std::string ParseDxf(std::span<const uint8_t> bytes, std::vector<DxfFace>& faces
     nul[k] = end > starts[k] && std::memchr(bytes.data() + starts[k], '\0', end - starts[k]);
     ParseRun(bytes, true, starts[k], stopAt, parts[k]);
   };
-  if (parts.size() > 1) {
-    // Stretches whose thread cannot be started, or which run out of memory there, are read
-    // here afterwards; every thread is joined before anything leaves this block.
-    std::vector<std::thread> workers;
-    std::vector<char> done(parts.size(), 0);
-    try {
-      workers.reserve(parts.size() - 1);
-      for (size_t k = 1; k < parts.size(); ++k) {
-        workers.emplace_back([&parse, &done, k] {
-          try {
-            parse(k);
-            done[k] = 1;
-          } catch (...) {  // read again below
-          }
-        });
-      }
-    } catch (...) {
-    }
-    std::exception_ptr failure;
-    try {
-      parse(0);
-    } catch (...) {
-      failure = std::current_exception();
-    }
-    for (std::thread& w : workers)
-      w.join();
-    if (failure) std::rethrow_exception(failure);
-    for (size_t k = 1; k < parts.size(); ++k) {
-      if (!done[k]) {
-        parts[k] = DxfRun{};
-        parse(k);
-      }
-    }
-  } else {
-    parse(0);
-  }
+  // A stretch that fails on a pool thread (out of memory) is read again here from the start.
+  platform::RunParts(parts.size(), [&](size_t k) {
+    parts[k] = DxfRun{};
+    parse(k);
+  });
   const bool inPlace = std::find(nul.begin(), nul.end(), 1) == nul.end();
   if (!inPlace) {
     parts.assign(1, DxfRun{});
