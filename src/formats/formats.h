@@ -130,8 +130,8 @@ int LoadRokFromMemory(ModelHost& host, Model& model, const std::string& path,
                       std::span<const uint8_t> bytes, int32_t version);
 
 int LoadDxf(ModelHost& host, Model& model, const std::string& path, int32_t version);
-// How a large DXF file is shared among threads: one stretch of at least `minBytesPerRun` bytes
-// per thread, at most `maxRuns` threads (0: as many as the machine runs at once).
+// How a large DXF file is shared among threads: stretches of at least `minBytesPerRun` bytes, at
+// most `maxRuns` of them (0: one for the caller and one for each thread of the worker pool).
 struct DxfThreads {
   size_t minBytesPerRun = size_t{1} << 20;
   unsigned maxRuns = 0;

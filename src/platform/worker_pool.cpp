@@ -1,5 +1,8 @@
 #include "platform/worker_pool.h"
 
+#include <sched.h>
+
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -69,8 +72,18 @@ Pool& Shared() {
 }  // namespace
 
 unsigned WorkerCount() {
-  const unsigned n = std::thread::hardware_concurrency();
-  return n > 1 ? n - 1 : 0;
+  // The processors this process may run on (a container or taskset may allow fewer than the
+  // machine has), at most eight: stretches are long enough that more would barely pay.
+  static const unsigned count = [] {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    unsigned n = ::sched_getaffinity(0, sizeof set, &set) == 0
+                     ? unsigned(CPU_COUNT(&set))
+                     : std::thread::hardware_concurrency();
+    n = std::min(n, 8u);
+    return n > 1 ? n - 1 : 0;
+  }();
+  return count;
 }
 
 bool PostWork(std::function<void()> task) {
@@ -103,8 +116,14 @@ void TakeParts(PartsState& s) {
 }  // namespace
 
 void RunParts(size_t count, const std::function<void(size_t)>& part) {
-  if (count <= 1) {
-    if (count == 1) part(0);
+  if (count <= 1) {  // nothing to share: no state, no pool
+    if (count == 1) {
+      try {
+        part(0);
+      } catch (...) {
+        part(0);
+      }
+    }
     return;
   }
   auto state = std::make_shared<PartsState>();

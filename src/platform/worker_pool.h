@@ -8,7 +8,8 @@
 
 namespace wz::platform {
 
-// Number of threads the pool runs (one less than the machine runs at once, at least 0).
+// Number of threads the pool runs: one less than the processors the process may run on (at most
+// eight), so 0 on one processor.
 unsigned WorkerCount();
 
 // Runs `task` on a pool thread, starting the threads on first use. False (and the task is not

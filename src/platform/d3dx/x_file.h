@@ -79,8 +79,9 @@ constexpr int kXMaxFrameDepth = 256;
 
 // How the long number arrays of a text X file are shared among threads: an array of at least
 // twice `minBytesPerRun` bytes is read in stretches of at least that size, at most `maxRuns` of
-// them (0: as many as the machine runs at once; 1: all on the calling thread). A stretch that no
-// thread has begun when the caller gets to it is read by the caller, unless `waitForStretches`.
+// them (0: one for the caller and one for each thread of the worker pool; 1: all on the caller).
+// A stretch that no thread has begun when the caller gets to it is read by the caller, unless
+// `waitForStretches`.
 struct XThreads {
   size_t minBytesPerRun = size_t{128} << 10;
   unsigned maxRuns = 0;
