@@ -10,7 +10,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <vector>
+
+#include "platform/worker_pool.h"
 
 namespace wz {
 namespace {
@@ -72,14 +75,25 @@ class NormalTable {
   size_t mask_ = 0;
 };
 
+// Runs body(begin, end) over [0, count) in parts on the worker pool when there is enough to
+// share; each part writes only its own entries, so the result is that of one pass.
+void ForRanges(size_t count, const std::function<void(size_t, size_t)>& body) {
+  constexpr size_t kMinPerPart = 16384;
+  const size_t parts =
+      std::clamp<size_t>(count / kMinPerPart, 1, size_t{platform::WorkerCount()} + 1);
+  platform::RunParts(parts, [&](size_t k) { body(count * k / parts, count * (k + 1) / parts); });
+}
+
 void ComputeFaceNormals(Model& m) {
-  for (int32_t i = 0; i < m.polygonCount; ++i) {
-    Polygon& p = m.polygons[i];
-    if (p.cornerCount < 3) continue;
-    p.faceNormal =
-        FaceNormal(m.positions[p.corners[0].position], m.positions[p.corners[1].position],
-                   m.positions[p.corners[2].position]);
-  }
+  ForRanges(size_t(m.polygonCount), [&m](size_t begin, size_t end) {
+    for (size_t i = begin; i < end; ++i) {
+      Polygon& p = m.polygons[i];
+      if (p.cornerCount < 3) continue;
+      p.faceNormal =
+          FaceNormal(m.positions[p.corners[0].position], m.positions[p.corners[1].position],
+                     m.positions[p.corners[2].position]);
+    }
+  });
 }
 
 void ComputeSmoothNormals(Model& m) {
@@ -92,11 +106,13 @@ void ComputeSmoothNormals(Model& m) {
     for (int c = 0; c < p.cornerCount; ++c)
       m.smoothNormals[p.corners[c].position] += p.faceNormal;
   }
-  for (size_t i = 0; i < n; ++i) {
-    Vec3& s = m.smoothNormals[i];
-    float len = std::sqrt(s.x * s.x + s.y * s.y + s.z * s.z);
-    s = len < 1e-7f ? Vec3{} : s / len;
-  }
+  ForRanges(n, [&m](size_t begin, size_t end) {
+    for (size_t i = begin; i < end; ++i) {
+      Vec3& s = m.smoothNormals[i];
+      float len = std::sqrt(s.x * s.x + s.y * s.y + s.z * s.z);
+      s = len < 1e-7f ? Vec3{} : s / len;
+    }
+  });
 }
 
 }  // namespace
