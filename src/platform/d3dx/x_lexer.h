@@ -23,7 +23,6 @@
 
 #include "platform/d3dx/x_file.h"
 #include "platform/decimal.h"
-#include "platform/worker_pool.h"
 
 namespace wz::d3dx::xlex {
 
@@ -188,13 +187,14 @@ class TextLexer : public LexerBase {
     return ScanFloat(v);
   }
 
-  // Called before an array of about `expected` numbers of one kind. When the array is long, the
-  // stretches after the first are read on other threads while this one reads the first; the
-  // numbers read there are taken when this reader arrives exactly where a stretch began.
-  // Between tokens the reader has no state but its position, so a stretch read from that
-  // position gives what reading on here would give, refusals included (a stretch that stops
-  // on a refusal hands over before it, and the refusal is read here). Arriving anywhere else
-  // (the stretch began inside a comment, the array ended) drops the stretches.
+  // Called before an array of about `expected` numbers of one kind. When the array is long, it
+  // is cut into stretches that pool threads read from the last one down while this reader goes
+  // on from the first; the numbers read there are taken when this reader arrives exactly where a
+  // stretch began, and a stretch no thread has begun by then is read here. Between tokens the
+  // reader has no state but its position, so a stretch read from that position gives what
+  // reading on here would give, refusals included (a stretch that stops on a refusal hands over
+  // before it, and the refusal is read here). Arriving anywhere else (the stretch began inside a
+  // comment, the array ended) drops the stretches.
   void ReadAhead(Kind kind, uint64_t expected);
 
  private:
@@ -256,16 +256,26 @@ class TextLexer : public LexerBase {
     alignas(64) std::atomic<int> state{kPending};
     std::vector<uint32_t> values;  // integers, or the bits of floats
     std::vector<uint32_t> ends;    // offsets from `start`
-    bool reachedNext = false;      // stopped at the next stretch's start or past it
   };
+  // The stretches of one array, shared with the pool tasks that read them. Tasks take stretches
+  // from the last one down while the reader goes up from the first, taking what they have read
+  // and reading here what no task has begun; so the reader never waits for more than the one
+  // stretch a task is in, however slow the tasks are.
   struct Stretches {
     Kind kind;
-    uint64_t expected = 0, taken = 0;        // numbers of the array; taken before stretch `run`
-    std::vector<std::shared_ptr<Run>> runs;  // runs[0] is read here and holds nothing
-    size_t run = 0;                          // the stretch the reader is in
-    // A stretch not begun is called off; one being read is waited for, as it reads the body.
-    ~Stretches() {
-      for (const auto& r : runs) {
+    const uint8_t *begin, *end;  // the body
+    bool inflated;
+    std::vector<std::unique_ptr<Run>> runs;  // runs[0] is read here and holds nothing
+    std::atomic<size_t> back{0};             // tasks take runs[back - 1] next
+  };
+  // The reader's side: a stretch not begun is called off when the reader is done with the
+  // array; one being read is waited for, as it reads the body.
+  struct ReaderSide {
+    std::shared_ptr<Stretches> shared;
+    uint64_t expected = 0, taken = 0;  // numbers of the array; taken before stretch `run`
+    size_t run = 0;                    // the stretch the reader is in
+    ~ReaderSide() {
+      for (const auto& r : shared->runs) {
         int s = kPending;
         r->state.compare_exchange_strong(s, kCancelled);
         while ((s = r->state.load(std::memory_order_acquire)) == kReading)
@@ -280,9 +290,9 @@ class TextLexer : public LexerBase {
 
  private:
   // The next number from the stretches: taken from the current stretch while the reader stands
-  // where its last number ended, read here (false) in the first stretch.
+  // where its last number ended, read here (false) in a stretch read here.
   bool Ahead(Kind kind, uint32_t& bits) {
-    if (take_ != takeEnd_ && p_ == takeAt_ && kind == ahead_->kind) {
+    if (take_ != takeEnd_ && p_ == takeAt_ && kind == aheadKind_) {
       bits = *take_++;
       p_ = takeAt_ = takeBase_ + *takeEnds_++;
       ++takenAhead_;
@@ -290,7 +300,7 @@ class TextLexer : public LexerBase {
     }
     if (takeBase_ == nullptr) {
       SkipFiller();
-      if (p_ < firstStop_) {
+      if (p_ < hereStop_) {
         ++takenHere_;
         return false;
       }
@@ -307,7 +317,8 @@ class TextLexer : public LexerBase {
 
   bool NextStretch(Kind kind, uint32_t& bits);
   void StartStretches(Kind kind, uint64_t expected);
-  static void ReadRun(const uint8_t* begin, const uint8_t* end, bool inflated, Kind kind, Run& run);
+  static void TakeStretches(Stretches& s);
+  static void ReadRun(const Stretches& s, Run& run);
 
  public:
   // Skips a stray number, string or GUID where the parser expects none.
@@ -432,155 +443,15 @@ class TextLexer : public LexerBase {
   }
 
   XThreads threads_;
-  std::unique_ptr<Stretches> ahead_;  // destroyed first: waits for stretches being read
+  std::unique_ptr<ReaderSide> ahead_;  // destroyed first: waits for stretches being read
   // The stretch being taken from: its numbers, where they end, where the reader must stand.
   const uint32_t *take_ = nullptr, *takeEnd_ = nullptr, *takeEnds_ = nullptr;
   const uint8_t *takeBase_ = nullptr, *takeAt_ = nullptr;
-  const uint8_t* firstStop_ = nullptr;  // the second stretch's start, while in the first
-  uint64_t takenHere_ = 0;              // numbers read here in the first stretch
+  Kind aheadKind_ = Kind::Float;       // the kind of the stretches' numbers
+  const uint8_t* hereStop_ = nullptr;  // the next stretch's start, while reading here
+  uint64_t takenHere_ = 0;             // numbers read here in the stretch the reader is in
   uint64_t takenAhead_ = 0;
 };
-
-inline void TextLexer::ReadAhead(Kind kind, uint64_t expected) {
-  Drop();
-  try {
-    StartStretches(kind, expected);
-  } catch (...) {  // out of memory: the array is read here
-    Drop();
-  }
-}
-
-inline void TextLexer::StartStretches(Kind kind, uint64_t expected) {
-  const size_t minRun = std::max<size_t>(threads_.minBytesPerRun, 64);
-  if (failed() || threads_.maxRuns == 1 || remaining() >= (size_t{1} << 31) ||
-      remaining() < 2 * minRun) {
-    return;
-  }
-  // Bytes per number, from the numbers that begin in 4 KB at the start and, where they are there,
-  // in 4 KB at the middle of the array so estimated (numbers often grow along an array).
-  auto perNumber = [&](const uint8_t* at) {
-    const size_t sample = std::min<size_t>(size_t(end_ - at), 4096);
-    size_t starts = 0;
-    for (size_t i = 1; i < sample; ++i)
-      starts += IsNumberStart(at[i]) && (kClass[at[i - 1]] & (kWhite | kSep));
-    return starts < 16 ? 0.0 : double(sample) / double(starts);
-  };
-  double per = perNumber(p_);
-  if (per == 0) return;
-  const double middle = double(expected) * per / 2;
-  if (middle < double(remaining())) per = std::max(per, perNumber(p_ + size_t(middle)));
-  const size_t total = size_t(std::min(double(remaining()), double(expected) * per));
-  const size_t runs = std::min<size_t>(
-      threads_.maxRuns ? threads_.maxRuns : platform::WorkerCount() + 1, total / minRun);
-  if (runs < 2) return;
-  auto ahead = std::make_unique<Stretches>();
-  ahead->kind = kind;
-  ahead->expected = expected;
-  // Each further stretch begins at a number that follows white space or a separator.
-  std::vector<const uint8_t*> starts = {p_};
-  for (size_t k = 1; k < runs; ++k) {
-    const uint8_t* at = std::max(starts.back() + 1, p_ + total * k / runs);
-    const uint8_t* limit = std::min(end_, at + 4096);
-    while (at < limit && !(IsNumberStart(*at) && (kClass[at[-1]] & (kWhite | kSep))))
-      ++at;
-    if (at == limit) break;
-    starts.push_back(at);
-  }
-  if (starts.size() < 2) return;
-  for (size_t k = 0; k < starts.size(); ++k) {
-    auto r = std::make_shared<Run>();
-    r->start = starts[k];
-    r->stop = k + 1 < starts.size() ? starts[k + 1] : end_;
-    ahead->runs.push_back(std::move(r));
-  }
-  // Until the reader gets there, the last stretch stops a tenth past its share of the array.
-  const double before = double(starts.back() - p_) / per;
-  ahead->runs.back()->limit = uint64_t(std::max(0.0, (double(expected) - before) * 1.1)) + 16;
-  for (size_t k = 1; k < starts.size(); ++k) {
-    auto task = [b = begin_, e = end_, in = inflated_, kind, run = ahead->runs[k]] {
-      int state = kPending;
-      if (!run->state.compare_exchange_strong(state, kReading)) return;
-      ReadRun(b, e, in, kind, *run);
-      run->state.store(kDone, std::memory_order_release);
-      run->state.notify_all();
-    };
-    // A stretch without a thread is read here: the one before it stops at its start.
-    if (!platform::PostWork(std::move(task))) ahead->runs[k]->state = kCancelled;
-  }
-  firstStop_ = starts[1];
-  takenHere_ = 0;
-  ahead_ = std::move(ahead);
-}
-
-// Reads numbers of `kind` from run.start until run.stop, a token that is not a number, a
-// refusal or the run's limit. Runs on a pool thread and writes nothing but `run`; the body is
-// [begin, end).
-inline void TextLexer::ReadRun(const uint8_t* begin, const uint8_t* end, bool inflated, Kind kind,
-                               Run& run) {
-  TextLexer lex(begin, size_t(end - begin), inflated, XThreads{0, 1});
-  lex.p_ = run.start;
-  std::vector<uint32_t> values, ends;
-  try {
-    const size_t guess = size_t(std::min<uint64_t>(run.limit, uint64_t(run.stop - run.start) / 2));
-    values.reserve(guess);
-    ends.reserve(guess);
-    while (values.size() < run.limit.load(std::memory_order_relaxed)) {
-      lex.SkipFiller();
-      if (lex.p_ >= run.stop) {
-        run.reachedNext = run.stop != end;
-        break;
-      }
-      if (!IsNumberStart(*lex.p_)) break;
-      uint32_t bits;
-      if (kind == Kind::UInt) {
-        if (!lex.ScanUInt(bits)) break;
-      } else {
-        float f;
-        if (!lex.ScanFloat(f)) break;
-        bits = std::bit_cast<uint32_t>(f);
-      }
-      values.push_back(bits);
-      ends.push_back(uint32_t(lex.p_ - run.start));
-    }
-  } catch (...) {  // out of memory: the reader reads on from the last number kept
-    run.reachedNext = false;
-  }
-  const size_t kept = std::min(values.size(), ends.size());
-  values.resize(kept);
-  ends.resize(kept);
-  run.values = std::move(values);
-  run.ends = std::move(ends);
-}
-
-inline bool TextLexer::NextStretch(Kind kind, uint32_t& bits) {
-  Stretches& a = *ahead_;
-  if (failed() || kind != a.kind) return Drop();
-  if (a.run == 0) {
-    a.taken = takenHere_;
-  } else {
-    // Past the current stretch's numbers: go on only if it stopped at the next one's start.
-    if (take_ != takeEnd_ || p_ != takeAt_ || !a.runs[a.run]->reachedNext) return Drop();
-    a.taken += a.runs[a.run]->values.size();
-    SkipFiller();
-  }
-  const size_t k = a.run + 1;
-  if (k >= a.runs.size() || p_ != a.runs[k]->start) return Drop();
-  Run& r = *a.runs[k];
-  // The last stretch need not read past the array's end, now that its share is known.
-  if (k + 1 == a.runs.size()) r.limit = a.expected > a.taken ? a.expected - a.taken : 0;
-  // A stretch no thread has begun yet is read here (unless told to wait for it).
-  int state = kPending;
-  if (!threads_.waitForStretches) r.state.compare_exchange_strong(state, kCancelled);
-  while ((state = r.state.load(std::memory_order_acquire)) == kPending || state == kReading)
-    r.state.wait(state);
-  if (state != kDone) return Drop();
-  a.run = k;
-  take_ = r.values.data();
-  takeEnd_ = take_ + r.values.size();
-  takeEnds_ = r.ends.data();
-  takeBase_ = takeAt_ = r.start;
-  return Ahead(kind, bits);
-}
 
 // ---------------------------------------------------------------------------------------------
 // Binary bodies.
