@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/memory.h"
 #include "platform/text.h"
 
 namespace wz::platform {
@@ -267,9 +268,21 @@ bool ReadFileBytes(const std::string& libraryPath, std::vector<uint8_t>& out, si
   return ok;
 }
 
+bool FileBytes::Make(size_t bytes) {
+  Reset();
+  data_ = static_cast<uint8_t*>(AllocateForWriting(std::max<size_t>(bytes, 1), &granted_));
+  asked_ = data_ ? std::max<size_t>(bytes, 1) : 0;
+  return data_ != nullptr;
+}
+
+void FileBytes::Reset() {
+  FreeZeroed(data_, granted_, asked_);
+  data_ = nullptr;
+  size_ = asked_ = granted_ = 0;
+}
+
 bool ReadFileBytes(const std::string& libraryPath, FileBytes& out, size_t maxBytes) {
-  out.data_.reset();
-  out.size_ = 0;
+  out.Reset();
   FILE* f = OpenFile(libraryPath, "rb");
   if (!f) return false;
   struct stat st;
@@ -278,12 +291,11 @@ bool ReadFileBytes(const std::string& libraryPath, FileBytes& out, size_t maxByt
       uint64_t(st.st_size) <= maxBytes) {
     // A regular file of a known size: one buffer of that size, read in one piece.
     const size_t size = size_t(st.st_size);
-    out.data_.reset(new (std::nothrow) uint8_t[size]);
-    if (!out.data_) {
+    if (!out.Make(size)) {
       std::fclose(f);
       return false;
     }
-    out.size_ = std::fread(out.data_.get(), 1, size, f);
+    out.size_ = std::fread(out.data_, 1, size, f);
     uint8_t probe;
     whole = !std::ferror(f) && (out.size_ < size || std::fread(&probe, 1, 1, f) == 0);
   }
@@ -292,9 +304,8 @@ bool ReadFileBytes(const std::string& libraryPath, FileBytes& out, size_t maxByt
   // Anything else (no size, a file that grew while it was read): the general road.
   std::vector<uint8_t> bytes;
   if (!ReadFileBytes(libraryPath, bytes, maxBytes)) return false;
-  out.data_.reset(new (std::nothrow) uint8_t[std::max<size_t>(bytes.size(), 1)]);
-  if (!out.data_) return false;
-  std::copy(bytes.begin(), bytes.end(), out.data_.get());
+  if (!out.Make(bytes.size())) return false;
+  std::copy(bytes.begin(), bytes.end(), out.data_);
   out.size_ = bytes.size();
   return true;
 }

@@ -56,15 +56,26 @@ bool ReadFileBytes(const std::string& libraryPath, std::vector<uint8_t>& out,
                    size_t maxBytes = size_t{1} << 31);
 
 // A whole file's bytes in a buffer that is not cleared before the file is read into it (a
-// vector's would be, at the cost of writing every byte twice).
+// vector's would be, at the cost of writing every byte twice). A large buffer is made of pages
+// that are kept when it is freed, so that reading file after file reuses them.
 class FileBytes {
  public:
-  std::span<const uint8_t> Bytes() const { return {data_.get(), size_}; }
+  FileBytes() = default;
+  ~FileBytes() { Reset(); }
+  FileBytes(const FileBytes&) = delete;
+  FileBytes& operator=(const FileBytes&) = delete;
+
+  std::span<const uint8_t> Bytes() const { return {data_, size_}; }
 
  private:
   friend bool ReadFileBytes(const std::string&, FileBytes&, size_t);
-  std::unique_ptr<uint8_t[]> data_;
-  size_t size_ = 0;
+  // Frees the buffer and makes one of `bytes` bytes (not cleared); false when it cannot be had.
+  bool Make(size_t bytes);
+  void Reset();
+  uint8_t* data_ = nullptr;
+  size_t size_ = 0;     // bytes of the file
+  size_t asked_ = 0;    // bytes asked for (all may have been written)
+  size_t granted_ = 0;  // bytes granted
 };
 
 // As above, into a FileBytes; also false when the memory for the file cannot be had.

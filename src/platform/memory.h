@@ -18,6 +18,13 @@ inline constexpr size_t kPageBlockBytes = 64 * 1024;
 // granted, which the block is grown and freed by. Null when the memory cannot be had.
 void* AllocateZeroed(size_t bytes, size_t* granted = nullptr);
 
+// A block of at least `bytes` bytes (bytes > 0) whose first `bytes` the caller writes before it
+// reads them, such as a buffer a file is read into: those are not cleared (a kept block's pages
+// are taken as they are, which spares both the clearing and, for a block taken again, the kernel's
+// first-touch faults); the rest of the block reads zero. Free it with FreeZeroed, counting the
+// first `bytes` as written. Null when the memory cannot be had.
+void* AllocateForWriting(size_t bytes, size_t* granted = nullptr);
+
 // Grows a block of `oldBytes` (as granted) to at least `newBytes`: the first oldBytes keep their
 // contents and the rest read zero. The block may move; `*granted` receives its new size. Null
 // when the memory cannot be had; the old block is then left as it was.

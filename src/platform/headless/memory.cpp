@@ -90,20 +90,26 @@ PageCache& Cache() {
   return *cache;
 }
 
-// Zeroes the first `written` bytes of a page block for reuse. An extent of up to 16 MB is
-// cleared in place: its pages stay, and clearing them costs a fraction of what giving them back
-// and taking each one again on its first write costs (a fault and a page cleared by the kernel
-// per 4 KB; a model loaded again into the same capacities writes them all). A larger one is given
-// back to the kernel (MADV_DONTNEED), after which a private anonymous mapping reads as fresh zero
-// pages, whatever the pages held and wherever they were (resident or swapped out). Pages never
-// touched cost nothing either way. False when the pages cannot be given back (locked memory).
-bool ClearWritten(void* block, size_t written) {
+// Zeroes bytes [from, written) of a page block for reuse. An extent of up to 16 MB is cleared in
+// place: its pages stay, and clearing them costs a fraction of what giving them back and taking
+// each one again on its first write costs (a fault and a page cleared by the kernel per 4 KB; a
+// model loaded again into the same capacities writes them all). A larger one is given back to the
+// kernel (MADV_DONTNEED), after which a private anonymous mapping reads as fresh zero pages,
+// whatever the pages held and wherever they were (resident or swapped out). Pages never touched
+// cost nothing either way. False when the pages cannot be given back (locked memory).
+bool ClearWritten(void* block, size_t written, size_t from = 0) {
   constexpr size_t kSmall = size_t{16} << 20;
-  if (written <= kSmall) {
-    std::memset(block, 0, written);
+  if (written <= from) return true;
+  char* const start = static_cast<char*>(block) + from;
+  if (written - from <= kSmall) {
+    std::memset(start, 0, written - from);
     return true;
   }
-  return ::madvise(block, MappedLength(written), MADV_DONTNEED) == 0;
+  // Whole pages are given back; the part of a page before them is cleared.
+  const size_t pageFrom = MappedLength(from);
+  std::memset(start, 0, pageFrom - from);
+  return ::madvise(static_cast<char*>(block) + pageFrom, MappedLength(written) - pageFrom,
+                   MADV_DONTNEED) == 0;
 }
 
 // Huge pages for the part of a block past its first 2 MB: a model that fills a large pool
@@ -117,11 +123,13 @@ void AdviseHugePages(void* block, size_t length) {
   if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
 }
 
-void* MapPages(size_t bytes, size_t& granted) {
+// A page block of at least `bytes`, zero past its first `overwritten` bytes (those the caller
+// writes before reading them).
+void* MapPages(size_t bytes, size_t& granted, size_t overwritten = 0) {
   const size_t length = MappedLength(bytes);
   if (length == 0) return nullptr;
   if (const PageCache::Block b = Cache().Take(length); b.p) {
-    if (ClearWritten(b.p, b.written)) {
+    if (ClearWritten(b.p, b.written, overwritten)) {
       granted = b.length;
       return b.p;
     }
@@ -149,6 +157,14 @@ void* AllocateZeroed(size_t bytes, size_t* granted) {
   if (bytes == 0) return nullptr;
   size_t size = bytes;
   void* p = ZeroedBlockIsPages(bytes) ? MapPages(bytes, size) : std::calloc(1, bytes);
+  if (p && granted) *granted = size;
+  return p;
+}
+
+void* AllocateForWriting(size_t bytes, size_t* granted) {
+  if (bytes == 0) return nullptr;
+  size_t size = bytes;
+  void* p = ZeroedBlockIsPages(bytes) ? MapPages(bytes, size, bytes) : std::malloc(bytes);
   if (p && granted) *granted = size;
   return p;
 }
