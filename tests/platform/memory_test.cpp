@@ -86,5 +86,38 @@ TEST(ZeroedMemory, AFreedBlockComesBackZero) {
   }
 }
 
+TEST(ZeroedMemory, ABlockForWritingIsZeroPastWhatTheCallerWrites) {
+  // A block written all over and freed comes back for writing: only the bytes asked for may hold
+  // what it held, the rest of it reads zero. Sizes cross the 16 MB line past which pages are
+  // given back rather than cleared, with an end that is not on a page.
+  const size_t big = (size_t{40} << 20) + 5000;
+  const std::pair<size_t, size_t> cases[] = {
+      {5 * kPageBlockBytes, 5 * kPageBlockBytes - 1000},
+      {5 * kPageBlockBytes, 3 * kPageBlockBytes + 7},
+      {big, (size_t{21} << 20) + 1234},
+      {100, 60},
+  };
+  for (auto [first, forWriting] : cases) {
+    SCOPED_TRACE(forWriting);
+    size_t granted = 0;
+    void* b = AllocateZeroed(first, &granted);
+    ASSERT_NE(b, nullptr);
+    std::memset(b, 0x5A, granted);
+    FreeZeroed(b, granted, granted);
+    size_t got = 0;
+    void* w = AllocateForWriting(forWriting, &got);
+    ASSERT_NE(w, nullptr);
+    ASSERT_GE(got, forWriting);
+    EXPECT_TRUE(ZeroFrom(w, forWriting, got));
+    std::memset(w, 0x33, forWriting);
+    FreeZeroed(w, got, forWriting);
+    // And handed out as zeroed memory again, all of it reads zero.
+    void* z = AllocateZeroed(forWriting, &got);
+    ASSERT_NE(z, nullptr);
+    EXPECT_TRUE(ZeroFrom(z, 0, got));
+    FreeZeroed(z, got, 0);
+  }
+}
+
 }  // namespace
 }  // namespace wz::platform
