@@ -90,26 +90,44 @@ PageCache& Cache() {
   return *cache;
 }
 
-// Zeroes bytes [from, written) of a page block for reuse. An extent of up to 16 MB is cleared in
-// place: its pages stay, and clearing them costs a fraction of what giving them back and taking
-// each one again on its first write costs (a fault and a page cleared by the kernel per 4 KB; a
-// model loaded again into the same capacities writes them all). A larger one is given back to the
-// kernel (MADV_DONTNEED), after which a private anonymous mapping reads as fresh zero pages,
-// whatever the pages held and wherever they were (resident or swapped out). Pages never touched
-// cost nothing either way. False when the pages cannot be given back (locked memory).
+// Zeroes bytes [from, written) of a page block for reuse. `written` counts what may have been
+// written (a pool counts all it has handed out), so what the pages hold decides: pages in memory
+// are cleared in place, which costs a fraction of giving them back and taking each one again on
+// its first write (a fault and a page cleared by the kernel per 4 KB); pages not in memory are
+// given back to the kernel (MADV_DONTNEED), after which a private anonymous mapping reads as fresh
+// zero pages whether they were never touched or swapped out. False when pages cannot be given
+// back (locked memory).
 bool ClearWritten(void* block, size_t written, size_t from = 0) {
-  constexpr size_t kSmall = size_t{16} << 20;
   if (written <= from) return true;
-  char* const start = static_cast<char*>(block) + from;
+  char* const base = static_cast<char*>(block);
+  constexpr size_t kSmall = 64 * 1024;  // below this, clearing is cheaper than asking
   if (written - from <= kSmall) {
-    std::memset(start, 0, written - from);
+    std::memset(base + from, 0, written - from);
     return true;
   }
-  // Whole pages are given back; the part of a page before them is cleared.
-  const size_t pageFrom = MappedLength(from);
-  std::memset(start, 0, pageFrom - from);
-  return ::madvise(static_cast<char*>(block) + pageFrom, MappedLength(written) - pageFrom,
-                   MADV_DONTNEED) == 0;
+  // The part of a page before whole pages is cleared; whole pages go by what is in memory.
+  const size_t page = PageSize(), first = MappedLength(from), last = MappedLength(written);
+  std::memset(base + from, 0, first - from);
+  if (last <= first) return true;
+  std::vector<unsigned char> resident((last - first) / page);
+  if (::mincore(base + first, last - first, resident.data()) != 0) {
+    return ::madvise(base + first, last - first, MADV_DONTNEED) == 0;
+  }
+  for (size_t i = 0; i < resident.size();) {
+    const bool in = resident[i] & 1;
+    size_t j = i;
+    while (j < resident.size() && bool(resident[j] & 1) == in)
+      ++j;
+    char* const p = base + first + i * page;
+    const size_t length = (j - i) * page;
+    if (in) {
+      std::memset(p, 0, length);
+    } else if (::madvise(p, length, MADV_DONTNEED) != 0) {
+      return false;
+    }
+    i = j;
+  }
+  return true;
 }
 
 // Huge pages for the part of a block past its first 2 MB: a model that fills a large pool
