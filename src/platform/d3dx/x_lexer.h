@@ -443,7 +443,7 @@ class TextLexer : public LexerBase {
   }
 
   XThreads threads_;
-  std::unique_ptr<ReaderSide> ahead_;  // destroyed first: waits for stretches being read
+  std::unique_ptr<ReaderSide> ahead_;  // freeing it waits for stretches being read
   // The stretch being taken from: its numbers, where they end, where the reader must stand.
   const uint32_t *take_ = nullptr, *takeEnd_ = nullptr, *takeEnds_ = nullptr;
   const uint8_t *takeBase_ = nullptr, *takeAt_ = nullptr;
