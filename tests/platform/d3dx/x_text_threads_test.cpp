@@ -7,6 +7,7 @@
 
 #include "platform/d3dx/x_file.h"
 #include "platform/d3dx/x_lexer.h"
+#include "platform/worker_pool.h"
 
 namespace wz::d3dx {
 namespace {
@@ -167,7 +168,7 @@ TEST(XTextThreads, NumbersReadAheadAreTakenWhereTheStretchesJoin) {
       ASSERT_EQ(a, b) << "number " << i;
       ASSERT_EQ(one.offset(), many.offset()) << "number " << i;
     }
-    if (c.joins) {
+    if (c.joins && platform::WorkerCount() > 0) {  // a machine of one processor reads here
       EXPECT_GT(many.TakenAhead(), 2000u);
     }
     EXPECT_EQ(one.status().message, many.status().message);
