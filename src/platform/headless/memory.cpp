@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -109,14 +111,16 @@ bool ClearWritten(void* block, size_t written, size_t from = 0) {
   const size_t page = PageSize(), first = MappedLength(from), last = MappedLength(written);
   std::memset(base + from, 0, first - from);
   if (last <= first) return true;
-  std::vector<unsigned char> resident((last - first) / page);
-  if (::mincore(base + first, last - first, resident.data()) != 0) {
+  // Without memory for the map of pages, or an answer from the kernel, every page is given back.
+  const size_t pages = (last - first) / page;
+  const std::unique_ptr<unsigned char[]> resident(new (std::nothrow) unsigned char[pages]);
+  if (!resident || ::mincore(base + first, last - first, resident.get()) != 0) {
     return ::madvise(base + first, last - first, MADV_DONTNEED) == 0;
   }
-  for (size_t i = 0; i < resident.size();) {
+  for (size_t i = 0; i < pages;) {
     const bool in = resident[i] & 1;
     size_t j = i;
-    while (j < resident.size() && bool(resident[j] & 1) == in)
+    while (j < pages && bool(resident[j] & 1) == in)
       ++j;
     char* const p = base + first + i * page;
     const size_t length = (j - i) * page;
