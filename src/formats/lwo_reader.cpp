@@ -221,20 +221,19 @@ class PolygonWords {
       const int fans = n > kMaxCorners ? n - 2 : 1;
       for (int k = 1; k <= fans && out < limit; ++k) {
         const auto colour = static_cast<int32_t>(out);
-        Polygon p{};
-        if (n <= kMaxCorners) {
-          p.cornerCount = static_cast<uint8_t>(n);
-          for (size_t i = 0; i < n; ++i)
-            p.corners[i] = {Word(first + i), 0, colour, 0};
-        } else {
-          p.cornerCount = 3;
-          p.corners[0] = {Word(first), 0, colour, 0};
-          p.corners[1] = {Word(first + size_t(k)), 0, colour, 0};
-          p.corners[2] = {Word(first + size_t(k) + 1), 0, colour, 0};
+        // Written field by field in place: a polygon built aside and copied in whole was read
+        // back in wide loads from narrow stores, which cannot be forwarded and stalled.
+        Polygon& p = model.polygons[out];
+        p.cornerCount = static_cast<uint8_t>(n <= kMaxCorners ? n : 3);
+        for (size_t i = 0; i < size_t{kMaxCorners}; ++i) {
+          const size_t word = n <= kMaxCorners ? first + i
+                              : i == 0         ? first
+                                               : first + size_t(k) + i - 1;
+          p.corners[i] = i < p.cornerCount ? Corner{Word(word), 0, colour, 0} : Corner{};
         }
         p.group = group;
-        model.colours[out] = {r.red, r.green, r.blue, 255.0f};
-        model.polygons[out++] = p;
+        p.faceNormal = {};
+        model.colours[out++] = {r.red, r.green, r.blue, 255.0f};
       }
     }
   }

@@ -217,16 +217,20 @@ void ImportFaces(ModelHost& host, Model& model, const Mesh& mesh, const std::str
     count = capacity;
   }
   const std::vector<int32_t> groups = FaceGroups(mesh, size_t(count), model.groupCount);
+  std::vector<uint32_t> indices(size_t(count) * 3);
+  mesh.ReadIndices(indices);
   model.polygons.resize(size_t(count));
   for (int32_t f = 0; f < count; ++f) {
-    Polygon p;
+    // Written in place, field by field (a whole polygon copied in stalls on its narrow stores).
+    Polygon& p = model.polygons[size_t(f)];
     p.cornerCount = 3;
     for (int k = 0; k < 3; ++k) {
-      const auto v = static_cast<int32_t>(mesh.Index(size_t(f) * 3 + size_t(k)));
+      const auto v = static_cast<int32_t>(indices[size_t(f) * 3 + size_t(k)]);
       p.corners[size_t(k)] = {v, v, v, v};
     }
+    p.corners[3] = {};
     p.group = groups[size_t(f)];
-    model.polygons[size_t(f)] = p;
+    p.faceNormal = {};
   }
   model.polygonCount = count;
 }

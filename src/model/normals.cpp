@@ -84,14 +84,35 @@ void ForRanges(size_t count, const std::function<void(size_t, size_t)>& body) {
   platform::RunParts(parts, [&](size_t k) { body(count * k / parts, count * (k + 1) / parts); });
 }
 
+[[gnu::always_inline]] inline Vec3 UnitCross(const Vec3& p0, const Vec3& p1, const Vec3& p2) {
+  // Cross(p1 - p0, p2 - p1) over `len`, written out in plain floats: the same operations in the
+  // same order, without the packing and unpacking of three-float records between them.
+  const float ax = p1.x - p0.x, ay = p1.y - p0.y, az = p1.z - p0.z;
+  const float bx = p2.x - p1.x, by = p2.y - p1.y, bz = p2.z - p1.z;
+  const float nx = ay * bz - az * by, ny = az * bx - ax * bz, nz = ax * by - ay * bx;
+  const float len = std::sqrt(nx * nx + ny * ny + nz * nz);
+  // Collinear or coincident corners give a zero cross product; dividing by its length would
+  // produce NaN and spread into every smooth normal the face touches.
+  if (!(len > 0.0f) || !std::isfinite(len)) return {};
+  const float rx = nx / len, ry = ny / len, rz = nz / len;
+  if (!std::isfinite(rx) || !std::isfinite(ry) || !std::isfinite(rz)) return {};
+  return {rx, ry, rz};
+}
+
 void ComputeFaceNormals(Model& m) {
   ForRanges(size_t(m.polygonCount), [&m](size_t begin, size_t end) {
     for (size_t i = begin; i < end; ++i) {
       Polygon& p = m.polygons[i];
       if (p.cornerCount < 3) continue;
+      // Checked here rather than in a pass of its own: the polygon is in cache now.
+      assert(p.cornerCount <= kMaxCorners);
+      for (int c = 0; c < p.cornerCount; ++c)
+        assert(p.corners[c].position >= 0 && p.corners[c].position < m.positionCount);
+      // Inlined here: returned from a call, the three floats went through memory and each
+      // face waited on a store that could not be forwarded.
       p.faceNormal =
-          FaceNormal(m.positions[p.corners[0].position], m.positions[p.corners[1].position],
-                     m.positions[p.corners[2].position]);
+          UnitCross(m.positions[p.corners[0].position], m.positions[p.corners[1].position],
+                    m.positions[p.corners[2].position]);
     }
   });
 }
@@ -118,18 +139,7 @@ void ComputeSmoothNormals(Model& m) {
 }  // namespace
 
 Vec3 FaceNormal(Vec3 p0, Vec3 p1, Vec3 p2) {
-  // Cross(p1 - p0, p2 - p1) over `len`, written out in plain floats: the same operations in the
-  // same order, without the packing and unpacking of three-float records between them.
-  const float ax = p1.x - p0.x, ay = p1.y - p0.y, az = p1.z - p0.z;
-  const float bx = p2.x - p1.x, by = p2.y - p1.y, bz = p2.z - p1.z;
-  const float nx = ay * bz - az * by, ny = az * bx - ax * bz, nz = ax * by - ay * bx;
-  const float len = std::sqrt(nx * nx + ny * ny + nz * nz);
-  // Collinear or coincident corners give a zero cross product; dividing by its length would
-  // produce NaN and spread into every smooth normal the face touches.
-  if (!(len > 0.0f) || !std::isfinite(len)) return {};
-  const float rx = nx / len, ry = ny / len, rz = nz / len;
-  if (!std::isfinite(rx) || !std::isfinite(ry) || !std::isfinite(rz)) return {};
-  return {rx, ry, rz};
+  return UnitCross(p0, p1, p2);
 }
 
 void RebuildNormalPool(Model& m) {
@@ -188,8 +198,7 @@ void RebuildNormalPool(Model& m) {
 void DeriveNormals(Model& m) {
   assert(m.polygonCount >= 0 && static_cast<size_t>(m.polygonCount) <= m.polygons.size());
   assert(m.positionCount >= 0 && static_cast<size_t>(m.positionCount) <= m.positions.size());
-  assert(FacesIndexPositions(m));
-  ComputeFaceNormals(m);
+  ComputeFaceNormals(m);  // checks that every face names positions in the pool
   ComputeSmoothNormals(m);
   if (m.shadingMode == 8) RebuildNormalPool(m);
 }

@@ -69,6 +69,31 @@ HRESULT Mesh::Create(DWORD numFaces, DWORD numVertices, DWORD options, DWORD fvf
   return S_OK;
 }
 
+void Mesh::ReadIndices(std::span<uint32_t> out) const {
+  if (Uses32BitIndices()) {
+    std::memcpy(out.data(), indices_.data(), out.size() * 4);
+    return;
+  }
+  const uint8_t* p = indices_.data();
+  for (size_t i = 0; i < out.size(); ++i, p += 2) {
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    out[i] = v;
+  }
+}
+
+void Mesh::WriteIndices(std::span<const uint32_t> in) {
+  if (Uses32BitIndices()) {
+    std::memcpy(indices_.data(), in.data(), in.size() * 4);
+    return;
+  }
+  uint8_t* p = indices_.data();
+  for (size_t i = 0; i < in.size(); ++i, p += 2) {
+    const uint16_t v = static_cast<uint16_t>(in[i]);
+    std::memcpy(p, &v, 2);
+  }
+}
+
 uint32_t Mesh::Index(size_t i) const {
   if (Uses32BitIndices()) return ReadU32(&indices_[i * 4]);
   uint16_t v;
@@ -148,9 +173,9 @@ HRESULT Mesh::OptimizeInplace(DWORD flags, std::vector<DWORD>* faceRemap,
                               std::vector<DWORD>* vertexRemap) {
   const size_t nf = numFaces_;
   std::vector<uint32_t> idx(nf * 3);
-  for (size_t i = 0; i < idx.size(); ++i) {
-    idx[i] = Index(i);
-    if (idx[i] >= numVertices_) return D3DERR_INVALIDCALL;
+  ReadIndices(idx);
+  for (uint32_t i : idx) {
+    if (i >= numVertices_) return D3DERR_INVALIDCALL;
   }
 
   // Face order: stable by attribute id when sorting, the current order otherwise.
@@ -159,7 +184,10 @@ HRESULT Mesh::OptimizeInplace(DWORD flags, std::vector<DWORD>* faceRemap,
     faceOrder[f] = static_cast<DWORD>(f);
   const bool sort =
       (flags & (D3DXMESHOPT_ATTRSORT | D3DXMESHOPT_VERTEXCACHE | D3DXMESHOPT_STRIPREORDER)) != 0;
-  if (sort) {
+  // Faces already in attribute order (one material, or a file written sorted) keep their order.
+  const bool reorder =
+      sort && !std::is_sorted(attributes_.begin(), attributes_.begin() + ptrdiff_t(nf));
+  if (reorder) {
     // Stable by attribute id: a counting sort when the ids are few (as material numbers are),
     // otherwise a stable merge sort.
     const DWORD maxId =
@@ -177,12 +205,19 @@ HRESULT Mesh::OptimizeInplace(DWORD flags, std::vector<DWORD>* faceRemap,
                        [&](DWORD a, DWORD b) { return attributes_[a] < attributes_[b]; });
     }
   }
-  std::vector<uint32_t> newIdx(nf * 3);
-  std::vector<DWORD> newAttr(nf);
-  for (size_t f = 0; f < nf; ++f) {
-    newAttr[f] = attributes_[faceOrder[f]];
-    for (int k = 0; k < 3; ++k)
-      newIdx[f * 3 + k] = idx[size_t{faceOrder[f]} * 3 + k];
+  std::vector<uint32_t> newIdx;
+  std::vector<DWORD> newAttr;
+  if (reorder) {
+    newIdx.resize(nf * 3);
+    newAttr.resize(nf);
+    for (size_t f = 0; f < nf; ++f) {
+      newAttr[f] = attributes_[faceOrder[f]];
+      for (int k = 0; k < 3; ++k)
+        newIdx[f * 3 + k] = idx[size_t{faceOrder[f]} * 3 + k];
+    }
+  } else {
+    newIdx = std::move(idx);
+    newAttr.assign(attributes_.begin(), attributes_.begin() + ptrdiff_t(nf));
   }
 
   // Vertex order: old vertex of each new vertex. Splitting appends a copy of a vertex for each
@@ -191,6 +226,8 @@ HRESULT Mesh::OptimizeInplace(DWORD flags, std::vector<DWORD>* faceRemap,
   std::vector<DWORD> vertexOrder(numVertices_);
   for (DWORD v = 0; v < numVertices_; ++v)
     vertexOrder[v] = v;
+  // False while vertexOrder is still the identity: the vertex buffer then stays as it is.
+  bool verticesMove = false;
   if (sort && !(flags & D3DXMESHOPT_DONOTSPLIT)) {
     constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
     std::vector<uint32_t> copyOf(numVertices_, kNone);  // current copy of old vertex v
@@ -208,6 +245,7 @@ HRESULT Mesh::OptimizeInplace(DWORD flags, std::vector<DWORD>* faceRemap,
           ownerAttr[old] = newAttr[f];
           copyOf[old] = static_cast<uint32_t>(vertexOrder.size());
           vertexOrder.push_back(old);
+          verticesMove = true;
         }
         i = copyOf[old];
       }
@@ -226,6 +264,7 @@ HRESULT Mesh::OptimizeInplace(DWORD flags, std::vector<DWORD>* faceRemap,
     }
     for (uint32_t& i : newIdx)
       i = newNumber[i];
+    verticesMove = verticesMove || kept.size() != vertexOrder.size();
     vertexOrder = std::move(kept);
   }
   if (vertexOrder.empty()) return D3DERR_INVALIDCALL;  // compaction of a mesh with no faces
@@ -234,15 +273,16 @@ HRESULT Mesh::OptimizeInplace(DWORD flags, std::vector<DWORD>* faceRemap,
     return D3DXERR_CANNOTATTRSORT;
   }
 
-  std::vector<uint8_t> newVertices(vertexOrder.size() * layout_.stride);
-  for (size_t v = 0; v < vertexOrder.size(); ++v) {
-    std::memcpy(&newVertices[v * layout_.stride],
-                &vertices_[size_t{vertexOrder[v]} * layout_.stride], layout_.stride);
+  if (verticesMove) {
+    std::vector<uint8_t> newVertices(vertexOrder.size() * layout_.stride);
+    for (size_t v = 0; v < vertexOrder.size(); ++v) {
+      std::memcpy(&newVertices[v * layout_.stride],
+                  &vertices_[size_t{vertexOrder[v]} * layout_.stride], layout_.stride);
+    }
+    vertices_ = std::move(newVertices);
+    numVertices_ = static_cast<DWORD>(vertexOrder.size());
   }
-  vertices_ = std::move(newVertices);
-  numVertices_ = static_cast<DWORD>(vertexOrder.size());
-  for (size_t i = 0; i < newIdx.size(); ++i)
-    SetIndex(i, newIdx[i]);
+  WriteIndices(newIdx);
   attributes_ = std::move(newAttr);
 
   if (sort) {

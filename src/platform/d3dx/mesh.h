@@ -80,6 +80,9 @@ class Mesh {
   // Index i of the index buffer (3 per face), whatever the index size. `i` < 3 × face count.
   uint32_t Index(size_t i) const;
   void SetIndex(size_t i, uint32_t v);
+  // All indices at once, from index 0; `out`/`in` hold at most 3 × face count.
+  void ReadIndices(std::span<uint32_t> out) const;
+  void WriteIndices(std::span<const uint32_t> in);
 
   // Element accessors over the vertex buffer; the element must exist in the format (see Layout).
   std::array<float, 3> Position(uint32_t v) const { return Floats3(v, layout_.position); }

@@ -188,6 +188,41 @@ TEST(Mesh, AttributeSortVariants) {
   }
 }
 
+TEST(Mesh, AttributeSortOfFacesAlreadyInOrderSplitsAsAnyOther) {
+  // The fixture's faces in id order give the fixture's sorted result, with either index size;
+  // one id for all keeps every vertex and index where it was.
+  for (const DWORD options : {DWORD{0}, DWORD{D3DXMESH_32BIT}}) {
+    SCOPED_TRACE(options);
+    auto m = Make(4, 7, options);
+    const uint32_t idx[] = {2, 1, 3, 1, 3, 4, 0, 1, 2, 3, 4, 5};
+    const DWORD attr[] = {0, 1, 2, 2};
+    for (size_t i = 0; i < 12; ++i)
+      m->SetIndex(i, idx[i]);
+    for (size_t f = 0; f < 4; ++f)
+      m->AttributeBuffer()[f] = attr[f];
+    for (uint32_t v = 0; v < 7; ++v)
+      m->SetPosition(v, {float(v), 0, 0});
+    auto one = SortFixture(options);
+    std::fill(one->AttributeBuffer().begin(), one->AttributeBuffer().end(), DWORD{4});
+    const std::vector<uint8_t> vertices(one->VertexBuffer().begin(), one->VertexBuffer().end());
+
+    std::vector<DWORD> faceRemap, vertexRemap;
+    ASSERT_EQ(m->OptimizeInplace(D3DXMESHOPT_ATTRSORT, &faceRemap, &vertexRemap), S_OK);
+    EXPECT_EQ(faceRemap, (std::vector<DWORD>{0, 1, 2, 3}));
+    EXPECT_EQ(m->GetNumVertices(), 13u);
+    EXPECT_EQ(vertexRemap, (std::vector<DWORD>{0, 1, 2, 3, 4, 5, 6, 1, 3, 1, 2, 3, 4}));
+    EXPECT_EQ(Indices(*m), (std::vector<uint32_t>{2, 1, 3, 7, 8, 4, 0, 9, 10, 11, 12, 5}));
+    for (uint32_t v = 0; v < m->GetNumVertices(); ++v)
+      EXPECT_EQ(m->Position(v)[0], float(vertexRemap[v]));
+
+    ASSERT_EQ(one->OptimizeInplace(D3DXMESHOPT_ATTRSORT), S_OK);
+    EXPECT_EQ(Indices(*one), (std::vector<uint32_t>{0, 1, 2, 2, 1, 3, 3, 4, 5, 1, 3, 4}));
+    EXPECT_TRUE(std::ranges::equal(one->VertexBuffer(), vertices));
+    const std::vector<D3DXATTRIBUTERANGE> want = {{4, 0, 4, 0, 6}};
+    EXPECT_TRUE(std::ranges::equal(one->GetAttributeTable(), want));
+  }
+}
+
 TEST(Mesh, AttributeSortIsStableForFewAndForManyIds) {
   // Few ids (material numbers) and ids spread over the whole range: faces end up ordered by id,
   // and faces of one id keep their order.
