@@ -161,8 +161,13 @@ HRESULT Mesh::CloneMeshFVF(DWORD options, DWORD fvf, std::unique_ptr<Mesh>& out)
       CopyElement(src, s.tex[t], 4 * s.texDims[t], dst, d.tex[t], 4 * d.texDims[t]);
     }
   }
-  for (size_t i = 0; i < size_t{numFaces_} * 3; ++i)
-    m->SetIndex(i, Index(i));
+  if (m->Uses32BitIndices() == Uses32BitIndices()) {
+    m->indices_ = indices_;
+  } else {
+    std::vector<uint32_t> all(size_t{numFaces_} * 3);
+    ReadIndices(all);
+    m->WriteIndices(all);
+  }
   m->attributes_ = attributes_;
   m->attributeTable_ = attributeTable_;
   out = std::move(m);

@@ -642,8 +642,7 @@ bool Merge(std::vector<MeshPart>& parts, const std::vector<FrameNode>& frames,
     if (part.hasColors) std::memcpy(out + l.diffuse, &part.colors[key.position], 4);
     if (part.hasUV) std::memcpy(out + l.tex[0], &part.uvs[size_t{key.position} * 2], 8);
   }
-  for (size_t i = 0; i < triangles.size(); ++i)
-    mesh->SetIndex(i, triangles[i]);
+  mesh->WriteIndices(triangles);
   std::copy(attributes.begin(), attributes.end(), mesh->AttributeBuffer().begin());
   return true;
 }
