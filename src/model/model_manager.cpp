@@ -139,29 +139,25 @@ void ComputeBoundsAndShading(Model& model, bool toonLoaded) {
   // Each group's box over the corners of the polygons that use it, in one pass over polygons.
   const size_t groups = size_t(std::max(model.groupCount, 0));
   std::vector<std::pair<Vec3, Vec3>> boxes(groups, {kBoxMin, kBoxMax});
-  // The box of the group of the last polygon is kept in six float locals while the group stays
-  // the same (kept as two Vec3 the compiler packed and unpacked them for every corner).
+  // The box of the group of the last polygon is kept in locals while the group stays the same.
   int32_t current = -1;
-  float x0 = 0, y0 = 0, z0 = 0, x1 = 0, y1 = 0, z1 = 0;
+  Vec3 groupLo{}, groupHi{};
   for (int32_t p = 0; p < model.polygonCount; ++p) {
     const Polygon& polygon = model.polygons[size_t(p)];
     if (polygon.group < 0 || polygon.group >= model.groupCount) continue;
     if (polygon.group != current) {
-      if (current >= 0) boxes[size_t(current)] = {{x0, y0, z0}, {x1, y1, z1}};
+      if (current >= 0) boxes[size_t(current)] = {groupLo, groupHi};
       current = polygon.group;
-      const auto& [lo, hi] = boxes[size_t(current)];
-      x0 = lo.x, y0 = lo.y, z0 = lo.z, x1 = hi.x, y1 = hi.y, z1 = hi.z;
+      std::tie(groupLo, groupHi) = boxes[size_t(current)];
     }
     for (int k = 0; k < polygon.cornerCount; ++k) {
       int32_t at = polygon.corners[size_t(k)].position;
       if (at >= 0 && at < model.positionCount) {
-        const Vec3& q = model.positions[size_t(at)];
-        x0 = std::min(x0, q.x), y0 = std::min(y0, q.y), z0 = std::min(z0, q.z);
-        x1 = std::max(x1, q.x), y1 = std::max(y1, q.y), z1 = std::max(z1, q.z);
+        Grow(groupLo, groupHi, model.positions[size_t(at)]);
       }
     }
   }
-  if (current >= 0) boxes[size_t(current)] = {{x0, y0, z0}, {x1, y1, z1}};
+  if (current >= 0) boxes[size_t(current)] = {groupLo, groupHi};
   for (size_t g = 0; g < groups; ++g) {
     model.groups[g].boundsMin = boxes[g].first;
     model.groups[g].boundsMax = boxes[g].second;
