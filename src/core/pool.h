@@ -108,6 +108,12 @@ class Pool {
     if (n > capacity_) Regrow(n);
   }
 
+  // Tells that entries [0, n) are about to be written, each of them: large stretches of storage
+  // never touched may then come as huge pages (see platform::AdviseWholeWrite).
+  void willWrite(size_t n) const noexcept {
+    platform::AdviseWholeWrite(data_, bytes_, std::min(n, capacity_) * sizeof(T));
+  }
+
   // New entries are zero bytes. Only entries that were in use before (and were given up by a
   // shrink) are cleared; storage never used is zero already.
   void resize(size_t n) {

@@ -405,15 +405,18 @@ void GrowTo(std::vector<T>& pool, size_t n, const T& fill = T{}) {
   if (pool.size() < n) pool.resize(n, fill);
 }
 // For a Pool, a fill of zero bytes (every new value but a VertexAttr{}) is the Pool's own new
-// entry, which costs nothing where the storage was never used.
+// entry, which costs nothing where the storage was never used. Readers grow a pool to what they
+// then fill, so the first n entries are taken as about to be written.
 template <typename T>
 void GrowTo(Pool<T>& pool, size_t n, const T& fill = T{}) {
-  if (pool.size() >= n) return;
-  if (IsZeroBytes(fill)) {
-    pool.resize(n);
-  } else {
-    pool.resize(n, fill);
+  if (pool.size() < n) {
+    if (IsZeroBytes(fill)) {
+      pool.resize(n);
+    } else {
+      pool.resize(n, fill);
+    }
   }
+  pool.willWrite(n);
 }
 
 // Grows the pools parallel to the positions (positions, attributes, animated positions, smooth

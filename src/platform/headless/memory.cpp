@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -137,12 +138,18 @@ bool ClearWritten(void* block, size_t written, size_t from = 0) {
 // Huge pages for the part of a block past its first 2 MB: a model that fills a large pool
 // takes one fault per 2 MB instead of one per page, and a small model, which touches only the
 // start of its pools, still takes single pages. The kernel may refuse or ignore the advice.
-void AdviseHugePages(void* block, size_t length) {
-  constexpr uintptr_t kHuge = uintptr_t{2} << 20;
-  const uintptr_t start = reinterpret_cast<uintptr_t>(block);
-  const uintptr_t from = (start + kHuge + kHuge - 1) & ~(kHuge - 1);
-  const uintptr_t to = (start + length) & ~(kHuge - 1);
+constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+
+// Huge pages for the whole 2 MB extents of [from, to).
+void AdviseHugeExtents(uintptr_t from, uintptr_t to) {
+  from = (from + kHuge - 1) & ~(kHuge - 1);
+  to &= ~(kHuge - 1);
   if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+}
+
+void AdviseHugePages(void* block, size_t length) {
+  const uintptr_t start = reinterpret_cast<uintptr_t>(block);
+  AdviseHugeExtents(start + kHuge, start + length);
 }
 
 // A page block of at least `bytes`, zero past its first `overwritten` bytes (those the caller
@@ -160,6 +167,8 @@ void* MapPages(size_t bytes, size_t& granted, size_t overwritten = 0) {
   void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) return nullptr;
   AdviseHugePages(p, length);
+  // The part the caller writes whole may take huge pages from its start.
+  if (overwritten > 0) AdviseWholeWrite(p, length, overwritten);
   granted = length;
   return p;
 }
@@ -219,6 +228,16 @@ void* GrowZeroed(void* block, size_t oldBytes, size_t newBytes, size_t* granted)
   }
   if (granted) *granted = size;
   return p;
+}
+
+void AdviseWholeWrite(void* block, size_t bytes, size_t writtenBytes) {
+#ifndef WZ_ZEROED_HEAP_ONLY
+  if (!block || !ZeroedBlockIsPages(bytes)) return;
+  const uintptr_t start = reinterpret_cast<uintptr_t>(block);
+  AdviseHugeExtents(start, start + std::min(bytes, writtenBytes));
+#else
+  (void)block, (void)bytes, (void)writtenBytes;
+#endif
 }
 
 void FreeZeroed(void* block, size_t bytes, size_t writtenBytes) {
