@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bench/grid_files.h"
+#include "bench/process.h"
 #include "core/library.h"
 #include "formats/formats.h"
 #include "platform/file_io.h"
@@ -103,6 +104,21 @@ void BM_LwoModel3Load(benchmark::State& state) {
   Report(state);
 }
 BENCHMARK(BM_LwoModel3Load)->Unit(benchmark::kMillisecond);
+
+// The whole `wz-convert info` process on the grid file, as a user meets it.
+void BM_LwoConvertInfoProcess(benchmark::State& state) {
+  bench::GridFiles files;
+  const std::string path = files.Write("grid.lwo", File());
+  const std::string program = bench::BuiltProgram("wz-convert");
+  for (auto _ : state) {
+    if (bench::Run({program, "info", path}) != 0) {
+      state.SkipWithError("wz-convert info failed");
+      break;
+    }
+  }
+  Report(state);
+}
+BENCHMARK(BM_LwoConvertInfoProcess)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // What memory alone costs such a load: one write pass, from a cold cache, over the pool entries
 // the grid fills (its polygons, their colours, its positions and their smooth normals). A load

@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "bench/grid_files.h"
+#include "bench/process.h"
 #include "core/library.h"
 #include "formats/formats.h"
 #include "platform/d3dx/x_file.h"
@@ -213,6 +214,34 @@ void BM_XTextModel3LoadGrid180(benchmark::State& state) {
   ReportGrid(state);
 }
 BENCHMARK(BM_XTextModel3LoadGrid180)->Unit(benchmark::kMillisecond);
+
+// Whole processes, as a user meets them: `wz-convert info` on the grid file beside Assimp's own
+// `assimp info` (when installed) on the same file. A process starts with no memory of its own,
+// so these include taking every page the load writes.
+void BM_ConvertInfoProcessXTextGrid180(benchmark::State& state) {
+  const std::string program = bench::BuiltProgram("wz-convert");
+  for (auto _ : state) {
+    if (bench::Run({program, "info", GridFile().hostPath}) != 0) {
+      state.SkipWithError("wz-convert info failed");
+      break;
+    }
+  }
+}
+BENCHMARK(BM_ConvertInfoProcessXTextGrid180)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_AssimpInfoProcessXTextGrid180(benchmark::State& state) {
+  if (bench::Run({"sh", "-c", "command -v assimp"}) != 0) {
+    state.SkipWithError("assimp is not installed");
+    return;
+  }
+  for (auto _ : state) {
+    if (bench::Run({"assimp", "info", GridFile().hostPath}) != 0) {
+      state.SkipWithError("assimp info failed");
+      break;
+    }
+  }
+}
+BENCHMARK(BM_AssimpInfoProcessXTextGrid180)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 #if WZ_BENCH_ASSIMP
 void BM_AssimpReadFileXTextGrid180(benchmark::State& state) {
