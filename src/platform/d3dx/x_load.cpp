@@ -579,7 +579,7 @@ bool Merge(std::vector<MeshPart>& parts, const std::vector<FrameNode>& frames,
       first[p] = static_cast<uint32_t>(vertices.size());
       vertices.push_back(VertexKey{static_cast<uint32_t>(pi), p, kNone, kNone});
     }
-    std::vector<bool> claimed(part.numVertices, false);
+    std::vector<uint8_t> claimed(part.numVertices, 0);  // bytes: no bit arithmetic per corner
     // Further combinations of a position are found through a hash table: linear time however
     // many normals or materials one position is used with.
     std::unordered_map<CopyKey, uint32_t, CopyKeyHash> copies;
@@ -595,7 +595,7 @@ bool Merge(std::vector<MeshPart>& parts, const std::vector<FrameNode>& frames,
         const uint32_t nrm = part.hasNormals ? part.normalIdx[s + k] : kNone;
         uint32_t v = first[p];
         if (!claimed[p]) {
-          claimed[p] = true;
+          claimed[p] = 1;
           vertices[v].normal = nrm;
           vertices[v].attr = attr;
         } else if (vertices[v].normal != nrm || vertices[v].attr != attr) {
