@@ -669,12 +669,12 @@ int LoadLightWaveFromMemory(ModelHost& host, Model& model, const std::string& pa
 }
 
 int LoadLightWave(ModelHost& host, Model& model, const std::string& path, int32_t version) {
-  std::vector<uint8_t> bytes;
+  platform::FileBytes bytes;
   if (!platform::ReadFileBytes(path, bytes)) {
     host.Refuse(path, "cannot be read");
     return 0;
   }
-  return LoadLightWaveFromMemory(host, model, path, bytes, version);
+  return LoadLightWaveFromMemory(host, model, path, bytes.Bytes(), version);
 }
 
 }  // namespace wz

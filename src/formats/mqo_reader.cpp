@@ -430,12 +430,12 @@ int LoadMqoFromMemory(ModelHost& host, Model& model, const std::string& path,
 }
 
 int LoadMqo(ModelHost& host, Model& model, const std::string& path, int32_t version) {
-  std::vector<uint8_t> bytes;
+  platform::FileBytes bytes;
   if (!platform::ReadFileBytes(path, bytes)) {
     host.Refuse(path, "cannot be read");
     return 0;
   }
-  return LoadMqoFromMemory(host, model, path, bytes, version);
+  return LoadMqoFromMemory(host, model, path, bytes.Bytes(), version);
 }
 
 }  // namespace wz

@@ -217,12 +217,12 @@ int LoadMxFromMemory(ModelHost& host, Model& model, const std::string& path,
 }
 
 int LoadMx(ModelHost& host, Model& model, const std::string& path, int32_t version) {
-  std::vector<uint8_t> bytes;
+  platform::FileBytes bytes;
   if (!platform::ReadFileBytes(path, bytes)) {
     host.Refuse(path, "cannot be opened");
     return 0;
   }
-  return LoadMxFromMemory(host, model, path, bytes, version);
+  return LoadMxFromMemory(host, model, path, bytes.Bytes(), version);
 }
 
 }  // namespace wz

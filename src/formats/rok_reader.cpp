@@ -273,12 +273,12 @@ int LoadRokFromMemory(ModelHost& host, Model& model, const std::string& path,
 }
 
 int LoadRok(ModelHost& host, Model& model, const std::string& path, int32_t version) {
-  std::vector<uint8_t> bytes;
+  platform::FileBytes bytes;
   if (!platform::ReadFileBytes(path, bytes)) {
     host.Refuse(path, "cannot be opened");
     return 0;
   }
-  return LoadRokFromMemory(host, model, path, bytes, version);
+  return LoadRokFromMemory(host, model, path, bytes.Bytes(), version);
 }
 
 }  // namespace wz

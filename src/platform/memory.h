@@ -35,9 +35,9 @@ void* GrowZeroed(void* block, size_t oldBytes, size_t newBytes, size_t* granted 
 void FreeZeroed(void* block, size_t bytes, size_t writtenBytes);
 
 // Tells that the first `writtenBytes` of a block of `bytes` (as granted) are about to be written
-// whole: where that covers whole 2 MB extents of a page block, they may be taken as huge pages
-// (one fault and one clear per 2 MB instead of 512). Blocks are otherwise given huge pages only
-// past their first 2 MB, so that a small model in a large pool takes single pages.
+// whole: the 2 MB extents of a page block that this fills, or fills a quarter of, may be taken as
+// huge pages (one fault and one clear per 2 MB instead of up to 512). Blocks are otherwise given
+// huge pages only past their first 2 MB, so that a small model in a large pool takes single pages.
 void AdviseWholeWrite(void* block, size_t bytes, size_t writtenBytes);
 
 // True when blocks of `bytes` are made of pages (false for every size under AddressSanitizer).

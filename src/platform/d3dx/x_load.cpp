@@ -531,15 +531,19 @@ bool Merge(std::vector<MeshPart>& parts, const std::vector<FrameNode>& frames,
   std::vector<uint32_t> triangles;  // 3 vertex numbers each
   std::vector<uint32_t> attributes;
   // A face of n corners gives n - 2 triangles; sized once, the lists need no copies as they grow.
-  size_t triangleCount = 0;
+  // Vertices are at least the positions used; room for all positions costs address space only
+  // where they go unused.
+  size_t triangleCount = 0, positionCount = 0;
   for (const MeshPart& part : parts) {
     for (uint32_t f = 0; f < part.NumFaces(); ++f) {
       const uint32_t n = part.faceStart[f + 1] - part.faceStart[f];
       if (n >= 3) triangleCount += n - 2;
     }
+    positionCount += part.numVertices;
   }
   triangles.reserve(3 * triangleCount);
   attributes.reserve(triangleCount);
+  vertices.reserve(positionCount);
   materials.clear();
   // A material of the table is one material of the mesh, however many lists name it.
   std::vector<uint32_t> outputOf(table.size(), kNone);

@@ -135,18 +135,18 @@ bool ClearWritten(void* block, size_t written, size_t from = 0) {
   return true;
 }
 
-// Huge pages for the part of a block past its first 2 MB: a model that fills a large pool
-// takes one fault per 2 MB instead of one per page, and a small model, which touches only the
-// start of its pools, still takes single pages. The kernel may refuse or ignore the advice.
-constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+constexpr uintptr_t kHuge = uintptr_t{2} << 20;  // a huge page
 
-// Huge pages for the whole 2 MB extents of [from, to).
+// Huge pages for the whole 2 MB extents of [from, to). The kernel may refuse or ignore the advice.
 void AdviseHugeExtents(uintptr_t from, uintptr_t to) {
   from = (from + kHuge - 1) & ~(kHuge - 1);
   to &= ~(kHuge - 1);
   if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
 }
 
+// Huge pages for the part of a block past its first 2 MB: a model that fills a large pool
+// takes one fault per 2 MB instead of one per page, and a small model, which touches only the
+// start of its pools, still takes single pages.
 void AdviseHugePages(void* block, size_t length) {
   const uintptr_t start = reinterpret_cast<uintptr_t>(block);
   AdviseHugeExtents(start + kHuge, start + length);
@@ -155,8 +155,17 @@ void AdviseHugePages(void* block, size_t length) {
 // A page block of at least `bytes`, zero past its first `overwritten` bytes (those the caller
 // writes before reading them).
 void* MapPages(size_t bytes, size_t& granted, size_t overwritten = 0) {
-  const size_t length = MappedLength(bytes);
+  size_t length = MappedLength(bytes);
   if (length == 0) return nullptr;
+  // Blocks of 2 MB or more are made of whole 2 MB extents: recent kernels place such a mapping
+  // on a 2 MB boundary, and each extent can then be one huge page. So is a block
+  // of which the caller writes 512 KB or more from its start (a file read into it): it is taken
+  // as huge pages throughout, cheaper than 128 single pages or more, and the tail of the last
+  // extent reads zero all the same.
+  const bool whole = overwritten >= kHuge / 4 && length <= SIZE_MAX - kHuge;
+  if (whole || (length >= kHuge && length <= SIZE_MAX - kHuge)) {
+    length = (length + kHuge - 1) & ~(kHuge - 1);
+  }
   if (const PageCache::Block b = Cache().Take(length); b.p) {
     if (ClearWritten(b.p, b.written, overwritten)) {
       granted = b.length;
@@ -166,9 +175,8 @@ void* MapPages(size_t bytes, size_t& granted, size_t overwritten = 0) {
   }
   void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) return nullptr;
-  AdviseHugePages(p, length);
-  // The part the caller writes whole may take huge pages from its start.
-  if (overwritten > 0) AdviseWholeWrite(p, length, overwritten);
+  const uintptr_t start = reinterpret_cast<uintptr_t>(p);
+  AdviseHugeExtents(whole ? start : start + kHuge, start + length);
   granted = length;
   return p;
 }
@@ -233,8 +241,13 @@ void* GrowZeroed(void* block, size_t oldBytes, size_t newBytes, size_t* granted)
 void AdviseWholeWrite(void* block, size_t bytes, size_t writtenBytes) {
 #ifndef WZ_ZEROED_HEAP_ONLY
   if (!block || !ZeroedBlockIsPages(bytes)) return;
-  const uintptr_t start = reinterpret_cast<uintptr_t>(block);
-  AdviseHugeExtents(start, start + std::min(bytes, writtenBytes));
+  // An extent the write fills at least a quarter of is cheaper as one huge page than as the
+  // single pages written (a fault costs about as much as clearing 50 KB here).
+  const uintptr_t start = reinterpret_cast<uintptr_t>(block),
+                  end = start + std::min(bytes, writtenBytes);
+  uintptr_t to = end & ~(kHuge - 1);
+  if (end - to >= kHuge / 4 && to + kHuge <= start + bytes) to += kHuge;
+  AdviseHugeExtents(start, to);
 #else
   (void)block, (void)bytes, (void)writtenBytes;
 #endif
