@@ -96,6 +96,8 @@ TEST(ZeroedMemory, ABlockForWritingIsZeroPastWhatTheCallerWrites) {
       {5 * kPageBlockBytes, 3 * kPageBlockBytes + 7},
       {big, (size_t{21} << 20) + 1234},
       {100, 60},
+      {100, (size_t{600} << 10) + 3},  // made of whole 2 MB extents: a fresh block
+      {(size_t{3} << 20) + 1, (size_t{700} << 10) + 9},  // and a kept one of them
   };
   for (auto [first, forWriting] : cases) {
     SCOPED_TRACE(forWriting);
