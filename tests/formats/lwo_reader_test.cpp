@@ -24,8 +24,10 @@ using testing::Sub;
 const std::string kPath = "\\m\\a.lwo";
 
 struct Load {
-  explicit Load(const Bytes& file, bool preallocate = false) {
+  // `stale` fills the polygon pool first, as an earlier model would have.
+  explicit Load(const Bytes& file, bool preallocate = false, const Polygon* stale = nullptr) {
     model = CreateModel(testing::Options("", false, preallocate, {8, 32}));
+    if (stale) model->polygons.assign(16, *stale);
     result = LoadLwoFromMemory(host, *model, kPath, file, 0);
     auto fault = CheckModelInvariants(*model);
     EXPECT_FALSE(fault) << fault->message;
@@ -280,6 +282,9 @@ TEST(LwoReader, KeepsPolygonsTheModelCannotHoldAsTheyAre) {
     testing::PutBeF32(six, float(i / 3));
     testing::PutBeF32(six, 0);
   }
+  // Over the quads of an earlier model: every place of a polygon read is written.
+  Polygon stale{4, {}, 7, {7, 7, 7}};
+  stale.corners.fill({7, 7, 7, 7});
   Load l(LwoFile()
              .Srfs({"A", "B"})
              .Chunk("PNTS", six)
@@ -290,7 +295,8 @@ TEST(LwoReader, KeepsPolygonsTheModelCannotHoldAsTheyAre) {
                     2, 3, 4, 1})
              .Surf("A", {Colr(1, 0, 0)})
              .Surf("B", {Colr(0, 1, 0)})
-             .Build());
+             .Build(),
+         false, &stale);
   ASSERT_EQ(l.result, 1);
   const std::vector<std::vector<int>> corners = {{0, 1, 2}, {0, 2, 5}, {0, 5, 4}, {0, 4, 3},
                                                  {0, 1, 4}, {1, 2, 5}, {3, 4}};
@@ -299,6 +305,8 @@ TEST(LwoReader, KeepsPolygonsTheModelCannotHoldAsTheyAre) {
   EXPECT_EQ(l.model->colourCount, int(corners.size()));
   for (size_t p = 0; p < corners.size(); ++p) {
     EXPECT_EQ(l.Corners(int(p)), corners[p]) << p;
+    for (size_t c = corners[p].size(); c < size_t{kMaxCorners}; ++c)
+      EXPECT_EQ(l.model->polygons[p].corners[c], Corner{}) << p;
     EXPECT_EQ(l.model->polygons[p].group, groups[p]) << p;
     EXPECT_EQ(l.PolygonColour(int(p)), l.GroupColour(groups[p])) << p;
   }

@@ -259,6 +259,10 @@ TEST(LoadX, TextureSlotsStopAt256AndMaterialsAt256) {
 TEST(LoadX, FacesAreSortedByMaterialAndCornersShareTheVertexIndex) {
   Imported r;
   r.model->colour = {1, 2, 3, 4};
+  // Quads of an earlier model in the pool: the faces read over them keep nothing of theirs.
+  Polygon stale{4, {}, 7, {7, 7, 7}};
+  stale.corners.fill({7, 7, 7, 7});
+  r.model->polygons.assign(6, stale);
   Import(r, TextFile(4, {MaterialListNode(2, {1, 0, 1, 0}, {Mat({1, 1, 1, 1}), Mat({1, 1, 1, 1})}),
                          NormalsNode({{0, 0, 1}}, {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}})}));
   ASSERT_EQ(r.result, 1);
@@ -275,6 +279,7 @@ TEST(LoadX, FacesAreSortedByMaterialAndCornersShareTheVertexIndex) {
     EXPECT_EQ(c.normal, c.position);
     EXPECT_EQ(c.colour, c.position);
     EXPECT_EQ(c.uv, c.position);
+    EXPECT_EQ(p.corners[3], Corner{});
   }
   EXPECT_EQ(m.normalCount, m.positionCount);
   EXPECT_EQ(m.normals[0], (Vec3{0, 0, 1}));
