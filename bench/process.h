@@ -1,4 +1,4 @@
-// Running a program to completion from a benchmark, for timings of whole processes as a user
+// Running programs from a benchmark, for timings of whole processes as a user
 // meets them.
 #pragma once
 
@@ -14,9 +14,10 @@ extern char** environ;
 
 namespace wz::bench {
 
-// Runs a program to completion with its output discarded; its exit status, or -1.
-inline int Run(const std::vector<std::string>& args,
-               const std::vector<std::string>& extraEnv = {}) {
+// Starts a program with the environment and `extraEnv`, its standard error discarded and, with
+// `quiet`, its output too; the process id, or -1.
+inline pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv,
+                   bool quiet) {
   std::vector<char*> argv;
   for (const std::string& a : args)
     argv.push_back(const_cast<char*>(a.c_str()));
@@ -30,12 +31,19 @@ inline int Run(const std::vector<std::string>& args,
   envp.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  if (quiet) posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   pid_t pid;
   const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return -1;
+  return rc == 0 ? pid : -1;
+}
+
+// Runs a program to completion with its output discarded; its exit status, or -1.
+inline int Run(const std::vector<std::string>& args,
+               const std::vector<std::string>& extraEnv = {}) {
+  const pid_t pid = Spawn(args, extraEnv, true);
+  if (pid < 0) return -1;
   int status = 0;
   waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

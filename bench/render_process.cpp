@@ -3,9 +3,7 @@
 // and waits for it to exit. f3d needs an X display: this program starts Xvfb on a free display
 // number for it and stops it at the end; without f3d or Xvfb that benchmark is skipped.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -61,17 +59,9 @@ void StartXvfb() {
   for (int n = 90; n < 120; ++n) {
     if (fs::exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
     const std::string d = ":" + std::to_string(n);
-    std::vector<std::string> args = {"Xvfb", d, "-screen", "0", "1920x1080x24", "-nolisten", "tcp"};
-    std::vector<char*> argv;
-    for (std::string& a : args)
-      argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const int rc = posix_spawnp(&xvfb, "Xvfb", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return;
+    xvfb = wz::bench::Spawn({"Xvfb", d, "-screen", "0", "1920x1080x24", "-nolisten", "tcp"}, {},
+                            false);
+    if (xvfb < 0) return;
     // The server is ready when its socket appears.
     for (int i = 0; i < 100 && !fs::exists("/tmp/.X11-unix/X" + std::to_string(n)); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(50));

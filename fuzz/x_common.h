@@ -51,8 +51,8 @@ inline void CompareThreadedReading(const std::vector<uint8_t>& file) {
     r.hr = D3DXLoadMeshFromXInMemory(file, D3DXMESH_SYSTEMMEM, mesh, materials, &r.status, threads);
     if (mesh) {
       r.vertices.assign(mesh->VertexBuffer().begin(), mesh->VertexBuffer().end());
-      for (size_t i = 0; i < size_t{mesh->GetNumFaces()} * 3; ++i)
-        r.indices.push_back(mesh->Index(i));
+      r.indices.resize(size_t{mesh->GetNumFaces()} * 3);
+      mesh->ReadIndices(r.indices);
     }
     return r;
   };

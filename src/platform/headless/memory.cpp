@@ -163,9 +163,8 @@ void* MapPages(size_t bytes, size_t& granted, size_t overwritten = 0) {
   // throughout: cheaper than 128 single pages or more, and the tail of the last extent reads
   // zero all the same.
   const bool whole = overwritten >= kHuge / 4 && length <= SIZE_MAX - kHuge;
-  if (whole || (length >= kHuge && length <= SIZE_MAX - kHuge)) {
+  if ((whole || length >= kHuge) && length <= SIZE_MAX - kHuge)
     length = (length + kHuge - 1) & ~(kHuge - 1);
-  }
   if (const PageCache::Block b = Cache().Take(length); b.p) {
     if (ClearWritten(b.p, b.written, overwritten)) {
       granted = b.length;

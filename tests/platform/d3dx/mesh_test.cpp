@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <random>
 
 namespace wz::d3dx {
@@ -110,11 +111,13 @@ TEST(Mesh, CloneCopiesSharedElementsAndZeroesTheRest) {
   EXPECT_EQ(d, nullptr);
 }
 
-// Faces (0 1 2) a=2, (2 1 3) a=0, (3 4 5) a=2, (1 3 4) a=1 over 7 vertices (6 unused).
-std::unique_ptr<Mesh> SortFixture(DWORD options = 0) {
+// Faces (0 1 2) a=2, (2 1 3) a=0, (3 4 5) a=2, (1 3 4) a=1 over 7 vertices (6 unused), or four
+// other faces and ids over the same vertices; vertex v is at x = v.
+std::unique_ptr<Mesh> SortFixture(DWORD options = 0,
+                                  const std::array<uint32_t, 12>& idx = {0, 1, 2, 2, 1, 3, 3, 4, 5,
+                                                                         1, 3, 4},
+                                  const std::array<DWORD, 4>& attr = {2, 0, 2, 1}) {
   auto m = Make(4, 7, options);
-  const uint32_t idx[] = {0, 1, 2, 2, 1, 3, 3, 4, 5, 1, 3, 4};
-  const DWORD attr[] = {2, 0, 2, 1};
   for (size_t i = 0; i < 12; ++i)
     m->SetIndex(i, idx[i]);
   for (size_t f = 0; f < 4; ++f)
@@ -193,15 +196,7 @@ TEST(Mesh, AttributeSortOfFacesAlreadyInOrderSplitsAsAnyOther) {
   // one id for all keeps every vertex and index where it was.
   for (const DWORD options : {DWORD{0}, DWORD{D3DXMESH_32BIT}}) {
     SCOPED_TRACE(options);
-    auto m = Make(4, 7, options);
-    const uint32_t idx[] = {2, 1, 3, 1, 3, 4, 0, 1, 2, 3, 4, 5};
-    const DWORD attr[] = {0, 1, 2, 2};
-    for (size_t i = 0; i < 12; ++i)
-      m->SetIndex(i, idx[i]);
-    for (size_t f = 0; f < 4; ++f)
-      m->AttributeBuffer()[f] = attr[f];
-    for (uint32_t v = 0; v < 7; ++v)
-      m->SetPosition(v, {float(v), 0, 0});
+    auto m = SortFixture(options, {2, 1, 3, 1, 3, 4, 0, 1, 2, 3, 4, 5}, {0, 1, 2, 2});
     auto one = SortFixture(options);
     std::fill(one->AttributeBuffer().begin(), one->AttributeBuffer().end(), DWORD{4});
     const std::vector<uint8_t> vertices(one->VertexBuffer().begin(), one->VertexBuffer().end());

@@ -99,8 +99,8 @@ Result Load(const std::string& text, const XThreads& threads) {
   r.hr = D3DXLoadMeshFromXInMemory(bytes, D3DXMESH_SYSTEMMEM, mesh, materials, &r.status, threads);
   if (mesh) {
     r.vertices.assign(mesh->VertexBuffer().begin(), mesh->VertexBuffer().end());
-    for (size_t i = 0; i < size_t{mesh->GetNumFaces()} * 3; ++i)
-      r.indices.push_back(mesh->Index(i));
+    r.indices.resize(size_t{mesh->GetNumFaces()} * 3);
+    mesh->ReadIndices(r.indices);
     r.attributes.assign(mesh->AttributeBuffer().begin(), mesh->AttributeBuffer().end());
   }
   r.materials = materials.size();
