@@ -17,12 +17,41 @@
 #include <vector>
 
 #include "model/model.h"
+#include "platform/file_io.h"
 
 namespace wz {
 
 class ModelHost {
  public:
   virtual ~ModelHost() = default;
+
+  // Where the files a model names (textures, material libraries) come from.
+  struct NamedFiles {
+    // The folder relative names resolve from (a library path); empty: the current directory.
+    std::string baseFolder;
+    // When not empty, a file outside this folder (a library path; links and ".." resolved) is not
+    // read.
+    std::string confineTo;
+    size_t maxBytes = platform::kMaxNamedFileBytes;
+  };
+  NamedFiles namedFiles;
+
+  // A name the model gives, as the path to open: an absolute name as it is, a relative one under
+  // namedFiles.baseFolder.
+  std::string ResolveNamed(const std::string& name) const {
+    const bool absolute = !name.empty() && (name[0] == '\\' || (name.size() > 1 && name[1] == ':'));
+    if (absolute || namedFiles.baseFolder.empty()) return name;
+    return namedFiles.baseFolder + "\\" + name;
+  }
+  // Reads a file the model names (resolved as above): a regular file of at most
+  // namedFiles.maxBytes, inside namedFiles.confineTo when that is set. platform::NamedFileErrorText
+  // names a failure.
+  platform::NamedFileError ReadNamedFile(const std::string& name, std::vector<uint8_t>& out) const {
+    const std::string path = ResolveNamed(name);
+    if (!namedFiles.confineTo.empty() && !platform::IsInsideFolder(path, namedFiles.confineTo))
+      return platform::NamedFileError::kOutside;
+    return platform::ReadRegularFile(path, out, namedFiles.maxBytes);
+  }
 
   // Writes one log line (code page 932, already formatted).
   virtual void Log(const std::string& line) = 0;

@@ -12,7 +12,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <filesystem>
 #include <mutex>
+#include <new>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -268,6 +271,89 @@ bool ReadFileBytes(const std::string& libraryPath, std::vector<uint8_t>& out, si
   return ok;
 }
 
+const char* NamedFileErrorText(NamedFileError error) {
+  switch (error) {
+    case NamedFileError::kNone:
+      return "read";
+    case NamedFileError::kMissing:
+      return "not found";
+    case NamedFileError::kNotRegular:
+      return "not a regular file";
+    case NamedFileError::kTooLarge:
+      return "larger than 256 MB";
+    case NamedFileError::kOutside:
+      return "outside the model's folder";
+    case NamedFileError::kNoMemory:
+      return "not enough memory to read it";
+    case NamedFileError::kUnreadable:
+      break;
+  }
+  return "cannot be read";
+}
+
+NamedFileError ReadRegularFile(const std::string& libraryPath, std::vector<uint8_t>& out,
+                               size_t maxBytes) {
+  out.clear();
+  const std::string host = HostPath(libraryPath);
+  // Looked at before it is opened, since opening some devices does something; then looked at
+  // again on the descriptor, which is what is read.
+  struct stat st;
+  if (::stat(host.c_str(), &st) != 0)
+    return errno == ENOENT || errno == ENOTDIR ? NamedFileError::kMissing
+                                               : NamedFileError::kUnreadable;
+  if (!S_ISREG(st.st_mode)) return NamedFileError::kNotRegular;
+  const int fd = ::open(host.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return NamedFileError::kUnreadable;
+  NamedFileError result = NamedFileError::kNone;
+  try {
+    if (::fstat(fd, &st) != 0) {
+      result = NamedFileError::kUnreadable;
+    } else if (!S_ISREG(st.st_mode)) {
+      result = NamedFileError::kNotRegular;
+    } else if (uint64_t(st.st_size) > maxBytes) {
+      result = NamedFileError::kTooLarge;
+    } else {
+      // The size is a first guess: a file that grows while it is read is read on to its end, as
+      // long as it stays within the cap.
+      out.resize(size_t(st.st_size) + 1);
+      size_t got = 0;
+      for (;;) {
+        if (got == out.size()) {
+          if (out.size() > maxBytes) {
+            result = NamedFileError::kTooLarge;
+            break;
+          }
+          out.resize(std::min(maxBytes + 1, std::max<size_t>(out.size() * 2, 4096)));
+        }
+        const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) result = NamedFileError::kUnreadable;
+        if (n <= 0) break;
+        got += size_t(n);
+      }
+      out.resize(got);
+    }
+  } catch (const std::bad_alloc&) {
+    result = NamedFileError::kNoMemory;
+  }
+  ::close(fd);
+  if (result != NamedFileError::kNone) std::vector<uint8_t>().swap(out);
+  return result;
+}
+
+bool IsInsideFolder(const std::string& libraryPath, const std::string& folder) {
+  std::error_code ec1, ec2;
+  const std::filesystem::path path = std::filesystem::weakly_canonical(HostPath(libraryPath), ec1);
+  const std::filesystem::path root = std::filesystem::weakly_canonical(HostPath(folder), ec2);
+  if (ec1 || ec2 || root.empty()) return false;
+  auto p = path.begin();
+  for (auto r = root.begin(); r != root.end(); ++r, ++p) {
+    if (r->empty()) continue;  // the empty last part of a root that ends in '/'
+    if (p == path.end() || *p != *r) return false;
+  }
+  return true;
+}
+
 bool FileBytes::Make(size_t bytes) {
   Reset();
   data_ = static_cast<uint8_t*>(AllocateForWriting(std::max<size_t>(bytes, 1), &granted_));
@@ -310,12 +396,40 @@ bool ReadFileBytes(const std::string& libraryPath, FileBytes& out, size_t maxByt
   return true;
 }
 
+namespace {
+
+std::atomic<unsigned> temporaryCounter{0};
+
+// A temporary name beside `target` (a host path): short, whatever the target's length.
+std::string TemporaryPath(const std::string& target, unsigned n) {
+  const size_t slash = target.rfind('/');
+  char name[40];
+  std::snprintf(name, sizeof name, ".wz%x-%x.tmp", unsigned(::getpid()), n);
+  return (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + name;
+}
+
+}  // namespace
+
+std::string OutputHostPath(const std::string& libraryPath) {
+  const size_t slash = Cp932FindLast(libraryPath, '\\');
+  if (slash == std::string::npos) return Cp932ToHostBytes(libraryPath, true);
+  const std::string folder = slash == 0 ? "/" : HostPath(libraryPath.substr(0, slash)) + "/";
+  return folder + Cp932ToHostBytes(libraryPath.substr(slash + 1), true);
+}
+
+std::string AtomicFileWriter::PeekTemporaryPath(const std::string& libraryPath) {
+  return TemporaryPath(OutputHostPath(libraryPath), temporaryCounter.load());
+}
+
 AtomicFileWriter::AtomicFileWriter(const std::string& libraryPath) {
-  static std::atomic<unsigned> counter{0};
-  target_ = HostPath(libraryPath);
-  temp_ =
-      target_ + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter.fetch_add(1));
-  fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  target_ = OutputHostPath(libraryPath);
+  // O_EXCL makes the file here or fails, also when a link (even a dangling one) has the name;
+  // a taken name is passed over.
+  for (int attempt = 0; attempt < 64 && fd_ < 0; ++attempt) {
+    temp_ = TemporaryPath(target_, temporaryCounter.fetch_add(1));
+    fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd_ < 0 && errno != EEXIST && errno != ELOOP) break;
+  }
   ok_ = fd_ >= 0;
 }
 

@@ -82,6 +82,44 @@ class FileBytes {
 bool ReadFileBytes(const std::string& libraryPath, FileBytes& out,
                    size_t maxBytes = size_t{1} << 31);
 
+// ---- Files a model names ----------------------------------------------------------------------
+//
+// Textures and material libraries are named by the model file, which may come from anyone: such a
+// file is read only when it is a regular file (never a device, FIFO, socket or directory, which
+// could block the read or never end) and only up to a size cap.
+
+// The largest file read because a model names it.
+inline constexpr size_t kMaxNamedFileBytes = size_t{256} << 20;
+
+enum class NamedFileError {
+  kNone,
+  kMissing,
+  kNotRegular,
+  kTooLarge,
+  kOutside,
+  kNoMemory,
+  kUnreadable,
+};
+// "not found", "not a regular file", "larger than 256 MB", "outside the model's folder", ...
+const char* NamedFileErrorText(NamedFileError error);
+
+// Reads a whole regular file of at most `maxBytes`. The file is opened without blocking (a FIFO
+// cannot hold the open) and checked on the open descriptor, so a name swapped for something else
+// between a check and the read is never read.
+NamedFileError ReadRegularFile(const std::string& libraryPath, std::vector<uint8_t>& out,
+                               size_t maxBytes = kMaxNamedFileBytes);
+
+// True when `libraryPath` names something in the folder `folder` or below it, with every link and
+// ".." of both resolved (a path that does not exist is judged by the folders that do).
+bool IsInsideFolder(const std::string& libraryPath, const std::string& folder);
+
+// ---- Writing files -----------------------------------------------------------------------------
+
+// The host path a file written to `libraryPath` takes: its folders found as HostPath finds them
+// (without regard to case), its own name exactly as given, so that a file whose name differs only
+// by case is never taken for the output.
+std::string OutputHostPath(const std::string& libraryPath);
+
 // Writes `bytes` to a temporary file beside the target and renames it over the target, so that a
 // failed write never leaves a half-written file in place of the old one. False on any failure
 // (the target is then unchanged and no temporary file is left behind).
@@ -92,7 +130,10 @@ bool WriteFileAtomically(const std::string& libraryPath,
 
 // The same for a file written in pieces: a temporary file beside the target, which Commit
 // renames over it. Until then the target is untouched; a writer dropped without a successful
-// Commit removes its temporary file.
+// Commit removes its temporary file. The temporary file has a short name of its own (".wz" with
+// the process and a counter, so that a name near the length limit still has room), is created
+// exclusively and never through a link planted at its name; a name that is taken is passed over
+// for the next one.
 class AtomicFileWriter {
  public:
   explicit AtomicFileWriter(const std::string& libraryPath);
@@ -105,6 +146,9 @@ class AtomicFileWriter {
   // Closes the file and renames it over the target; false (and no temporary file left) when
   // anything failed.
   bool Commit();
+
+  // The host path the next writer for `libraryPath` tries first (tests plant things there).
+  static std::string PeekTemporaryPath(const std::string& libraryPath);
 
  private:
   std::string target_;

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 
@@ -198,6 +202,83 @@ TEST(AtomicWrite, FailureLeavesTheOldFile) {
     entries += 1 + 0 * e.is_directory();
   EXPECT_EQ(entries, 1u);
   EXPECT_EQ(wz::testing::ReadFile(dir / "keep.bin"), "old");
+}
+
+// A temporary name beside the target is never followed through a link planted there, and the
+// writer moves on to another name.
+TEST(AtomicWrite, PassesOverALinkPlantedAtItsTemporaryName) {
+  TempDir dir;
+  wz::testing::WriteFile(dir / "victim.txt", "keep");
+  const std::string target = LibraryPath(dir / "out.bin");
+  const std::string planted = AtomicFileWriter::PeekTemporaryPath(target);
+  ASSERT_EQ(planted.substr(0, dir.path().size()), dir.path());
+  EXPECT_LT(planted.size() - dir.path().size(), 32u);  // short, whatever the target's length
+  std::filesystem::create_symlink(dir / "victim.txt", planted);
+  const uint8_t bytes[] = {7, 7};
+  ASSERT_TRUE(WriteFileAtomically(target, bytes));
+  EXPECT_EQ(wz::testing::ReadFile(dir / "out.bin"), "\x07\x07");
+  EXPECT_EQ(wz::testing::ReadFile(dir / "victim.txt"), "keep");
+  EXPECT_TRUE(std::filesystem::is_symlink(planted));
+  // A 250-byte name still gets its temporary file.
+  const std::string longName(250, 'n');
+  EXPECT_TRUE(WriteFileAtomically(LibraryPath(dir / longName), bytes));
+}
+
+// An output whose name differs from an existing file's only by case is a file of its own.
+TEST(AtomicWrite, NeverTakesAFileThatDiffersOnlyByCase) {
+  TempDir dir;
+  std::filesystem::create_directories(dir / "Sub");
+  wz::testing::WriteFile(dir / "Sub/model.x", "theirs");
+  const uint8_t bytes[] = {'o'};
+  // Folders are still found without regard to case; the name is taken as written.
+  ASSERT_TRUE(WriteFileAtomically(LibraryPath(dir.path()) + "\\sub\\model.X", bytes));
+  EXPECT_EQ(wz::testing::ReadFile(dir / "Sub/model.x"), "theirs");
+  EXPECT_EQ(wz::testing::ReadFile(dir / "Sub/model.X"), "o");
+}
+
+// Files a model names are read only when they are regular files within the cap; devices and
+// FIFOs are refused at once (a FIFO with no writer would block an ordinary open for ever).
+TEST(NamedFiles, ReadsOnlyRegularFilesWithinTheCap) {
+  TempDir dir;
+  wz::testing::WriteFile(dir / "tex.png", "PNGDATA");
+  ASSERT_EQ(::mkfifo((dir / "fifo.png").c_str(), 0600), 0);
+  std::filesystem::create_directories(dir / "folder.png");
+  std::filesystem::create_symlink(dir / "tex.png", dir / "link.png");
+  struct Case {
+    std::string path;
+    size_t cap;
+    NamedFileError expected;
+  } cases[] = {
+      {dir / "tex.png", kMaxNamedFileBytes, NamedFileError::kNone},
+      {dir / "link.png", kMaxNamedFileBytes, NamedFileError::kNone},  // links to files are fine
+      {dir / "tex.png", 6, NamedFileError::kTooLarge},
+      {dir / "tex.png", 7, NamedFileError::kNone},
+      {dir / "missing.png", kMaxNamedFileBytes, NamedFileError::kMissing},
+      {dir / "fifo.png", kMaxNamedFileBytes, NamedFileError::kNotRegular},
+      {dir / "folder.png", kMaxNamedFileBytes, NamedFileError::kNotRegular},
+      {"/dev/zero", kMaxNamedFileBytes, NamedFileError::kNotRegular},
+  };
+  const auto start = std::chrono::steady_clock::now();
+  for (const Case& c : cases) {
+    std::vector<uint8_t> out{1, 2, 3};
+    EXPECT_EQ(ReadRegularFile(LibraryPath(c.path), out, c.cap), c.expected) << c.path;
+    EXPECT_EQ(out.size(), c.expected == NamedFileError::kNone ? 7u : 0u) << c.path;
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST(NamedFiles, InsideAFolderAfterLinksAndClimbs) {
+  TempDir dir;
+  std::filesystem::create_directories(dir / "models/tex");
+  std::filesystem::create_directories(dir / "models2");
+  wz::testing::WriteFile(dir / "secret", "s");
+  std::filesystem::create_symlink(dir / "secret", dir / "models/tex/escape.png");
+  const std::string root = LibraryPath(dir / "models");
+  EXPECT_TRUE(IsInsideFolder(LibraryPath(dir / "models/tex/a.png"), root));
+  EXPECT_TRUE(IsInsideFolder(LibraryPath(dir / "models/tex/../b.png"), root));
+  EXPECT_FALSE(IsInsideFolder(LibraryPath(dir / "models/../secret"), root));
+  EXPECT_FALSE(IsInsideFolder(LibraryPath(dir / "models/tex/escape.png"), root));
+  EXPECT_FALSE(IsInsideFolder(LibraryPath(dir / "models2/a.png"), root));  // not a prefix match
 }
 
 }  // namespace
