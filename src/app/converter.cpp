@@ -4,9 +4,11 @@
 #include <strings.h>
 
 #include <cstdio>
+#include <utility>
 
 #include "app/render_command.h"
 #include "formats/formats.h"
+#include "formats/targets.h"
 #include "platform/dialogs.h"
 #include "platform/file_io.h"
 #include "platform/shell.h"
@@ -235,25 +237,8 @@ void Converter::Load(const std::string& name) {
 }
 
 bool Converter::Write(int target, Model* model, const std::string& path) {
-  if (!model) return false;
-  switch (target) {
-    case kTargetWzp:
-      return library_.Model3_Save(model, path);
-    case kTargetLwo:
-      return SaveLwo(library_.Host(), *model, path) == 1;
-    case kTargetMx:
-      return SaveMx(library_.Host(), *model, path) == 1;
-    case kTargetX:
-      return SaveX(library_.Host(), *model, path) == 1;
-    case kTargetGltf:
-      return SaveGltf(library_.Host(), *model, path) == 1;
-    case kTargetGlb:
-      return SaveGlb(library_.Host(), *model, path) == 1;
-    case kTargetObj:
-      return SaveObj(library_.Host(), *model, path) == 1;
-    default:
-      return false;
-  }
+  const TargetFormat* format = TargetFormatOf(target);
+  return model && format && format->write(library_.Host(), *model, path) == 1;
 }
 
 void Converter::Save(int target) {
@@ -274,18 +259,26 @@ void Converter::Save(int target) {
 void Converter::OnDropFiles(WPARAM wParam) {
   auto drop = reinterpret_cast<HDROP>(wParam);
   const UINT n = DragQueryFileA(drop, 0xFFFFFFFFu, nullptr, 0);
-  // Every path whole (its length asked first), and each input's identity on disk, so that no
-  // output replaces an input of the same drop.
-  std::vector<std::string> paths(n);
-  std::vector<FileId> inputs(n);
+  // Every path whole (its length asked first); the drop is one run of conversion jobs, so that
+  // no output replaces a dropped file, a file the run has read, or another output of the drop.
+  std::vector<ConvertJob> jobs(n);
   for (UINT k = 0; k < n; ++k) {
-    std::string& path = paths[k];
+    std::string& path = jobs[k].input;
     path.resize(DragQueryFileA(drop, k, nullptr, 0));
     DragQueryFileA(drop, k, path.data(), UINT(path.size() + 1));
-    GetFileId(path, inputs[k]);
+    jobs[k].outputDir = state_.outputDirectory;
   }
+  ConvertSettings settings;
+  settings.target = state_.batchTarget;
+  settings.dataDir = library_.DataDir();
+  settings.toonLoaded = library_.System().toonLoaded;
+  settings.capacities = ModelCapacities::ForPolygonCapacity(library_.PolygonCapacity());
+  ConvertRun run(std::move(settings), std::move(jobs));
+  ModelHost& host = library_.Host();
+  auto watched = std::exchange(host.namedFiles.onRead,
+                               [&run](const std::string& path) { run.NoteRead(path); });
   for (UINT k = 0; k < n; ++k) {
-    const std::string& path = paths[k];
+    const std::string& path = run.Job(k).input;
     if (onDropStart) onDropStart(k, n, path);
     std::string dir = DirectoryOf(path);
     std::string name = path.size() > dir.size() ? path.substr(dir.size() + 1) : std::string();
@@ -293,44 +286,19 @@ void Converter::OnDropFiles(WPARAM wParam) {
     SetCurrentDirectoryA(dir.empty() && !path.empty() && path[0] == '\\' ? "\\" : dir);
     Load(name);
     DropOutcome outcome;
-    outcome.path = path;
     if (!state_.currentModel) {
       outcome.kind = DropOutcome::kNoModel;
     } else if (state_.currentModel->polygonCount <= 0) {
       // A file the reader refused leaves an empty model; writing it would replace an earlier
       // conversion (or, for a WZP dropped with target WZP, the file itself) with nothing.
       outcome.kind = DropOutcome::kNoGeometry;
-    } else if (const SaveFormat* format = SaveFormatOf(state_.batchTarget)) {
-      const std::string base = StripExtension(std::string(state_.currentModel->fileName.View()));
-      std::string output = Fill(format->batchPattern, base);
-      if (!state_.outputDirectory.empty()) {
-        output = state_.outputDirectory + "\\" + Fill(format->batchPattern, FileNameOf(base));
-      }
-      outcome.output = output;
-      // The output may name an input by another spelling (the case-insensitive lookup finds a.x
-      // for A.X). Only a WZP written as WZP replaces its own input: that is its upgrade.
-      FileId target;
-      const bool upgrade =
-          state_.batchTarget == kTargetWzp && strcasecmp(ExtensionOf(path).c_str(), "wzp") == 0;
-      if (GetFileId(output, target)) {
-        for (UINT j = 0; j < n; ++j) {
-          if (inputs[j].valid && inputs[j] == target && !(j == k && upgrade)) {
-            outcome.kind = DropOutcome::kSkipped;
-            outcome.conflict = paths[j];
-            break;
-          }
-        }
-      }
-      if (outcome.kind != DropOutcome::kSkipped) {
-        outcome.kind = Write(state_.batchTarget, state_.currentModel, output)
-                           ? DropOutcome::kConverted
-                           : DropOutcome::kWriteFailed;
-      }
     } else {
-      outcome.kind = DropOutcome::kNoWriter;
+      outcome = SaveConverted(run, k, host, *state_.currentModel);
     }
+    outcome.path = path;
     if (onDropDone) onDropDone(outcome);
   }
+  host.namedFiles.onRead = std::move(watched);
   DragFinish(drop);
   library_.ResetFrameClock();
 }

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "app/convert_job.h"
 #include "app/preview.h"
 #include "core/library.h"
 
@@ -63,16 +64,11 @@ struct ConverterState {
   std::string outputDirectory;
 };
 
-// The outcome of one dropped file. A file is skipped (kSkipped) when its output would replace one
-// of the dropped files, itself included, by whatever spelling; only a WZP converted to WZP
-// replaces itself, which upgrades it in place.
-struct DropOutcome {
-  enum Kind { kConverted, kNoModel, kNoGeometry, kNoWriter, kWriteFailed, kSkipped };
-  Kind kind = kNoModel;
-  std::string path;      // the dropped library path
-  std::string output;    // the file written: in the dropped file's directory or the output one
-  std::string conflict;  // kSkipped: the dropped file the output would have replaced
-};
+// The outcome of one dropped file: that of a conversion job (see convert_job.h). A file is
+// skipped when its output would replace one of the dropped files, a file the conversion has read,
+// or one whose name differs only by case; only a WZP converted to WZP replaces itself, which
+// upgrades it in place.
+using DropOutcome = ConvertOutcome;
 
 class Converter {
  public:

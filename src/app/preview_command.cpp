@@ -16,7 +16,9 @@
 #include "app/render_command.h"
 #include "platform/d3dx/png_encode.h"
 #include "platform/file_io.h"
+#include "platform/gdi.h"
 #include "platform/system.h"
+#include "platform/text.h"
 #include "platform/window.h"
 
 namespace wz {
@@ -119,7 +121,9 @@ int PreviewCommand(Library& wz, int argc, char** argv) {
   std::error_code ec;
   std::filesystem::path input = std::filesystem::absolute(o.file, ec).lexically_normal();
   std::filesystem::path output = std::filesystem::absolute(o.output, ec).lexically_normal();
-  if (!std::filesystem::is_regular_file(input, ec)) {
+  // Found as the library finds files (a name that differs only by case), as render finds them.
+  const std::string path = platform::LibraryPath(input.string());
+  if (!platform::FileExists(path)) {
     std::fprintf(stderr, "wz-convert: %s: no such file\n", o.file.c_str());
     return 1;
   }
@@ -129,6 +133,16 @@ int PreviewCommand(Library& wz, int argc, char** argv) {
     return 1;
   }
 
+  // Text without a font would be blank cells: the picture would not show what was asked.
+  bool noFont = false;
+  gdi::SetLogSink([&noFont](const std::string& line) {
+    noFont = noFont || line.find("No usable font") != std::string::npos;
+    if (platform::EnvironmentSwitch("WZ_LOG"))
+      std::fprintf(stderr, "%s\n", platform::Cp932ToUtf8(line).c_str());
+  });
+  struct ResetSink {
+    ~ResetSink() { gdi::SetLogSink(nullptr); }
+  } resetSink;
   // The window takes the library's default size within the screen: the screen is the picture.
   platform::SetScreenSize(o.width, o.height);
   if (!wz.LibInit(nullptr) || !wz.Device()) {
@@ -140,8 +154,9 @@ int PreviewCommand(Library& wz, int argc, char** argv) {
   converter.State().gridShown = o.grid;
 
   // As a dropped file is loaded: from its own directory.
-  const std::string path = platform::LibraryPath(input.string());
-  const size_t cut = path.rfind('\\');
+  FilesRead read(wz);
+  read.Add(path);
+  const size_t cut = platform::Cp932FindLast(path, '\\');
   platform::SetCurrentDirectoryA(cut == 0 ? "\\" : path.substr(0, cut));
   converter.Load(path.substr(cut + 1));
   Model* m = converter.State().currentModel;
@@ -149,9 +164,20 @@ int PreviewCommand(Library& wz, int argc, char** argv) {
     std::fprintf(stderr, "wz-convert: %s: failed: no polygons were read\n", o.file.c_str());
     return 1;
   }
+  const std::string picture = platform::LibraryPath(output.string());
+  if (const std::string conflict = read.Conflict(picture); !conflict.empty()) {
+    std::fprintf(stderr, "wz-convert: %s: %s; use -o to write elsewhere\n", o.file.c_str(),
+                 conflict.c_str());
+    return 1;
+  }
   ShowEveryGroupTexture(*m);  // the picture is all this command makes of the model
   d3d::Device& device = *wz.Device();
   wz.RenderFrame();
+  if (noFont) {
+    std::fputs("wz-convert: no usable font is installed: the window's text cannot be drawn\n",
+               stderr);
+    return 1;
+  }
   if (device.CurrentBackendKind() != d3d::BackendKind::kOpenGL) {
     std::fputs("wz-convert: no OpenGL renderer is available to draw with\n", stderr);
     return 1;
@@ -164,7 +190,7 @@ int PreviewCommand(Library& wz, int argc, char** argv) {
     std::fputs("wz-convert: the picture could not be read back\n", stderr);
     return 1;
   }
-  if (!platform::WriteFileAtomically(platform::LibraryPath(output.string()), png)) {
+  if (!platform::WriteFileAtomically(picture, png)) {
     std::fprintf(stderr, "wz-convert: writing %s failed\n", output.string().c_str());
     return 1;
   }

@@ -200,9 +200,12 @@ int Parse(int argc, char** argv, RenderOptions& o) {
     return 3;
   }
   if (!o.outputDir.empty()) {
+    // Made when missing, as the conversions' output folder is.
     std::error_code ec;
+    std::filesystem::create_directories(o.outputDir, ec);
     if (!std::filesystem::is_directory(o.outputDir, ec)) {
-      std::fprintf(stderr, "wz-convert: '%s' is not a directory\n", o.outputDir.c_str());
+      std::fprintf(stderr, "wz-convert: '%s' is not a directory and cannot be made one\n",
+                   o.outputDir.c_str());
       return 3;
     }
   }
@@ -340,7 +343,49 @@ bool ReadPixels(d3d::Device& device, const Target& t, int width, int height,
   return true;
 }
 
+// Why the picture of the shader scene would not be what was asked: an effect file that did not
+// load, or a 2D effect whose technique the file lacks. Empty when it is.
+std::string EffectFault(Library& wz, const RenderOptions& o) {
+  if (!o.shader || !wz.Effects().shaderMode) return {};
+  if (!wz.EffectLoad("HLSL_3D"))
+    return "the shader scene's effect file HLSL_3D.fx cannot be loaded";
+  d3dx::Effect* effect2D = wz.EffectLoad("HLSL_2D");
+  if (!effect2D) return "the 2D effect file HLSL_2D.fx cannot be loaded";
+  const char* technique = kEffect2DTechniques[size_t(o.effect)];
+  if (!effect2D->GetTechniqueByName(technique))
+    return std::string("the 2D effect file HLSL_2D.fx has no technique ") + technique;
+  return {};
+}
+
 }  // namespace
+
+FilesRead::FilesRead(Library& library) : library_(library) {
+  library.Host().namedFiles.onRead = [this](const std::string& path) { Add(path); };
+}
+
+FilesRead::~FilesRead() {
+  library_.Host().namedFiles.onRead = nullptr;
+}
+
+void FilesRead::Add(const std::string& libraryPath) {
+  platform::FileId id;
+  if (platform::GetFileId(libraryPath, id)) ids_.push_back(id);
+}
+
+std::string FilesRead::Conflict(const std::string& output) const {
+  platform::FileId id;
+  std::string other = output;
+  if (!platform::GetOutputFileId(output, id)) {
+    other = platform::CaseVariantOf(output);
+    if (other.empty() || !platform::GetFileId(other, id)) return {};
+  }
+  const std::string shown = platform::DisplayPath(other);
+  if (std::find(ids_.begin(), ids_.end(), id) != ids_.end())
+    return "the picture would replace " + shown + ", which was read to draw it";
+  if (other != output)
+    return "the picture would replace " + shown + " (the names differ only by case)";
+  return {};
+}
 
 void ShowInFixedView(Library& wz, ModelId id, const FixedView& view) {
   const Model* m = wz.Model3_Get(id);
@@ -426,13 +471,15 @@ int RenderCommand(Library& wz, int argc, char** argv) {
 
   int failures = 0;
   ModelId ground = -1;
+  FilesRead read(wz);
   for (size_t k = 0; k < inputs.size(); ++k) {
     log.Clear();
+    read.Clear();
     const std::string& given = o.files[k];
     auto fail = [&](const std::string& reason) {
       ++failures;
-      std::printf("%s: failed: %s\n", given.c_str(), reason.c_str());
-      std::fflush(stdout);
+      std::fprintf(stderr, "%s: failed: %s\n", given.c_str(), reason.c_str());
+      std::fflush(stderr);
     };
     std::error_code ec;
     if (std::filesystem::exists(outputs[k], ec) &&
@@ -463,8 +510,18 @@ int RenderCommand(Library& wz, int argc, char** argv) {
       fail(log.lines.empty() ? "no polygons were read" : "not read: " + log.Reasons());
       continue;
     }
+    read.Add(path);
+    const std::string picture = platform::LibraryPath(outputs[k].string());
+    if (const std::string conflict = read.Conflict(picture); !conflict.empty()) {
+      fail(conflict + "; use -o or --output-dir to write elsewhere");
+      continue;
+    }
     ShowEveryGroupTexture(*m);  // this copy of the model is never saved
     DrawModel(wz, id, o, ground);
+    if (const std::string fault = EffectFault(wz, o); !fault.empty()) {
+      fail(fault);
+      continue;
+    }
     if (o.shader && !wz.Effects().shaderMode) {
       std::fprintf(stderr,
                    "wz-convert: this device has no shadow-map format; %s is drawn without the "
@@ -482,7 +539,7 @@ int RenderCommand(Library& wz, int argc, char** argv) {
       fail("the picture could not be read back");
       continue;
     }
-    if (!platform::WriteFileAtomically(platform::LibraryPath(outputs[k].string()), png)) {
+    if (!platform::WriteFileAtomically(picture, png)) {
       fail("writing " + outputs[k].string() + " failed");
       continue;
     }

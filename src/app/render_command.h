@@ -1,7 +1,11 @@
 // wz-convert render: draws model files with the library's frame function into PNG pictures.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "core/library.h"
+#include "platform/file_io.h"
 
 namespace wz {
 
@@ -31,6 +35,26 @@ void ShowInFixedView(Library& library, ModelId id, const FixedView& view);
 // group shows its texture; the readers of the other formats leave the switch off. Pictures show
 // every texture a model names; call it only on a copy of a model that is never saved.
 void ShowEveryGroupTexture(Model& model);
+
+// The files one picture was drawn from (the model and the files it names, as the library read
+// them), so that the picture never replaces one of them.
+class FilesRead {
+ public:
+  // Watches what `library` reads through its model host while it lives.
+  explicit FilesRead(Library& library);
+  ~FilesRead();
+  FilesRead(const FilesRead&) = delete;
+  FilesRead& operator=(const FilesRead&) = delete;
+  void Add(const std::string& libraryPath);
+  void Clear() { ids_.clear(); }
+  // Why a picture may not be written to `output` (a library path): it would replace a file that
+  // was read, or one whose name differs from the picture's only by case. Empty when it may.
+  std::string Conflict(const std::string& output) const;
+
+ private:
+  Library& library_;
+  std::vector<platform::FileId> ids_;
+};
 
 // Runs the command on `library` (not started yet) with argv[0] = "render". Returns the exit
 // code: 0 when every file was drawn, 1 when any failed, 2 for a usage error.

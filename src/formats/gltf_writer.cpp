@@ -377,7 +377,18 @@ namespace {
 
 int SaveGltfFiles(ModelHost& host, const Model& model, const std::string& path, bool binary) {
   ExportImages images = exchange::GatherImages(host, model, path);
-  if (!binary) exchange::NameImagesBeside(path, images);
+  if (!binary && !exchange::NameImagesBeside(host, path, images)) {
+    exchange::TakeBackImages(images);
+    return 0;
+  }
+  // Whatever fails from here on, the files this write claimed go again.
+  struct TakeBack {
+    ExportImages& images;
+    bool done = false;
+    ~TakeBack() {
+      if (!done) exchange::TakeBackImages(images);
+    }
+  } takeBack{images};
   std::vector<uint8_t> document, buffer;
   if (!exchange::BuildGltf(host, model, path, binary, images, document, buffer)) return 0;
   if (!binary) {
@@ -394,6 +405,7 @@ int SaveGltfFiles(ModelHost& host, const Model& model, const std::string& path, 
     host.Refuse(path, "cannot be written");
     return 0;
   }
+  takeBack.done = true;
   return 1;
 }
 

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/d3dx/image_decode.h"
+#include "platform/d3dx/texture_file.h"
 #include "platform/file_io.h"
 #include "platform/text.h"
 
@@ -39,8 +40,14 @@ bool IsAbsolute(std::string_view path) {
   return !path.empty() && (path[0] == '\\' || (path.size() > 1 && path[1] == ':'));
 }
 
+// The part after the last separator ('\\', '/' or a drive's ':'), stepping over two-byte
+// characters whose second byte is 0x5C.
 std::string FileNameOf(const std::string& path) {
-  const size_t cut = path.find_last_of("\\/:");
+  size_t cut = std::string::npos;
+  for (char c : {'\\', '/', ':'}) {
+    const size_t at = platform::Cp932FindLast(path, c);
+    if (at != std::string::npos && (cut == std::string::npos || at > cut)) cut = at;
+  }
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
@@ -164,7 +171,7 @@ ExportImages GatherImages(ModelHost& host, const Model& model, const std::string
     std::vector<uint8_t> bytes;
     bool found = false;
     for (const std::string& candidate : Candidates(model, slot)) {
-      if (platform::FileExists(candidate) && platform::ReadFileBytes(candidate, bytes)) {
+      if (host.ReadNamedFile(candidate, bytes) == platform::NamedFileError::kNone) {
         found = true;
         break;
       }
@@ -200,7 +207,8 @@ ExportImages GatherImages(ModelHost& host, const Model& model, const std::string
       auto same = [&](const ExportImage& other) { return other.name == image.name; };
       if (std::none_of(result.images.begin(), result.images.end(), same)) break;
       const size_t dot = image.name.rfind('.');
-      image.name = image.name.substr(0, dot) + "_" + std::to_string(k) + image.name.substr(dot);
+      image.name = image.name.substr(0, dot) + "_" + std::to_string(k) +
+                   (dot == std::string::npos ? "" : image.name.substr(dot));
     }
     result.imageOfSlot[s] = int(result.images.size());
     result.images.push_back(std::move(image));
@@ -208,41 +216,168 @@ ExportImages GatherImages(ModelHost& host, const Model& model, const std::string
   return result;
 }
 
-void NameImagesBeside(const std::string& outputPath, ExportImages& images) {
+namespace {
+
+// "wood.png" -> "wood_2.png" (k = 2), on a code-page-932 name.
+std::string Numbered(const std::string& name, int k) {
+  const size_t dot = platform::Cp932FindLast(name, '.');
+  const size_t slash = platform::Cp932FindLast(name, '\\');
+  const bool hasDot = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  return name.substr(0, hasDot ? dot : name.size()) + "_" + std::to_string(k) +
+         (hasDot ? name.substr(dot) : "");
+}
+
+// Claims a name for `bytes` in `folder` (with its trailing backslash), starting from `name` (code
+// page 932, relative): the name is taken by making its file, never by looking first. A file that
+// is there keeps its contents and is used only when it holds these very bytes (`write` false).
+// Names in `taken` and those the run reserves are passed over. Returns the name, or "" when no
+// file can be made.
+std::string ClaimName(ModelHost& host, const std::string& folder, const std::string& name,
+                      const std::vector<uint8_t>& bytes, std::vector<std::string>& taken,
+                      std::vector<std::string>& claimed, bool& write) {
+  for (int k = 1;; ++k) {
+    const std::string candidate = k == 1 ? name : Numbered(name, k);
+    const std::string target = folder + candidate;
+    if (std::find(taken.begin(), taken.end(), candidate) != taken.end() ||
+        (host.reservedOutput && host.reservedOutput(target)))
+      continue;
+    const platform::ClaimResult claim = platform::ClaimNewFile(target);
+    if (claim == platform::ClaimResult::kFailed) return {};
+    std::vector<uint8_t> existing;
+    write = claim == platform::ClaimResult::kClaimed;
+    if (write) {
+      claimed.push_back(target);
+    } else if (platform::ReadRegularFile(target, existing, bytes.size()) !=
+                   platform::NamedFileError::kNone ||
+               existing != bytes) {
+      continue;
+    }
+    taken.push_back(candidate);
+    return candidate;
+  }
+}
+
+}  // namespace
+
+bool NameImagesBeside(ModelHost& host, const std::string& outputPath, ExportImages& images) {
   const std::string folder = FolderOf(outputPath);
   std::vector<std::string> taken;
   for (ExportImage& image : images.images) {
-    image.write = true;
-    std::string name = image.name;
-    for (int k = 2;; ++k) {
-      const std::string target = folder + platform::Utf8ToCp932(name);
-      if (std::find(taken.begin(), taken.end(), name) == taken.end()) {
-        if (!platform::FileExists(target)) break;
-        std::vector<uint8_t> existing;
-        if (platform::ReadFileBytes(target, existing, image.bytes.size() + 1) &&
-            existing == image.bytes) {
-          image.write = false;  // already there, as an earlier conversion or the model left it
-          break;
-        }
-      }
-      const size_t dot = image.name.rfind('.');
-      name = image.name.substr(0, dot) + "_" + std::to_string(k) + image.name.substr(dot);
+    // Image names are UTF-8 for the documents that name them; on disk they take the reversible
+    // mapping of host names, so every character reaches the file as it is.
+    const std::string name = ClaimName(host, folder, platform::HostBytesToCp932(image.name, true),
+                                       image.bytes, taken, images.claimed, image.write);
+    if (name.empty()) {
+      host.Refuse(outputPath, "image " + image.name + " cannot be written");
+      return false;
     }
-    image.name = name;
-    taken.push_back(name);
+    image.name = platform::Cp932ToHostBytes(name, true);
   }
+  return true;
+}
+
+bool PlaceImagesByName(ModelHost& host, const Model& model, const std::string& outputPath, bool bmp,
+                       std::vector<std::string>& slotNames, ExportImages& placed) {
+  const std::string folder = FolderOf(outputPath);
+  slotNames.assign(size_t(std::max<int16_t>(model.textureSlotCount, 0)), std::string());
+  std::vector<bool> used(slotNames.size());
+  const size_t groups = std::min(size_t(std::max(model.groupCount, 0)), model.groups.size());
+  for (size_t g = 0; g < groups; ++g) {
+    if (int32_t s = GroupTextureSlot(model, model.groups[g])) used[size_t(s)] = true;
+  }
+  std::vector<std::string> taken;
+  for (size_t s = 1; s < used.size(); ++s) {
+    if (!used[s]) continue;
+    const TextureSlot& slot = model.textureSlots[s];
+    std::vector<uint8_t> bytes;
+    bool found = false;
+    for (const std::string& candidate : Candidates(model, slot)) {
+      if (host.ReadNamedFile(candidate, bytes) == platform::NamedFileError::kNone) {
+        found = true;
+        break;
+      }
+    }
+    // An image that cannot be found stays named as it was: the load said so already.
+    if (!found) continue;
+    const std::string name(slot.fileName.View());
+    // Either separator may stand in a name; on disk they are one ('/' is no trail byte).
+    std::string wanted = name;
+    std::replace(wanted.begin(), wanted.end(), '/', '\\');
+    if (bmp) {
+      D3DXIMAGE_FILEFORMAT format{};
+      d3dx::SniffImageFileFormat(bytes, format);
+      if (format != D3DXIFF_BMP) {
+        d3dx::DecodedImage decoded;
+        if (d3dx::DecodeImage(bytes, decoded) != d3dx::ImageError::kNone) {
+          host.Log(outputPath + " : image " + name +
+                   " cannot be converted to BMP; its texture "
+                   "is left out");
+          continue;
+        }
+        bytes = d3dx::EncodeBmp32(decoded.info.Width, decoded.info.Height, decoded.pixels.data(),
+                                  size_t(decoded.info.Width) * 4);
+      }
+      // The file names "<name without its last four characters>.bmp".
+      wanted = wanted.size() >= 4 ? wanted.substr(0, wanted.size() - 4) + ".bmp" : wanted + ".bmp";
+    }
+    // Where the output will look: an absolute name where it says, a relative one beside it.
+    const std::string looked = IsAbsolute(wanted) ? wanted : folder + wanted;
+    std::vector<uint8_t> there;
+    if (platform::ReadRegularFile(looked, there, bytes.size()) == platform::NamedFileError::kNone &&
+        there == bytes) {
+      continue;
+    }
+    // Otherwise the image goes into the output's folder: under its own name when that stays in
+    // the folder (subfolders are made), else under its file name, which the output then gives.
+    const bool within = !IsAbsolute(wanted) && wanted.find("..") == std::string::npos;
+    std::string base = within ? wanted : FileNameOf(wanted);
+    if (bmp) {
+      // A BMP's name must fit the 16-byte record of the MX layout, the ".bmp" dropped.
+      std::string stem = WithoutExtension(
+          platform::HostBytesToCp932(Portable(platform::Cp932ToUtf8(FileNameOf(wanted))), true));
+      while (stem.size() > 11)
+        stem.pop_back();
+      if (stem.empty() || static_cast<unsigned char>(stem.back()) >= 0x80) stem = "tex";
+      base = within && base.size() <= 15 + 4 ? base : stem + ".bmp";
+    }
+    if (base != FileNameOf(base) && !platform::MakeFolders(FolderOf(folder + base))) {
+      base = FileNameOf(base);
+    }
+    bool write = true;
+    const std::string claimedName =
+        ClaimName(host, folder, base, bytes, taken, placed.claimed, write);
+    if (claimedName.empty()) {
+      host.Refuse(outputPath, "image " + platform::Cp932ToUtf8(base) + " cannot be written");
+      return false;
+    }
+    if (write) {
+      ExportImage image;
+      image.name = platform::Cp932ToHostBytes(claimedName, true);
+      image.bytes = std::move(bytes);
+      placed.images.push_back(std::move(image));
+    }
+    if (claimedName != name) slotNames[s] = claimedName;
+  }
+  return true;
 }
 
 bool WriteImagesBeside(ModelHost& host, const std::string& outputPath, const ExportImages& images) {
   const std::string folder = FolderOf(outputPath);
   for (const ExportImage& image : images.images) {
     if (!image.write) continue;
-    if (!platform::WriteFileAtomically(folder + platform::Utf8ToCp932(image.name), image.bytes)) {
+    if (!platform::WriteFileAtomically(folder + platform::HostBytesToCp932(image.name, true),
+                                       image.bytes)) {
       host.Refuse(outputPath, "image " + image.name + " cannot be written");
       return false;
     }
   }
   return true;
+}
+
+void TakeBackImages(ExportImages& images) {
+  for (const std::string& path : images.claimed)
+    platform::RemoveOutputFile(path);
+  images.claimed.clear();
 }
 
 bool EncodePng(const uint8_t* bgra, uint32_t width, uint32_t height, std::vector<uint8_t>& out) {

@@ -63,16 +63,33 @@ struct ExportImage {
 struct ExportImages {
   std::vector<ExportImage> images;
   std::vector<int> imageOfSlot;
+  std::vector<std::string> claimed;  // library paths of the files NameImagesBeside made
 };
 ExportImages GatherImages(ModelHost& host, const Model& model, const std::string& outputPath);
 
-// Names the images for the folder of `outputPath` (a library path): a file of the same name with
-// other contents is left alone and the image takes the next free name ("wood_2.png"); a file with
-// the same contents is kept as it is and the image is marked as not to be written.
-void NameImagesBeside(const std::string& outputPath, ExportImages& images);
+// Names the images for the folder of `outputPath` (a library path) and claims each name by making
+// its file (platform::ClaimNewFile), so that no other writer, in this run or another process, can
+// take it meanwhile: a file of the same name with other contents is left alone and the image takes
+// the next free name ("wood_2.png"); a file with the same contents is kept as it is and the image
+// is marked as not to be written; names host.reservedOutput reserves are passed over. False, with
+// a refusal line, when a name cannot be made.
+bool NameImagesBeside(ModelHost& host, const std::string& outputPath, ExportImages& images);
+// For formats whose file names each texture by its slot's file name and finds it beside itself
+// (X, WZP; with `bmp`, MX, which reads "<name without its last four characters>.bmp"): makes
+// every image the groups show reachable from the output at `outputPath`. An image already where
+// the output will look (the same bytes) stays as it is; any other goes into the output's folder,
+// its bytes as they are or, for `bmp`, as a BMP, under its own relative name where that stays in
+// the folder and is free, else under a free name of its own, claimed as NameImagesBeside does.
+// `slotNames[s]` is the name slot s must then be given in the output (empty: unchanged); `placed`
+// holds the images to write (WriteImagesBeside) and the files claimed. False, with a refusal
+// line, when an image cannot be placed.
+bool PlaceImagesByName(ModelHost& host, const Model& model, const std::string& outputPath, bool bmp,
+                       std::vector<std::string>& slotNames, ExportImages& placed);
 // Writes the images NameImagesBeside marked into that folder. False, with a refusal line, when
 // one could not be written.
 bool WriteImagesBeside(ModelHost& host, const std::string& outputPath, const ExportImages& images);
+// Removes the files NameImagesBeside made (a write that failed leaves nothing behind).
+void TakeBackImages(ExportImages& images);
 
 // The writers' files as bytes, for callers that keep them in memory. `path` names the output
 // (the buffer file's and the library's names derive from it) and the model in refusal lines.

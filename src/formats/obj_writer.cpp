@@ -175,10 +175,18 @@ int BuildObj(ModelHost& host, const Model& model, const std::string& path,
 }  // namespace exchange
 
 int SaveObj(ModelHost& host, const Model& model, const std::string& path) {
-  // The images are named first and written once the OBJ is known to be sound.
+  // The images are named first and written once the OBJ is known to be sound; whatever fails,
+  // the files this write claimed go again.
   std::string obj, mtl;
   exchange::ExportImages images = exchange::GatherImages(host, model, path);
-  exchange::NameImagesBeside(path, images);
+  struct TakeBack {
+    exchange::ExportImages& images;
+    bool done = false;
+    ~TakeBack() {
+      if (!done) exchange::TakeBackImages(images);
+    }
+  } takeBack{images};
+  if (!exchange::NameImagesBeside(host, path, images)) return 0;
   if (!exchange::BuildObj(host, model, path, images, obj, mtl)) return 0;
   if (!exchange::WriteImagesBeside(host, path, images)) return 0;
   const auto bytes = [](const std::string& s) {
@@ -192,6 +200,7 @@ int SaveObj(ModelHost& host, const Model& model, const std::string& path) {
     host.Refuse(path, "cannot be written");
     return 0;
   }
+  takeBack.done = true;
   return 1;
 }
 

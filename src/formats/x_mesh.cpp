@@ -112,10 +112,10 @@ bool PrepareImportMesh(std::unique_ptr<Mesh>& mesh, std::string& why) {
 
 // The file a material's texture name loads from. Exporters write names with the folders of the
 // machine they ran on ("C:\\models\\data\\bottom.tga"); when no file has the whole name, the file
-// name alone is looked for beside the model (the current folder of a load), as the Metasequoia
-// reader always does.
-std::string TextureToLoad(const std::string& name) {
-  if (platform::FileExists(name)) return name;
+// name alone is looked for beside the model (where the host resolves relative names), as the
+// Metasequoia reader always does.
+std::string TextureToLoad(const ModelHost& host, const std::string& name) {
+  if (platform::FileExists(host.ResolveNamed(name))) return name;
   const size_t backslash = platform::Cp932FindLast(name, '\\');
   const size_t slash = platform::Cp932FindLast(name, '/');
   const size_t cut = backslash == std::string::npos ? slash
@@ -123,7 +123,7 @@ std::string TextureToLoad(const std::string& name) {
                                                     : std::max(backslash, slash);
   if (cut == std::string::npos) return name;
   const std::string part = name.substr(cut + 1);
-  return platform::FileExists(part) ? part : name;
+  return platform::FileExists(host.ResolveNamed(part)) ? part : name;
 }
 
 // Groups from the first 256 materials (one white group when there are none), and a texture slot
@@ -157,7 +157,7 @@ void ImportGroups(ModelHost& host, Model& model, const std::vector<D3DXMATERIAL>
     slot.fileName.Set(name);
     // The slot is counted before its texture loads: the loader takes only slots in use.
     model.textureSlotCount = static_cast<int16_t>(s + 1);
-    host.LoadModelTexture(model, s, TextureToLoad(name));
+    host.LoadModelTexture(model, s, TextureToLoad(host, name));
     Group& group = model.groups[g];
     const size_t dot = platform::Cp932FindLast(name, '.');
     group.name.Set(dot == std::string::npos ? std::string_view()

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -33,8 +34,14 @@ class ModelHost {
     // read.
     std::string confineTo;
     size_t maxBytes = platform::kMaxNamedFileBytes;
+    // Told the library path of every file read through ReadNamedFile (a run that writes files
+    // must never replace one it has read).
+    std::function<void(const std::string&)> onRead;
   };
   NamedFiles namedFiles;
+  // True for a library path that another output of the same run will take (its main file or a
+  // file beside it): writers that name files of their own (images) pass over such names.
+  std::function<bool(const std::string&)> reservedOutput;
 
   // A name the model gives, as the path to open: an absolute name as it is, a relative one under
   // namedFiles.baseFolder.
@@ -50,7 +57,10 @@ class ModelHost {
     const std::string path = ResolveNamed(name);
     if (!namedFiles.confineTo.empty() && !platform::IsInsideFolder(path, namedFiles.confineTo))
       return platform::NamedFileError::kOutside;
-    return platform::ReadRegularFile(path, out, namedFiles.maxBytes);
+    const platform::NamedFileError error =
+        platform::ReadRegularFile(path, out, namedFiles.maxBytes);
+    if (error == platform::NamedFileError::kNone && namedFiles.onRead) namedFiles.onRead(path);
+    return error;
   }
 
   // Writes one log line (code page 932, already formatted).

@@ -54,7 +54,7 @@ class LibraryModelHost : public ModelHost {
     library_.ModelTexture_Load(model.modelId, slot, path);
   }
   int32_t LoadTexture(const std::string& path, int32_t* index) override {
-    return library_.Texture_Load(path.c_str(), index);
+    return library_.Texture_Load(ResolveNamed(path).c_str(), index);
   }
   int32_t* TextureIdCell(int32_t id) override {
     if (id < 0 || size_t(id) >= library_.TextureIds().size()) return nullptr;
@@ -249,18 +249,10 @@ bool Library::Model3_IsLoaded(ModelId id) {
   return model && model->loaded.Get() == 1 && model->inUse;
 }
 
-ModelId Library::Model3_Load(ModelId id, const std::string& path) {
-  if (id == -1) id = Model3_Create();
-  if (path.empty()) {
-    ShowMessage(WZ_TEXT("ファイル名が指定されていません。"));
-    return -1;
-  }
+bool ReadModelFile(ModelHost& host, Model& model, const std::string& path,
+                   const std::string& dataDir, bool toonLoaded) {
   FILE* f = platform::OpenFile(path, "rb");
-  if (!f) {
-    Log(WZ_TEXT("%s を開くことができませんでした。"), path.c_str());
-    Model3_Release(id);
-    return -1;
-  }
+  if (!f) return false;
   uint8_t head[7] = {};
   size_t got = std::fread(head, 1, sizeof head, f);
   std::fclose(f);
@@ -269,20 +261,37 @@ ModelId Library::Model3_Load(ModelId id, const std::string& path) {
     version = static_cast<int32_t>(uint32_t(head[3]) | uint32_t(head[4]) << 8 |
                                    uint32_t(head[5]) << 16 | uint32_t(head[6]) << 24);
   }
-
   const std::string extension = ModelExtension(path);
-  Model* model = Model3_Get(id);
   for (const ReaderRow& row : kReaders) {
     if (strcasecmp(extension.c_str(), row.extension) != 0) continue;
-    if (row.reader && model) {
-      ReadGuarded(*host_, row.reader, *model, path, version, dataDir_, systemTextures_.toonLoaded);
-    }
+    if (row.reader) ReadGuarded(host, row.reader, model, path, version, dataDir, toonLoaded);
     break;
   }
+  return true;
+}
+
+std::vector<Mat4> FinishLoad(Model& model, bool toonLoaded) {
+  ComputeBoundsAndShading(model, toonLoaded);
+  std::vector<Mat4> world = BindPose(model);
+  AutoBind(model, world);
+  return world;
+}
+
+ModelId Library::Model3_Load(ModelId id, const std::string& path) {
+  if (id == -1) id = Model3_Create();
+  if (path.empty()) {
+    ShowMessage(WZ_TEXT("ファイル名が指定されていません。"));
+    return -1;
+  }
+  Model* model = Model3_Get(id);
   if (!model) return -1;
+  if (!ReadModelFile(*host_, *model, path, dataDir_, systemTextures_.toonLoaded)) {
+    Log(WZ_TEXT("%s を開くことができませんでした。"), path.c_str());
+    Model3_Release(id);
+    return -1;
+  }
   SyncRuntime(id);
-  ComputeBoundsAndShading(*model, systemTextures_.toonLoaded);
-  std::vector<Mat4> world = BindPose(*model);
+  const std::vector<Mat4> world = FinishLoad(*model, systemTextures_.toonLoaded);
   if (ModelRuntime* runtime = Model3_Runtime(id)) {
     for (size_t b = 0; b < runtime->bones.size() && b < world.size(); ++b) {
       runtime->bones[b].world = world[b];
@@ -290,7 +299,6 @@ ModelId Library::Model3_Load(ModelId id, const std::string& path) {
       runtime->bones[b].position = Vec3{world[b].m[3][0], world[b].m[3][1], world[b].m[3][2]};
     }
   }
-  AutoBind(*model, world);
   model->loaded.Set(1);
   ResetFrameClock();
   return id;

@@ -6,10 +6,12 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "core/vec_math.h"
 #include "model/model.h"
+#include "model/model_host.h"
 #include "platform/d3d/texture.h"
 #include "platform/d3dx/image_decode.h"
 
@@ -76,5 +78,14 @@ std::string ModelExtension(const std::string& path);
 // centre, deform on for UV scrolling, the shading selection (6 for a bump map, 8 for a second
 // map, 8 winning).
 void ComputeBoundsAndShading(Model& model, bool toonLoaded);
+
+// Reads the model file at `path` into `model` as Model3_Load does: the int32 at offset 3 of the
+// file as the WZP version, the reader the extension picks (an allocation failure or any other
+// exception in it is a refusal, logged through host). False when the file cannot be opened.
+bool ReadModelFile(ModelHost& host, Model& model, const std::string& path,
+                   const std::string& dataDir, bool toonLoaded);
+// The steps every load ends with: bounds and shading, the bind pose (returned, one matrix per
+// bone) and automatic binding.
+std::vector<Mat4> FinishLoad(Model& model, bool toonLoaded);
 
 }  // namespace wz

@@ -417,6 +417,44 @@ std::string OutputHostPath(const std::string& libraryPath) {
   return folder + Cp932ToHostBytes(libraryPath.substr(slash + 1), true);
 }
 
+bool GetOutputFileId(const std::string& libraryPath, FileId& id) {
+  id = FileId{};
+  struct stat st;
+  if (::stat(OutputHostPath(libraryPath).c_str(), &st) != 0) return false;
+  id = FileId{true, static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  return true;
+}
+
+std::string CaseVariantOf(const std::string& libraryPath) {
+  const std::string exact = OutputHostPath(libraryPath);
+  if (Exists(exact)) return {};
+  const std::string matched = HostPath(libraryPath);
+  return matched != exact && Exists(matched) ? LibraryPath(matched) : std::string();
+}
+
+ClaimResult ClaimNewFile(const std::string& libraryPath) {
+  const int fd = ::open(OutputHostPath(libraryPath).c_str(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd >= 0) {
+    ::close(fd);
+    return ClaimResult::kClaimed;
+  }
+  return errno == EEXIST || errno == ELOOP ? ClaimResult::kExists : ClaimResult::kFailed;
+}
+
+bool MakeFolders(const std::string& libraryFolder) {
+  std::string host = HostPath(libraryFolder);
+  while (host.size() > 1 && host.back() == '/')
+    host.pop_back();
+  std::error_code ec;
+  std::filesystem::create_directories(host, ec);
+  return std::filesystem::is_directory(host, ec);
+}
+
+bool RemoveOutputFile(const std::string& libraryPath) {
+  return ::unlink(OutputHostPath(libraryPath).c_str()) == 0;
+}
+
 std::string AtomicFileWriter::PeekTemporaryPath(const std::string& libraryPath) {
   return TemporaryPath(OutputHostPath(libraryPath), temporaryCounter.load());
 }

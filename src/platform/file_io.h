@@ -120,6 +120,24 @@ bool IsInsideFolder(const std::string& libraryPath, const std::string& folder);
 // by case is never taken for the output.
 std::string OutputHostPath(const std::string& libraryPath);
 
+// The identity of the file an output path names exactly (OutputHostPath: no case matching of its
+// own name); false when there is none.
+bool GetOutputFileId(const std::string& libraryPath, FileId& id);
+// When no file has the output path's own name but one whose name differs from it only by case
+// does (the match HostPath makes), its library path; empty otherwise.
+std::string CaseVariantOf(const std::string& libraryPath);
+
+// Claims a name for an output: makes an empty file at OutputHostPath(libraryPath) only when nothing
+// has that name yet (a link planted there counts as something), so two writers, in this process or
+// others, never both take it. kExists: something has the name; kFailed: it could not be made.
+enum class ClaimResult { kClaimed, kExists, kFailed };
+ClaimResult ClaimNewFile(const std::string& libraryPath);
+// Makes the folder `libraryFolder` and those above it where missing; false when it is not a folder
+// afterwards.
+bool MakeFolders(const std::string& libraryFolder);
+// Removes the file an output path names (OutputHostPath); false when nothing was removed.
+bool RemoveOutputFile(const std::string& libraryPath);
+
 // Writes `bytes` to a temporary file beside the target and renames it over the target, so that a
 // failed write never leaves a half-written file in place of the old one. False on any failure
 // (the target is then unchanged and no temporary file is left behind).

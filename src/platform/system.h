@@ -38,6 +38,8 @@ bool GetVersionExA(OsVersionInfo& out);
 // The process's CPU set as an affinity mask (bit n = CPU n may run the process; CPUs past 63 are
 // not represented). False when the CPU set cannot be read.
 bool GetProcessAffinityMask(uint64_t& processMask, uint64_t& systemMask);
+// The number of processors the process may run on (at least 1).
+unsigned UsableProcessorCount();
 
 // CPUID leaf/subleaf. On processors without CPUID all registers are 0.
 struct CpuidRegisters {

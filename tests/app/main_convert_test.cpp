@@ -231,7 +231,7 @@ TEST_F(ConvertStreams, AnOutputNeverReplacesAnInput) {
   // A WZP converted to WZP is upgraded in place.
   r = Run("b.wzp");
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, "b.wzp -> " + (dir / "b.WZP") + "\n");
+  EXPECT_EQ(r.out, "b.wzp -> " + (dir / "b.wzp") + "\n");  // the file that was upgraded
 
   // With -o the outputs go elsewhere, into a folder made on the way.
   r = Run("--to x -o out/x b.x");
@@ -250,11 +250,13 @@ TEST_F(ConvertStreams, LinesGoWhereAPersonLooksForThem) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "a.mqo -> " + (dir / "a.LWO") + "\n");
   EXPECT_EQ(r.err,
-            "folder.mqo: failed: is a directory, not a model file\n"
+            "folder.mqo: failed: is a directory, not a model file (-r converts the models in it)\n"
             "missing.mqo: failed: cannot be opened\n");
   r = Run("info folder.mqo");
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.err, "folder.mqo: failed: is a directory, not a model file\n");
+  EXPECT_EQ(
+      r.err,
+      "folder.mqo: failed: is a directory, not a model file (-r converts the models in it)\n");
 
   // WZ_LOG and WZ_NO_SOUND are switches: 0 is off.
   r = Run("--to lwo a.mqo", "env WZ_LOG=0");

@@ -310,7 +310,7 @@ TEST_F(RenderProgram, OptionErrorsAreUsageErrors) {
       {"render --effect sparkle cube.mqo", 2, "bad value 'sparkle' for --effect (scene, mono"},
       {"render --effect", 2, "--effect needs a value"},
       {"render -o a.png cube.mqo cube.mqo", 2, "-o names one picture"},
-      {"render --output-dir nowhere cube.mqo", 2, "'nowhere' is not a directory"},
+      {"render --output-dir cube.mqo cube.mqo", 2, "'cube.mqo' is not a directory"},
       {"--help", 0, "wz-convert render [-o OUT]"},
   };
   for (const Case& c : cases) {
@@ -319,6 +319,57 @@ TEST_F(RenderProgram, OptionErrorsAreUsageErrors) {
     EXPECT_NE(r.output.find(c.text), std::string::npos) << c.arguments << "\n" << r.output;
   }
   EXPECT_FALSE(std::filesystem::exists(dir / "cube.png"));
+}
+
+// A picture never replaces what it was drawn from (the model's texture of the picture's name) nor
+// a file whose name differs only by case; the output folder is made when missing; a picture
+// without the effect or the text that was asked for is a failure.
+TEST_F(RenderProgram, AskedForAndNothingElse) {
+  wz::testing::WriteFile(
+      dir / "tri.mqo",
+      "Metasequoia Document\r\nFormat Text Ver 1.0\r\nMaterial 1 {\r\n\t\"m\" col(1.000 "
+      "1.000 1.000 1.000) tex(\"tri.png\")\r\n}\r\nObject \"o\" {\r\n\tvertex 3 {\r\n"
+      "\t\t0 0 0\r\n\t\t10 0 0\r\n\t\t0 10 0\r\n\t}\r\n\tface 1 {\r\n\t\t3 V(0 1 2) M(0) UV(0 0 1 "
+      "0 "
+      "0 1)\r\n\t}\r\n}\r\nEof\r\n");
+  const std::vector<uint8_t> texture = wz::test::EncodePng(
+      {2, 2, 2, 8, false, {{255, 0, 0, 255, 0, 0}, {255, 0, 0, 255, 0, 0}}, {}, {}});
+  wz::testing::WriteFile(dir / "tri.png", std::string(texture.begin(), texture.end()));
+  wz::testing::WriteFile(dir / "cube.mqo", MqoCube());
+  wz::testing::WriteFile(dir / "CUBE.PNG", "theirs");
+  // A copy of the program whose data folder lacks the shader scene's effect, and a font
+  // configuration without fonts.
+  std::filesystem::create_directories(dir / "bin");
+  std::filesystem::copy(std::string(WZ_BIN_DIR) + "/wz-convert", dir / "bin/wz-convert");
+  std::filesystem::copy(std::string(WZ_BIN_DIR) + "/Data", dir / "bin/Data",
+                        std::filesystem::copy_options::recursive);
+  for (const char* ext : {".fx", ".fxo"})
+    std::filesystem::remove(dir / (std::string("bin/Data/System/HLSL/HLSL_3D") + ext));
+  wz::testing::WriteFile(dir / "fonts.conf",
+                         "<?xml version=\"1.0\"?>\n<fontconfig><dir>/nonexistent</dir><cachedir>" +
+                             (dir / "fc") + "</cachedir></fontconfig>\n");
+  struct Case {
+    std::string command;
+    int exitCode;
+    std::string text;
+  } cases[] = {
+      {kProgram + " render tri.mqo", 1, "the picture would replace " + (dir / "tri.png")},
+      {kProgram + " render cube.mqo", 1, "(the names differ only by case)"},
+      {kProgram + " preview tri.mqo -o tri.png", 1, "the picture would replace"},
+      {kProgram + " render --output-dir made/here cube.mqo", 0, dir / "made/here/cube.png"},
+      {"bin/wz-convert render --shader -o s.png cube.mqo", 1, "HLSL_3D.fx cannot be loaded"},
+      {"FONTCONFIG_FILE=" + (dir / "fonts.conf") + " " + kProgram + " preview cube.mqo -o p.png", 1,
+       "no usable font"},
+  };
+  for (const Case& c : cases) {
+    const auto r = RunProgram("cd " + dir.path() + " && " + c.command);
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.command << "\n" << r.output;
+    EXPECT_NE(r.output.find(c.text), std::string::npos) << c.command << "\n" << r.output;
+  }
+  EXPECT_EQ(wz::testing::ReadFile(dir / "tri.png"), std::string(texture.begin(), texture.end()));
+  EXPECT_EQ(wz::testing::ReadFile(dir / "CUBE.PNG"), "theirs");
+  EXPECT_FALSE(std::filesystem::exists(dir / "s.png"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "p.png"));
 }
 
 }  // namespace

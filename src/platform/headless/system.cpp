@@ -7,6 +7,7 @@
 #include <cpuid.h>
 #endif
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -73,6 +74,13 @@ bool GetProcessAffinityMask(uint64_t& processMask, uint64_t& systemMask) {
   long online = ::sysconf(_SC_NPROCESSORS_CONF);
   systemMask = online >= 64 ? ~uint64_t{0} : (uint64_t{1} << (online > 0 ? online : 1)) - 1;
   return true;
+}
+
+unsigned UsableProcessorCount() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  const int n = ::sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 0;
+  return n > 0 ? unsigned(n) : std::max(1u, std::thread::hardware_concurrency());
 }
 
 CpuidRegisters Cpuid(uint32_t leaf, uint32_t subleaf) {
