@@ -260,5 +260,22 @@ TEST_F(ConvertRun_, NamesAreShownSafely) {
   EXPECT_EQ(r.out.rfind("{\"file\":\"raw\\udcff.mqo\"", 0), 0u) << r.out;
 }
 
+// Files a model names may lie anywhere, but with --confine only the model's folder and below
+// are read.
+TEST_F(ConvertRun_, ConfineKeepsReadsInTheModelsFolder) {
+  std::filesystem::create_directories(dir / "models");
+  WriteFile(dir / "models/m.obj",
+            "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nvt 0 0\nusemtl a\n"
+            "f 1/1 2/1 3/1\n");
+  WriteFile(dir / "models/m.mtl", "newmtl a\nmap_Kd ../secret.png\n");
+  WriteFile(dir / "secret.png", Png(3));
+  Streams r = Run("--confine --to gltf -o out models/m.obj");
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("secret.png cannot be loaded"), std::string::npos) << r.out;
+  EXPECT_FALSE(std::filesystem::exists(dir / "out/secret.png"));
+  r = Run("--to gltf -o out2 models/m.obj");
+  EXPECT_EQ(ReadFile(dir / "out2/secret.png"), Png(3)) << r.out << r.err;
+}
+
 }  // namespace
 }  // namespace wz
