@@ -168,6 +168,13 @@ TEST_F(ConvertRun_, ImageNamesNeverCrashOrLinger) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(ReadFile(dir / "out/tex"), Png(1));
   EXPECT_EQ(ReadFile(dir / "out/tex_2"), Png(2));
+  // A texture named as the run's own buffer file takes another name.
+  WriteFile(dir / "n.mqo", TexturedMqo({"n.bin"}));
+  WriteFile(dir / "n.bin", Png(4));
+  r = Run("--to gltf -o out n.mqo");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir / "out/n_2.bin"), Png(4));
+  EXPECT_NE(ReadFile(dir / "out/n.bin"), Png(4));
   // The buffer cannot be written (a folder has its name): nothing of the output stays.
   std::filesystem::create_directories(dir / "fail/m.bin");
   r = Run("--to gltf -o fail m.obj");
