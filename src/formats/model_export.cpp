@@ -71,6 +71,15 @@ std::vector<std::string> Candidates(const Model& model, const TextureSlot& slot)
   return out;
 }
 
+// The bytes of a texture slot's image, from the first place it is found.
+bool ReadSlotImage(ModelHost& host, const Model& model, const TextureSlot& slot,
+                   std::vector<uint8_t>& bytes) {
+  for (const std::string& candidate : Candidates(model, slot)) {
+    if (host.ReadNamedFile(candidate, bytes) == platform::NamedFileError::kNone) return true;
+  }
+  return false;
+}
+
 struct PngWriteState {
   std::vector<uint8_t>* out;
 };
@@ -169,15 +178,8 @@ ExportImages GatherImages(ModelHost& host, const Model& model, const std::string
     if (!used[s]) continue;
     const TextureSlot& slot = model.textureSlots[s];
     std::vector<uint8_t> bytes;
-    bool found = false;
-    for (const std::string& candidate : Candidates(model, slot)) {
-      if (host.ReadNamedFile(candidate, bytes) == platform::NamedFileError::kNone) {
-        found = true;
-        break;
-      }
-    }
     const std::string shown(slot.fileName.View());
-    if (!found) {
+    if (!ReadSlotImage(host, model, slot, bytes)) {
       host.Log(outputPath + " : image " + shown + " not found; its texture is left out");
       continue;
     }
@@ -290,15 +292,8 @@ bool PlaceImagesByName(ModelHost& host, const Model& model, const std::string& o
     if (!used[s]) continue;
     const TextureSlot& slot = model.textureSlots[s];
     std::vector<uint8_t> bytes;
-    bool found = false;
-    for (const std::string& candidate : Candidates(model, slot)) {
-      if (host.ReadNamedFile(candidate, bytes) == platform::NamedFileError::kNone) {
-        found = true;
-        break;
-      }
-    }
     // An image that cannot be found stays named as it was: the load said so already.
-    if (!found) continue;
+    if (!ReadSlotImage(host, model, slot, bytes)) continue;
     const std::string name(slot.fileName.View());
     // Either separator may stand in a name; on disk they are one ('/' is no trail byte).
     std::string wanted = name;
