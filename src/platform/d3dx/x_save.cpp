@@ -1,5 +1,5 @@
-// X-file saving: one triangle-list mesh with its normals, first texture-coordinate set and
-// material list, as a binary or text file, optionally compressed.
+// X-file saving: one triangle-list mesh with its normals, vertex colours, first texture-coordinate
+// set and material list, as a binary or text file, optionally compressed.
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -21,11 +21,17 @@ float Finite(float v) {
   return std::isfinite(v) ? v : 0.0f;
 }
 
+// A channel of a D3DCOLOR word (0xAARRGGBB) as the float the file holds; `shift` picks it.
+float Channel(uint32_t argb, int shift) {
+  return float((argb >> shift) & 0xFF) / 255.0f;
+}
+
 // What the writer needs from the mesh, gathered once.
 struct MeshView {
   const Mesh& mesh;
   std::span<const D3DXMATERIAL> materials;
   bool normals;
+  bool colours;
   bool uvs;
 };
 
@@ -113,6 +119,18 @@ void WriteBinary(const MeshView& m, std::vector<uint8_t>& out) {
     w.IntList({nv});
     vectors(1);
     faces();
+    w.Close();
+  }
+  if (m.colours) {
+    // Each entry is an index and four floats: one integer list and one float list apiece.
+    w.Name("MeshVertexColors");
+    w.Open();
+    w.IntList({nv});
+    for (uint32_t v = 0; v < nv; ++v) {
+      const uint32_t argb = mesh.Diffuse(v);
+      w.IntList({v});
+      w.FloatList({Channel(argb, 16), Channel(argb, 8), Channel(argb, 0), Channel(argb, 24)});
+    }
     w.Close();
   }
   if (m.uvs) {
@@ -246,6 +264,23 @@ void WriteText(const MeshView& m, std::vector<uint8_t>& out) {
     faces("   ");
     w.Raw("  }\n");
   }
+  if (m.colours) {
+    w.Raw("  MeshVertexColors {\n   ");
+    w.UInt(nv);
+    w.Raw(";\n");
+    for (uint32_t v = 0; v < nv; ++v) {
+      const uint32_t argb = mesh.Diffuse(v);
+      w.Raw("   ");
+      w.UInt(v);
+      w.Raw(";");
+      for (int shift : {16, 8, 0, 24}) {
+        w.Float(Channel(argb, shift));
+        w.Raw(";");
+      }
+      w.Raw(v + 1 < nv ? ";,\n" : ";;\n");
+    }
+    w.Raw("  }\n");
+  }
   if (m.uvs) {
     w.Raw("  MeshTextureCoords {\n   ");
     w.UInt(nv);
@@ -332,7 +367,7 @@ HRESULT D3DXSaveMeshToXInMemory(const Mesh& mesh, std::span<const D3DXMATERIAL> 
     }
   }
   const FvfLayout& l = mesh.Layout();
-  const MeshView view{mesh, materials, l.normal >= 0, l.texCount > 0};
+  const MeshView view{mesh, materials, l.normal >= 0, l.diffuse >= 0, l.texCount > 0};
 
   std::vector<uint8_t> body;
   if (text) {
