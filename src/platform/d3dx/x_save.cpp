@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,16 +49,18 @@ class BinaryWriter {
   }
   void Open() { Code(10); }
   void Close() { Code(11); }
-  void IntList(const std::vector<uint32_t>& v) {
+  void IntList(std::span<const uint32_t> v) {
     Code(6);
     U32(static_cast<uint32_t>(v.size()));
     Bytes(v.data(), v.size() * 4);
   }
-  void FloatList(const std::vector<float>& v) {
+  void IntList(std::initializer_list<uint32_t> v) { IntList(std::span(v.begin(), v.size())); }
+  void FloatList(std::span<const float> v) {
     Code(7);
     U32(static_cast<uint32_t>(v.size()));
     Bytes(v.data(), v.size() * 4);
   }
+  void FloatList(std::initializer_list<float> v) { FloatList(std::span(v.begin(), v.size())); }
 
  private:
   void Code(uint16_t c) { Bytes(&c, 2); }
@@ -77,6 +81,10 @@ class BinaryWriter {
 void WriteBinary(const MeshView& m, std::vector<uint8_t>& out) {
   const Mesh& mesh = m.mesh;
   const uint32_t nv = mesh.GetNumVertices(), nf = mesh.GetNumFaces();
+  // The size is known but for the materials' names: the body takes one allocation.
+  out.reserve(out.size() + 512 + m.materials.size() * 128 +
+              size_t{nv} * (12 + (m.normals ? 12 : 0) + (m.colours ? 32 : 0) + (m.uvs ? 8 : 0)) +
+              size_t{nf} * (16 + (m.normals ? 16 : 0) + 4));
   BinaryWriter w(out);
   std::vector<float> floats;
   std::vector<uint32_t> ints;
@@ -105,7 +113,7 @@ void WriteBinary(const MeshView& m, std::vector<uint8_t>& out) {
   w.Open();
   w.Name("FrameTransformMatrix");
   w.Open();
-  w.FloatList(std::vector<float>(kIdentity, kIdentity + 16));
+  w.FloatList(kIdentity);
   w.Close();
   w.Name("Mesh");
   w.Name("mesh0");
@@ -128,8 +136,10 @@ void WriteBinary(const MeshView& m, std::vector<uint8_t>& out) {
     w.IntList({nv});
     for (uint32_t v = 0; v < nv; ++v) {
       const uint32_t argb = mesh.Diffuse(v);
-      w.IntList({v});
-      w.FloatList({Channel(argb, 16), Channel(argb, 8), Channel(argb, 0), Channel(argb, 24)});
+      const float rgba[4] = {Channel(argb, 16), Channel(argb, 8), Channel(argb, 0),
+                             Channel(argb, 24)};
+      w.IntList(std::span(&v, 1));
+      w.FloatList(rgba);
     }
     w.Close();
   }
@@ -369,19 +379,19 @@ HRESULT D3DXSaveMeshToXInMemory(const Mesh& mesh, std::span<const D3DXMATERIAL> 
   const FvfLayout& l = mesh.Layout();
   const MeshView view{mesh, materials, l.normal >= 0, l.diffuse >= 0, l.texCount > 0};
 
-  std::vector<uint8_t> body;
+  const char* header = text ? (compressed ? "xof 0303tzip0032" : "xof 0303txt 0032")
+                            : (compressed ? "xof 0303bzip0032" : "xof 0303bin 0032");
+  out.assign(header, header + 16);
+  // An uncompressed body goes straight after the header; a compressed one is deflated there.
+  std::vector<uint8_t> compressedBody;
+  std::vector<uint8_t>& body = compressed ? compressedBody : out;
   if (text) {
     body.push_back('\n');  // ends the header line
     WriteText(view, body);
   } else {
     WriteBinary(view, body);
   }
-  const char* header = text ? (compressed ? "xof 0303tzip0032" : "xof 0303txt 0032")
-                            : (compressed ? "xof 0303bzip0032" : "xof 0303bin 0032");
-  out.assign(header, header + 16);
-  if (!compressed) {
-    out.insert(out.end(), body.begin(), body.end());
-  } else if (body.size() > kXMaxBodyBytes || !DeflateXBody(body, out)) {
+  if (compressed && (body.size() > kXMaxBodyBytes || !DeflateXBody(body, out))) {
     out.clear();
     if (status) *status = XStatus{XError::TooLarge, "the file is too large to compress"};
     return E_OUTOFMEMORY;
