@@ -98,7 +98,8 @@ int SaveGlb(ModelHost& host, const Model& model, const std::string& path);
 //
 // LoadX reads every mesh of a text, binary or compressed X file into the model: one position,
 // normal, colour and UV per mesh vertex (positions unscaled; a colour whose alpha byte is 0 is
-// white), one triangle per face sorted by material, one group per material (at most 256; one
+// white; the colours are drawn when the file gives vertex colours), one triangle per face sorted
+// by material, one group per material (at most 256; one
 // white group when the file has none), a texture slot per material that names a texture (loaded
 // with host.LoadModelTexture, the group named after the texture up to its last dot), the bones'
 // first key list brought to 16 keys, then DeriveNormals. Faces beyond host.Capacities().polygons
@@ -111,11 +112,15 @@ int LoadXFromMemory(ModelHost& host, Model& model, const std::string& path,
 
 // SaveX writes the model as a binary X file: every used polygon of 3 or 4 corners as a fan of
 // triangles around its first corner, one vertex per triangle corner (position / 5, normal and UV
-// from their pools, opaque white diffuse), 32-bit indices when the vertices do not fit 16 bits,
-// and one material (diffuse 1, 1, 1, 1, the other colours black, power 0) naming the file of
-// texture slot 1 when that slot has state 1. Returns 1 when the file was written, -1 when there
-// is nothing to write, the model is not sound or the write failed (each logged through
-// host.Refuse; an earlier file at `path` is then left as it was).
+// from their pools), 32-bit indices when the vertices do not fit 16 bits, one material per group
+// that has such a polygon, in group order (diffuse: the group colour as drawing shows it;
+// specular colour and power 20 when the group's specular is on, black and 0 otherwise; the file
+// its texture slot names), each face naming its group's material, and, when the model draws
+// corner colours, each vertex's colour as drawn (corner colour times model colour). Returns 1
+// when the file was written, -1 when there is nothing to write, the model is not sound, a
+// position (after the / 5), normal or UV of a written corner is not a finite number, or the
+// write failed (each logged through host.Refuse; an earlier file at `path` is then left as it
+// was).
 int SaveX(ModelHost& host, const Model& model, const std::string& path);
 
 // ---- MX (quad lists with pixel UVs), Rokkaku Daioh ROK, DXF 3DFACE ------------------------------

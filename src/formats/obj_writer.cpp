@@ -9,6 +9,7 @@
 // written before the OBJ, each through a temporary file and a rename.
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <string>
@@ -70,8 +71,18 @@ int BuildObj(ModelHost& host, const Model& model, const std::string& path,
     const std::string library = exchange::WithoutExtension(path) + ".mtl";
     obj = "# wz-convert\nmtllib " + FileNameUtf8(library) + "\n";
     obj.reserve(size_t(model.positionCount) * 30 + size_t(model.polygonCount) * 40);
+    // A value that is not a finite number has no OBJ spelling: refused rather than written as 0.
+    // (The normals written are those drawing uses, always finite.)
+    const auto refuse = [&](const char* what) {
+      obj.clear();
+      host.Refuse(path, std::string("the model has a ") + what + " that is not a finite number");
+      return 0;
+    };
     for (int32_t i = 0; i < model.positionCount; ++i) {
       const Vec3 p = exchange::ToExchange(model.positions[size_t(i)]);
+      if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
+        return refuse("position");
+      }
       obj += "v ";
       Number(obj, p.x);
       obj += ' ';
@@ -83,6 +94,7 @@ int BuildObj(ModelHost& host, const Model& model, const std::string& path,
     const bool uvs = model.uvCount > 0;
     for (int32_t i = 0; i < model.uvCount; ++i) {
       const Uv& uv = model.uvs[size_t(i)];
+      if (!std::isfinite(uv.u) || !std::isfinite(1.0f - uv.v)) return refuse("texture coordinate");
       obj += "vt ";
       Number(obj, uv.u);
       obj += ' ';

@@ -1,15 +1,15 @@
 // DirectX X export and import of a model, over the mesh and X-file functions of the D3DX layer
-// (platform/d3dx/x_file.h): SaveX turns the model into a triangle list with one vertex per corner
-// and one material and saves it in binary form; LoadX loads every mesh of a file as one mesh,
-// sorts its faces by material and turns vertices, faces and materials into pools, polygons,
-// groups and texture slots.
+// (platform/d3dx/x_file.h): SaveX turns the model into a triangle list with one vertex per corner,
+// one material per group in use and, when the model draws corner colours, vertex colours, and
+// saves it in binary form; LoadX loads every mesh of a file as one mesh, sorts its faces by
+// material and turns vertices, faces and materials into pools, polygons, groups and texture slots.
 //
 // The two directions are not mirror images: the export divides positions by 5 and the import
-// keeps them, the export writes one material whatever the groups are, and only the import reads
-// vertex colours. Parsing of the untrusted file happens in the D3DX layer, which checks every
-// count and index; everything that can fail is done before the model is touched, so a refused
-// file leaves the model as it was.
+// keeps them. Parsing of the untrusted file happens in the D3DX layer, which checks every count
+// and index; everything that can fail is done before the model is touched, so a refused file
+// leaves the model as it was.
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <limits>
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "formats/formats.h"
+#include "formats/model_export.h"
 #include "model/model_invariants.h"
 #include "model/normals.h"
 #include "platform/d3dx/mesh.h"
@@ -31,17 +32,19 @@ namespace {
 using d3dx::D3DXMATERIAL;
 using d3dx::Mesh;
 
-// Position, normal, diffuse colour and one texture-coordinate pair: the vertex both directions
-// use (36 bytes).
+// Position, normal, diffuse colour and one texture-coordinate pair: the vertex the import brings
+// every mesh to (36 bytes). The export leaves the colour out when the model draws none.
 constexpr DWORD kVertexFormat = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE | D3DFVF_TEX1;
 static_assert(kVertexFormat == 338);
+constexpr DWORD kUncolouredFormat = kVertexFormat & ~DWORD{D3DFVF_DIFFUSE};
 
 constexpr float kExportScale = 5.0f;      // the export divides every position by this
 constexpr size_t kMaxImportGroups = 256;  // materials taken from a file; the rest are ignored
 constexpr size_t kMaxAttributeRanges = 256;
 constexpr int16_t kMaxImportTextureSlots = 256;
 constexpr uint8_t kImportParameterByte = 10;
-constexpr uint32_t kOpaqueWhite = 0xFFFFFFFFu;
+// The power of the material model drawing sets: a group with specular on shines with it.
+constexpr float kDrawnSpecularPower = 20.0f;
 
 // printf into a string; the log lines of the model store are formats filled in.
 std::string Format(const char* format, ...) {
@@ -63,26 +66,57 @@ std::string Format(const char* format, ...) {
 
 // ---- Export ------------------------------------------------------------------------------------
 
-D3DXMATERIAL ExportMaterial(const Model& model) {
-  D3DXMATERIAL m;  // ambient, specular and emissive black, power 0
-  m.MatD3D.Diffuse = {1.0f, 1.0f, 1.0f, 1.0f};
-  if (model.textureSlotCount > 1 && model.textureSlots[1].state == 1) {
-    m.textureFilename = std::string(model.textureSlots[1].fileName.View());
+// A colour channel of the model (0 to 255) as a fraction, as drawing clamps it.
+float Fraction(float v) {
+  return v > 0.0f ? std::min(v / 255.0f, 1.0f) : 0.0f;
+}
+
+// The material of a group: its colour as drawing shows it, its specular colour with the drawn
+// power when specular is on (black and 0 otherwise), and the file its texture slot names.
+D3DXMATERIAL GroupMaterial(const Model& model, const Group& group) {
+  D3DXMATERIAL m;  // ambient and emissive black
+  const exchange::MaterialColour c = exchange::GroupColour(model, group);
+  m.MatD3D.Diffuse = {c.rgba[0], c.rgba[1], c.rgba[2], c.rgba[3]};
+  if (group.specularOn != 0) {
+    const auto& s = group.specularColour;
+    m.MatD3D.Specular = {Fraction(float(s[0])), Fraction(float(s[1])), Fraction(float(s[2])), 1};
+    m.MatD3D.Power = kDrawnSpecularPower;
+  }
+  if (const int32_t slot = exchange::GroupTextureSlot(model, group)) {
+    m.textureFilename = std::string(model.textureSlots[size_t(slot)].fileName.View());
   }
   return m;
 }
 
-// Writes the vertex of one polygon corner as vertex `v` of the export mesh.
-void WriteExportVertex(const Model& model, const Corner& c, Mesh& mesh, uint32_t v) {
+// The corner colour drawing shows (corner colour times model colour) as a D3DCOLOR word.
+uint32_t DrawnCornerColour(const Model& model, const Corner& corner) {
+  const exchange::MaterialColour c = exchange::CornerColour(model, corner);
+  const ColourF& tint = model.colour;
+  auto byte = [](float v, float t) { return uint32_t(std::lround(v * Fraction(t) * 255.0f)); };
+  return byte(c.rgba[3], tint.a) << 24 | byte(c.rgba[0], tint.r) << 16 |
+         byte(c.rgba[1], tint.g) << 8 | byte(c.rgba[2], tint.b);
+}
+
+// Writes the vertex of one polygon corner as vertex `v` of the export mesh. Returns what is not a
+// finite number once scaled (a position, normal or UV), or nullptr: the file would otherwise
+// hold zeros in its place.
+const char* WriteExportVertex(const Model& model, const Corner& c, Mesh& mesh, uint32_t v) {
   const Vec3 p = model.positions[size_t(c.position)];
-  mesh.SetPosition(v, {p.x / kExportScale, p.y / kExportScale, p.z / kExportScale});
+  const std::array<float, 3> scaled = {p.x / kExportScale, p.y / kExportScale, p.z / kExportScale};
+  if (!std::isfinite(scaled[0]) || !std::isfinite(scaled[1]) || !std::isfinite(scaled[2])) {
+    return "position";
+  }
+  mesh.SetPosition(v, scaled);
   // A corner of an unused pool names no entry and takes a zero value.
   const Vec3 n = model.normalCount > 0 ? model.normals[size_t(c.normal)] : Vec3{};
+  if (!std::isfinite(n.x) || !std::isfinite(n.y) || !std::isfinite(n.z)) return "normal";
   mesh.SetNormal(v, {n.x, n.y, n.z});
-  mesh.SetDiffuse(v, kOpaqueWhite);
+  if (mesh.Layout().diffuse >= 0) mesh.SetDiffuse(v, DrawnCornerColour(model, c));
   const Uv uv = model.uvCount > 0 ? model.uvs[size_t(c.uv)] : Uv{};
+  if (!std::isfinite(uv.u) || !std::isfinite(uv.v)) return "texture coordinate";
   mesh.SetTexCoord(v, {uv.u, uv.v});
   mesh.SetIndex(v, v);
+  return nullptr;
 }
 
 // ---- Import ------------------------------------------------------------------------------------
@@ -265,39 +299,54 @@ int SaveX(ModelHost& host, const Model& model, const std::string& path) {
     host.Refuse(path, "the model is not sound: " + fault->message);
     return -1;
   }
+  // One material per group that has a face to write, in group order.
+  std::vector<int32_t> materialOf(size_t(model.groupCount), -1);
   uint64_t triangles = 0;
   for (int32_t i = 0; i < model.polygonCount; ++i) {
-    const int corners = model.polygons[size_t(i)].cornerCount;
-    if (corners >= 3) triangles += uint64_t(corners - 2);
+    const Polygon& p = model.polygons[size_t(i)];
+    if (p.cornerCount < 3) continue;
+    triangles += uint64_t(p.cornerCount - 2);
+    materialOf[size_t(p.group)] = 0;
   }
   if (triangles == 0) {
     host.Refuse(path, "the model has no polygon of 3 or 4 corners to write");
     return -1;
   }
+  std::vector<D3DXMATERIAL> materials;
+  for (int32_t g = 0; g < model.groupCount; ++g) {
+    if (materialOf[size_t(g)] < 0) continue;
+    materialOf[size_t(g)] = static_cast<int32_t>(materials.size());
+    materials.push_back(GroupMaterial(model, model.groups[size_t(g)]));
+  }
+
   const uint64_t vertices = 3 * triangles;
   // 16-bit indices cannot name more than 65535 vertices.
   const DWORD options = D3DXMESH_MANAGED | (vertices > 65535 ? D3DXMESH_32BIT : 0);
+  const DWORD format = exchange::UsesCornerColours(model) ? kVertexFormat : kUncolouredFormat;
   std::unique_ptr<Mesh> mesh;
   if (vertices > std::numeric_limits<DWORD>::max() ||
-      Failed(Mesh::Create(DWORD(triangles), DWORD(vertices), options, kVertexFormat, mesh))) {
+      Failed(Mesh::Create(DWORD(triangles), DWORD(vertices), options, format, mesh))) {
     host.Refuse(path, Format("%llu triangles do not fit one mesh", (unsigned long long)triangles));
     return -1;
   }
 
-  uint32_t v = 0;
+  uint32_t v = 0, f = 0;
+  const std::span<DWORD> attributes = mesh->AttributeBuffer();
   for (int32_t i = 0; i < model.polygonCount; ++i) {
     const Polygon& p = model.polygons[size_t(i)];
     for (int c = 0; c + 2 < p.cornerCount; ++c) {  // a fan around corner 0
-      WriteExportVertex(model, p.corners[0], *mesh, v++);
-      WriteExportVertex(model, p.corners[size_t(c) + 1], *mesh, v++);
-      WriteExportVertex(model, p.corners[size_t(c) + 2], *mesh, v++);
+      for (int k : {0, c + 1, c + 2}) {
+        if (const char* what = WriteExportVertex(model, p.corners[size_t(k)], *mesh, v++)) {
+          host.Refuse(path, Format("the model has a %s that is not a finite number", what));
+          return -1;
+        }
+      }
+      attributes[f++] = DWORD(materialOf[size_t(p.group)]);
     }
   }
 
-  const D3DXMATERIAL material = ExportMaterial(model);
   d3dx::XStatus status;
-  if (Failed(d3dx::D3DXSaveMeshToX(path, *mesh, std::span(&material, 1), D3DXF_FILEFORMAT_BINARY,
-                                   &status))) {
+  if (Failed(d3dx::D3DXSaveMeshToX(path, *mesh, materials, D3DXF_FILEFORMAT_BINARY, &status))) {
     host.Refuse(path, status.message.empty() ? d3dx::XErrorName(status.error) : status.message);
     return -1;
   }
@@ -314,6 +363,8 @@ int LoadXFromMemory(ModelHost& host, Model& model, const std::string& path,
     host.Refuse(path, status.message.empty() ? d3dx::XErrorName(status.error) : status.message);
     return E_FAIL;
   }
+  // The loaded mesh has a diffuse colour only when the file gives vertex colours.
+  const bool vertexColours = (mesh->GetFVF() & D3DFVF_DIFFUSE) != 0;
   std::string why;
   if (!PrepareImportMesh(mesh, why)) {
     host.Refuse(path, why);
@@ -326,6 +377,8 @@ int LoadXFromMemory(ModelHost& host, Model& model, const std::string& path,
   ImportVertices(model, *mesh);
   ImportFaces(host, model, *mesh, path);
   model.colour = {255, 255, 255, 255};
+  // The file's vertex colours are drawn, as its groups' colours are otherwise.
+  model.vertexColoursOn = vertexColours ? 1 : 0;
   ImportBones(model);
   DeriveNormals(model);
   return 1;

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <tiny_obj_loader.h>
 
+#include <cmath>
 #include <filesystem>
+#include <limits>
 
 #include "formats/exchange_fixtures.h"
 #include "formats/formats.h"
@@ -135,6 +137,57 @@ TEST(ObjWriter, RoundTripKeepsPositionsTextureCoordinatesAndGroups) {
       EXPECT_EQ(a.corners[size_t(c)].position, b.corners[size_t(c)].position);
       EXPECT_EQ(first->uvs[size_t(a.corners[size_t(c)].uv)],
                 second->uvs[size_t(b.corners[size_t(c)].uv)]);
+    }
+  }
+}
+
+// A value with no finite spelling (a coordinate that overflowed when a reader scaled it, 1e38 x
+// 10) is refused with a line and no file, never written as 0. The largest finite value is kept.
+TEST(ExchangeWriters, RefuseValuesThatAreNotFiniteNumbers) {
+  constexpr float kInf = std::numeric_limits<float>::infinity();
+  struct Writer {
+    const char* name;
+    int (*save)(ModelHost&, const Model&, const std::string&);
+    const char* file;
+  };
+  const Writer writers[] = {{"OBJ", SaveObj, "out.obj"}, {"X", SaveX, "out.x"}};
+  struct Case {
+    const char* name;
+    void (*spoil)(Model&);
+    const char* what;  // "" when the file is written
+    bool objRefuses;   // OBJ writes the normals drawing uses, which are always finite
+  };
+  const Case cases[] = {
+      {"overflowed x", [](Model& m) { m.positions[2].x = 1e38f * 10.0f; }, "position", true},
+      {"NaN z", [](Model& m) { m.positions[5].z = std::nanf(""); }, "position", true},
+      {"infinite u", [](Model& m) { m.uvs[1].u = -kInf; }, "texture coordinate", true},
+      {"NaN normal",
+       [](Model& m) {
+         m.normals = {{0, 0, std::nanf("")}};
+         m.normalCount = 1;
+       },
+       "normal", false},
+      {"largest float", [](Model& m) { m.positions[0].y = std::numeric_limits<float>::max(); }, "",
+       false},
+  };
+  for (const Writer& w : writers) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(w.name) + ": " + c.name);
+      TempDir dir;
+      auto model = wz::testing::SquareAndTriangle(dir.path());
+      c.spoil(*model);
+      RecordingModelHost host;
+      const int result = w.save(host, *model, platform::LibraryPath(dir / w.file));
+      const bool refused = *c.what && (c.objRefuses || std::string(w.name) != "OBJ");
+      EXPECT_EQ(result == 1, !refused);
+      EXPECT_EQ(std::filesystem::exists(dir / w.file), !refused);
+      if (!refused) continue;
+      ASSERT_FALSE(host.lines.empty());  // (OBJ logs its missing image first)
+      EXPECT_NE(
+          host.lines.back().find(std::string("has a ") + c.what + " that is not a finite number"),
+          std::string::npos)
+          << host.lines.back();
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 0);
     }
   }
 }

@@ -13,6 +13,7 @@
 #include "platform/dialogs.h"
 #include "platform/file_io.h"
 #include "platform/text.h"
+#include "support/run_program.h"
 #include "support/temp_dir.h"
 
 namespace wz {
@@ -80,38 +81,97 @@ TEST(SaveX, QuadBecomesAFanOfTwoTrianglesWithOneVertexPerCorner) {
   EXPECT_EQ(e.mesh->Position(0), (std::array<float, 3>{2, -1, 0.5f}));
 }
 
-TEST(SaveX, OneWhiteMaterialNamingTheTextureOfSlotOneOnly) {
-  struct Case {
-    std::vector<std::pair<int32_t, const char*>> slots;  // state and file name of slots 1, 2, ...
-    std::string texture;
-  } cases[] = {
-      {{}, ""},
-      {{{1, "wood.bmp"}}, "wood.bmp"},
-      {{{0, ""}, {1, "stone.bmp"}}, ""},  // slot 1 empty, slot 2 textured
-      {{{0, "old.bmp"}}, ""},             // a name without state 1
-  };
-  for (const Case& c : cases) {
-    auto m = MakeMeshModel({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}, {0, 2, 1}});
-    for (auto [state, name] : c.slots) {
-      TextureSlot s;
-      s.state = state;
-      s.fileName.Set(name);
-      m->textureSlots.push_back(s);
-    }
-    m->textureSlotCount = static_cast<int16_t>(m->textureSlots.size());
-    Exported e = Export(*m);
-    ASSERT_EQ(e.result, 1);
-    ASSERT_EQ(e.materials.size(), 1u);
-    EXPECT_EQ(e.materials[0].textureFilename, c.texture);
-    const D3DMATERIAL9& mat = e.materials[0].MatD3D;
-    EXPECT_EQ(mat.Diffuse, (D3DCOLORVALUE{1, 1, 1, 1}));
-    EXPECT_EQ(mat.Power, 0);
-    EXPECT_EQ(mat.Specular, (D3DCOLORVALUE{0, 0, 0, 1}));  // the file has no alpha: read as 1
-    EXPECT_EQ(mat.Emissive, (D3DCOLORVALUE{0, 0, 0, 1}));
-    EXPECT_EQ(
-        std::vector<DWORD>(e.mesh->AttributeBuffer().begin(), e.mesh->AttributeBuffer().end()),
-        (std::vector<DWORD>{0, 0}));
+// Slots 1 (a name without state 1), 2 "stone.bmp" and 3 "wood.bmp"; the model's alpha is 0.2.
+// Group 0 shows slot 2, group 1 is red, half transparent and shiny, group 2 has no face, group 3
+// names slot 1 and group 4 slot 3; polygons of groups 3, 0, 1, 0 (a quad) and 4.
+std::unique_ptr<Model> GroupsModel() {
+  auto m = MakeMeshModel({{0, 0, 0}, {5, 0, 0}, {5, 5, 0}, {0, 5, 0}},
+                         {{0, 1, 2}, {0, 2, 1}, {1, 2, 3}, {0, 1, 2, 3}, {3, 2, 1}});
+  m->groups.resize(5, NewGroup());
+  m->groupCount = 5;
+  m->groups[0].textureSlot = 2;
+  m->groups[1].colour = {255, 0, 0, 127.5f};
+  m->groups[1].specularOn = 1;
+  m->groups[1].specularColour = {255, 51, 0};
+  m->groups[3].textureSlot = 1;
+  m->groups[4].textureSlot = 3;
+  const int32_t group[5] = {3, 0, 1, 0, 4};
+  for (int p = 0; p < 5; ++p)
+    m->polygons[size_t(p)].group = group[p];
+  m->textureSlots.resize(4);
+  const std::pair<int32_t, const char*> slots[] = {
+      {0, "old.bmp"}, {1, "stone.bmp"}, {1, "wood.bmp"}};
+  for (size_t s = 0; s < 3; ++s) {
+    m->textureSlots[s + 1].state = slots[s].first;
+    m->textureSlots[s + 1].fileName.Set(slots[s].second);
   }
+  m->textureSlotCount = 4;
+  m->colour = {255, 255, 255, 51};
+  return m;
+}
+
+TEST(SaveX, OneMaterialPerGroupInUseWithColourSpecularAndTexture) {
+  auto m = GroupsModel();
+  Exported e = Export(*m);
+  ASSERT_EQ(e.result, 1);
+  struct Want {
+    D3DCOLORVALUE diffuse;
+    D3DCOLORVALUE specular;  // the file has no alpha: read as 1
+    float power;
+    std::string texture;
+  };
+  const float grey = 200 / 255.0f, alpha = 51 / 255.0f;
+  const Want want[] = {
+      {{grey, grey, grey, alpha}, {0, 0, 0, 1}, 0, "stone.bmp"},
+      {{1, 0, 0, 0.5f * alpha}, {1, 0.2f, 0, 1}, 20, ""},
+      {{grey, grey, grey, alpha}, {0, 0, 0, 1}, 0, ""},
+      {{grey, grey, grey, alpha}, {0, 0, 0, 1}, 0, "wood.bmp"},
+  };
+  ASSERT_EQ(e.materials.size(), std::size(want));
+  for (size_t i = 0; i < std::size(want); ++i) {
+    SCOPED_TRACE(i);
+    const D3DMATERIAL9& mat = e.materials[i].MatD3D;
+    EXPECT_NEAR(mat.Diffuse.r, want[i].diffuse.r, 1e-6f);
+    EXPECT_NEAR(mat.Diffuse.a, want[i].diffuse.a, 1e-6f);
+    EXPECT_NEAR(mat.Specular.g, want[i].specular.g, 1e-6f);
+    EXPECT_EQ(mat.Specular.r, want[i].specular.r);
+    EXPECT_EQ(mat.Specular.a, 1);
+    EXPECT_EQ(mat.Power, want[i].power);
+    EXPECT_EQ(mat.Emissive, (D3DCOLORVALUE{0, 0, 0, 1}));
+    EXPECT_EQ(e.materials[i].textureFilename, want[i].texture);
+  }
+  // Faces in polygon order, the quad as two; the faces of group g name material g, g - 1 past
+  // the unused group 2.
+  EXPECT_EQ(std::vector<DWORD>(e.mesh->AttributeBuffer().begin(), e.mesh->AttributeBuffer().end()),
+            (std::vector<DWORD>{2, 0, 1, 0, 0, 3}));
+  // Without corner colours drawn, the file holds none.
+  EXPECT_EQ(e.mesh->GetFVF() & D3DFVF_DIFFUSE, 0u);
+}
+
+// An independent reader (Debian's assimp-utils) finds every material with its texture, and the
+// vertex colours (its PLY export lists them per vertex).
+TEST(SaveX, IndependentReaderSeesTheMaterialsAndVertexColours) {
+  if (testing::RunProgram("command -v assimp").exitCode != 0) GTEST_SKIP() << "no assimp";
+  testing::TempDir dir;
+  auto m = GroupsModel();
+  m->vertexColoursOn = 1;
+  m->colours = {{255, 0, 0, 255}, {0, 51, 255, 255}};
+  m->colourCount = 2;
+  m->polygons[4].corners[1].colour = 1;  // one corner of the last face is blue-ish
+  RecordingModelHost host;
+  ASSERT_EQ(SaveX(host, *m, platform::LibraryPath(dir / "out.x")), 1);
+  const std::string info = testing::RunProgram("assimp info '" + dir / "out.x" + "'").output;
+  EXPECT_NE(info.find("Materials:          4\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("'stone.bmp'"), std::string::npos) << info;
+  EXPECT_NE(info.find("'wood.bmp'"), std::string::npos) << info;
+  ASSERT_EQ(testing::RunProgram("assimp export '" + dir / "out.x" + "' '" + dir / "out.ply" + "'")
+                .exitCode,
+            0);
+  const std::string ply = testing::ReadFile(dir / "out.ply");
+  EXPECT_NE(ply.find("property uchar red"), std::string::npos) << ply;
+  // Model alpha 51 scales the drawn alpha.
+  EXPECT_NE(ply.find(" 255 0 0 51\n"), std::string::npos) << ply;
+  EXPECT_NE(ply.find(" 0 51 255 51\n"), std::string::npos) << ply;
 }
 
 TEST(SaveX, RefusesWhatItCannotWriteAndKeepsAnEarlierFile) {
@@ -392,6 +452,71 @@ TEST(XRoundTrip, SavedModelLoadsWithItsTrianglesAndPositionsOverFive) {
       const Vec3 want = m->positions[size_t(triangles[f][k])];
       const Vec3 got = r.model->positions[size_t(r.model->polygons[f].corners[k].position)];
       EXPECT_EQ(got, (Vec3{want.x / 5, want.y / 5, want.z / 5})) << f << " " << k;
+    }
+  }
+}
+
+// Model -> SaveX -> LoadX keeps the groups in use with their drawn colours and texture names, each
+// face's group (the import sorts faces by group, keeping their order) and, when the model draws
+// them, the corner colours times the model colour.
+TEST(XRoundTrip, GroupsTexturesFaceGroupsAndCornerColoursComeBack) {
+  for (const bool colours : {false, true}) {
+    SCOPED_TRACE(colours ? "corner colours" : "group colours");
+    auto m = GroupsModel();
+    m->colour = {255, 255, 255, 255};
+    m->vertexColoursOn = colours ? 1 : 0;
+    m->colours = {{255, 0, 0, 255}, {0, 51, 255, 255}, {10, 20, 30, 40}};
+    m->colourCount = 3;
+    for (int p = 0; p < m->polygonCount; ++p)
+      for (int c = 0; c < 4; ++c)
+        m->polygons[size_t(p)].corners[size_t(c)].colour = (p + c) % 3;
+    if (colours) m->colour = {255, 255, 255, 127.5f};  // drawn colours are times the model's
+    Exported e = Export(*m);
+    ASSERT_EQ(e.result, 1);
+    Imported r;
+    Import(r, std::vector<uint8_t>(e.file.begin(), e.file.end()));
+    ASSERT_EQ(r.result, 1);
+    const Model& back = *r.model;
+
+    const int32_t groupOf[] = {0, 1, 3, 4};  // the loaded groups, from the groups in use
+    ASSERT_EQ(back.groupCount, 4);
+    for (int32_t g = 0; g < 4; ++g) {
+      const Group& was = m->groups[size_t(groupOf[g])];
+      const ColourF want = colours ? ColourF{255, 255, 255, 127.5f} : was.colour;
+      EXPECT_EQ(back.groups[size_t(g)].colour, want) << g;
+      const int32_t slot = back.groups[size_t(g)].textureSlot;
+      const char* texture = groupOf[g] == 0 ? "stone.bmp" : groupOf[g] == 4 ? "wood.bmp" : "";
+      EXPECT_EQ(slot > 0 ? back.textureSlots[size_t(slot)].fileName.View() : "", texture) << g;
+    }
+    EXPECT_EQ(back.vertexColoursOn, colours ? 1 : 0);
+
+    // The written triangles, stably sorted by loaded group.
+    struct Corner3 {
+      int32_t group;
+      std::array<int32_t, 3> corners;  // index into the original polygon's corners
+      int32_t polygon;
+    };
+    std::vector<Corner3> want = {{3, {0, 1, 2}, 0}, {0, {0, 1, 2}, 1}, {1, {0, 1, 2}, 2},
+                                 {0, {0, 1, 2}, 3}, {0, {0, 2, 3}, 3}, {4, {0, 1, 2}, 4}};
+    for (Corner3& t : want)
+      t.group = int32_t(std::find(std::begin(groupOf), std::end(groupOf), t.group) - groupOf);
+    std::stable_sort(want.begin(), want.end(),
+                     [](const Corner3& a, const Corner3& b) { return a.group < b.group; });
+    ASSERT_EQ(back.polygonCount, int32_t(want.size()));
+    for (size_t f = 0; f < want.size(); ++f) {
+      const Polygon& got = back.polygons[f];
+      EXPECT_EQ(got.group, want[f].group) << f;
+      for (int k = 0; k < 3; ++k) {
+        const Corner& was =
+            m->polygons[size_t(want[f].polygon)].corners[size_t(want[f].corners[k])];
+        const Vec3 p = m->positions[size_t(was.position)];
+        EXPECT_EQ(back.positions[size_t(got.corners[k].position)],
+                  (Vec3{p.x / 5, p.y / 5, p.z / 5}));
+        const ColourF c = m->colours[size_t(was.colour)];
+        if (colours) {  // the import takes every colour opaque
+          EXPECT_EQ(back.colours[size_t(got.corners[k].colour)], (ColourF{c.r, c.g, c.b, 255}));
+        }
+      }
     }
   }
 }

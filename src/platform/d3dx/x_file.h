@@ -104,10 +104,11 @@ HRESULT D3DXLoadMeshFromX(const std::string& libraryPath, DWORD options,
 
 // Writes `mesh` as an X file: a Frame "Root" with an identity FrameTransformMatrix holding Mesh
 // "mesh0" with its positions and faces (indices as 32-bit values), MeshNormals (per vertex, when
-// the format has normals), MeshTextureCoords (set 0, when the format has one) and, when
+// the format has normals), MeshVertexColors (every vertex's diffuse word as four floats, when the
+// format has a diffuse colour), MeshTextureCoords (set 0, when the format has one) and, when
 // `materials` is not empty, a MeshMaterialList with each face's attribute id and one Material per
 // entry ("mat0", "mat1", ...: diffuse as face colour, power, specular, emissive, and a
-// TextureFilename when the name is not empty). Vertex colours are not written.
+// TextureFilename when the name is not empty).
 // `format` is D3DXF_FILEFORMAT_BINARY or D3DXF_FILEFORMAT_TEXT, optionally with
 // D3DXF_FILEFORMAT_COMPRESSED; floats are 32-bit. Fails with D3DERR_INVALIDCALL (BadArgument) for
 // an attribute id without a material (unless `materials` is empty), a bad format value, or a

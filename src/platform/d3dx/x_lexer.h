@@ -209,19 +209,36 @@ class TextLexer : public LexerBase {
     uint32_t small = 0;
     while (q < end && q - s < 9 && unsigned(*q - '0') < 10)
       small = small * 10 + unsigned(*q++ - '0');
+    const char* token = reinterpret_cast<const char*>(p_);
     if (q > s && (q == end || unsigned(*q - '0') >= 10)) {
       v = small;
       p_ = reinterpret_cast<const uint8_t*>(q);
-      if (p_ != end_ && !IsNumberEnd(*p_)) return Fail(XError::Syntax, "expected an integer");
+      if (p_ != end_ && !IsNumberEnd(*p_)) return NotAnInteger(token);
       return true;
     }
     auto [ptr, ec] = std::from_chars(s, end, v);
-    if (ec == std::errc::invalid_argument) return Fail(XError::Syntax, "expected an integer");
-    if (ec == std::errc::result_out_of_range)
-      return Fail(XError::CountTooLarge, "integer too large");
+    if (ec == std::errc::invalid_argument) return NotAnInteger(token);
+    if (ec == std::errc::result_out_of_range) {
+      return Fail(XError::CountTooLarge, "integer " + Shown(token) + " is too large");
+    }
     p_ = reinterpret_cast<const uint8_t*>(ptr);
-    if (p_ != end_ && !IsNumberEnd(*p_)) return Fail(XError::Syntax, "expected an integer");
+    if (p_ != end_ && !IsNumberEnd(*p_)) return NotAnInteger(token);
     return true;
+  }
+
+  // A refusal shows the token as the file writes it (up to the next delimiter, at most 32
+  // characters, anything but printable ASCII as '?'), so that a number is never shown wrapped.
+  std::string Shown(const char* token) const {
+    const char* end = reinterpret_cast<const char*>(end_);
+    std::string out;
+    for (const char* c = token; c < end && (c == token || !IsNumberEnd(uint8_t(*c))); ++c) {
+      if (out.size() == 32) return out + "...";
+      out.push_back(*c > 0x20 && *c < 0x7F ? *c : '?');
+    }
+    return out;
+  }
+  bool NotAnInteger(const char* token) {
+    return Fail(XError::Syntax, "expected an integer, found " + Shown(token));
   }
 
   bool ScanFloat(float& v) {

@@ -1,9 +1,11 @@
-// X-file saving: one triangle-list mesh with its normals, first texture-coordinate set and
-// material list, as a binary or text file, optionally compressed.
+// X-file saving: one triangle-list mesh with its normals, vertex colours, first texture-coordinate
+// set and material list, as a binary or text file, optionally compressed.
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,11 +23,17 @@ float Finite(float v) {
   return std::isfinite(v) ? v : 0.0f;
 }
 
+// A channel of a D3DCOLOR word (0xAARRGGBB) as the float the file holds; `shift` picks it.
+float Channel(uint32_t argb, int shift) {
+  return float((argb >> shift) & 0xFF) / 255.0f;
+}
+
 // What the writer needs from the mesh, gathered once.
 struct MeshView {
   const Mesh& mesh;
   std::span<const D3DXMATERIAL> materials;
   bool normals;
+  bool colours;
   bool uvs;
 };
 
@@ -41,16 +49,18 @@ class BinaryWriter {
   }
   void Open() { Code(10); }
   void Close() { Code(11); }
-  void IntList(const std::vector<uint32_t>& v) {
+  void IntList(std::span<const uint32_t> v) {
     Code(6);
     U32(static_cast<uint32_t>(v.size()));
     Bytes(v.data(), v.size() * 4);
   }
-  void FloatList(const std::vector<float>& v) {
+  void IntList(std::initializer_list<uint32_t> v) { IntList(std::span(v.begin(), v.size())); }
+  void FloatList(std::span<const float> v) {
     Code(7);
     U32(static_cast<uint32_t>(v.size()));
     Bytes(v.data(), v.size() * 4);
   }
+  void FloatList(std::initializer_list<float> v) { FloatList(std::span(v.begin(), v.size())); }
 
  private:
   void Code(uint16_t c) { Bytes(&c, 2); }
@@ -71,6 +81,10 @@ class BinaryWriter {
 void WriteBinary(const MeshView& m, std::vector<uint8_t>& out) {
   const Mesh& mesh = m.mesh;
   const uint32_t nv = mesh.GetNumVertices(), nf = mesh.GetNumFaces();
+  // The size is known but for the materials' names: the body takes one allocation.
+  out.reserve(out.size() + 512 + m.materials.size() * 128 +
+              size_t{nv} * (12 + (m.normals ? 12 : 0) + (m.colours ? 32 : 0) + (m.uvs ? 8 : 0)) +
+              size_t{nf} * (16 + (m.normals ? 16 : 0) + 4));
   BinaryWriter w(out);
   std::vector<float> floats;
   std::vector<uint32_t> ints;
@@ -99,7 +113,7 @@ void WriteBinary(const MeshView& m, std::vector<uint8_t>& out) {
   w.Open();
   w.Name("FrameTransformMatrix");
   w.Open();
-  w.FloatList(std::vector<float>(kIdentity, kIdentity + 16));
+  w.FloatList(kIdentity);
   w.Close();
   w.Name("Mesh");
   w.Name("mesh0");
@@ -113,6 +127,20 @@ void WriteBinary(const MeshView& m, std::vector<uint8_t>& out) {
     w.IntList({nv});
     vectors(1);
     faces();
+    w.Close();
+  }
+  if (m.colours) {
+    // Each entry is an index and four floats: one integer list and one float list apiece.
+    w.Name("MeshVertexColors");
+    w.Open();
+    w.IntList({nv});
+    for (uint32_t v = 0; v < nv; ++v) {
+      const uint32_t argb = mesh.Diffuse(v);
+      const float rgba[4] = {Channel(argb, 16), Channel(argb, 8), Channel(argb, 0),
+                             Channel(argb, 24)};
+      w.IntList(std::span(&v, 1));
+      w.FloatList(rgba);
+    }
     w.Close();
   }
   if (m.uvs) {
@@ -246,6 +274,23 @@ void WriteText(const MeshView& m, std::vector<uint8_t>& out) {
     faces("   ");
     w.Raw("  }\n");
   }
+  if (m.colours) {
+    w.Raw("  MeshVertexColors {\n   ");
+    w.UInt(nv);
+    w.Raw(";\n");
+    for (uint32_t v = 0; v < nv; ++v) {
+      const uint32_t argb = mesh.Diffuse(v);
+      w.Raw("   ");
+      w.UInt(v);
+      w.Raw(";");
+      for (int shift : {16, 8, 0, 24}) {
+        w.Float(Channel(argb, shift));
+        w.Raw(";");
+      }
+      w.Raw(v + 1 < nv ? ";,\n" : ";;\n");
+    }
+    w.Raw("  }\n");
+  }
   if (m.uvs) {
     w.Raw("  MeshTextureCoords {\n   ");
     w.UInt(nv);
@@ -332,21 +377,21 @@ HRESULT D3DXSaveMeshToXInMemory(const Mesh& mesh, std::span<const D3DXMATERIAL> 
     }
   }
   const FvfLayout& l = mesh.Layout();
-  const MeshView view{mesh, materials, l.normal >= 0, l.texCount > 0};
+  const MeshView view{mesh, materials, l.normal >= 0, l.diffuse >= 0, l.texCount > 0};
 
-  std::vector<uint8_t> body;
+  const char* header = text ? (compressed ? "xof 0303tzip0032" : "xof 0303txt 0032")
+                            : (compressed ? "xof 0303bzip0032" : "xof 0303bin 0032");
+  out.assign(header, header + 16);
+  // An uncompressed body goes straight after the header; a compressed one is deflated there.
+  std::vector<uint8_t> compressedBody;
+  std::vector<uint8_t>& body = compressed ? compressedBody : out;
   if (text) {
     body.push_back('\n');  // ends the header line
     WriteText(view, body);
   } else {
     WriteBinary(view, body);
   }
-  const char* header = text ? (compressed ? "xof 0303tzip0032" : "xof 0303txt 0032")
-                            : (compressed ? "xof 0303bzip0032" : "xof 0303bin 0032");
-  out.assign(header, header + 16);
-  if (!compressed) {
-    out.insert(out.end(), body.begin(), body.end());
-  } else if (body.size() > kXMaxBodyBytes || !DeflateXBody(body, out)) {
+  if (compressed && (body.size() > kXMaxBodyBytes || !DeflateXBody(body, out))) {
     out.clear();
     if (status) *status = XStatus{XError::TooLarge, "the file is too large to compress"};
     return E_OUTOFMEMORY;

@@ -737,9 +737,28 @@ TEST(XLoad, RefusesBadFiles) {
   }
 }
 
+// The reason shows a number as the file writes it: never wrapped to 32 bits or left out.
 TEST(XLoad, ReasonNamesWhatAndWhere) {
-  Loaded r = LoadText("Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,9;; }");
-  EXPECT_EQ(r.status.message, "mesh face 0 uses index 9 of 3 (byte 61)");
+  struct Case {
+    const char* index;  // the third index of the one face
+    const char* message;
+  };
+  const Case cases[] = {
+      {"9", "mesh face 0 uses index 9 of 3 (byte 61)"},
+      {"4294967295", "mesh face 0 uses index 4294967295 of 3 (byte 70)"},
+      {"4294967296", "integer 4294967296 is too large (byte 60)"},
+      {"-1", "expected an integer, found -1 (byte 60)"},
+      {"2x", "expected an integer, found 2x (byte 61)"},
+      {"123456789012345678901234567890123456789",
+       "integer 12345678901234567890123456789012... is too large (byte 60)"},
+      {"\x01", "expected an integer, found ? (byte 60)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.index);
+    Loaded r =
+        LoadText(std::string("Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,") + c.index + ";; }");
+    EXPECT_EQ(r.status.message, c.message);
+  }
 }
 
 TEST(XLoad, EveryTruncationIsRefused) {

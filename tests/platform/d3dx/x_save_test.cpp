@@ -17,7 +17,7 @@ namespace {
 using Tri = std::array<std::array<float, 3>, 3>;
 
 // A triangle-list mesh in format 338 with one vertex per corner, as the model export builds it,
-// with values that do not print exactly in a few decimals.
+// with values that do not print exactly in a few decimals and colours of every alpha.
 std::unique_ptr<Mesh> CornerMesh(uint32_t triangles, DWORD options = D3DXMESH_MANAGED) {
   std::unique_ptr<Mesh> m;
   EXPECT_EQ(Mesh::Create(triangles, triangles * 3, options, 338, m), S_OK);
@@ -25,6 +25,7 @@ std::unique_ptr<Mesh> CornerMesh(uint32_t triangles, DWORD options = D3DXMESH_MA
     const float t = static_cast<float>(v);
     m->SetPosition(v, {t * 0.1f, -t / 3.0f, (v % 3) * 1e-7f + 2.5f});
     m->SetNormal(v, {0.6f, 0.0f, -0.8f});
+    m->SetDiffuse(v, (v * 0x01030507u) ^ 0x80FF4001u);
     m->SetTexCoord(v, {t / 7.0f, -0.25f * (v % 5)});
     m->SetIndex(v, v);
   }
@@ -59,12 +60,16 @@ Loaded LoadBytes(const std::vector<uint8_t>& bytes) {
 void ExpectSameMesh(const Mesh& saved, std::span<const D3DXMATERIAL> mats, const Loaded& r) {
   ASSERT_NE(r.mesh, nullptr);
   const Mesh& m = *r.mesh;
-  EXPECT_EQ(m.GetFVF(), D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1);  // vertex colours are not saved
+  ASSERT_EQ(m.GetFVF(), saved.GetFVF());
   ASSERT_EQ(m.GetNumVertices(), saved.GetNumVertices());
   ASSERT_EQ(m.GetNumFaces(), saved.GetNumFaces());
+  const bool colours = saved.Layout().diffuse >= 0;
   for (uint32_t v = 0; v < m.GetNumVertices(); ++v) {
     ASSERT_EQ(m.Position(v), saved.Position(v)) << v;
     ASSERT_EQ(m.Normal(v), saved.Normal(v)) << v;
+    if (colours) {
+      ASSERT_EQ(m.Diffuse(v), saved.Diffuse(v)) << v;
+    }
     ASSERT_EQ(m.TexCoord(v), saved.TexCoord(v)) << v;
   }
   for (size_t i = 0; i < size_t{m.GetNumFaces()} * 3; ++i)
@@ -141,12 +146,18 @@ TEST(XSave, MeshOfMoreThan65535VerticesKeepsEveryIndex) {
   ExpectSameMesh(*mesh, mats, r);
 }
 
-TEST(XSave, WithoutMaterialsWritesNoMaterialList) {
-  auto mesh = CornerMesh(3);
+TEST(XSave, WithoutMaterialsOrColoursWritesNeitherList) {
+  auto corner = CornerMesh(3);
+  std::unique_ptr<Mesh> mesh;
+  ASSERT_EQ(corner->CloneMeshFVF(D3DXMESH_MANAGED, D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1, mesh),
+            S_OK);
+  std::ranges::fill(mesh->AttributeBuffer(), 0);  // no materials: every face has id 0
   std::vector<uint8_t> bytes;
   ASSERT_EQ(D3DXSaveMeshToXInMemory(*mesh, {}, D3DXF_FILEFORMAT_TEXT, bytes), S_OK);
-  EXPECT_EQ(std::string(bytes.begin(), bytes.end()).find("MeshMaterialList"), std::string::npos);
-  EXPECT_TRUE(LoadBytes(bytes).materials.empty());
+  const std::string text(bytes.begin(), bytes.end());
+  EXPECT_EQ(text.find("MeshMaterialList"), std::string::npos);
+  EXPECT_EQ(text.find("MeshVertexColors"), std::string::npos);
+  ExpectSameMesh(*mesh, {}, LoadBytes(bytes));
 }
 
 TEST(XSave, RefusesWhatItCannotWrite) {
