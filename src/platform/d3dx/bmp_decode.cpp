@@ -212,10 +212,28 @@ ImageError DecodeRows(std::span<const uint8_t> data, const BmpHeader& h, const P
   return ImageError::kNone;
 }
 
+// The number of rows an RLE stream of `bytes` bytes can reach: it starts on the bottom row, and
+// moves up by at most 255 rows per 4-byte delta or one row per 2-byte end of line, keeping 2
+// bytes for its end-of-bitmap code. Runs and literals never leave their row.
+uint64_t RleReachableRows(size_t bytes) {
+  if (bytes < 2) return 0;
+  const uint64_t moving = bytes - 2;
+  return 1 + 255 * (moving / 4) + (moving % 4 >= 2 ? 1 : 0);
+}
+
+// Pixels no RLE stream of the file could reach, taking the fill colour, that a picture may still
+// have: a stream may end with its end-of-bitmap code, leaving the rest of the picture as it is,
+// but an area of fill far larger than any data could reach is a header that lies about its size.
+constexpr uint64_t kMaxUnreachablePixels = uint64_t{1} << 20;
+
 // RLE8 and RLE4: runs and literals must stay inside their row and the image; the bitmap must end
 // with its end-of-bitmap code. Rows are handed to the sink as the stream leaves them.
 ImageError DecodeRle(std::span<const uint8_t> data, const BmpHeader& h, const Palette& palette,
                      ImageSink& sink) {
+  const uint64_t reachable = RleReachableRows(data.size());
+  if (reachable < h.height && (h.height - reachable) * h.width > kMaxUnreachablePixels) {
+    return ImageError::kTooShort;
+  }
   const uint8_t* fill = palette.entries[0];
   D3DCOLOR fillColour =
       D3DCOLOR(fill[3]) << 24 | D3DCOLOR(fill[2]) << 16 | D3DCOLOR(fill[1]) << 8 | fill[0];
