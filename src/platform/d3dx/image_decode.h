@@ -93,9 +93,8 @@ struct SampleMap {
 
 // Decodes the file into the picture `map` describes: out.pixels holds columns.size() x
 // rows.size() pixels, out.info describes the file as DecodeImage does. The pixels are exactly
-// those DecodeImage followed by the map gives, but only the picture and a row or two of the image
-// are held while decoding (the whole image only for DDS, whose data is as large as its pixels),
-// so a large image becomes a small picture at the small picture's cost.
+// those DecodeImage followed by the map gives, but only the picture and a few rows of the image
+// are held while decoding, so a large image becomes a small picture at the small picture's cost.
 ImageError DecodeImageSampled(std::span<const uint8_t> bytes, const SampleMap& map,
                               DecodedImage& out);
 
