@@ -1,6 +1,7 @@
 // libFuzzer harness for the image decoders: any bytes go through the texture creation the texture
 // table uses (D3DX_DEFAULT sizes, full chain, colour key), then the results are checked against
-// each other. Seeds: scripts/make-image-seeds.sh writes the test fixtures to fuzz-corpus/images.
+// each other, and a decode sampled while reading against the whole decode.
+// Seeds: scripts/make-image-seeds.sh writes the test fixtures to fuzz-corpus/images.
 // Run: build-fuzz/bin/fuzz_image_decode -max_total_time=60 fuzz-corpus/images
 // Replay one input: build-fuzz/bin/fuzz_image_decode crash-file
 // Inputs announcing more than 4 million pixels are skipped after the header check, to keep each
@@ -62,6 +63,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       sum += p[size_t(r.Pitch) * y] + p[size_t(r.Pitch) * y + texture->LevelWidth(level) * 4 - 1];
     }
     Check(Succeeded(texture->UnlockRect(level)));
+  }
+  // Sampling while decoding gives the pixels of the whole image at the sampled places (every
+  // second column, rows at 3/2 steps, some past the image).
+  d3dx::DecodedImage whole, sampled;
+  Check(d3dx::DecodeImage(bytes, whole) == d3dx::ImageError::kNone);
+  d3dx::SampleMap map;
+  for (uint32_t x = 0; x <= info.Width / 2; ++x)
+    map.columns.push_back(2 * x);
+  for (uint32_t y = 0; y <= info.Height; ++y)
+    map.rows.push_back(y * 3 / 2);
+  Check(d3dx::DecodeImageSampled(bytes, map, sampled) == d3dx::ImageError::kNone);
+  for (size_t y = 0; y < map.rows.size(); ++y) {
+    for (size_t x = 0; x < map.columns.size(); ++x) {
+      const bool inside = map.columns[x] < info.Width && map.rows[y] < info.Height;
+      const uint8_t* got = &sampled.pixels[(y * map.columns.size() + x) * 4];
+      const uint8_t zero[4] = {0, 0, 0, 0};
+      const uint8_t* want =
+          inside ? &whole.pixels[(size_t{map.rows[y]} * info.Width + map.columns[x]) * 4] : zero;
+      Check(std::memcmp(got, want, 4) == 0);
+    }
   }
   // The saved level 0 reads back at the texture's size.
   std::vector<uint8_t> bmp;

@@ -418,7 +418,18 @@ void Library::ModelTexture_Load(ModelId id, int32_t slot, const std::string& pat
     SyncRuntime(id);
   }
   if (size_t(slot) >= runtime->textures.size()) return;
-  ImageLoad(path.c_str(), runtime->textures[size_t(slot)], runtime->imageInfos[size_t(slot)]);
+  // The model names the file, so it is read only as a regular file within the host's cap and
+  // confinement: a device or a FIFO would never end. A refused file loads as one that cannot be
+  // read (an empty slot and the usual error line), after a line with the reason.
+  std::vector<uint8_t> bytes;
+  const platform::NamedFileError error = Host().ReadNamedFile(path, bytes);
+  if (error != platform::NamedFileError::kNone && error != platform::NamedFileError::kMissing &&
+      error != platform::NamedFileError::kUnreadable) {
+    Log("*** LoadError *** %s : %s", path.c_str(), platform::NamedFileErrorText(error));
+  }
+  ImageLoadFromFileBytes(device_.get(), path.c_str(), error == platform::NamedFileError::kNone,
+                         bytes, runtime->textures[size_t(slot)], runtime->imageInfos[size_t(slot)],
+                         [this](const char* line) { Log("%s", line); });
   if (Model* model = Model3_Get(id); model && size_t(slot) < model->textureSlots.size()) {
     model->textureSlots[size_t(slot)].width = int32_t(runtime->imageInfos[size_t(slot)].Width);
     model->textureSlots[size_t(slot)].height = int32_t(runtime->imageInfos[size_t(slot)].Height);

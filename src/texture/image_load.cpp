@@ -2,6 +2,7 @@
 #include <strings.h>
 
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "platform/d3dx/texture_file.h"
@@ -25,13 +26,27 @@ std::string Extension(const char* path) {
   return std::string(p.substr(dot + 1));
 }
 
-// Creates a one-level A8R8G8B8 texture at the rounded size of a w x h image.
-bool CreateRounded(d3d::Device* device, uint32_t w, uint32_t h,
-                   std::shared_ptr<d3d::Texture>& place, d3d::D3DSURFACE_DESC& desc,
-                   d3d::D3DLOCKED_RECT& locked) {
+// The texture sides for a w x h picture of the wzi and PSD branches: rounded (RoundTextureSize),
+// then both halved together, keeping the aspect, while either is larger than the device's
+// largest texture.
+void TextureSides(d3d::Device* device, uint32_t w, uint32_t h, uint32_t& tw, uint32_t& th) {
+  UINT maxW, maxH;
+  d3dx::LargestTextureSides(device, maxW, maxH);
+  tw = RoundTextureSize(w);
+  th = RoundTextureSize(h);
+  while (tw > maxW || th > maxH) {
+    tw = std::max(1u, tw / 2);
+    th = std::max(1u, th / 2);
+  }
+}
+
+// Creates a one-level A8R8G8B8 texture of tw x th.
+bool CreateLocked(d3d::Device* device, uint32_t tw, uint32_t th,
+                  std::shared_ptr<d3d::Texture>& place, d3d::D3DSURFACE_DESC& desc,
+                  d3d::D3DLOCKED_RECT& locked) {
   std::shared_ptr<d3d::Texture> texture;
-  if (Failed(d3dx::D3DXCreateTexture(device, RoundTextureSize(w), RoundTextureSize(h), 1, 0,
-                                     D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture))) {
+  if (Failed(d3dx::D3DXCreateTexture(device, tw, th, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED,
+                                     &texture))) {
     return false;
   }
   texture->GetLevelDesc(0, &desc);
@@ -69,27 +84,45 @@ void LoadWzi(d3d::Device* device, std::span<const uint8_t> bytes,
   std::memcpy(pixels.data(), bytes.data() + 16, std::min(pixels.size(), bytes.size() - 16));
   d3d::D3DSURFACE_DESC desc;
   d3d::D3DLOCKED_RECT locked;
-  if (!CreateRounded(device, info.Width, info.Height, place, desc, locked)) return;
+  uint32_t tw, th;
+  TextureSides(device, info.Width, info.Height, tw, th);
+  if (!CreateLocked(device, tw, th, place, desc, locked)) return;
   d3dx::PointSample4(pixels.data(), info.Width, info.Height, size_t(w) * 4,
                      static_cast<uint8_t*>(locked.pBits), desc.Width, desc.Height,
                      size_t(locked.Pitch));
   place->UnlockRect(0);
 }
 
-// The PSD branch; false when the reader refuses the file.
+// The PSD branch; false when the reader refuses the file. A document larger than the device's
+// largest texture is point-sampled down to it while it is read.
 bool LoadPsd(d3d::Device* device, std::span<const uint8_t> bytes,
              std::shared_ptr<d3d::Texture>& place, D3DXIMAGE_INFO& info) {
   PsdImage image;
-  if (!ReadPsd(bytes, image)) return false;
+  if (!ReadPsdHeader(bytes, image)) return false;
+  uint32_t tw, th;
+  TextureSides(device, image.width, image.height, tw, th);
+  // Within the device's limit the texture is at least as large as the image, which goes to its
+  // top-left corner unscaled.
+  const bool sampled = tw < image.width || th < image.height;
+  d3dx::SampleMap map;
+  if (sampled) {
+    const d3dx::PointSampler sampler(image.width, image.height, tw, th);
+    for (uint32_t x = 0; x < tw; ++x)
+      map.columns.push_back(sampler.SourceColumn(x));
+    for (uint32_t y = 0; y < th; ++y)
+      map.rows.push_back(sampler.SourceRow(y));
+  }
+  if (!ReadPsd(bytes, image, sampled ? &map : nullptr)) return false;
   info.Width = image.width;
   info.Height = image.height;
+  const uint32_t w = sampled ? tw : image.width, h = sampled ? th : image.height;
   d3d::D3DSURFACE_DESC desc;
   d3d::D3DLOCKED_RECT locked;
-  if (!CreateRounded(device, image.width, image.height, place, desc, locked)) return true;
+  if (!CreateLocked(device, tw, th, place, desc, locked)) return true;
   auto* base = static_cast<uint8_t*>(locked.pBits);
-  for (uint32_t y = 0; y < image.height && y < desc.Height; ++y) {
-    for (uint32_t x = 0; x < image.width && x < desc.Width; ++x) {
-      size_t i = size_t(y) * image.width + x;
+  for (uint32_t y = 0; y < h && y < desc.Height; ++y) {
+    for (uint32_t x = 0; x < w && x < desc.Width; ++x) {
+      size_t i = size_t(y) * w + x;
       uint8_t r = image.planes[0][i], g = image.planes[1][i], b = image.planes[2][i];
       uint8_t a = image.channels >= 4 ? image.planes[3][i] : (r | g | b) ? 255 : 0;
       uint8_t* t = base + size_t(y) * size_t(locked.Pitch) + size_t(x) * 4;
@@ -115,14 +148,22 @@ uint32_t RoundTextureSize(uint32_t size) {
 void ImageLoad(d3d::Device* device, const char* path, std::shared_ptr<d3d::Texture>& place,
                D3DXIMAGE_INFO& info, const std::function<void(const char*)>& log) {
   if (!path) return;
+  std::vector<uint8_t> bytes;
+  const bool readable = platform::ReadFileBytes(path, bytes);
+  ImageLoadFromFileBytes(device, path, readable, bytes, place, info, log);
+}
+
+void ImageLoadFromFileBytes(d3d::Device* device, const char* path, bool readable,
+                            std::span<const uint8_t> bytes, std::shared_ptr<d3d::Texture>& place,
+                            D3DXIMAGE_INFO& info, const std::function<void(const char*)>& log) {
+  if (!path) return;
   place.reset();
   info = D3DXIMAGE_INFO{};
   // A file that cannot be read goes on as empty data: no wzi texture, a refused PSD, and the
   // image-file loader's error line.
-  std::vector<uint8_t> bytes;
-  bool readable = platform::ReadFileBytes(path, bytes);
   if (!readable && strcasecmp(Extension(path).c_str(), "wzi") == 0) return;
-  ImageLoadFromMemory(device, path, bytes, place, info, log);
+  ImageLoadFromMemory(device, path, readable ? bytes : std::span<const uint8_t>(), place, info,
+                      log);
 }
 
 void ImageLoadFromMemory(d3d::Device* device, const char* path, std::span<const uint8_t> bytes,
@@ -133,12 +174,21 @@ void ImageLoadFromMemory(d3d::Device* device, const char* path, std::span<const 
   std::string ext = Extension(path);
   D3DXIMAGE_FILEFORMAT signature;
   const bool imageFile = d3dx::SniffImageFileFormat(bytes, signature) && signature != D3DXIFF_TGA;
+  // Memory running out in the wzi or PSD branch is a failed load like any other.
   if (strcasecmp(ext.c_str(), "wzi") == 0 && !imageFile) {
-    LoadWzi(device, bytes, place, info);
+    try {
+      LoadWzi(device, bytes, place, info);
+    } catch (const std::bad_alloc&) {
+      place.reset();
+      info = D3DXIMAGE_INFO{};
+    }
     return;
   }
   if (strcasecmp(ext.c_str(), "psd") == 0) {
-    if (LoadPsd(device, bytes, place, info)) return;
+    try {
+      if (LoadPsd(device, bytes, place, info)) return;
+    } catch (const std::bad_alloc&) {
+    }
     place.reset();
     info = D3DXIMAGE_INFO{};
   }
@@ -155,6 +205,26 @@ void ImageLoadFromMemory(d3d::Device* device, const char* path, std::span<const 
       log(line);
     }
   }
+}
+
+bool ImageInfoFromMemory(const char* path, std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info) {
+  info = D3DXIMAGE_INFO{};
+  const std::string ext = Extension(path ? path : "");
+  D3DXIMAGE_FILEFORMAT signature;
+  const bool imageFile = d3dx::SniffImageFileFormat(bytes, signature) && signature != D3DXIFF_TGA;
+  if (strcasecmp(ext.c_str(), "wzi") == 0 && !imageFile) {
+    if (!IsWzi(bytes)) return false;
+    info.Width = ReadLe32(&bytes[8]);
+    info.Height = ReadLe32(&bytes[12]);
+    return true;
+  }
+  PsdImage psd;
+  if (strcasecmp(ext.c_str(), "psd") == 0 && ReadPsdHeader(bytes, psd)) {
+    info.Width = psd.width;
+    info.Height = psd.height;
+    return true;
+  }
+  return d3dx::ReadImageInfo(bytes, info) == d3dx::ImageError::kNone;
 }
 
 }  // namespace wz

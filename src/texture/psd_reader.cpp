@@ -1,4 +1,6 @@
-// The PSD subset: 8-bit RGB documents, raw or PackBits, read through a bounded cursor.
+// The PSD subset: 8-bit RGB documents, raw or PackBits, read through a bounded cursor, a row of a
+// plane at a time, so that a picture sampled from a large document never holds it whole.
+#include <algorithm>
 #include <cstring>
 
 #include "texture/texture_table.h"
@@ -47,8 +49,11 @@ class Cursor {
 
 }  // namespace
 
-bool ReadPsd(std::span<const uint8_t> bytes, PsdImage& out) {
-  Cursor c(bytes);
+namespace {
+
+// Reads the header and the three sections before the image data; the cursor is left at the
+// compression word.
+bool ReadHeader(Cursor& c, PsdImage& out) {
   uint32_t signature, version, channels, height, width, depth, mode;
   if (!c.Read32(signature) || signature != 0x38425053u) return false;
   if (!c.Read16(version) || version != 1 || !c.Skip(6)) return false;
@@ -63,46 +68,103 @@ bool ReadPsd(std::span<const uint8_t> bytes, PsdImage& out) {
     uint32_t length;
     if (!c.Read32(length) || !c.Skip(length)) return false;
   }
+  out = PsdImage{};
+  out.width = width;
+  out.height = height;
+  out.channels = static_cast<uint16_t>(channels);
+  return true;
+}
+
+// Takes the rows of one plane as they are decoded into the plane: whole, or sampled by a map.
+class PlaneRows {
+ public:
+  PlaneRows(const PsdImage& image, const d3dx::SampleMap* map, std::vector<uint8_t>& plane)
+      : width_(image.width), map_(map), plane_(plane) {}
+  void Row(uint32_t y, const uint8_t* row) {
+    if (!map_) {
+      std::memcpy(plane_.data() + size_t{y} * width_, row, width_);
+      return;
+    }
+    const auto range = std::equal_range(map_->rows.begin(), map_->rows.end(), y);
+    const size_t w = map_->columns.size();
+    for (auto t = range.first; t != range.second; ++t) {
+      uint8_t* out = plane_.data() + size_t(t - map_->rows.begin()) * w;
+      for (size_t x = 0; x < w && map_->columns[x] < width_; ++x)
+        out[x] = row[map_->columns[x]];
+    }
+  }
+
+ private:
+  uint32_t width_;
+  const d3dx::SampleMap* map_;
+  std::vector<uint8_t>& plane_;
+};
+
+}  // namespace
+
+bool ReadPsdHeader(std::span<const uint8_t> bytes, PsdImage& out) {
+  Cursor c(bytes);
+  return ReadHeader(c, out);
+}
+
+bool ReadPsd(std::span<const uint8_t> bytes, PsdImage& out, const d3dx::SampleMap* map) {
+  Cursor c(bytes);
+  if (!ReadHeader(c, out)) return false;
   uint32_t compression;
   if (!c.Read16(compression) || compression > 1) return false;
 
+  const uint32_t width = out.width, height = out.height, channels = out.channels;
   const size_t samples = size_t(width) * height;
   const uint32_t planes = channels < 4 ? channels : 4;
   // Every sample costs at least one byte raw, or one header byte per 128 samples in PackBits:
   // refuse a header whose size the file cannot back before allocating the planes.
   if (compression == 0 && samples * planes > c.remaining()) return false;
   if (compression == 1 && (samples / 128) * planes > c.remaining()) return false;
-  out = PsdImage{};
-  out.width = width;
-  out.height = height;
-  out.channels = static_cast<uint16_t>(channels);
+  const size_t kept = map ? map->columns.size() * map->rows.size() : samples;
   for (auto& plane : out.planes)
-    plane.assign(samples, 0);
+    plane.assign(kept, 0);
 
+  // Planes are decoded a row at a time; PackBits runs may go on into the next row.
+  std::vector<uint8_t> row(width);
   if (compression == 0) {
     for (uint32_t p = 0; p < planes; ++p) {
-      if (!c.Copy(out.planes[p].data(), samples)) return false;
+      PlaneRows rows(out, map, out.planes[p]);
+      for (uint32_t y = 0; y < height; ++y) {
+        if (!c.Copy(row.data(), width)) return false;
+        rows.Row(y, row.data());
+      }
     }
     return true;
   }
   if (!c.Skip(uint64_t(height) * channels * 2)) return false;
   for (uint32_t p = 0; p < planes; ++p) {
-    uint8_t* plane = out.planes[p].data();
-    size_t produced = 0;
-    while (produced < samples) {
-      uint8_t n;
-      if (!c.Byte(n)) return false;
-      if (n < 128) {
-        size_t count = size_t(n) + 1;
-        if (count > samples - produced || !c.Copy(plane + produced, count)) return false;
+    PlaneRows rows(out, map, out.planes[p]);
+    size_t runLeft = 0;  // samples left in the current run
+    bool repeat = false;
+    uint8_t value = 0;
+    for (uint32_t y = 0; y < height; ++y) {
+      size_t produced = 0;
+      while (produced < width) {
+        if (runLeft == 0) {
+          uint8_t n;
+          if (!c.Byte(n)) return false;
+          if (n == 128) continue;
+          repeat = n > 128;
+          runLeft = repeat ? 257 - size_t(n) : size_t(n) + 1;
+          // A run may not go past the end of the plane.
+          if (runLeft > samples - (size_t(y) * width + produced)) return false;
+          if (repeat && !c.Byte(value)) return false;
+        }
+        const size_t count = std::min(runLeft, width - produced);
+        if (repeat) {
+          std::memset(row.data() + produced, value, count);
+        } else if (!c.Copy(row.data() + produced, count)) {
+          return false;
+        }
         produced += count;
-      } else if (n > 128) {
-        size_t count = 257 - size_t(n);
-        uint8_t value;
-        if (count > samples - produced || !c.Byte(value)) return false;
-        std::memset(plane + produced, value, count);
-        produced += count;
+        runLeft -= count;
       }
+      rows.Row(y, row.data());
     }
   }
   return true;

@@ -51,13 +51,28 @@ struct PsdImage {
   uint16_t channels = 0;
   std::array<std::vector<uint8_t>, 4> planes;
 };
-// False when the file is outside the subset, or ends early, or its runs overrun a plane.
-bool ReadPsd(std::span<const uint8_t> bytes, PsdImage& out);
+// False when the file is outside the subset, or ends early, or its runs overrun a plane. With a
+// map, the planes hold the picture it describes (columns.size() x rows.size() samples, 0 where
+// it takes nothing) instead of the whole image; width and height stay the image's.
+bool ReadPsd(std::span<const uint8_t> bytes, PsdImage& out, const d3dx::SampleMap* map = nullptr);
+// Only the header: width, height and channels, no planes.
+bool ReadPsdHeader(std::span<const uint8_t> bytes, PsdImage& out);
 
 // Loads the image at `path` (a library path) into `place`, replacing what it held, and fills
 // `info`. On failure `place` is empty. `log` receives the error line of a failed image file.
 void ImageLoad(d3d::Device* device, const char* path, std::shared_ptr<d3d::Texture>& place,
                D3DXIMAGE_INFO& info, const std::function<void(const char*)>& log);
+
+// ImageLoad over the outcome of reading the file elsewhere: `readable` false when it could not
+// be read (then no wzi texture, and the image-file loader's error line for other names).
+void ImageLoadFromFileBytes(d3d::Device* device, const char* path, bool readable,
+                            std::span<const uint8_t> bytes, std::shared_ptr<d3d::Texture>& place,
+                            D3DXIMAGE_INFO& info, const std::function<void(const char*)>& log);
+
+// What ImageLoad would report of the file in `info` (its width and height above all), from the
+// headers only: nothing is decoded or allocated in proportion to the picture. False when the
+// header is not readable. A file whose data is damaged may pass here and still fail to load.
+bool ImageInfoFromMemory(const char* path, std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info);
 
 // ImageLoad over bytes already read; `path` chooses the branch by its extension and names the
 // file in the error line.

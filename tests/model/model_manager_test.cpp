@@ -1,6 +1,9 @@
 // The model manager: slots, the load steps every format shares, background loads and motions.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "core/library.h"
@@ -12,6 +15,7 @@
 #include "platform/file_io.h"
 #include "platform/text.h"
 #include "support/memory_ceiling.h"
+#include "support/model_documents.h"
 #include "support/temp_dir.h"
 
 namespace wz {
@@ -337,6 +341,61 @@ TEST_F(ModelManager, ModelTexturesGoToTheirSlot) {
     library.ModelTexture_Load(id, slot, path);
   EXPECT_EQ(library.Model3_Runtime(id)->textures.size(), 3u);
   EXPECT_EQ(m->textureSlots[0].width, 0);
+}
+
+// Textures a model names that are no regular file, or too large, or outside the confinement are
+// refused without reading them: a FIFO would block the load and /dev/zero would never end. Each
+// leaves its slot empty, logs the reason and then the usual line, and the model loads. A load
+// runs in a child process under a time limit; the library lives only in the child, since a
+// process forked while another thread (the loader) allocates may inherit the allocator locked.
+TEST(ModelTextureFiles, AreReadOnlyAsRegularFilesWithinTheCap) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "fifo.png").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", dir / "zero.png");
+  const uint8_t white[8 * 4 * 4] = {0xFF};
+  const auto bmp = d3dx::EncodeBmp32(8, 4, white, 32);
+  wz::testing::WriteFile(dir / "big.bmp", std::string(bmp.begin(), bmp.end()));
+  TempDir elsewhere;
+  wz::testing::WriteFile(elsewhere / "out.bmp", std::string(bmp.begin(), bmp.end()));
+  std::filesystem::create_symlink(elsewhere / "out.bmp", dir / "out.bmp");
+  wz::testing::CurrentDirectoryGuard guard;
+  std::filesystem::current_path(dir.path());  // the reader names textures beside the model
+  struct Case {
+    const char* texture;
+    const char* reason;
+    size_t cap;  // 0: the default
+    std::string confineTo;
+  } cases[] = {
+      {"fifo.png", "not a regular file", 0, ""},
+      {"zero.png", "not a regular file", 0, ""},
+      {"big.bmp", "larger than 256 MB", bmp.size() - 1, ""},
+      {"out.bmp", "outside the model's folder", 0, platform::LibraryPath(dir.path())},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.texture);
+    std::string mqo = wz::testing::kMqoCube;
+    mqo.insert(mqo.find("dif(0.800)") + 10, std::string(" tex(\"") + c.texture + "\")");
+    wz::testing::WriteFile(dir / "m.mqo", mqo);
+    const std::string model = platform::LibraryPath(dir / "m.mqo");
+    const auto result = wz::testing::RunWithTimeout(10, [&] {
+      std::vector<std::string> lines;  // outlives the library, which logs its teardown
+      Library library;
+      library.AttachLogSink([&](const std::string& l) { lines.push_back(l); });
+      library.Host().namedFiles.maxBytes = c.cap ? c.cap : platform::kMaxNamedFileBytes;
+      library.Host().namedFiles.confineTo = c.confineTo;
+      const ModelId id = library.Model3_Load(-1, model);
+      if (id < 0 || library.Model3_Get(id)->polygonCount != 6) return 1;
+      if (library.Model3_Runtime(id)->textures.at(1) != nullptr) return 2;
+      if (library.Model3_Get(id)->textureSlots[1].width != 0) return 3;
+      const std::string reason = std::string("*** LoadError *** ") + c.texture + " : " + c.reason;
+      const std::string usual = std::string("*** ERROR *** ") + c.texture +
+                                platform::Utf8ToCp932(" Loadできませんでした。");
+      const auto at = std::find(lines.begin(), lines.end(), reason);
+      return at != lines.end() && at + 1 != lines.end() && at[1] == usual ? 0 : 4;
+    });
+    EXPECT_EQ(result.outcome, wz::testing::ChildOutcome::kFinished);
+    EXPECT_EQ(result.exitCode, 0);
+  }
 }
 
 }  // namespace

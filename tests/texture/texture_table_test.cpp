@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/library.h"
+#include "platform/d3dx/image_fixtures.h"
 #include "platform/d3dx/texture_file.h"
 #include "platform/file_io.h"
 #include "platform/text.h"
@@ -192,6 +193,77 @@ TEST_F(TextureFixture, RefusedPsdFallsThroughToTheImageFileLoader) {
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(),
               "*** ERROR *** " + path + platform::Utf8ToCp932(" Loadできませんでした。"));
+  }
+}
+
+// A wzi or PSD picture larger than the device's largest texture is point-sampled down to the
+// rounded size halved until it fits (here 40 x 20, rounded to 64 x 32, becomes 16 x 8).
+TEST(ImageLoadBranches, WziAndPsdLargerThanTheDeviceAreSampledDown) {
+  const auto device = test::DeviceWithLargestTexture(16, 8);
+  auto wzi = [](uint32_t x, uint32_t y) {
+    return (x & 0xFF) | (y & 0xFF) << 8 | ((x + y) & 0xFF) << 16 | 200u << 24;
+  };
+  auto psd = [](uint32_t x, uint32_t y) {
+    const uint32_t i = y * 40 + x;
+    return uint32_t(ThreeChannel(2, i)) | uint32_t(ThreeChannel(1, i)) << 8 |
+           uint32_t(ThreeChannel(0, i)) << 16 | (i == 0 ? 0u : 255u << 24);
+  };
+  struct Case {
+    const char* name;
+    std::string bytes;
+    uint32_t (*texel)(uint32_t x, uint32_t y);
+  } cases[] = {
+      {"a.wzi", Wzi(40, 20), wzi},
+      {"raw.psd", Psd(40, 20, 3, false, ThreeChannel), psd},
+      {"packbits.psd", Psd(40, 20, 3, true, ThreeChannel), psd},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::shared_ptr<d3d::Texture> texture;
+    D3DXIMAGE_INFO info{};
+    const std::vector<uint8_t> bytes(c.bytes.begin(), c.bytes.end());
+    ImageLoadFromMemory(device.get(), c.name, bytes, texture, info, {});
+    ASSERT_NE(texture, nullptr);
+    EXPECT_EQ(info.Width, 40u);
+    ASSERT_EQ(texture->LevelWidth(0), 16u);
+    ASSERT_EQ(texture->LevelHeight(0), 8u);
+    for (uint32_t y = 0; y < 8; ++y) {
+      for (uint32_t x = 0; x < 16; ++x) {
+        const uint8_t* p = texture->LevelBits(0).data() + y * texture->LevelPitch(0) + x * 4;
+        const uint32_t got = p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24;
+        EXPECT_EQ(got, c.texel(uint32_t(x * 2.5), uint32_t(y * 2.5))) << x << "," << y;
+      }
+    }
+  }
+}
+
+// The sizes ImageLoad reports, from the headers of each branch, at no cost in proportion to the
+// picture: a 16384 x 16384 PSD header costs nothing.
+TEST(ImageLoadBranches, InfoComesFromTheHeaderOfEachBranch) {
+  std::string bigPsd = Psd(1, 1, 3, true, ThreeChannel);
+  bigPsd.replace(14, 8, std::string("\0\0\x40\0\0\0\x40\0", 8));
+  const uint8_t white[2 * 3 * 4] = {0xFF};
+  const auto bmp = d3dx::EncodeBmp32(2, 3, white, 8);
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool readable;
+    UINT width, height;
+  } cases[] = {
+      {"a.wzi", Wzi(300, 200), true, 300, 200},
+      {"big.psd", bigPsd, true, 16384, 16384},
+      {"bmp.wzi", std::string(bmp.begin(), bmp.end()), true, 2, 3},
+      {"short.wzi", "abc", false, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<uint8_t> bytes(c.bytes.begin(), c.bytes.end());
+    wz::testing::AllocationCeiling ceiling(wz::testing::kMiB);
+    D3DXIMAGE_INFO info{};
+    EXPECT_EQ(ImageInfoFromMemory(c.name, bytes, info), c.readable);
+    EXPECT_FALSE(ceiling.Reached());
+    EXPECT_EQ(info.Width, c.width);
+    EXPECT_EQ(info.Height, c.height);
   }
 }
 

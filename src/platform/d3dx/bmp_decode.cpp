@@ -169,20 +169,20 @@ ImageError ReadPalette(std::span<const uint8_t> bytes, const BmpHeader& h, Palet
 }
 
 ImageError DecodeRows(std::span<const uint8_t> data, const BmpHeader& h, const Palette& palette,
-                      std::vector<uint8_t>& pixels) {
+                      ImageSink& sink) {
   const uint64_t rowBits = uint64_t{h.width} * h.bpp;
   const uint64_t stride = (rowBits + 31) / 32 * 4;
   // The last row needs no padding: some writers leave it out.
   const uint64_t need = stride * (h.height - 1) + (rowBits + 7) / 8;
   if (need > data.size()) return ImageError::kTooShort;
-  if (ImageError e = AllocatePixels(pixels, h.width, h.height); e != ImageError::kNone) return e;
+  if (ImageError e = sink.Start(h.width, h.height); e != ImageError::kNone) return e;
 
   MaskChannel ch[4];
   for (int i = 0; i < 4; ++i)
     ch[i].Set(h.masks[i]);
   for (uint32_t y = 0; y < h.height; ++y) {
     const uint8_t* src = data.data() + stride * (h.topDown ? y : h.height - 1 - y);
-    uint8_t* dst = pixels.data() + size_t{y} * h.width * 4;
+    uint8_t* dst = sink.Row(y);
     for (uint32_t x = 0; x < h.width; ++x, dst += 4) {
       switch (h.bpp) {
         case 1:
@@ -207,28 +207,50 @@ ImageError DecodeRows(std::span<const uint8_t> data, const BmpHeader& h, const P
         }
       }
     }
+    sink.RowDone(y);
   }
   return ImageError::kNone;
 }
 
+// The number of rows an RLE stream of `bytes` bytes can reach: it starts on the bottom row, and
+// moves up by at most 255 rows per 4-byte delta or one row per 2-byte end of line, keeping 2
+// bytes for its end-of-bitmap code. Runs and literals never leave their row.
+uint64_t RleReachableRows(size_t bytes) {
+  if (bytes < 2) return 0;
+  const uint64_t moving = bytes - 2;
+  return 1 + 255 * (moving / 4) + (moving % 4 >= 2 ? 1 : 0);
+}
+
+// Pixels no RLE stream of the file could reach, taking the fill colour, that a picture may still
+// have: a stream may end with its end-of-bitmap code, leaving the rest of the picture as it is,
+// but an area of fill far larger than any data could reach is a header that lies about its size.
+constexpr uint64_t kMaxUnreachablePixels = uint64_t{1} << 20;
+
 // RLE8 and RLE4: runs and literals must stay inside their row and the image; the bitmap must end
-// with its end-of-bitmap code.
+// with its end-of-bitmap code. Rows are handed to the sink as the stream leaves them.
 ImageError DecodeRle(std::span<const uint8_t> data, const BmpHeader& h, const Palette& palette,
-                     std::vector<uint8_t>& pixels) {
+                     ImageSink& sink) {
+  const uint64_t reachable = RleReachableRows(data.size());
+  if (reachable < h.height && (h.height - reachable) * h.width > kMaxUnreachablePixels) {
+    return ImageError::kTooShort;
+  }
   const uint8_t* fill = palette.entries[0];
   D3DCOLOR fillColour =
       D3DCOLOR(fill[3]) << 24 | D3DCOLOR(fill[2]) << 16 | D3DCOLOR(fill[1]) << 8 | fill[0];
-  if (ImageError e = AllocatePixels(pixels, h.width, h.height, fillColour);
-      e != ImageError::kNone) {
-    return e;
-  }
+  if (ImageError e = sink.Start(h.width, h.height, fillColour); e != ImageError::kNone) return e;
   const bool rle4 = h.compression == kBiRle4;
   const uint32_t w = h.width;
   const uint32_t rows = h.height;
-  uint32_t x = 0, y = 0;  // y counts rows from the bottom
+  uint32_t x = 0, y = 0;   // y counts rows from the bottom
+  uint8_t* row = nullptr;  // the sink's buffer for row y, once a pixel of it is written
   auto put = [&](uint8_t index) {
-    std::memcpy(&pixels[(size_t{rows - 1 - y} * w + x) * 4], palette.entries[index], 4);
+    if (!row) row = sink.Row(rows - 1 - y);
+    std::memcpy(row + size_t{x} * 4, palette.entries[index], 4);
     ++x;
+  };
+  auto leaveRow = [&] {
+    if (row) sink.RowDone(rows - 1 - y);
+    row = nullptr;
   };
   ByteCursor cur(data);
   for (;;) {
@@ -241,15 +263,18 @@ ImageError DecodeRle(std::span<const uint8_t> data, const BmpHeader& h, const Pa
         put(rle4 ? ((i & 1) ? value & 0x0F : value >> 4) : value);
       }
     } else if (value == 0) {  // end of line
+      leaveRow();
       x = 0;
       if (++y > rows) return ImageError::kCorrupt;
     } else if (value == 1) {  // end of bitmap
+      leaveRow();
       return ImageError::kNone;
     } else if (value == 2) {  // delta
       if (cur.remaining() < 2) return ImageError::kTooShort;
       uint32_t dx = cur.u8();
       uint32_t dy = cur.u8();
       if (dx > w - x || dy > rows - y) return ImageError::kCorrupt;
+      if (dy > 0) leaveRow();
       x += dx;
       y += dy;
     } else {  // literal run of `value` indices, padded to a 16-bit boundary
@@ -270,13 +295,12 @@ bool LooksLikeBmp(std::span<const uint8_t> bytes) {
   return bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M';
 }
 
-ImageError DecodeBmp(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
-                     std::vector<uint8_t>* pixels) {
+ImageError DecodeBmp(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info, ImageSink* sink) {
   BmpHeader h;
   if (ImageError e = ParseHeader(bytes, h); e != ImageError::kNone) return e;
   bool alpha = (h.bpp == 16 || h.bpp == 32) && h.masks[3] != 0;
   info = MakeInfo(h.width, h.height, alpha ? D3DFMT_A8R8G8B8 : D3DFMT_X8R8G8B8, D3DXIFF_BMP);
-  if (!pixels) return ImageError::kNone;
+  if (!sink) return ImageError::kNone;
 
   Palette palette;
   if (h.bpp <= 8) {
@@ -284,11 +308,9 @@ ImageError DecodeBmp(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
   }
   if (h.offBits > bytes.size()) return ImageError::kTooShort;
   std::span<const uint8_t> data = bytes.subspan(h.offBits);
-  ImageError e = (h.compression == kBiRle8 || h.compression == kBiRle4)
-                     ? DecodeRle(data, h, palette, *pixels)
-                     : DecodeRows(data, h, palette, *pixels);
-  if (e != ImageError::kNone) pixels->clear();
-  return e;
+  return (h.compression == kBiRle8 || h.compression == kBiRle4)
+             ? DecodeRle(data, h, palette, *sink)
+             : DecodeRows(data, h, palette, *sink);
 }
 
 }  // namespace wz::d3dx::codec

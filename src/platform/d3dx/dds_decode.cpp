@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <new>
 
 #include "platform/d3dx/image_codec.h"
 
@@ -156,43 +157,59 @@ ImageError ParseHeader(std::span<const uint8_t> bytes, DdsHeader& h) {
   return ParsePixelFormat(h);
 }
 
-void DecodeBlocks(const uint8_t* src, const DdsHeader& h, uint8_t* pixels) {
+// Block rows are decoded four image rows at a time, straight into the image when the sink holds
+// it whole, otherwise into a band of four rows handed on row by row.
+void DecodeBlocks(const uint8_t* src, const DdsHeader& h, ImageSink& sink) {
   const size_t blockBytes = h.squishFlags == squish::kDxt1 ? 8 : 16;
   const uint32_t blocksX = (h.width + 3) / 4;
   const uint32_t blocksY = (h.height + 3) / 4;
+  const size_t pitch = size_t{h.width} * 4;
+  uint8_t* whole = sink.Whole();
+  std::vector<uint8_t> band(whole ? 0 : pitch * 4);
   uint8_t rgba[16 * 4];
   for (uint32_t by = 0; by < blocksY; ++by) {
+    uint8_t* rows = whole ? whole + pitch * 4 * by : band.data();
+    const uint32_t bandRows = std::min(4u, h.height - by * 4);
     for (uint32_t bx = 0; bx < blocksX; ++bx, src += blockBytes) {
       squish::Decompress(rgba, src, h.squishFlags);
-      for (uint32_t py = 0; py < 4 && by * 4 + py < h.height; ++py) {
+      for (uint32_t py = 0; py < bandRows; ++py) {
         for (uint32_t px = 0; px < 4 && bx * 4 + px < h.width; ++px) {
           const uint8_t* s = &rgba[(py * 4 + px) * 4];
-          uint8_t* d = &pixels[((size_t{by} * 4 + py) * h.width + bx * 4 + px) * 4];
+          uint8_t* d = rows + pitch * py + (size_t{bx} * 4 + px) * 4;
           PutBgra(d, s[2], s[1], s[0], s[3]);
         }
       }
     }
+    for (uint32_t py = 0; py < bandRows; ++py) {
+      const uint32_t y = by * 4 + py;
+      uint8_t* row = sink.Row(y);
+      if (!whole) std::memcpy(row, rows + pitch * py, pitch);
+      sink.RowDone(y);
+    }
   }
 }
 
-void DecodeMasked(const uint8_t* src, const DdsHeader& h, uint8_t* pixels) {
+void DecodeMasked(const uint8_t* src, const DdsHeader& h, ImageSink& sink) {
   MaskChannel ch[4];
   for (int i = 0; i < 4; ++i)
     ch[i].Set(h.masks[i]);
   const bool luminance = (h.pfFlags & kPfRgb) == 0 && (h.pfFlags & kPfLuminance) != 0;
   const size_t bytesPerPixel = h.bits / 8;
-  const size_t count = size_t{h.width} * h.height;
-  for (size_t i = 0; i < count; ++i, src += bytesPerPixel) {
-    uint32_t v = 0;
-    for (size_t k = 0; k < bytesPerPixel; ++k)
-      v |= uint32_t{src[k]} << (8 * k);
-    uint8_t r = ch[0].Extract(v, 0);
-    uint8_t a = ch[3].Extract(v, 255);
-    if (luminance) {
-      PutBgra(&pixels[i * 4], r, r, r, a);
-    } else {
-      PutBgra(&pixels[i * 4], ch[2].Extract(v, 0), ch[1].Extract(v, 0), r, a);
+  for (uint32_t y = 0; y < h.height; ++y) {
+    uint8_t* row = sink.Row(y);
+    for (uint32_t x = 0; x < h.width; ++x, src += bytesPerPixel) {
+      uint32_t v = 0;
+      for (size_t k = 0; k < bytesPerPixel; ++k)
+        v |= uint32_t{src[k]} << (8 * k);
+      uint8_t r = ch[0].Extract(v, 0);
+      uint8_t a = ch[3].Extract(v, 255);
+      if (luminance) {
+        PutBgra(row + size_t{x} * 4, r, r, r, a);
+      } else {
+        PutBgra(row + size_t{x} * 4, ch[2].Extract(v, 0), ch[1].Extract(v, 0), r, a);
+      }
     }
+    sink.RowDone(y);
   }
 }
 
@@ -203,12 +220,11 @@ bool LooksLikeDds(std::span<const uint8_t> bytes) {
          bytes[3] == ' ';
 }
 
-ImageError DecodeDds(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
-                     std::vector<uint8_t>* pixels) {
+ImageError DecodeDds(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info, ImageSink* sink) {
   DdsHeader h;
   if (ImageError e = ParseHeader(bytes, h); e != ImageError::kNone) return e;
   info = D3DXIMAGE_INFO{h.width, h.height, h.depth, h.mipCount, h.format, h.type, D3DXIFF_DDS};
-  if (!pixels) return ImageError::kNone;
+  if (!sink) return ImageError::kNone;
 
   uint64_t surfaceBytes;
   if (h.squishFlags != 0) {
@@ -218,12 +234,16 @@ ImageError DecodeDds(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
     surfaceBytes = uint64_t{h.width} * h.height * (h.bits / 8);
   }
   if (surfaceBytes > bytes.size() - kDataOffset) return ImageError::kTooShort;
-  if (ImageError e = AllocatePixels(*pixels, h.width, h.height); e != ImageError::kNone) return e;
+  if (ImageError e = sink->Start(h.width, h.height); e != ImageError::kNone) return e;
   const uint8_t* src = bytes.data() + kDataOffset;
-  if (h.squishFlags != 0) {
-    DecodeBlocks(src, h, pixels->data());
-  } else {
-    DecodeMasked(src, h, pixels->data());
+  try {
+    if (h.squishFlags != 0) {
+      DecodeBlocks(src, h, *sink);
+    } else {
+      DecodeMasked(src, h, *sink);
+    }
+  } catch (const std::bad_alloc&) {
+    return ImageError::kNoMemory;
   }
   return ImageError::kNone;
 }

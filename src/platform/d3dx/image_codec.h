@@ -1,12 +1,13 @@
 // Pieces shared by the image decoders (internal to platform/d3dx): a bounded little-endian byte
-// cursor, checked size arithmetic, channel masks, and one entry point per file format. Each
-// decoder fills the info record from the header and, when `pixels` is not null, decodes the top
-// image into B,G,R,A bytes, top row first.
+// cursor, checked size arithmetic, channel masks, the sink decoders write pixels to, and one entry
+// point per file format. Each decoder fills the info record from the header and, when it is given
+// a sink, decodes the top image into it.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "platform/d3dx/image_decode.h"
@@ -131,6 +132,45 @@ inline D3DXIMAGE_INFO MakeInfo(uint32_t width, uint32_t height, D3DFORMAT format
   return D3DXIMAGE_INFO{width, height, 1, 1, format, D3DRTYPE_TEXTURE, fileFormat};
 }
 
+// Where a decoder puts the pixels of the image, B,G,R,A, rows numbered from the top: the whole
+// image, or only the pixels a SampleMap takes (then the image is never held whole). Decoders
+// write a row at a time: Row(y), fill it, RowDone(y), in any order of rows, each row at most once;
+// or, for rows whose pixels come in several passes, PutPixels. A row never written keeps the
+// fill colour of Start.
+class ImageSink {
+ public:
+  // The whole image into `pixels`; `rowsDone` (when given) is told of each row made final through
+  // RowDone.
+  explicit ImageSink(std::vector<uint8_t>& pixels, const RowsDecoded* rowsDone = nullptr)
+      : pixels_(pixels), rowsDone_(rowsDone) {}
+  // The picture `map` describes into `pixels`.
+  ImageSink(std::vector<uint8_t>& pixels, const SampleMap& map) : pixels_(pixels), map_(&map) {}
+
+  // Sizes the output for a width x height image whose pixels start as the ARGB colour `fill`;
+  // called once, when the data is known to be able to hold the image. The sides must have passed
+  // CheckImageSize.
+  ImageError Start(uint32_t width, uint32_t height, D3DCOLOR fill = 0);
+  // The row buffer for row y (width pixels), holding the fill colour or, for the whole image,
+  // what was written there before. Valid until RowDone(y).
+  uint8_t* Row(uint32_t y);
+  void RowDone(uint32_t y);
+  // `count` pixels of row y, going to columns first, first + step, ...
+  void PutPixels(uint32_t y, const uint8_t* px, uint32_t first, uint32_t step, uint32_t count);
+  // The whole image as one buffer (rows width * 4 bytes apart), or null when the sink samples.
+  uint8_t* Whole() { return map_ ? nullptr : pixels_.data(); }
+
+ private:
+  // The rows of the picture that take image row y, as [first, last).
+  std::pair<size_t, size_t> TargetRows(uint32_t y) const;
+
+  std::vector<uint8_t>& pixels_;
+  const RowsDecoded* rowsDone_ = nullptr;
+  const SampleMap* map_ = nullptr;
+  uint32_t width_ = 0;
+  uint8_t fill_[4] = {0, 0, 0, 0};
+  std::vector<uint8_t> row_;  // the row being written, when sampling
+};
+
 // Signature checks (no decoding).
 bool LooksLikePng(std::span<const uint8_t> bytes);
 bool LooksLikeDds(std::span<const uint8_t> bytes);
@@ -138,16 +178,11 @@ bool LooksLikeJpeg(std::span<const uint8_t> bytes);
 bool LooksLikeBmp(std::span<const uint8_t> bytes);
 bool LooksLikeTga(std::span<const uint8_t> bytes);
 
-ImageError DecodeBmp(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
-                     std::vector<uint8_t>* pixels);
-ImageError DecodeTga(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
-                     std::vector<uint8_t>* pixels);
-ImageError DecodeDds(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
-                     std::vector<uint8_t>* pixels);
-// Reports each row to `rowsDecoded` (when given) as soon as it is decoded.
-ImageError DecodeJpeg(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
-                      std::vector<uint8_t>* pixels, const RowsDecoded& rowsDecoded = nullptr);
-ImageError DecodePng(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
-                     std::vector<uint8_t>* pixels);
+// With a null sink only the header is read. JPEG makes its rows final in order from the top.
+ImageError DecodeBmp(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info, ImageSink* sink);
+ImageError DecodeTga(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info, ImageSink* sink);
+ImageError DecodeDds(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info, ImageSink* sink);
+ImageError DecodeJpeg(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info, ImageSink* sink);
+ImageError DecodePng(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info, ImageSink* sink);
 
 }  // namespace wz::d3dx::codec

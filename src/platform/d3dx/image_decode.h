@@ -78,7 +78,24 @@ ImageError DecodeImage(std::span<const uint8_t> bytes, DecodedImage& out,
                        const RowsDecoded& rowsDecoded = nullptr);
 
 // Reads only the header: the same description DecodeImage gives, without decoding the pixels
-// (a file whose pixel data is damaged may pass here and fail DecodeImage).
+// (a file whose pixel data is damaged may pass here and fail DecodeImage). Nothing is allocated
+// in proportion to the picture, so the size of any image costs next to nothing.
 ImageError ReadImageInfo(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info);
+
+// The pixels a picture takes from an image: pixel (x, y) of the picture is pixel (columns[x],
+// rows[y]) of the image, or transparent black (0, 0, 0, 0) where either is kNoSource or lies
+// outside the image. Each list never decreases (kNoSource entries therefore come last).
+struct SampleMap {
+  static constexpr uint32_t kNoSource = UINT32_MAX;
+  std::vector<uint32_t> columns;
+  std::vector<uint32_t> rows;
+};
+
+// Decodes the file into the picture `map` describes: out.pixels holds columns.size() x
+// rows.size() pixels, out.info describes the file as DecodeImage does. The pixels are exactly
+// those DecodeImage followed by the map gives, but only the picture and a few rows of the image
+// are held while decoding, so a large image becomes a small picture at the small picture's cost.
+ImageError DecodeImageSampled(std::span<const uint8_t> bytes, const SampleMap& map,
+                              DecodedImage& out);
 
 }  // namespace wz::d3dx

@@ -150,9 +150,8 @@ void ExpandGrey(const uint8_t* grey, uint8_t* bgra, size_t width) {
   }
 }
 
-// Decodes into `out` (width * height * 4 bytes), reporting each finished row. False on any
-// libjpeg error.
-bool Decode(JpegSession& s, uint8_t* out, const RowsDecoded& rowsDecoded) {
+// Decodes into the sink, row by row from the top. False on any libjpeg error.
+bool Decode(JpegSession& s, ImageSink& sink) {
   if (setjmp(s.jump)) return false;
   j_decompress_ptr c = &s.cinfo;
   const bool cmyk = c->jpeg_color_space == JCS_CMYK || c->jpeg_color_space == JCS_YCCK;
@@ -182,12 +181,13 @@ bool Decode(JpegSession& s, uint8_t* out, const RowsDecoded& rowsDecoded) {
                                       : nullptr;
   const bool inverted = c->saw_Adobe_marker;
   while (c->output_scanline < c->output_height) {
-    uint8_t* dst = out + pitch * c->output_scanline;
+    const JDIMENSION y = c->output_scanline;
+    uint8_t* dst = sink.Row(y);
     JSAMPROW row = rowBuffer ? rowBuffer[0] : dst;
     if (jpeg_read_scanlines(c, &row, 1) != 1) ERREXIT(c, JERR_INPUT_EOF);
     if (!cmyk) {
       if (grey) ExpandGrey(row, dst, c->output_width);
-      if (rowsDecoded) rowsDecoded(out, c->output_scanline - 1, 1);
+      sink.RowDone(y);
       continue;
     }
     for (size_t x = 0; x < c->output_width; ++x) {
@@ -199,7 +199,7 @@ bool Decode(JpegSession& s, uint8_t* out, const RowsDecoded& rowsDecoded) {
       }
       dst[x * 4 + 3] = 255;
     }
-    if (rowsDecoded) rowsDecoded(out, c->output_scanline - 1, 1);
+    sink.RowDone(y);
   }
   jpeg_finish_decompress(c);
   return true;
@@ -233,8 +233,7 @@ bool LooksLikeJpeg(std::span<const uint8_t> bytes) {
   return bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
 }
 
-ImageError DecodeJpeg(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
-                      std::vector<uint8_t>* pixels, const RowsDecoded& rowsDecoded) {
+ImageError DecodeJpeg(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info, ImageSink* sink) {
   JpegSession s{};
   ImageError result = ImageError::kNone;
   if (!ReadHeader(s, bytes.data(), bytes.size())) {
@@ -254,12 +253,9 @@ ImageError DecodeJpeg(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
   }
   if (result == ImageError::kNone) {
     info = MakeInfo(s.cinfo.image_width, s.cinfo.image_height, D3DFMT_X8R8G8B8, D3DXIFF_JPG);
-    if (pixels) {
-      result = AllocatePixels(*pixels, s.cinfo.image_width, s.cinfo.image_height);
-      if (result == ImageError::kNone && !Decode(s, pixels->data(), rowsDecoded)) {
-        result = ErrorOf(s);
-        pixels->clear();
-      }
+    if (sink) {
+      result = sink->Start(s.cinfo.image_width, s.cinfo.image_height);
+      if (result == ImageError::kNone && !Decode(s, *sink)) result = ErrorOf(s);
     }
   }
   if (s.created) jpeg_destroy_decompress(&s.cinfo);

@@ -9,6 +9,7 @@
 #include <png.h>
 
 #include <csetjmp>
+#include <new>
 
 #include "platform/d3dx/image_codec.h"
 
@@ -71,21 +72,36 @@ bool ReadHeader(PngSession& s) {
   return true;
 }
 
-// Decodes all rows into `out` (width * 4 bytes per row) and reads to IEND.
-bool Decode(PngSession& s, uint8_t* out, uint32_t width, uint32_t height) {
+// Decodes all rows into the sink and reads to IEND. An interlaced image comes as the seven
+// reduced images of its passes; each pixel is in exactly one pass, so every pass row goes to its
+// pixels of the image at once and no row is held for a later pass.
+bool Decode(PngSession& s, ImageSink& sink, uint8_t* row, uint32_t width, uint32_t height) {
   if (setjmp(png_jmpbuf(s.png))) return false;
   png_set_expand(s.png);  // palette to RGB, grey below 8 bits to 8, tRNS to alpha
   png_set_scale_16(s.png);
   png_set_gray_to_rgb(s.png);
   png_set_bgr(s.png);
   png_set_add_alpha(s.png, 0xFF, PNG_FILLER_AFTER);
-  int passes = png_set_interlace_handling(s.png);
   png_read_update_info(s.png, s.info);
   const size_t pitch = size_t{width} * 4;
   if (png_get_rowbytes(s.png, s.info) != pitch) png_error(s.png, "unexpected row size");
-  for (int pass = 0; pass < passes; ++pass) {
-    for (uint32_t y = 0; y < height; ++y)
-      png_read_row(s.png, out + pitch * y, nullptr);
+  if (png_get_interlace_type(s.png, s.info) == PNG_INTERLACE_NONE) {
+    for (uint32_t y = 0; y < height; ++y) {
+      png_read_row(s.png, sink.Row(y), nullptr);
+      sink.RowDone(y);
+    }
+  } else {
+    // libpng leaves out the passes that hold no pixel of a small image.
+    for (int pass = 0; pass < 7; ++pass) {
+      const uint32_t columns = PNG_PASS_COLS(width, pass);
+      const uint32_t rows = PNG_PASS_ROWS(height, pass);
+      if (columns == 0 || rows == 0) continue;
+      for (uint32_t j = 0; j < rows; ++j) {
+        png_read_row(s.png, row, nullptr);
+        sink.PutPixels(PNG_ROW_FROM_PASS_ROW(j, pass), row, PNG_PASS_START_COL(pass),
+                       1u << PNG_PASS_COL_SHIFT(pass), columns);
+      }
+    }
   }
   png_read_end(s.png, nullptr);
   return true;
@@ -98,8 +114,7 @@ bool LooksLikePng(std::span<const uint8_t> bytes) {
   return bytes.size() >= 8 && std::memcmp(bytes.data(), kSignature, 8) == 0;
 }
 
-ImageError DecodePng(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
-                     std::vector<uint8_t>* pixels) {
+ImageError DecodePng(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info, ImageSink* sink) {
   PngSession s{};
   s.data = bytes.data();
   s.size = bytes.size();
@@ -125,10 +140,18 @@ ImageError DecodePng(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
       bool alpha = (png_get_color_type(s.png, s.info) & PNG_COLOR_MASK_ALPHA) != 0 ||
                    png_get_valid(s.png, s.info, PNG_INFO_tRNS) != 0;
       info = MakeInfo(width, height, alpha ? D3DFMT_A8R8G8B8 : D3DFMT_X8R8G8B8, D3DXIFF_PNG);
-      if (pixels) result = AllocatePixels(*pixels, width, height);
-      if (pixels && result == ImageError::kNone && !Decode(s, pixels->data(), width, height)) {
+      std::vector<uint8_t> passRow;
+      if (sink) result = sink->Start(width, height);
+      if (sink && result == ImageError::kNone &&
+          png_get_interlace_type(s.png, s.info) != PNG_INTERLACE_NONE) {
+        try {
+          passRow.resize(size_t{width} * 4);
+        } catch (const std::bad_alloc&) {
+          result = ImageError::kNoMemory;
+        }
+      }
+      if (sink && result == ImageError::kNone && !Decode(s, *sink, passRow.data(), width, height)) {
         result = s.truncated ? ImageError::kTooShort : ImageError::kCorrupt;
-        pixels->clear();
       }
     }
   }

@@ -11,6 +11,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "platform/d3d/device.h"
 #include "platform/file_io.h"
 
 namespace wz::d3dx {
@@ -45,10 +46,51 @@ D3DFORMAT FileTextureFormat(D3DFORMAT requested) {
   }
 }
 
+bool SideFromFile(UINT requested) {
+  return requested == 0 || requested == D3DX_DEFAULT || requested == D3DX_DEFAULT_NONPOW2 ||
+         requested == D3DX_FROM_FILE;
+}
+
 UINT TextureSide(UINT requested, UINT source) {
   if (requested == 0 || requested == D3DX_DEFAULT) return NextPowerOfTwo(source);
   if (requested == D3DX_DEFAULT_NONPOW2 || requested == D3DX_FROM_FILE) return source;
   return requested;
+}
+
+// The texture sides for a sw x sh image: sides taken from the file are halved together, keeping
+// the picture's aspect, until each fits the device's largest texture.
+void FitTextureSides(const d3d::Device* device, UINT requestedW, UINT requestedH, UINT sw, UINT sh,
+                     UINT& tw, UINT& th) {
+  tw = TextureSide(requestedW, sw);
+  th = TextureSide(requestedH, sh);
+  UINT maxW, maxH;
+  LargestTextureSides(device, maxW, maxH);
+  const bool fileW = SideFromFile(requestedW), fileH = SideFromFile(requestedH);
+  while ((fileW && tw > maxW) || (fileH && th > maxH)) {
+    if (fileW) tw = std::max(1u, tw / 2);
+    if (fileH) th = std::max(1u, th / 2);
+  }
+}
+
+// Which source pixel each texel of a tw x th level 0 takes: point sampling, or for
+// D3DX_FILTER_NONE the source unscaled in the top-left corner and nothing elsewhere.
+SampleMap LevelZeroMap(UINT sw, UINT sh, UINT tw, UINT th, bool unscaled) {
+  SampleMap map;
+  map.columns.resize(tw);
+  map.rows.resize(th);
+  if (unscaled) {
+    for (UINT x = 0; x < tw; ++x)
+      map.columns[x] = x < sw ? x : SampleMap::kNoSource;
+    for (UINT y = 0; y < th; ++y)
+      map.rows[y] = y < sh ? y : SampleMap::kNoSource;
+    return map;
+  }
+  const PointSampler sampler(sw, sh, tw, th);
+  for (UINT x = 0; x < tw; ++x)
+    map.columns[x] = sampler.SourceColumn(x);
+  for (UINT y = 0; y < th; ++y)
+    map.rows[y] = sampler.SourceRow(y);
+  return map;
 }
 
 // B,G,R,A bytes read as one little-endian word are exactly the ARGB value, so the key is
@@ -148,6 +190,15 @@ HRESULT ResultOf(ImageError e) {
 }
 
 }  // namespace
+
+void LargestTextureSides(const d3d::Device* device, UINT& width, UINT& height) {
+  width = height = d3d::kMaxTextureSide;
+  d3d::D3DCAPS9 caps;
+  if (!device || Failed(device->GetDeviceCaps(&caps))) return;
+  // A profile without a limit (0) takes what the stand-in device can hold.
+  if (caps.MaxTextureWidth != 0) width = std::min<UINT>(caps.MaxTextureWidth, width);
+  if (caps.MaxTextureHeight != 0) height = std::min<UINT>(caps.MaxTextureHeight, height);
+}
 
 UINT NextPowerOfTwo(UINT n) {
   return n <= 1 ? 1 : std::bit_ceil(n);
@@ -310,8 +361,8 @@ HRESULT D3DXCreateTextureFromFileInMemoryEx(d3d::Device* device, std::span<const
   }
   const UINT sw = info.Width;
   const UINT sh = info.Height;
-  const UINT tw = TextureSide(width, sw);
-  const UINT th = TextureSide(height, sh);
+  UINT tw, th;
+  FitTextureSides(device, width, height, sw, sh, tw, th);
   if (tw > d3d::kMaxTextureSide || th > d3d::kMaxTextureSide) return D3DERR_INVALIDCALL;
   const UINT chain = d3d::FullMipChainLength(tw, th);
   UINT levels = mipLevels == 0 || mipLevels == D3DX_DEFAULT ? chain
@@ -319,32 +370,42 @@ HRESULT D3DXCreateTextureFromFileInMemoryEx(d3d::Device* device, std::span<const
                                                             : mipLevels;
   levels = std::clamp(levels, 1u, chain);
 
-  // When the texture has the image's own size and layout, the decoded pixels become level 0
-  // (point sampling and the unscaled copy both leave a same-size image unchanged), and the
-  // smaller levels are sampled from each decoded row while it is still in cache. Every row is
-  // colour-keyed as it arrives for the same reason.
-  const bool adopt = textureFormat == D3DFMT_A8R8G8B8 && tw == sw && th == sh;
+  // Level 0 as B,G,R,A texels, colour-keyed. When the texture has the image's own size and
+  // layout, the decoded pixels are level 0 as they are, and the smaller levels are sampled from
+  // each decoded row while it is still in cache; every row is keyed as it arrives for the same
+  // reason. Otherwise the image is sampled into level 0 while it is decoded (keying the texels
+  // then is the same as keying the image first, since each texel is a copy of one pixel).
+  const bool direct = textureFormat == D3DFMT_A8R8G8B8;
+  const bool adopt = direct && tw == sw && th == sh;
   std::optional<MipCascade> cascade;
   DecodedImage image;
   try {
-    // The smaller levels are made once the first rows exist, so that a file whose header claims
-    // a large image but whose data does not hold it fails before they take any memory. Without
-    // memory for them they are sampled from level 0 afterwards.
-    bool wantCascade = adopt && levels > 1;
-    auto rowsDecoded = [&](uint8_t* pixels, uint32_t first, uint32_t count) {
-      ApplyColorKey(pixels + size_t{first} * sw * 4, size_t{count} * sw, colorKey);
-      if (wantCascade && !cascade) {
-        try {
-          cascade.emplace(sw, sh, levels);
-        } catch (const std::bad_alloc&) {
-          wantCascade = false;
+    ImageError e;
+    if (adopt) {
+      // The smaller levels are made once the first rows exist, so that a file whose header
+      // claims a large image but whose data does not hold it fails before they take any memory.
+      // Without memory for them they are sampled from level 0 afterwards.
+      bool wantCascade = levels > 1;
+      auto rowsDecoded = [&](uint8_t* pixels, uint32_t first, uint32_t count) {
+        ApplyColorKey(pixels + size_t{first} * sw * 4, size_t{count} * sw, colorKey);
+        if (wantCascade && !cascade) {
+          try {
+            cascade.emplace(sw, sh, levels);
+          } catch (const std::bad_alloc&) {
+            wantCascade = false;
+          }
         }
-      }
-      if (!cascade) return;
-      for (uint32_t y = first; y < first + count; ++y)
-        cascade->Level0Row(y, pixels + size_t{y} * sw * 4);
-    };
-    if (ImageError e = DecodeImage(srcData, image, rowsDecoded); e != ImageError::kNone) {
+        if (!cascade) return;
+        for (uint32_t y = first; y < first + count; ++y)
+          cascade->Level0Row(y, pixels + size_t{y} * sw * 4);
+      };
+      e = DecodeImage(srcData, image, rowsDecoded);
+    } else {
+      const bool unscaled = filter != D3DX_DEFAULT && (filter & 0xFF) == D3DX_FILTER_NONE;
+      e = DecodeImageSampled(srcData, LevelZeroMap(sw, sh, tw, th, unscaled), image);
+      if (e == ImageError::kNone) ApplyColorKey(image.pixels.data(), size_t{tw} * th, colorKey);
+    }
+    if (e != ImageError::kNone) {
       if (reason) *reason = e;
       return ResultOf(e);
     }
@@ -355,7 +416,7 @@ HRESULT D3DXCreateTextureFromFileInMemoryEx(d3d::Device* device, std::span<const
 
   // Texels ready for the first levels, moved into the texture as they are.
   std::vector<std::vector<uint8_t>> ready;
-  if (adopt) {
+  if (direct) {
     ready.push_back(std::move(image.pixels));
     if (cascade && cascade->Complete()) {
       for (UINT i = 1; i < levels; ++i)
@@ -369,11 +430,10 @@ HRESULT D3DXCreateTextureFromFileInMemoryEx(d3d::Device* device, std::span<const
   UINT adopted = 0;
   while (adopted < ready.size() && ready[adopted].empty())
     ++adopted;
-  if (adopt && adopted == 0) image.pixels = std::move(ready[0]);  // the texture did not take it
+  if (direct && adopted == 0) image.pixels = std::move(ready[0]);  // the texture did not take it
   try {
     // Levels are built as B,G,R,A. An A8R8G8B8 texture holds exactly that, so its own levels
     // are the working buffers; other formats go through a scratch copy per level.
-    const bool direct = textureFormat == D3DFMT_A8R8G8B8;
     std::vector<uint8_t> scratch, previous;
     auto bgraLevel = [&](UINT i, std::vector<uint8_t>& buffer) -> std::pair<uint8_t*, size_t> {
       if (direct) return {t->LevelBits(i).data(), t->LevelPitch(i)};
@@ -386,18 +446,19 @@ HRESULT D3DXCreateTextureFromFileInMemoryEx(d3d::Device* device, std::span<const
       above = t->LevelBits(adopted - 1).data();
       abovePitch = t->LevelPitch(adopted - 1);
     } else {
-      auto [top, topPitch] = bgraLevel(0, scratch);
-      if (filter != D3DX_DEFAULT && (filter & 0xFF) == D3DX_FILTER_NONE) {
-        for (UINT y = 0; y < std::min(sh, th); ++y) {
-          std::memcpy(top + topPitch * y, &image.pixels[size_t{y} * sw * 4],
-                      size_t{std::min(sw, tw)} * 4);
-        }
+      // Level 0 is in image.pixels, tw x th.
+      std::swap(scratch, image.pixels);
+      if (direct) {
+        auto [top, topPitch] = bgraLevel(0, previous);
+        for (UINT y = 0; y < th; ++y)
+          std::memcpy(top + topPitch * y, &scratch[size_t{y} * tw * 4], size_t{tw} * 4);
+        above = top;
+        abovePitch = topPitch;
       } else {
-        PointSample4(image.pixels.data(), sw, sh, size_t{sw} * 4, top, tw, th, topPitch);
+        StoreLevel(*t, 0, scratch.data());
+        above = scratch.data();
+        abovePitch = size_t{tw} * 4;
       }
-      if (!direct) StoreLevel(*t, 0, top);
-      above = top;
-      abovePitch = topPitch;
     }
     image.pixels = {};
     for (UINT i = std::max(adopted, 1u); i < levels; ++i) {

@@ -29,7 +29,11 @@ HRESULT D3DXCreateTexture(d3d::Device* device, UINT width, UINT height, UINT mip
 
 // A texture from an image file in memory.
 // - width, height: 0 or D3DX_DEFAULT: the source side rounded up to a power of two;
-//   D3DX_DEFAULT_NONPOW2 or D3DX_FROM_FILE: the source side; otherwise the given side.
+//   D3DX_DEFAULT_NONPOW2 or D3DX_FROM_FILE: the source side; otherwise the given side. Sides
+//   taken from the source that exceed the device's MaxTextureWidth / MaxTextureHeight are
+//   halved, all together so that the picture keeps its aspect, until they fit (a null device
+//   takes any side up to d3d::kMaxTextureSide). Such a texture costs what it holds: the image is
+//   sampled while it is decoded and never held whole.
 // - mipLevels: 0 or D3DX_DEFAULT: the full chain down to 1 x 1; D3DX_FROM_FILE: the source's
 //   count; more than the full chain: the full chain.
 // - filter, mipFilter: D3DX_DEFAULT or D3DX_FILTER_NONE..BOX in the low byte (flag bits above
@@ -80,6 +84,10 @@ HRESULT D3DXSaveTextureToFileA(const char* destFile, D3DXIMAGE_FILEFORMAT destFo
 
 // Helpers shared with the texture table's own loaders.
 
+// The largest texture sides `device` takes (its MaxTextureWidth / MaxTextureHeight, at most
+// d3d::kMaxTextureSide); d3d::kMaxTextureSide for a null device.
+void LargestTextureSides(const d3d::Device* device, UINT& width, UINT& height);
+
 // The smallest power of two >= n (1 for 0); n must be at most 2^31.
 UINT NextPowerOfTwo(UINT n);
 
@@ -92,6 +100,8 @@ class PointSampler {
   PointSampler(UINT srcWidth, UINT srcHeight, UINT dstWidth, UINT dstHeight);
   // The source row that destination row y takes; it never decreases as y grows.
   UINT SourceRow(UINT y) const;
+  // The source column that destination column x takes; it never decreases as x grows.
+  UINT SourceColumn(UINT x) const { return columns_[x]; }
   // Fills one destination row (dstWidth pixels) from its source row (srcWidth pixels).
   void SampleRow(const uint8_t* srcRow, uint8_t* dstRow) const;
 

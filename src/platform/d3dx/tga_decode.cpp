@@ -101,15 +101,14 @@ bool LooksLikeTga(std::span<const uint8_t> bytes) {
   return ParseHeader(bytes, h);
 }
 
-ImageError DecodeTga(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
-                     std::vector<uint8_t>* pixels) {
+ImageError DecodeTga(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info, ImageSink* sink) {
   TgaHeader h;
   if (bytes.size() < kHeaderBytes) return ImageError::kTooShort;
   if (!ParseHeader(bytes, h)) return ImageError::kUnknownFormat;
   if (ImageError e = CheckImageSize(h.width, h.height); e != ImageError::kNone) return e;
   const bool alphaBit = h.attributeBits() == 1;
   info = MakeInfo(h.width, h.height, HasAlpha(h) ? D3DFMT_A8R8G8B8 : D3DFMT_X8R8G8B8, D3DXIFF_TGA);
-  if (!pixels) return ImageError::kNone;
+  if (!sink) return ImageError::kNone;
 
   ByteCursor cur(bytes);
   cur.skip(kHeaderBytes + h.idLength);
@@ -132,7 +131,7 @@ ImageError DecodeTga(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
   // and an RLE packet of 1 + pixelBytes bytes yields at most 128 pixels.
   uint64_t minBytes = h.rle() ? (count + 127) / 128 * (1 + pixelBytes) : count * pixelBytes;
   if (minBytes > cur.remaining()) return ImageError::kTooShort;
-  if (ImageError e = AllocatePixels(*pixels, h.width, h.height); e != ImageError::kNone) return e;
+  if (ImageError e = sink->Start(h.width, h.height); e != ImageError::kNone) return e;
 
   const bool rightToLeft = (h.descriptor & 0x10) != 0;
   const bool topDown = (h.descriptor & 0x20) != 0;
@@ -151,42 +150,41 @@ ImageError DecodeTga(std::span<const uint8_t> bytes, D3DXIMAGE_INFO& info,
       Colour(s, h.depth, alphaBit, out);
     }
   };
-  // Pixel i of the stored order lands at its row and column after the origin flips.
-  auto target = [&](uint64_t i) {
-    uint32_t row = static_cast<uint32_t>(i / h.width);
-    uint32_t col = static_cast<uint32_t>(i % h.width);
-    if (rightToLeft) col = h.width - 1 - col;
-    if (!topDown) row = h.height - 1 - row;
-    return &(*pixels)[(size_t{row} * h.width + col) * 4];
-  };
 
-  if (!h.rle()) {
-    std::span<const uint8_t> data = cur.take(count * pixelBytes);
-    for (uint64_t i = 0; i < count; ++i)
-      convert(&data[i * pixelBytes], target(i));
-    return ImageError::kNone;
-  }
-  uint64_t i = 0;
-  while (i < count) {
-    uint8_t packet = cur.u8();
-    uint64_t n = std::min<uint64_t>((packet & 0x7F) + 1u, count - i);
-    if (packet & 0x80) {
-      std::span<const uint8_t> s = cur.take(pixelBytes);
-      if (!cur.ok()) break;
-      uint8_t px[4];
-      convert(s.data(), px);
-      for (uint64_t k = 0; k < n; ++k)
-        std::memcpy(target(i++), px, 4);
-    } else {
-      std::span<const uint8_t> s = cur.take(n * pixelBytes);
-      if (!cur.ok()) break;
-      for (uint64_t k = 0; k < n; ++k)
-        convert(&s[k * pixelBytes], target(i++));
+  // Stored rows in order, each placed at its row and its pixels at their columns after the
+  // origin flips. RLE packets may run on into the next row.
+  uint64_t runLeft = 0;      // pixels left in the current packet
+  bool repeat = false;       // the packet repeats one pixel
+  uint8_t repeated[4] = {};  // that pixel
+  for (uint32_t stored = 0; stored < h.height; ++stored) {
+    const uint32_t y = topDown ? stored : h.height - 1 - stored;
+    uint8_t* row = sink->Row(y);
+    for (uint32_t i = 0; i < h.width; ++i) {
+      uint8_t* out = row + size_t{rightToLeft ? h.width - 1 - i : i} * 4;
+      if (!h.rle()) {
+        convert(cur.take(pixelBytes).data(), out);
+        continue;
+      }
+      if (runLeft == 0) {
+        const uint8_t packet = cur.u8();
+        runLeft = (packet & 0x7F) + 1u;
+        repeat = (packet & 0x80) != 0;
+        if (repeat) {
+          std::span<const uint8_t> s = cur.take(pixelBytes);
+          if (!cur.ok()) return ImageError::kTooShort;
+          convert(s.data(), repeated);
+        }
+      }
+      if (repeat) {
+        std::memcpy(out, repeated, 4);
+      } else {
+        std::span<const uint8_t> s = cur.take(pixelBytes);
+        if (!cur.ok()) return ImageError::kTooShort;
+        convert(s.data(), out);
+      }
+      --runLeft;
     }
-  }
-  if (!cur.ok()) {
-    pixels->clear();
-    return ImageError::kTooShort;
+    sink->RowDone(y);
   }
   return ImageError::kNone;
 }

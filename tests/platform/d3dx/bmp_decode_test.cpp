@@ -4,6 +4,7 @@
 
 #include "platform/d3dx/image_decode.h"
 #include "platform/d3dx/image_fixtures.h"
+#include "support/memory_ceiling.h"
 
 namespace wz::d3dx {
 namespace {
@@ -234,6 +235,53 @@ TEST(BmpDecode, Rle4AlternatesNibbles) {
   auto px = DecodePixels(test::BuildBmp(s));
   const Px e0{5, 5, 5, 255}, e1{1, 0, 0, 255}, e2{0, 2, 0, 255}, e3{0, 0, 3, 255};
   EXPECT_EQ(px, (std::vector<Px>{e1, e2, e1, e3, e0, e2, e1}));
+}
+
+// An RLE stream reaches at most 255 rows per 4-byte delta, one per end of line: a picture whose
+// rows lie far beyond what its data could reach is refused before any pixel exists, while an
+// early end of bitmap over a small remainder, and deltas that reach a tall picture, still decode.
+TEST(BmpDecode, RlePictureIsBoundedByTheRowsItsDataCanReach) {
+  auto deltas = [](int n) {
+    std::vector<uint8_t> d;
+    for (int i = 0; i < n; ++i)
+      d.insert(d.end(), {0, 2, 0, 255});
+    d.insert(d.end(), {1, 1, 0, 1});  // a run of one pixel, end of bitmap
+    return d;
+  };
+  struct Case {
+    const char* name;
+    int32_t width, height;
+    bool rle4;
+    std::vector<uint8_t> data;
+    ImageError expected;
+  } cases[] = {
+      {"16384 x 16384 from an end of bitmap",
+       16384,
+       16384,
+       false,
+       {0, 0, 0, 1},
+       ImageError::kTooShort},
+      {"RLE4 too", 16384, 16384, true, {2, 0x11, 0, 1}, ImageError::kTooShort},
+      {"more than a megapixel past what 32 deltas reach", 16384, 32 * 255 + 2 + 65, false,
+       deltas(32), ImageError::kTooShort},
+      {"rows 32 deltas reach", 16, 32 * 255 + 2, false, deltas(32), ImageError::kNone},
+      {"blank 127 x 64", 127, 64, false, {0, 1}, ImageError::kNone},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BmpLayout s = Rle8(1, 1, c.data);
+    s.width = c.width;
+    s.height = c.height;
+    if (c.rle4) s.bpp = 4, s.compression = 2;
+    const auto bytes = test::BuildBmp(s);
+    wz::testing::AllocationCeiling ceiling(wz::testing::InputAllowance(bytes.size()));
+    DecodedImage image;
+    ASSERT_EQ(DecodeImage(bytes, image), c.expected);
+    EXPECT_FALSE(ceiling.Reached());
+    if (c.expected != ImageError::kNone) continue;
+    // The top-left pixel is never reached and keeps palette entry 0.
+    EXPECT_EQ(test::PixelAt(image.pixels, uint32_t(c.width), 0, 0), (Px{5, 5, 5, 255}));
+  }
 }
 
 TEST(BmpDecode, RefusesDamagedHeadersAndData) {

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "platform/d3dx/image_fixtures.h"
+#include "support/memory_ceiling.h"
 
 namespace wz::d3dx {
 namespace {
@@ -74,14 +75,69 @@ TEST(ImageDecode, FixturesReportTheirSourceDescription) {
   }
 }
 
+// A map onto a tw x th picture: entries spread evenly over the image's w x h pixels; with
+// `crop`, the image unscaled and then nothing, one entry just outside the image included.
+SampleMap Map(uint32_t w, uint32_t h, uint32_t tw, uint32_t th, bool crop = false) {
+  auto side = [&](uint32_t n, uint32_t tn) {
+    std::vector<uint32_t> v(tn);
+    for (uint32_t i = 0; i < tn; ++i) {
+      v[i] = !crop ? uint32_t(uint64_t{i} * n / tn) : i <= n ? i : SampleMap::kNoSource;
+    }
+    return v;
+  };
+  return SampleMap{side(w, tw), side(h, th)};
+}
+
+// Sampling while decoding gives exactly the mapped pixels of the whole image, for every format
+// and row order, reduced, enlarged or cropped.
+TEST(ImageDecode, SampledDecodeGivesTheMappedPixelsOfTheWholeImage) {
+  for (const auto& f : AllFixtures()) {
+    DecodedImage full;
+    ASSERT_EQ(DecodeImage(f.bytes, full), ImageError::kNone) << f.name;
+    const uint32_t w = full.info.Width, h = full.info.Height;
+    const SampleMap maps[] = {Map(w, h, w / 2 + 1, h / 2 + 1), Map(w, h, 2 * w + 1, 2 * h),
+                              Map(w, h, w + 2, h + 1, true)};
+    for (const SampleMap& map : maps) {
+      SCOPED_TRACE(f.name + " into " + std::to_string(map.columns.size()) + " x " +
+                   std::to_string(map.rows.size()));
+      DecodedImage sampled;
+      ASSERT_EQ(DecodeImageSampled(f.bytes, map, sampled), ImageError::kNone);
+      EXPECT_TRUE(SameInfo(sampled.info, full.info));
+      std::vector<test::Px> expected, got;
+      for (uint32_t y = 0; y < map.rows.size(); ++y) {
+        for (uint32_t x = 0; x < map.columns.size(); ++x) {
+          const uint32_t sx = map.columns[x], sy = map.rows[y];
+          expected.push_back(sx < w && sy < h ? test::PixelAt(full.pixels, w, sx, sy)
+                                              : test::Px{0, 0, 0, 0});
+          got.push_back(test::PixelAt(sampled.pixels, uint32_t(map.columns.size()), x, y));
+        }
+      }
+      EXPECT_EQ(got, expected);
+    }
+  }
+}
+
+// The header of a legitimate 16384 x 16384 PNG costs nothing to read.
+TEST(ImageDecode, InfoOfALargePictureCostsNothing) {
+  const std::vector<uint8_t> png = test::LargeGreyPng(16384, 16384);
+  wz::testing::AllocationCeiling ceiling(wz::testing::kMiB);
+  D3DXIMAGE_INFO info;
+  ASSERT_EQ(ReadImageInfo(png, info), ImageError::kNone);
+  EXPECT_EQ(info.Width, 16384u);
+  EXPECT_EQ(info.Height, 16384u);
+  EXPECT_FALSE(ceiling.Reached());
+}
+
 TEST(ImageDecode, EveryTruncatedPrefixIsRefused) {
   for (const auto& f : AllFixtures()) {
     SCOPED_TRACE(f.name);
     DecodedImage full;
     ASSERT_EQ(DecodeImage(f.bytes, full), ImageError::kNone);
+    const SampleMap half = Map(full.info.Width, full.info.Height, 2, 2);
     for (size_t n = 0; n < f.bytes.size(); ++n) {
-      DecodedImage out;
+      DecodedImage out, sampled;
       ImageError e = DecodeImage(std::span<const uint8_t>(f.bytes.data(), n), out);
+      EXPECT_EQ(DecodeImageSampled(std::span<const uint8_t>(f.bytes.data(), n), half, sampled), e);
       if (n < f.required) {
         EXPECT_NE(e, ImageError::kNone) << "prefix of " << n << " bytes";
         EXPECT_TRUE(out.pixels.empty());

@@ -12,6 +12,8 @@
 #include <jpeglib.h>
 #include <zlib.h>
 
+#include "platform/d3d/d3d9.h"
+
 namespace wz::test {
 
 void PutU32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
@@ -190,6 +192,74 @@ std::vector<uint8_t> EncodePng(const PngLayout& s) {
     rows.push_back(const_cast<png_bytep>(r.data()));
   if (!WritePng(png, info, s, out, rows)) out.clear();
   png_destroy_write_struct(&png, &info);
+  return out;
+}
+
+std::shared_ptr<d3d::Device> DeviceWithLargestTexture(uint32_t maxWidth, uint32_t maxHeight) {
+  d3d::DeviceProfile profile;
+  EXPECT_TRUE(d3d::ProfileByName("fixed", profile));
+  profile.halCaps.MaxTextureWidth = maxWidth;
+  profile.halCaps.MaxTextureHeight = maxHeight;
+  d3d::Direct3D9 d3d(profile);
+  d3d::D3DPRESENT_PARAMETERS params;
+  params.BackBufferWidth = params.BackBufferHeight = 8;
+  params.BackBufferFormat = D3DFMT_X8R8G8B8;
+  d3d::SetBackendChoice(d3d::BackendChoice::kRecording);
+  std::shared_ptr<d3d::Device> device;
+  EXPECT_EQ(d3d.CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING,
+                             &params, &device),
+            S_OK);
+  d3d::SetBackendChoice(d3d::BackendChoice::kDefault);
+  return device;
+}
+
+std::vector<uint8_t> LargeGreyPng(uint32_t width, uint32_t height) {
+  std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  auto chunk = [&](const char* type, const std::vector<uint8_t>& data) {
+    const uint32_t n = uint32_t(data.size());
+    out.insert(out.end(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
+    const size_t start = out.size();
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), data.begin(), data.end());
+    const uint32_t crc = uint32_t(crc32(0, &out[start], uInt(out.size() - start)));
+    out.insert(out.end(),
+               {uint8_t(crc >> 24), uint8_t(crc >> 16), uint8_t(crc >> 8), uint8_t(crc)});
+  };
+  std::vector<uint8_t> ihdr = {uint8_t(width >> 24),
+                               uint8_t(width >> 16),
+                               uint8_t(width >> 8),
+                               uint8_t(width),
+                               uint8_t(height >> 24),
+                               uint8_t(height >> 16),
+                               uint8_t(height >> 8),
+                               uint8_t(height),
+                               8,
+                               PNG_COLOR_TYPE_GRAY,
+                               0,
+                               0,
+                               0};
+  chunk("IHDR", ihdr);
+  z_stream z{};
+  deflateInit2(&z, 9, Z_DEFLATED, 15, 9, Z_RLE);
+  std::vector<uint8_t> idat, row(size_t{width} + 1), buffer(1 << 16);
+  for (uint32_t y = 0; y <= height; ++y) {
+    if (y < height) {
+      row[0] = 0;  // no filter
+      for (uint32_t x = 0; x < width; ++x)
+        row[x + 1] = LargeGreyValue(x, y);
+      z.next_in = row.data();
+      z.avail_in = uInt(row.size());
+    }
+    do {
+      z.next_out = buffer.data();
+      z.avail_out = uInt(buffer.size());
+      deflate(&z, y < height ? Z_NO_FLUSH : Z_FINISH);
+      idat.insert(idat.end(), buffer.data(), z.next_out);
+    } while (z.avail_out == 0);
+  }
+  deflateEnd(&z);
+  chunk("IDAT", idat);
+  chunk("IEND", {});
   return out;
 }
 

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/d3d/device.h"
 #include "platform/d3dx/image_decode.h"
 
 namespace wz::test {
@@ -132,6 +134,16 @@ struct PngLayout {
   uint16_t key[3] = {0, 0, 0};  // grey in key[0], or R,G,B
 };
 std::vector<uint8_t> EncodePng(const PngLayout& layout);
+
+// A w x h 8-bit grey PNG of 1024 x 1024 squares, pixel (x, y) being LargeGreyValue(x, y), written
+// straight from a zlib stream a row at a time: 16384 x 16384 takes about a second and 1 MB.
+std::vector<uint8_t> LargeGreyPng(uint32_t width, uint32_t height);
+inline uint8_t LargeGreyValue(uint32_t x, uint32_t y) {
+  return uint8_t((x >> 10) + (y >> 10) * 16 + 1);
+}
+
+// A device (recording backend) whose largest texture is maxWidth x maxHeight.
+std::shared_ptr<d3d::Device> DeviceWithLargestTexture(uint32_t maxWidth, uint32_t maxHeight);
 
 // The file with the size in its PNG IHDR chunk (CRC recomputed) or its JPEG SOF marker replaced.
 std::vector<uint8_t> WithPngSize(std::vector<uint8_t> png, uint32_t width, uint32_t height);

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "platform/d3d/device.h"
 #include "platform/d3dx/image_fixtures.h"
 #include "platform/file_io.h"
 #include "support/memory_ceiling.h"
@@ -342,6 +343,63 @@ TEST(TextureFile, HeaderSizesAreNotTrustedBeforeThePixelsArrive) {
     EXPECT_FALSE(ceiling.Reached()) << "peak " << ceiling.Peak() << " bytes";
     EXPECT_EQ(l.reason, ImageError::kTooShort);
     EXPECT_EQ(l.texture, nullptr);
+  }
+}
+
+// Sides the file decides that exceed the device's largest texture are halved together, keeping
+// the aspect; sides the caller gives stay. Level 0 is the image point-sampled to that size.
+TEST(TextureFile, TexturesLargerThanTheDeviceAreHalvedToFit) {
+  const auto device = test::DeviceWithLargestTexture(64, 32);
+  struct Case {
+    uint16_t w, h;
+    UINT requestW, requestH;
+    UINT textureW, textureH;
+  } cases[] = {
+      {256, 16, D3DX_DEFAULT, D3DX_DEFAULT, 64, 4},
+      {100, 300, 0, 0, 8, 32},  // 128 x 512 halved four times
+      {200, 20, D3DX_DEFAULT_NONPOW2, D3DX_FROM_FILE, 50, 5},
+      {200, 20, 80, D3DX_DEFAULT, 80, 32},
+      {64, 32, D3DX_DEFAULT, D3DX_DEFAULT, 64, 32},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.w) + " x " + std::to_string(c.h));
+    Loaded l;
+    l.hr = D3DXCreateTextureFromFileInMemoryEx(
+        device.get(), Tga(c.w, c.h, Coord), c.requestW, c.requestH, 0, 0, D3DFMT_A8R8G8B8,
+        D3DPOOL_MANAGED, D3DX_FILTER_POINT, D3DX_FILTER_POINT, 0, &l.info, nullptr, &l.texture);
+    ASSERT_EQ(l.hr, S_OK);
+    ASSERT_EQ(l.texture->LevelWidth(0), c.textureW);
+    ASSERT_EQ(l.texture->LevelHeight(0), c.textureH);
+    EXPECT_EQ(l.info.Width, c.w);
+    for (UINT y = 0; y < c.textureH; ++y) {
+      for (UINT x = 0; x < c.textureW; ++x) {
+        const Px expected = Coord(uint32_t(x * (double(c.w) / c.textureW)),
+                                  uint32_t(y * (double(c.h) / c.textureH)));
+        ASSERT_EQ(Texel(*l.texture, 0, x, y), expected) << x << "," << y;
+      }
+    }
+  }
+}
+
+// A legitimate 16384 x 16384 PNG becomes a 4096 x 4096 texture on the default device at the cost
+// of that texture, not of the picture (1 GiB decoded, 1.3 GiB of texture before).
+TEST(TextureFile, LargePictureCostsTheTextureItBecomes) {
+  const std::vector<uint8_t> png = test::LargeGreyPng(16384, 16384);
+  const auto device = test::DeviceWithLargestTexture(4096, 4096);
+  wz::testing::AllocationCeiling ceiling(wz::testing::InputAllowance(png.size()));
+  Loaded l;
+  l.hr = D3DXCreateTextureFromFileInMemoryEx(
+      device.get(), png, D3DX_DEFAULT, D3DX_DEFAULT, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED,
+      D3DX_FILTER_POINT, D3DX_FILTER_POINT, 0xFF000000, &l.info, nullptr, &l.texture);
+  EXPECT_FALSE(ceiling.Reached()) << "peak " << ceiling.Peak() << " bytes";
+  ASSERT_EQ(l.hr, S_OK);
+  EXPECT_EQ(l.info.Width, 16384u);
+  EXPECT_EQ(l.texture->LevelWidth(0), 4096u);
+  EXPECT_EQ(l.texture->LevelHeight(0), 4096u);
+  EXPECT_EQ(l.texture->GetLevelCount(), 13u);
+  for (UINT y : {0u, 1000u, 4095u}) {
+    const uint8_t v = test::LargeGreyValue(4 * 3000, 4 * y);
+    EXPECT_EQ(Texel(*l.texture, 0, 3000, y), (Px{v, v, v, 255}));
   }
 }
 
