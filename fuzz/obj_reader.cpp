@@ -1,7 +1,8 @@
-// Fuzzes the OBJ reader (tinyobjloader and the model built from its result): the input is split
-// at its first NUL byte into the document and the material library text. A loaded model must
-// meet the model invariants, and a refused document must leave the model untouched. Seeds:
-// scripts/make-exchange-seeds.sh copies Debian's OBJ sample files.
+// Fuzzes the OBJ reader, its document and its material library: the input is split at its first
+// NUL byte into the document and the library text, so both are fuzzed from the same bytes. A
+// loaded model must meet the model invariants, and a refused document must leave the model
+// untouched. Seeds: scripts/make-exchange-seeds.sh copies Debian's OBJ sample files with the
+// libraries they name.
 #include <algorithm>
 #include <string_view>
 

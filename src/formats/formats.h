@@ -72,10 +72,11 @@ int LoadLightWaveFromMemory(ModelHost& host, Model& model, const std::string& pa
 // a library unit is a tenth of a metre. Readers and writers negate z, reverse every face's corner
 // order and scale by 10 (read) or 0.1 (write). OBJ's v runs upward (v <-> 1 - v); glTF's does not.
 
-// Reads an OBJ document with tinyobjloader, the material libraries it names read from beside it:
-// faces of 3 or 4 corners as they are, larger ones as fans; one group per material used (Kd, d,
-// map_Kd as colour, alpha and texture slot); normals kept when every corner has one. Runs
-// DeriveNormals and loads the textures through host.LoadModelTexture.
+// Reads an OBJ document and the material libraries it names, beside it (each file once, regular
+// files only, through host.ReadNamedFile; one that cannot be read is a log line, not a refusal):
+// faces of 3 or 4 corners as they are, larger ones (of any number of corners) as fans; one group
+// per material used (Kd, d, map_Kd as colour, alpha and texture slot); normals kept when every
+// corner has one. Runs DeriveNormals and loads the textures through host.LoadModelTexture.
 int LoadObj(ModelHost& host, Model& model, const std::string& path, int32_t version);
 // The same with the text of the material libraries given.
 int LoadObjFromMemory(ModelHost& host, Model& model, const std::string& path,

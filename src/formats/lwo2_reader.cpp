@@ -29,6 +29,7 @@
 #include "formats/formats.h"
 #include "model/normals.h"
 #include "platform/file_io.h"
+#include "platform/text.h"
 
 namespace wz {
 namespace {
@@ -117,12 +118,15 @@ struct Lwo2Scan {
   std::vector<Vec3> points;       // all layers, as stored
   std::vector<uint32_t> corners;  // model position indices of the FACE polygons
   std::vector<FilePolygon> polygons;
-  std::vector<std::string> uvMapNames;           // TXUV map names, ids by position
+  std::vector<std::string> uvMapNames;  // TXUV map names, ids by position
+  std::unordered_map<std::string, uint32_t> uvMapIds;
   std::vector<uint32_t> layerFirstUvMap;         // per layer: the first TXUV map it has, or kNone
   std::unordered_map<UvKey, Uv, UvKeyHash> uvs;  // later entries replace earlier ones
-  std::vector<std::pair<uint32_t, std::string>> clips;  // CLIP index, STIL file name
+  std::unordered_map<uint32_t, std::string> clips;  // CLIP index: STIL file name (the last wins)
   std::vector<Surface> surfaces;
+  std::unordered_map<std::string, size_t> surfaceIds;   // name: index into surfaces
   std::vector<std::pair<std::string, size_t>> skipped;  // polygon type, count
+  std::unordered_map<std::string, size_t> skippedIds;   // polygon type: index into skipped
 
   // The layer's latest PNTS and POLS chunks: where their indices count from.
   uint32_t layer = 0;
@@ -133,21 +137,17 @@ struct Lwo2Scan {
   uint32_t polygonCount = 0;
 };
 
+// Names and types are looked up by hash: a file may hold a great many of them.
 uint32_t UvMapId(Lwo2Scan& scan, const std::string& name) {
-  for (size_t i = 0; i < scan.uvMapNames.size(); ++i)
-    if (scan.uvMapNames[i] == name) return uint32_t(i);
-  scan.uvMapNames.push_back(name);
-  return uint32_t(scan.uvMapNames.size() - 1);
+  const auto [it, added] = scan.uvMapIds.emplace(name, uint32_t(scan.uvMapNames.size()));
+  if (added) scan.uvMapNames.push_back(name);
+  return it->second;
 }
 
 void CountSkipped(Lwo2Scan& scan, const std::string& type, size_t n) {
-  for (auto& [t, count] : scan.skipped) {
-    if (t == type) {
-      count += n;
-      return;
-    }
-  }
-  scan.skipped.emplace_back(type, n);
+  const auto [it, added] = scan.skippedIds.emplace(type, scan.skipped.size());
+  if (added) scan.skipped.emplace_back(type, 0);
+  scan.skipped[it->second].second += n;
 }
 
 // A failed read: the reason, for the refusal line.
@@ -282,7 +282,7 @@ void ReadClip(ByteCursor body, Lwo2Scan& scan) {
     if (length % 2 == 1 && body.remaining() > 0) body.skip(1);
     if (IdIs(id, "STIL")) {
       std::string file = ReadS0(sub);
-      if (!file.empty()) scan.clips.emplace_back(index, std::move(file));
+      if (!file.empty()) scan.clips[index] = std::move(file);
     }
   }
 }
@@ -367,13 +367,12 @@ void ReadSurface(ByteCursor body, Lwo2Scan& scan) {
     }
   }
   // A later SURF of the same name replaces an earlier one.
-  for (Surface& old : scan.surfaces) {
-    if (old.name == s.name) {
-      old = std::move(s);
-      return;
-    }
+  const auto [it, added] = scan.surfaceIds.emplace(s.name, scan.surfaces.size());
+  if (added) {
+    scan.surfaces.push_back(std::move(s));
+  } else {
+    scan.surfaces[it->second] = std::move(s);
   }
-  scan.surfaces.push_back(std::move(s));
 }
 
 // Walks the chunks of the form. Every chunk is padded to even length.
@@ -418,11 +417,26 @@ Refusal ScanChunks(ByteCursor form, Lwo2Scan& scan) {
   return {};
 }
 
+// A name from the file as library text. Names that are UTF-8 take the reversible mapping of host
+// file names, so that "café.png" names the file it names on disk; other names are taken as code
+// page 932, as Japanese editions of LightWave write them.
+std::string LibraryName(const std::string& text) {
+  const bool ascii =
+      std::all_of(text.begin(), text.end(), [](char c) { return uint8_t(c) < 0x80; });
+  return !ascii && platform::IsValidUtf8(text) ? platform::HostBytesToCp932(text, false) : text;
+}
+
 // The file name of a CLIP path: LightWave writes "drive:dir/file" or host paths; the image is
 // looked for beside the model, as the other readers do.
 std::string FileNamePart(const std::string& path) {
-  const size_t cut = path.find_last_of("\\/:");
-  return cut == std::string::npos ? path : path.substr(cut + 1);
+  // 0x5C is also the second byte of some two-byte characters of code page 932 (in UTF-8 it is
+  // always a backslash); '/' and ':' never are.
+  size_t cut = path.find_last_of("/:");
+  const size_t backslash =
+      platform::IsValidUtf8(path) ? path.rfind('\\') : platform::Cp932FindLast(path, '\\');
+  if (cut == std::string::npos || (backslash != std::string::npos && backslash > cut))
+    cut = backslash;
+  return LibraryName(cut == std::string::npos ? path : path.substr(cut + 1));
 }
 
 // A 0-to-1 value kept in range; NaN counts as 0.
@@ -461,15 +475,15 @@ Refusal Build(const Lwo2Scan& scan, ModelHost& host, const std::string& path, Mo
     if (!added) continue;
     if (groups.size() == kMaxGroups) return {"more than 256 surfaces"};
     GroupPlan g;
-    g.name = name;
-    for (const Surface& s : scan.surfaces)
-      if (s.name == name) g.surface = &s;
+    g.name = LibraryName(name);
+    if (auto s = scan.surfaceIds.find(name); s != scan.surfaceIds.end())
+      g.surface = &scan.surfaces[s->second];
     if (g.surface && g.surface->otherProjection && g.surface->clip == kNone)
-      otherProjections.push_back(name);
+      otherProjections.push_back(g.name);
     if (g.surface && g.surface->clip != kNone) {
       std::string file;
-      for (const auto& [index, f] : scan.clips)
-        if (index == g.surface->clip) file = FileNamePart(f);
+      if (auto clip = scan.clips.find(g.surface->clip); clip != scan.clips.end())
+        file = FileNamePart(clip->second);
       if (!file.empty()) {
         auto slot = std::find(textures.begin(), textures.end(), file);
         if (slot == textures.end()) {
@@ -480,8 +494,8 @@ Refusal Build(const Lwo2Scan& scan, ModelHost& host, const std::string& path, Mo
         }
         g.textureSlot = int32_t(slot - textures.begin()) + 1;
         g.textured = true;
-        for (size_t m = 0; m < scan.uvMapNames.size(); ++m)
-          if (scan.uvMapNames[m] == g.surface->uvMap) g.uvMap = uint32_t(m);
+        if (auto map = scan.uvMapIds.find(g.surface->uvMap); map != scan.uvMapIds.end())
+          g.uvMap = map->second;
       }
     }
     groups.push_back(std::move(g));

@@ -1,25 +1,36 @@
-// Wavefront OBJ reader: the document is parsed by tinyobjloader (Debian's libtinyobjloader-dev),
-// with the text of its material libraries; this file turns the result into a model and checks every
-// index before the model is touched.
+// Wavefront OBJ reader: the document and its material libraries are parsed here, from memory,
+// into compact arrays; every index is checked before the model is touched, and every array the
+// parse keeps counts against the reader's memory (256 MB + 16 × the bytes of the files read).
 // Axes and scale: OBJ is right-handed with y up and no fixed unit; the library is left-handed
 // with y up. Positions become (x, y, -z) × 10 (OBJ files are read as metres, a library unit is a
 // tenth, as for LightWave files), normals (x, y, -z), and every face's corner order is reversed,
 // so the model faces the way it did. OBJ's v runs upward while the library's (0, 0) is the
 // image's top-left, so v becomes 1 - v.
-// Faces of three or four corners are kept as they are, larger ones become fans of triangles;
-// lines and points are not read. Each material that faces use becomes a group (in the order of
-// the material library; faces without a material share a group "Default"): Kd as the colour, d
-// as alpha, map_Kd as its texture slot. A group whose faces all have smoothing off and no normals
-// is flat-shaded. File normals are kept when every face corner has one.
-// tinyobjloader is compiled here from its header rather than linked as Debian's shared library:
-// one more shared C++ library would cost every program start-up time.
-#define TINYOBJLOADER_IMPLEMENTATION
-#include <tiny_obj_loader.h>
-
+// Faces of three or four corners are kept as they are, larger ones (of any number of corners)
+// become fans of triangles; faces of fewer corners, lines and points are not read. Indices count
+// from 1, negative ones back from the latest entry; a face may name entries defined after it.
+// Each material that faces use becomes a group (in the order the libraries define them; faces
+// without a material, or with one no library defines, share a group "Default"): Kd as the colour,
+// d (or 1 - Tr) as alpha, map_Kd as its texture slot. A material's name is the rest of its
+// newmtl or usemtl line, so names with spaces match. A group whose faces all have smoothing off
+// and no normals is flat-shaded. File normals are kept when every face corner has one.
+// Material libraries are read beside the document, each file once however often and however it
+// is named, only when it is a regular file, and at most 256 MB of them in all; a library that
+// cannot be read is a note in the log, and its materials' faces fall back to "Default". Only the
+// materials the document uses are kept, so a library of many materials costs no more memory than
+// the names the document gives.
+// Names (materials, images, libraries) that are UTF-8 take the reversible mapping of host file
+// names, so that "café.png" names the file it names on disk; other names are taken as code page
+// 932, as older Japanese tools wrote them.
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "formats/formats.h"
@@ -34,46 +45,452 @@ constexpr float kScale = 10.0f;
 constexpr size_t kMaxGroups = kMaxGroupTracks;
 constexpr uint64_t kMemoryBase = uint64_t{256} << 20;
 constexpr uint64_t kMemoryPerInputByte = 16;
+constexpr uint32_t kNone = UINT32_MAX;
+constexpr size_t kCornerPlaces = kMaxCorners;
+// Material library text one document may bring in, all libraries together.
+constexpr size_t kMaxLibraryBytes = platform::kMaxNamedFileBytes;
+// Distinct material libraries one document may name: each costs a file lookup and perhaps a log
+// line, and real documents name one or two.
+constexpr size_t kMaxLibraries = 256;
+// What one distinct usemtl name costs beyond its entry arrays: a node of the name table and its
+// bucket.
+constexpr uint64_t kNameCost = 64;
 
 std::string Text(const char* format, auto... args) {
-  char buffer[200];
+  char buffer[240];
   std::snprintf(buffer, sizeof buffer, format, args...);
   return buffer;
 }
 
-// Names in OBJ files are UTF-8 as today's tools write them; older Japanese tools wrote code page
-// 932, which the library keeps as it is.
-std::string LibraryText(const std::string& text) {
-  return platform::IsValidUtf8(text) ? platform::Utf8ToCp932(text) : text;
+struct Refusal {
+  std::string reason;
+  explicit operator bool() const { return !reason.empty(); }
+};
+
+// The memory the reader holds against its ceiling, which grows with every file read.
+class Budget {
+ public:
+  explicit Budget(uint64_t inputBytes) { AddInput(inputBytes); }
+  void AddInput(uint64_t bytes) { limit_ += kMemoryPerInputByte * bytes; }
+  // False (and nothing taken) when `bytes` more would pass the ceiling.
+  bool Take(uint64_t bytes) {
+    if (bytes > limit_ - used_) return false;
+    used_ += bytes;
+    return true;
+  }
+  void Give(uint64_t bytes) { used_ -= bytes; }
+  uint64_t Used() const { return used_; }
+  uint64_t Limit() const { return limit_; }
+  Refusal Exceeded() const {
+    return {Text("the model would need more than %llu MB", (unsigned long long)(limit_ >> 20))};
+  }
+
+ private:
+  uint64_t limit_ = kMemoryBase;
+  uint64_t used_ = 0;
+};
+
+// Appends to a parse array, which doubles within the budget (the old and the new block are both
+// live while it grows). False when the budget does not allow it.
+template <typename T>
+bool Append(std::vector<T>& v, const T& value, Budget& budget) {
+  if (v.size() == v.capacity()) {
+    const size_t old = v.capacity();
+    const size_t grown = std::max<size_t>(old * 2, 256);
+    if (!budget.Take(uint64_t{grown} * sizeof(T))) return false;
+    v.reserve(grown);
+    budget.Give(uint64_t{old} * sizeof(T));
+  }
+  v.push_back(value);
+  return true;
 }
 
-// A texture name of a material as a library path: relative paths keep their folders (resolved
-// beside the model), absolute ones are cut to the file name, since they name another machine.
-std::string TexturePath(const std::string& name) {
-  if (name.empty()) return {};
-  const bool absolute = name[0] == '/' || name[0] == '\\' || (name.size() > 1 && name[1] == ':');
-  std::string cut = name;
-  if (absolute) {
-    const size_t slash = name.find_last_of("\\/");
-    cut = name.substr(slash + 1);
+// ---- Names -------------------------------------------------------------------------------------
+
+// A name from a document as library text (see the top). With `path`, '/' and '\' both separate
+// folders and come out as '\'.
+std::string LibraryName(std::string_view text, bool path) {
+  std::string name(text);
+  const bool ascii =
+      std::all_of(name.begin(), name.end(), [](char c) { return uint8_t(c) < 0x80; });
+  if (!ascii && platform::IsValidUtf8(name)) {
+    // A backslash is never part of a longer UTF-8 character.
+    if (path) std::replace(name.begin(), name.end(), '\\', '/');
+    return platform::HostBytesToCp932(name, path);
   }
-  std::replace(cut.begin(), cut.end(), '/', '\\');
-  return LibraryText(cut);
+  // '/' is never the second byte of a two-byte code page 932 character.
+  if (path) std::replace(name.begin(), name.end(), '/', '\\');
+  return name;
 }
+
+// A file a material names, as a library path to look for beside the model: relative names keep
+// their folders; absolute ones are cut to the file name, since they name another machine.
+std::string BesideModel(std::string_view text) {
+  std::string name = LibraryName(text, true);
+  const bool absolute = (!name.empty() && name[0] == '\\') || (name.size() > 1 && name[1] == ':');
+  if (absolute) {
+    const size_t slash = platform::Cp932FindLast(name, '\\');
+    const size_t colon = platform::Cp932FindLast(name, ':');
+    const size_t cut = slash == std::string::npos   ? colon
+                       : colon == std::string::npos ? slash
+                                                    : std::max(slash, colon);
+    name.erase(0, cut + 1);
+  }
+  return name;
+}
+
+// ---- Lines and words ---------------------------------------------------------------------------
+
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t';
+}
+// A NUL ends a line's text as a line end does; what follows it on the line is not read.
+bool IsLineEnd(char c) {
+  return c == '\n' || c == '\r' || c == '\0';
+}
+bool IsDigit(char c) {
+  return unsigned(c - '0') < 10;
+}
+
+// A cursor over text that is read line by line; the line ends are LF, CR LF and CR.
+struct Lines {
+  const char* p;
+  const char* end;
+  size_t line = 0;
+
+  bool AtLineEnd() const { return p == end || IsLineEnd(*p); }
+  void SkipSpaces() {
+    while (p < end && IsSpace(*p))
+      ++p;
+  }
+  // True (and the keyword passed) when the line continues with `keyword` followed by a space, or
+  // with `orLineEnd` by the line's end.
+  bool Keyword(std::string_view keyword, bool orLineEnd = false) {
+    if (size_t(end - p) < keyword.size() || std::memcmp(p, keyword.data(), keyword.size()) != 0)
+      return false;
+    const char* after = p + keyword.size();
+    if (after < end ? !(IsSpace(*after) || (orLineEnd && IsLineEnd(*after))) : !orLineEnd)
+      return false;
+    p = after;
+    return true;
+  }
+  // The rest of the line without the spaces around it.
+  std::string_view Rest() {
+    SkipSpaces();
+    const char* start = p;
+    while (!AtLineEnd())
+      ++p;
+    const char* e = p;
+    while (e > start && IsSpace(e[-1]))
+      --e;
+    return {start, size_t(e - start)};
+  }
+  // The next word of the line (empty at its end).
+  std::string_view Word() {
+    SkipSpaces();
+    const char* start = p;
+    while (!AtLineEnd() && !IsSpace(*p))
+      ++p;
+    return {start, size_t(p - start)};
+  }
+  // Passes the rest of the line and its end; false at the end of the text.
+  bool NextLine() {
+    while (p < end && *p != '\n' && *p != '\r')
+      ++p;
+    if (p == end) return false;
+    if (*p++ == '\r' && p < end && *p == '\n') ++p;
+    ++line;
+    return p < end;
+  }
+};
+
+// A word that starts as a number does: a sign or a point followed by a digit, or a digit.
+bool LooksNumeric(std::string_view word) {
+  size_t i = 0;
+  if (i < word.size() && (word[i] == '-' || word[i] == '+')) ++i;
+  if (i < word.size() && word[i] == '.') ++i;
+  return i < word.size() && IsDigit(word[i]);
+}
+
+// The number a word starts with (what follows it is ignored), or `fallback` when it does not
+// start with one or the number is out of range.
+float Number(std::string_view word, float fallback) {
+  if (!LooksNumeric(word)) return fallback;
+  if (word[0] == '+') word.remove_prefix(1);
+  float value = fallback;
+  const std::from_chars_result read =
+      std::from_chars(word.data(), word.data() + word.size(), value);
+  return read.ec == std::errc{} ? value : fallback;
+}
+
+// ---- The document ------------------------------------------------------------------------------
+
+// A face corner: entries counted from 0; uv and normal -1 for none.
+struct ObjCorner {
+  int32_t position;
+  int32_t uv;
+  int32_t normal;
+};
+
+struct ObjFace {
+  uint32_t corners;
+  uint32_t name;  // index into ObjDocument::names, kNone for no material
+  bool smooth;
+};
+
+// The largest index counted from the start that faces gave for one kind of entry, and where: it is
+// checked once the counts are known.
+struct Reach {
+  int64_t index = -1;  // from 0
+  size_t line = 0;
+};
+
+struct Material {
+  uint32_t name = 0;  // index into ObjDocument::names
+  float diffuse[3] = {0.0f, 0.0f, 0.0f};
+  float dissolve = 1.0f;
+  std::string texture;  // map_Kd as written
+};
+
+enum Kind { kPosition, kUv, kNormal };
+const char* const kKindNames[] = {"vertex", "texture coordinate", "normal"};
+
+struct ObjDocument {
+  std::vector<float> positions;  // x y z
+  std::vector<float> uvs;        // u v
+  std::vector<float> normals;    // x y z
+  std::vector<ObjCorner> corners;
+  std::vector<ObjFace> faces;  // their corners follow each other in `corners`
+  Reach reach[3];
+  // The usemtl names (views into the document) and the material each resolves to.
+  std::unordered_map<std::string_view, uint32_t> nameIds;
+  std::vector<std::string_view> names;
+  std::vector<uint32_t> materialOfName;
+  std::vector<Material> materials;  // in the order the libraries define them
+  // The distinct texts of the mtllib lines, in order (views into the document).
+  std::vector<std::string_view> libraries;
+  bool moreLibraries = false;
+
+  size_t Count(Kind k) const {
+    return k == kPosition ? positions.size() / 3 : k == kUv ? uvs.size() / 2 : normals.size() / 3;
+  }
+};
+
+// Reads [sign]digits; the value stops growing past every count a file can reach. False when there
+// are no digits.
+bool ReadIndex(Lines& in, int64_t& value) {
+  bool negative = false;
+  if (in.p < in.end && (*in.p == '-' || *in.p == '+')) negative = *in.p++ == '-';
+  const char* digits = in.p;
+  int64_t v = 0;
+  for (; in.p < in.end && IsDigit(*in.p); ++in.p)
+    if (v < (int64_t{1} << 40)) v = v * 10 + (*in.p - '0');
+  value = negative ? -v : v;
+  return in.p != digits;
+}
+
+// Passes what follows a number in a corner up to the next '/' (when `slash` stops it), space or
+// line end, as earlier readers of these files did.
+void SkipRestOfField(Lines& in, bool slash) {
+  while (!in.AtLineEnd() && !IsSpace(*in.p) && !(slash && *in.p == '/'))
+    ++in.p;
+}
+
+// One face line after "f": its corners, or a refusal.
+Refusal ReadFace(Lines& in, ObjDocument& doc, uint32_t name, bool smooth, Budget& budget) {
+  const size_t first = doc.corners.size();
+  Reach reach[3];
+  for (;;) {
+    in.SkipSpaces();
+    if (in.AtLineEnd()) break;
+    int64_t value[3] = {0, 0, 0};
+    std::string_view text[3];
+    bool given[3] = {false, false, false};
+    const char* start = in.p;
+    given[kPosition] = ReadIndex(in, value[kPosition]);
+    text[kPosition] = {start, size_t(in.p - start)};
+    if (!given[kPosition]) {
+      SkipRestOfField(in, false);
+      const std::string_view word(start, size_t(in.p - start));
+      return {Text("line %zu: face corner '%.*s' does not start with an index", in.line + 1,
+                   int(std::min<size_t>(word.size(), 40)), word.data())};
+    }
+    SkipRestOfField(in, true);
+    for (Kind k : {kUv, kNormal}) {
+      if (in.p == in.end || *in.p != '/') break;
+      ++in.p;
+      start = in.p;
+      given[k] = ReadIndex(in, value[k]);
+      text[k] = {start, size_t(in.p - start)};
+      SkipRestOfField(in, k == kUv);
+    }
+    ObjCorner corner{-1, -1, -1};
+    int32_t* out[3] = {&corner.position, &corner.uv, &corner.normal};
+    for (Kind k : {kPosition, kUv, kNormal}) {
+      if (!given[k]) continue;
+      const size_t count = doc.Count(k);
+      const int64_t v = value[k];
+      // Indices are reported as written: a number past every count is never cut or wrapped.
+      if (v == 0 || v > int64_t{INT32_MAX} || (v < 0 && uint64_t(-v) > count)) {
+        return {Text("line %zu: face names %s %.*s of %zu", in.line + 1, kKindNames[k],
+                     int(std::min<size_t>(text[k].size(), 40)), text[k].data(), count)};
+      }
+      if (v > 0) {
+        *out[k] = int32_t(v - 1);
+        if (v - 1 > reach[k].index) reach[k] = {v - 1, in.line + 1};
+      } else {
+        *out[k] = int32_t(int64_t(count) + v);
+      }
+    }
+    if (!Append(doc.corners, corner, budget)) return budget.Exceeded();
+  }
+  const size_t n = doc.corners.size() - first;
+  if (n < 3) {  // not a face: not read
+    doc.corners.resize(first);
+    return {};
+  }
+  if (doc.corners.size() > size_t{INT32_MAX}) return {"more face corners than a model can count"};
+  if (!Append(doc.faces, ObjFace{uint32_t(n), name, smooth}, budget)) return budget.Exceeded();
+  for (int k = 0; k < 3; ++k)
+    if (reach[k].index > doc.reach[k].index) doc.reach[k] = reach[k];
+  return {};
+}
+
+// The id of a usemtl name, added when new.
+bool NameId(std::string_view name, ObjDocument& doc, Budget& budget, uint32_t& id) {
+  if (auto it = doc.nameIds.find(name); it != doc.nameIds.end()) {
+    id = it->second;
+    return true;
+  }
+  if (!budget.Take(kNameCost)) return false;
+  id = uint32_t(doc.names.size());
+  if (!Append(doc.names, name, budget) || !Append(doc.materialOfName, kNone, budget)) return false;
+  doc.nameIds.emplace(name, id);
+  return true;
+}
+
+Refusal ParseDocument(std::span<const uint8_t> bytes, ObjDocument& doc, Budget& budget) {
+  const char* text = reinterpret_cast<const char*>(bytes.data());
+  Lines in{text, text + bytes.size()};
+  uint32_t name = kNone;
+  bool smooth = false;
+  std::unordered_set<std::string_view> libraries;
+  if (in.p == in.end) return {};
+  do {
+    in.SkipSpaces();
+    if (in.AtLineEnd()) continue;
+    if (in.Keyword("v")) {
+      float xyz[3];
+      for (float& c : xyz)
+        c = Number(in.Word(), 0.0f);
+      for (float c : xyz)
+        if (!Append(doc.positions, c, budget)) return budget.Exceeded();
+    } else if (in.Keyword("f")) {
+      if (Refusal r = ReadFace(in, doc, name, smooth, budget)) return r;
+    } else if (in.Keyword("vt")) {
+      const float u = Number(in.Word(), 0.0f), v = Number(in.Word(), 0.0f);
+      if (!Append(doc.uvs, u, budget) || !Append(doc.uvs, v, budget)) return budget.Exceeded();
+    } else if (in.Keyword("vn")) {
+      float xyz[3];
+      for (float& c : xyz)
+        c = Number(in.Word(), 0.0f);
+      for (float c : xyz)
+        if (!Append(doc.normals, c, budget)) return budget.Exceeded();
+    } else if (in.Keyword("usemtl", true)) {
+      const std::string_view rest = in.Rest();
+      name = kNone;
+      if (!rest.empty() && !NameId(rest, doc, budget, name)) return budget.Exceeded();
+    } else if (in.Keyword("s", true)) {
+      // "s off", "s 0": smoothing off; "s" and a group number above 0: on.
+      const std::string_view word = in.Word();
+      if (!word.empty())
+        smooth = word.substr(0, 3) != "off" && LooksNumeric(word) && word[0] != '-' &&
+                 Number(word, 0.0f) >= 1.0f;
+    } else if (in.Keyword("mtllib", true)) {
+      const std::string_view rest = in.Rest();
+      if (rest.empty() || libraries.count(rest)) continue;
+      if (doc.libraries.size() == kMaxLibraries) {
+        doc.moreLibraries = true;
+        continue;
+      }
+      libraries.insert(rest);
+      doc.libraries.push_back(rest);
+    }
+  } while (in.NextLine());
+  return {};
+}
+
+// Reads the materials of one library that the document uses; the first definition of a name
+// wins, in this library or an earlier one. False when the budget does not allow them.
+bool ParseLibrary(std::string_view text, ObjDocument& doc, Budget& budget) {
+  Lines in{text.data(), text.data() + text.size()};
+  uint32_t current = kNone;  // index into doc.materials of the material being defined
+  bool hasKd = false, hasD = false;
+  if (in.p == in.end) return true;
+  do {
+    in.SkipSpaces();
+    if (in.Keyword("newmtl", true)) {
+      current = kNone;
+      hasKd = hasD = false;
+      const std::string_view name = in.Rest();
+      const auto it = doc.nameIds.find(name);
+      if (it == doc.nameIds.end() || doc.materialOfName[it->second] != kNone) continue;
+      Material m;
+      m.name = it->second;
+      if (!Append(doc.materials, m, budget)) return false;
+      current = uint32_t(doc.materials.size() - 1);
+      doc.materialOfName[it->second] = current;
+      continue;
+    }
+    if (current == kNone) continue;
+    Material& m = doc.materials[current];
+    if (in.Keyword("Kd")) {
+      for (float& c : m.diffuse)
+        c = Number(in.Word(), 0.0f);
+      hasKd = true;
+    } else if (in.Keyword("d")) {
+      m.dissolve = Number(in.Word(), 0.0f);
+      hasD = true;
+    } else if (in.Keyword("Tr")) {
+      if (!hasD) m.dissolve = 1.0f - Number(in.Word(), 0.0f);
+    } else if (in.Keyword("map_Kd")) {
+      // Options come before the file name, whose words run to the end of the line.
+      struct Option {
+        std::string_view name;
+        int numbers;  // up to this many numbers follow; 0: one word follows
+      };
+      static constexpr Option kOptions[] = {
+          {"-blendu", 0},  {"-blendv", 0},     {"-clamp", 0}, {"-cc", 0}, {"-type", 0},
+          {"-imfchan", 0}, {"-colorspace", 0}, {"-boost", 1}, {"-bm", 1}, {"-texres", 1},
+          {"-mm", 2},      {"-o", 3},          {"-s", 3},     {"-t", 3}};
+      for (bool option = true; option;) {
+        in.SkipSpaces();
+        option = false;
+        for (const Option& o : kOptions) {
+          if (!in.Keyword(o.name)) continue;
+          option = true;
+          if (o.numbers == 0) in.Word();
+          for (int i = 0; i < o.numbers; ++i) {
+            Lines look = in;
+            if (!LooksNumeric(look.Word())) break;
+            in = look;
+          }
+          break;
+        }
+      }
+      const std::string_view file = in.Rest();
+      if (!budget.Take(file.size())) return false;
+      m.texture = file;
+      if (!hasKd) m.diffuse[0] = m.diffuse[1] = m.diffuse[2] = 0.6f;
+    }
+  } while (in.NextLine());
+  return true;
+}
+
+// ---- The model ---------------------------------------------------------------------------------
 
 float Unit(float v) {
   return v > 0.0f ? std::min(v, 1.0f) : 0.0f;
-}
-
-// The material of face f as an index into `materials`, or materials.size() for none. A material
-// without a name (what "usemtl" alone selects, and what the parser adds for an empty library)
-// counts as none.
-size_t MaterialKey(const tinyobj::mesh_t& mesh, size_t f,
-                   const std::vector<tinyobj::material_t>& materials) {
-  const int m = f < mesh.material_ids.size() ? mesh.material_ids[f] : -1;
-  if (m < 0 || size_t(m) >= materials.size() || materials[size_t(m)].name.empty())
-    return materials.size();
-  return size_t(m);
 }
 
 struct GroupPlan {
@@ -82,58 +499,39 @@ struct GroupPlan {
   int32_t textureSlot = 0;
 };
 
-struct Refusal {
-  std::string reason;
-  explicit operator bool() const { return !reason.empty(); }
-};
-
-Refusal Build(const tinyobj::ObjReader& reader, ModelHost& host, const std::string& path,
-              Model& model, size_t inputSize) {
-  const tinyobj::attrib_t& attrib = reader.GetAttrib();
-  const std::vector<tinyobj::shape_t>& shapes = reader.GetShapes();
-  const std::vector<tinyobj::material_t>& materials = reader.GetMaterials();
-  const size_t positionCount = attrib.vertices.size() / 3;
-  const size_t normalCount = attrib.normals.size() / 3;
-  const size_t texcoordCount = attrib.texcoords.size() / 2;
-  if (positionCount > size_t{INT32_MAX} || normalCount > size_t{INT32_MAX} ||
-      texcoordCount >= size_t{INT32_MAX}) {
+Refusal Build(const ObjDocument& doc, ModelHost& host, const std::string& path, Model& model,
+              const Budget& budget) {
+  const size_t counts[3] = {doc.Count(kPosition), doc.Count(kUv), doc.Count(kNormal)};
+  if (counts[kPosition] > size_t{INT32_MAX} || counts[kNormal] > size_t{INT32_MAX} ||
+      counts[kUv] >= size_t{INT32_MAX}) {
     return {"more vertices than a model can count"};
   }
-
-  // Check every face and plan the groups: materials in library order, "Default" last.
-  std::vector<int32_t> groupOfMaterial(materials.size() + 1, -1);  // the last: no material
-  size_t polygonCount = 0, missingNormals = 0, missingUvs = 0, faces = 0;
-  for (const tinyobj::shape_t& shape : shapes) {
-    const tinyobj::mesh_t& mesh = shape.mesh;
-    size_t at = 0;
-    for (size_t f = 0; f < mesh.num_face_vertices.size(); ++f) {
-      const size_t n = mesh.num_face_vertices[f];
-      if (at + n > mesh.indices.size()) return {"a face runs past its index list"};
-      for (size_t c = 0; c < n; ++c) {
-        const tinyobj::index_t& i = mesh.indices[at + c];
-        if (i.vertex_index < 0 || size_t(i.vertex_index) >= positionCount) {
-          return {
-              Text("face %zu names vertex %d of %zu", faces, i.vertex_index + 1, positionCount)};
-        }
-        if (i.normal_index >= 0 && size_t(i.normal_index) >= normalCount) {
-          return {Text("face %zu names normal %d of %zu", faces, i.normal_index + 1, normalCount)};
-        }
-        if (i.texcoord_index >= 0 && size_t(i.texcoord_index) >= texcoordCount) {
-          return {Text("face %zu names texture coordinate %d of %zu", faces, i.texcoord_index + 1,
-                       texcoordCount)};
-        }
-        if (n >= 3) {
-          missingNormals += i.normal_index < 0;
-          missingUvs += i.texcoord_index < 0;
-        }
-      }
-      at += n;
-      ++faces;
-      if (n < 3) continue;
-      polygonCount += n > kMaxCorners ? n - 2 : 1;
-      const size_t key = MaterialKey(mesh, f, materials);
-      groupOfMaterial[key] = 0;  // used; numbered below
+  for (Kind k : {kPosition, kUv, kNormal}) {
+    const Reach& r = doc.reach[k];
+    if (r.index >= 0 && uint64_t(r.index) >= counts[k]) {
+      return {Text("line %zu: face names %s %lld of %zu", r.line, kKindNames[k],
+                   (long long)(r.index + 1), counts[k])};
     }
+  }
+
+  // The material of each face, as an index into doc.materials or materials.size() for none.
+  const size_t none = doc.materials.size();
+  auto materialOf = [&](const ObjFace& face) -> size_t {
+    if (face.name == kNone || doc.materialOfName[face.name] == kNone) return none;
+    return doc.materialOfName[face.name];
+  };
+
+  // Plan the groups: materials in library order, "Default" last.
+  std::vector<int32_t> groupOfMaterial(none + 1, -1);
+  size_t polygonCount = 0, missingNormals = 0, missingUvs = 0, at = 0;
+  for (const ObjFace& face : doc.faces) {
+    for (size_t c = 0; c < face.corners; ++c) {
+      missingNormals += doc.corners[at + c].normal < 0;
+      missingUvs += doc.corners[at + c].uv < 0;
+    }
+    at += face.corners;
+    polygonCount += face.corners > kCornerPlaces ? face.corners - 2 : 1;
+    groupOfMaterial[materialOf(face)] = 0;  // used; numbered below
   }
   if (polygonCount == 0) return {"no faces of three or more corners"};
   if (polygonCount > size_t{INT32_MAX}) return {"more polygons than a model can count"};
@@ -145,9 +543,9 @@ Refusal Build(const tinyobj::ObjReader& reader, ModelHost& host, const std::stri
     if (groups.size() == kMaxGroups) return {"more than 256 materials"};
     groupOfMaterial[k] = int32_t(groups.size());
     GroupPlan g;
-    g.material = k < materials.size() ? int(k) : -1;
-    if (g.material >= 0) {
-      const std::string texture = TexturePath(materials[k].diffuse_texname);
+    g.material = k < none ? int(k) : -1;
+    if (g.material >= 0 && !doc.materials[k].texture.empty()) {
+      const std::string texture = BesideModel(doc.materials[k].texture);
       if (!texture.empty()) {
         auto slot = std::find(textures.begin(), textures.end(), texture);
         if (slot == textures.end()) {
@@ -159,21 +557,26 @@ Refusal Build(const tinyobj::ObjReader& reader, ModelHost& host, const std::stri
     }
     groups.push_back(g);
   }
-  if (textures.size() + 1 >= size_t{INT16_MAX}) return {"more images than a model can hold"};
+  for (const ObjFace& face : doc.faces)
+    if (face.smooth) groups[size_t(groupOfMaterial[materialOf(face)])].flat = false;
 
-  const bool useNormals = normalCount > 0 && missingNormals == 0;
+  const bool useNormals = counts[kNormal] > 0 && missingNormals == 0;
   // Corners without texture coordinates share one extra entry (0, 0) at the end of the pool.
+  const size_t texcoordCount = counts[kUv];
   const size_t uvCount = texcoordCount + (missingUvs > 0 && texcoordCount > 0 ? 1 : 0);
+  const size_t positionCount = counts[kPosition];
   const uint64_t need = uint64_t{polygonCount} * sizeof(Polygon) +
                         uint64_t{positionCount} * (3 * sizeof(Vec3) + sizeof(VertexAttr)) +
-                        uint64_t{normalCount} * sizeof(Vec3) + uint64_t{uvCount} * sizeof(Uv);
-  if (need > kMemoryBase + kMemoryPerInputByte * inputSize) {
-    return {Text("the model would need %llu MB", (unsigned long long)(need >> 20))};
+                        (useNormals ? uint64_t{counts[kNormal]} * sizeof(Vec3) : 0) +
+                        uint64_t{uvCount} * sizeof(Uv);
+  if (need > budget.Limit() - budget.Used()) {
+    return {
+        Text("the model would need %llu MB", (unsigned long long)((need + budget.Used()) >> 20))};
   }
 
   // The document is sound: grow every pool first, then fill the model.
   GrowPositionPools(model, positionCount);
-  if (useNormals) GrowTo(model.normals, normalCount);
+  if (useNormals) GrowTo(model.normals, counts[kNormal]);
   GrowTo(model.uvs, uvCount);
   GrowTo(model.polygons, polygonCount);
   GrowTo(model.groups, groups.size());
@@ -181,60 +584,55 @@ Refusal Build(const tinyobj::ObjReader& reader, ModelHost& host, const std::stri
   model.fileName.Set(path);
 
   for (size_t i = 0; i < positionCount; ++i) {
-    const float* v = &attrib.vertices[3 * i];
+    const float* v = &doc.positions[3 * i];
     model.positions[i] = {v[0] * kScale, v[1] * kScale, -v[2] * kScale};
   }
   model.positionCount = int32_t(positionCount);
   model.normalCount = 0;
   if (useNormals) {
-    for (size_t i = 0; i < normalCount; ++i) {
-      const float* n = &attrib.normals[3 * i];
+    for (size_t i = 0; i < counts[kNormal]; ++i) {
+      const float* n = &doc.normals[3 * i];
       model.normals[i] = {n[0], n[1], -n[2]};
     }
-    model.normalCount = int32_t(normalCount);
+    model.normalCount = int32_t(counts[kNormal]);
   }
   for (size_t i = 0; i < texcoordCount; ++i)
-    model.uvs[i] = {attrib.texcoords[2 * i], 1.0f - attrib.texcoords[2 * i + 1]};
+    model.uvs[i] = {doc.uvs[2 * i], 1.0f - doc.uvs[2 * i + 1]};
   if (uvCount > texcoordCount) model.uvs[texcoordCount] = {0.0f, 0.0f};
   model.uvCount = int32_t(uvCount);
 
   size_t out = 0;
-  for (const tinyobj::shape_t& shape : shapes) {
-    const tinyobj::mesh_t& mesh = shape.mesh;
-    size_t at = 0;
-    for (size_t f = 0; f < mesh.num_face_vertices.size(); ++f) {
-      const size_t n = mesh.num_face_vertices[f];
-      const tinyobj::index_t* face = &mesh.indices[at];
-      at += n;
-      if (n < 3) continue;
-      const size_t key = MaterialKey(mesh, f, materials);
-      const int32_t group = groupOfMaterial[key];
-      if (f < mesh.smoothing_group_ids.size() && mesh.smoothing_group_ids[f] != 0)
-        groups[size_t(group)].flat = false;
-      // Corners in reverse order; larger faces as fans around the (reversed) first corner.
-      auto corner = [&](size_t r) {
-        const tinyobj::index_t& i = face[n - 1 - r];
-        Corner c;
-        c.position = i.vertex_index;
-        c.normal = useNormals ? i.normal_index : 0;
-        c.uv = uvCount == 0 ? 0 : i.texcoord_index >= 0 ? i.texcoord_index : int32_t(texcoordCount);
-        c.colour = 0;
-        return c;
-      };
-      const size_t pieces = n > kMaxCorners ? n - 2 : 1;
-      for (size_t k = 1; k <= pieces; ++k) {
+  at = 0;
+  for (const ObjFace& face : doc.faces) {
+    const size_t n = face.corners;
+    const ObjCorner* corners = &doc.corners[at];
+    at += n;
+    const int32_t group = groupOfMaterial[materialOf(face)];
+    // Corners in reverse order; larger faces as fans around the (reversed) first corner.
+    auto corner = [&](size_t r) {
+      const ObjCorner& i = corners[n - 1 - r];
+      Corner c;
+      c.position = i.position;
+      c.normal = useNormals ? i.normal : 0;
+      c.uv = uvCount == 0 ? 0 : i.uv >= 0 ? i.uv : int32_t(texcoordCount);
+      c.colour = 0;
+      return c;
+    };
+    if (n > kCornerPlaces) {
+      for (size_t k = 1; k + 1 < n; ++k) {
         Polygon& p = model.polygons[out++];
         p = Polygon{};
         p.group = group;
-        if (n > kMaxCorners) {
-          p.cornerCount = 3;
-          p.corners[0] = corner(0), p.corners[1] = corner(k), p.corners[2] = corner(k + 1);
-        } else {
-          p.cornerCount = uint8_t(n);
-          for (size_t c = 0; c < n; ++c)
-            p.corners[c] = corner(c);
-        }
+        p.cornerCount = 3;
+        p.corners[0] = corner(0), p.corners[1] = corner(k), p.corners[2] = corner(k + 1);
       }
+    } else {
+      Polygon& p = model.polygons[out++];
+      p = Polygon{};
+      p.group = group;
+      p.cornerCount = uint8_t(n);
+      for (size_t c = 0; c < n; ++c)
+        p.corners[c] = corner(c);
     }
   }
   model.polygonCount = int32_t(polygonCount);
@@ -245,8 +643,8 @@ Refusal Build(const tinyobj::ObjReader& reader, ModelHost& host, const std::stri
     group = NewGroup();
     const GroupPlan& plan = groups[g];
     if (plan.material >= 0) {
-      const tinyobj::material_t& mat = materials[size_t(plan.material)];
-      group.name.Set(LibraryText(mat.name));
+      const Material& mat = doc.materials[size_t(plan.material)];
+      group.name.Set(LibraryName(doc.names[mat.name], false));
       group.colour = {Unit(mat.diffuse[0]) * 255.0f, Unit(mat.diffuse[1]) * 255.0f,
                       Unit(mat.diffuse[2]) * 255.0f, Unit(mat.dissolve) * 255.0f};
     } else {
@@ -272,46 +670,89 @@ Refusal Build(const tinyobj::ObjReader& reader, ModelHost& host, const std::stri
   return {};
 }
 
-// The names after "mtllib" on each such line, in order.
-std::vector<std::string> MaterialLibraries(std::string_view text) {
-  std::vector<std::string> names;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(at, end - at);
-    at = end + 1;
-    while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
-      line.remove_prefix(1);
-    if (line.substr(0, 7) != "mtllib " && line.substr(0, 7) != "mtllib\t") continue;
-    line.remove_prefix(7);
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
-      line.remove_suffix(1);
-    while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
-      line.remove_prefix(1);
-    if (!line.empty()) names.emplace_back(line);
+// Reads the material libraries the document names (see the top) into its materials.
+void ReadLibraries(ModelHost& host, const std::string& path, ObjDocument& doc, Budget& budget) {
+  const size_t slash = platform::Cp932FindLast(path, '\\');
+  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  std::vector<std::string> seenNames;
+  std::vector<platform::FileId> seenFiles;
+  size_t total = 0;
+  bool more = doc.moreLibraries;
+  auto note = [&](const std::string& library, const char* why) {
+    host.Log(path + " : material library " + library + " cannot be read: " + why);
+  };
+  // One library; false when it is missing.
+  auto read = [&](std::string_view text) {
+    const std::string library = BesideModel(text);
+    if (library.empty()) return true;
+    const std::string name = folder + library;
+    if (std::find(seenNames.begin(), seenNames.end(), name) != seenNames.end()) return true;
+    if (seenNames.size() == kMaxLibraries) {
+      more = true;
+      return true;
+    }
+    seenNames.push_back(name);
+    platform::FileId id;
+    if (platform::GetFileId(host.ResolveNamed(name), id)) {
+      if (std::find(seenFiles.begin(), seenFiles.end(), id) != seenFiles.end()) return true;
+      seenFiles.push_back(id);
+    }
+    if (total >= kMaxLibraryBytes) {
+      note(library, "the material libraries pass 256 MB");
+      return true;
+    }
+    std::vector<uint8_t> bytes;
+    const platform::NamedFileError error = host.ReadNamedFile(name, bytes);
+    if (error == platform::NamedFileError::kMissing) return false;
+    if (error != platform::NamedFileError::kNone) {
+      note(library, platform::NamedFileErrorText(error));
+      return true;
+    }
+    if (bytes.size() > kMaxLibraryBytes - total) {
+      total = kMaxLibraryBytes;  // no more libraries are read
+      note(library, "the material libraries pass 256 MB");
+      return true;
+    }
+    total += bytes.size();
+    budget.AddInput(bytes.size());
+    if (!budget.Take(bytes.size())) {
+      note(library, "not enough memory to read it");
+      return true;
+    }
+    const std::string_view content(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (!ParseLibrary(content, doc, budget)) note(library, "not enough memory to read it");
+    budget.Give(bytes.size());
+    return true;
+  };
+  for (std::string_view line : doc.libraries) {
+    if (read(line)) continue;
+    // Not a file of that name: the line may list several libraries.
+    bool several = false;
+    Lines words{line.data(), line.data() + line.size()};
+    for (std::string_view word = words.Word(); !word.empty(); word = words.Word()) {
+      if (word.size() == line.size()) break;
+      several = true;
+      if (!read(word)) note(BesideModel(word), "not found");
+    }
+    if (!several) note(BesideModel(line), "not found");
   }
-  return names;
+  if (more) {
+    host.Log(path + " : more than 256 material libraries; the rest are not read");
+  }
 }
 
-}  // namespace
-
-int LoadObjFromMemory(ModelHost& host, Model& model, const std::string& path,
-                      std::span<const uint8_t> bytes, std::string_view materialText,
-                      int32_t /*version*/) {
+// Parses the document, brings in its materials with `libraries`, and builds the model.
+template <typename Libraries>
+int Load(ModelHost& host, Model& model, const std::string& path, std::span<const uint8_t> bytes,
+         Budget& budget, Libraries libraries) {
   try {
-    tinyobj::ObjReaderConfig config;
-    config.triangulate = false;
-    config.vertex_color = false;
-    tinyobj::ObjReader reader;
-    const std::string text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    if (!reader.ParseFromString(text, std::string(materialText), config)) {
-      std::string error = reader.Error();
-      if (size_t eol = error.find('\n'); eol != std::string::npos) error.resize(eol);
-      host.Refuse(path, error.empty() ? "not an OBJ document" : error);
-      return 0;
+    ObjDocument doc;
+    Refusal r = ParseDocument(bytes, doc, budget);
+    if (!r) {
+      libraries(doc);
+      r = Build(doc, host, path, model, budget);
     }
-    if (Refusal r = Build(reader, host, path, model, bytes.size() + materialText.size())) {
+    if (r) {
       host.Refuse(path, r.reason);
       return 0;
     }
@@ -322,30 +763,27 @@ int LoadObjFromMemory(ModelHost& host, Model& model, const std::string& path,
   }
 }
 
-int LoadObj(ModelHost& host, Model& model, const std::string& path, int32_t version) {
-  std::vector<uint8_t> bytes;
-  if (!platform::ReadFileBytes(path, bytes)) {
+}  // namespace
+
+int LoadObjFromMemory(ModelHost& host, Model& model, const std::string& path,
+                      std::span<const uint8_t> bytes, std::string_view materialText,
+                      int32_t /*version*/) {
+  Budget budget(bytes.size() + materialText.size());
+  return Load(host, model, path, bytes, budget, [&](ObjDocument& doc) {
+    if (!ParseLibrary(materialText, doc, budget))
+      host.Log(path + " : the material library needs more memory than its size allows");
+  });
+}
+
+int LoadObj(ModelHost& host, Model& model, const std::string& path, int32_t /*version*/) {
+  platform::FileBytes file;
+  if (!platform::ReadFileBytes(path, file)) {
     host.Refuse(path, "cannot be read");
     return 0;
   }
-  // The material libraries named by the document, beside it; one that is missing is logged and
-  // its materials' faces fall back to the default group.
-  const size_t slash = path.rfind('\\');
-  const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-  std::string materials;
-  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  for (const std::string& name : MaterialLibraries(text)) {
-    std::string library = LibraryText(name);
-    std::replace(library.begin(), library.end(), '/', '\\');
-    std::vector<uint8_t> mtl;
-    if (!platform::ReadFileBytes(dir + library, mtl, bytes.size() + (size_t{64} << 20))) {
-      host.Log(path + " : material library " + library + " cannot be read");
-      continue;
-    }
-    materials.append(reinterpret_cast<const char*>(mtl.data()), mtl.size());
-    materials.push_back('\n');
-  }
-  return LoadObjFromMemory(host, model, path, bytes, materials, version);
+  Budget budget(file.Bytes().size());
+  return Load(host, model, path, file.Bytes(), budget,
+              [&](ObjDocument& doc) { ReadLibraries(host, path, doc, budget); });
 }
 
 }  // namespace wz

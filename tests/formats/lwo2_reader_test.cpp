@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -11,6 +12,8 @@
 #include "formats/lwo_test_files.h"
 #include "model/model_invariants.h"
 #include "platform/file_io.h"
+#include "platform/text.h"
+#include "support/memory_ceiling.h"
 
 namespace wz {
 namespace {
@@ -404,6 +407,74 @@ TEST(Lwo2Reader, FilesWhoseFansOutgrowTheMemoryBudgetAreRefused) {
   EXPECT_TRUE(*l.model == l.before);
   ASSERT_EQ(l.host.lines.size(), 1u);
   EXPECT_NE(l.host.lines[0].find("the model would need"), std::string::npos) << l.host.lines[0];
+}
+
+// 80,000 distinct names or types of one kind, a file of 1 to 2 MB, read in a child under a time
+// limit (a linear search per name took half a minute).
+TEST(Lwo2Reader, ManyDistinctNamesAndTypesReadInLinearTime) {
+  const std::pair<const char*, std::function<void(Lwo2File&, int)>> cases[] = {
+      {"surfaces",
+       [](Lwo2File& f, int i) {
+         f.Chunk("SURF", Cat({S0("s" + std::to_string(i)), S0("")}));
+       }},
+      {"vertex maps",
+       [](Lwo2File& f, int i) {
+         f.Chunk("VMAP", Cat({Text("TXUV"), Words({2}), S0("m" + std::to_string(i))}));
+       }},
+      {"polygon types",
+       [](Lwo2File& f, int i) {
+         const char type[5] = {'X', char(0x21 + i % 90), char(0x21 + i / 90 % 90),
+                               char(0x21 + i / 8100), 0};
+         f.Chunk("POLS", Cat({Text(type), Words({0})}));
+       }},
+  };
+  for (const auto& [name, add] : cases) {
+    SCOPED_TRACE(name);
+    Lwo2File f;
+    f.Chunk("PNTS", Floats({0, 0, 0, 1, 0, 0, 0, 1, 0}));
+    for (int i = 0; i < 80000; ++i)
+      add(f, i);
+    f.Chunk("POLS", Cat({Text("FACE"), Words({3, 0, 1, 2})}));
+    const Bytes file = f.Build();
+    const auto run = wz::testing::RunWithTimeout(5, [&] {
+      RecordingModelHost host;
+      auto model = CreateModel({});
+      return LoadLightWaveFromMemory(host, *model, "\\m\\a.lwo", file, 0) == 1 ? 0 : 1;
+    });
+    EXPECT_EQ(run.outcome, wz::testing::ChildOutcome::kFinished);
+    EXPECT_EQ(run.exitCode, 0);
+  }
+}
+
+// Surface and image names: UTF-8 ones take the reversible mapping of host file names; code page
+// 932 ones stay as they are, and a 0x5C that ends a two-byte character does not cut the path.
+TEST(Lwo2Reader, NamesReachTheLibraryAsCodePage932) {
+  struct Case {
+    std::string surface, clip, group, texture;
+  };
+  const Case cases[] = {
+      {"caf\xc3\xa9", "C:\\Images\\caf\xc3\xa9.png",
+       platform::HostBytesToCp932("caf\xc3\xa9", false),
+       platform::HostBytesToCp932("caf\xc3\xa9.png", false)},
+      {"\x96\xd8", "Images/\x95\x5c.png", "\x96\xd8", "\x95\x5c.png"},  // 木, 表 in code page 932
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.group);
+    Lwo2File f;
+    f.Chunk("TAGS", S0(c.surface));
+    f.Chunk("CLIP", Cat({Words({0, 1}), Sub("STIL", S0(c.clip))}));
+    f.Chunk("PNTS", Floats({0, 0, 0, 1, 0, 0, 0, 1, 0}));
+    f.Chunk("POLS", Cat({Text("FACE"), Words({3, 0, 1, 2})}));
+    f.Chunk("PTAG", Cat({Text("SURF"), Words({0, 0})}));
+    Bytes block = Cat({Sub("IMAP", Cat({S0("\x80"), Sub("CHAN", Text("COLR"))})),
+                       Sub("PROJ", Words({5})), Sub("IMAG", Words({1}))});
+    f.Chunk("SURF", Cat({S0(c.surface), S0(""), Sub("BLOK", block)}));
+    Load l(f.Build());
+    ASSERT_EQ(l.result, 1);
+    EXPECT_EQ(std::string(l.model->groups[0].name.CStr()), c.group);
+    ASSERT_EQ(l.host.textureLoads.size(), 1u);
+    EXPECT_EQ(l.host.textureLoads[0].second, c.texture);
+  }
 }
 
 TEST(Lwo2Reader, EveryTruncationIsRefusedAndTheWholeFileLoads) {

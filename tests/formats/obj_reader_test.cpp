@@ -1,13 +1,17 @@
 // OBJ reader: the frame change (z negated, corners reversed, v as 1 - v, × 10), materials as
-// groups, fans, file normals, the sample files of Debian's assimp-testmodels package, and
+// groups, fans, file normals, names, material libraries (read once, only regular files, memory in
+// proportion to the files), the sample files of Debian's assimp-testmodels package, and
 // refusals that leave the model untouched.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
 #include "formats/formats.h"
 #include "model/model_invariants.h"
 #include "platform/file_io.h"
+#include "platform/text.h"
+#include "support/memory_ceiling.h"
 #include "support/temp_dir.h"
 
 namespace wz {
@@ -127,6 +131,14 @@ TEST(ObjReader, BadDocumentsAreRefusedAndLeaveTheModelUntouched) {
       {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1/4 2/1 3/1\nvt 0 0\n", "texture coordinate"},
       {"v 0 0 0\nv 1 0 0\nl 1 2\n", "no faces"},
       {"", "no faces"},
+      // Indices are reported as written, never wrapped or cut.
+      {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 4294967299\n",
+       "line 4: face names vertex 4294967299 of 3"},
+      {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 -7\n", "line 4: face names vertex -7 of 3"},
+      {"v 0 0 0\nv 1 0 0\nv 0 1 0\nvn 0 0 1\nf 1//1 2//1 3//-99999999999999999999\n",
+       "names normal -99999999999999999999 of 1"},
+      {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 0 2\n", "names vertex 0 of 3"},
+      {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 x\n", "face corner 'x'"},
   };
   for (const auto& [text, reason] : cases) {
     SCOPED_TRACE(text);
@@ -152,7 +164,153 @@ TEST(ObjReader, FileFormReadsTheMaterialLibraryBesideTheDocument) {
   ASSERT_EQ(LoadObj(host, *model, platform::LibraryPath(dir / "a.obj"), 0), 1);
   EXPECT_STREQ(model->groups[0].name.CStr(), "Default");
   ASSERT_EQ(host.lines.size(), 1u);
-  EXPECT_NE(host.lines[0].find("material library a.mtl cannot be read"), std::string::npos);
+  EXPECT_NE(host.lines[0].find("material library a.mtl cannot be read"), std::string::npos)
+      << host.lines[0];
+}
+
+// A face of n corners on a circle, then a triangle of the first three corners.
+std::string RoundFace(int n) {
+  std::string s;
+  for (int i = 0; i < n; ++i)
+    s += "v " + std::to_string(std::cos(i * 0.01)) + " " + std::to_string(std::sin(i * 0.01)) +
+         " 0\n";
+  s += "f";
+  for (int i = 1; i <= n; ++i)
+    s += " " + std::to_string(i);
+  return s + "\nf 1 2 3\n";
+}
+
+TEST(ObjReader, FacesOfAnyNumberOfCornersBecomeFansAndLaterFacesKeepTheirIndices) {
+  for (int n : {5, 255, 256, 300, 1000}) {
+    SCOPED_TRACE(n);
+    Load l(RoundFace(n));
+    ASSERT_EQ(l.result, 1);
+    ASSERT_EQ(l.model->polygonCount, n - 2 + 1);
+    // Reversed, the face runs n-1 ... 0; triangle k fans around its first corner.
+    for (int k = 0; k < n - 2; ++k)
+      ASSERT_EQ(l.Corners(k), (std::vector<int>{n - 1, n - 2 - k, n - 3 - k})) << k;
+    EXPECT_EQ(l.Corners(n - 2), (std::vector<int>{2, 1, 0}));
+  }
+}
+
+TEST(ObjReader, NamesTakeTheWholeLineAndUtf8OnesTheReversibleHostMapping) {
+  const std::string mtl =
+      "newmtl caf\xc3\xa9 au lait\nmap_Kd -s 1 1 1 -clamp on tex/caf\xc3\xa9 1.png\n";
+  Load l("v 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl caf\xc3\xa9 au lait\nf 1 2 3\n", mtl);
+  ASSERT_EQ(l.result, 1);
+  EXPECT_EQ(std::string(l.model->groups[0].name.CStr()),
+            platform::HostBytesToCp932("caf\xc3\xa9 au lait", false));
+  const std::string texture = l.model->textureSlots[1].fileName.CStr();
+  EXPECT_EQ(texture, platform::HostBytesToCp932("tex/caf\xc3\xa9 1.png", true));
+  EXPECT_EQ(platform::Cp932ToHostBytes(texture, true), "tex/caf\xc3\xa9 1.png");
+  ASSERT_EQ(l.host.textureLoads.size(), 1u);
+  EXPECT_EQ(l.host.textureLoads[0].second, texture);
+
+  // A library named in UTF-8 is found on disk.
+  wz::testing::TempDir dir;
+  wz::testing::WriteFile(dir / "caf\xc3\xa9.mtl", mtl);
+  wz::testing::WriteFile(dir / "a.obj",
+                         "mtllib caf\xc3\xa9.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\n"
+                         "usemtl caf\xc3\xa9 au lait\nf 1 2 3\n");
+  RecordingModelHost host;
+  auto model = CreateModel({});
+  ASSERT_EQ(LoadObj(host, *model, platform::LibraryPath(dir / "a.obj"), 0), 1);
+  EXPECT_TRUE(host.lines.empty()) << host.lines[0];
+  EXPECT_EQ(model->groups[0].textureSlot, 1);
+}
+
+// A library of 0.9 MB that defines "m" (red) among comments.
+std::string BigLibrary() {
+  std::string s = "newmtl m\nKd 1 0 0\n";
+  while (s.size() < 900 * 1024)
+    s += "# a comment line that only takes room in the material library\n";
+  return s;
+}
+
+const std::string kTriangleOfM = "v 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl m\nf 1 2 3\n";
+
+std::string Repeat(const std::string& line, int times) {
+  std::string s;
+  for (int i = 0; i < times; ++i)
+    s += line;
+  return s;
+}
+
+// Each case runs in a child under a time limit and the memory ceiling of its files; the child's
+// exit code says what went wrong.
+struct LibraryCase {
+  const char* name;
+  std::string obj;
+  const char* group;  // of the triangle
+  const char* note;   // in the log, or "" for no line
+};
+
+// Loads the case's document from `dir` under the memory ceiling of its files; 0 when all went
+// as the case expects.
+int LoadIn(const wz::testing::TempDir& dir, const LibraryCase& c, size_t libraryBytes) {
+  RecordingModelHost host;
+  auto model = CreateModel({});
+  wz::testing::AllocationCeiling ceiling(wz::testing::InputAllowance(c.obj.size() + libraryBytes));
+  if (LoadObj(host, *model, platform::LibraryPath(dir / "a.obj"), 0) != 1) return 1;
+  if (ceiling.Reached()) return 2;
+  if (std::string(model->groups[0].name.CStr()) != c.group) return 3;
+  const bool noted = host.lines.size() == 1 && host.lines[0].find(c.note) != std::string::npos;
+  return (*c.note ? noted : host.lines.empty()) ? 0 : 4;
+}
+
+TEST(ObjReader, MaterialLibrariesAreReadOnceAndOnlyWhenTheyAreRegularFiles) {
+  wz::testing::TempDir dir;
+  const std::string library = BigLibrary();
+  wz::testing::WriteFile(dir / "a.mtl", library);
+  std::filesystem::create_directory(dir / "folder");
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const std::string spellings = "mtllib a.mtl\nmtllib ./a.mtl\nmtllib A.MTL\nmtllib .//a.mtl\n";
+  const LibraryCase cases[] = {
+      {"the document names itself thousands of times",
+       Repeat("mtllib a.obj\n", 4000) + kTriangleOfM, "Default", ""},
+      {"one library under several spellings, 2000 times", Repeat(spellings, 500) + kTriangleOfM,
+       "m", ""},
+      {"a device, 200 times",
+       Repeat("mtllib ../../../../../../../../../dev/zero\n", 200) + kTriangleOfM, "Default",
+       "zero cannot be read: not a regular file"},
+      {"a FIFO", "mtllib fifo\n" + kTriangleOfM, "Default",
+       "fifo cannot be read: not a regular file"},
+      {"a folder", "mtllib folder\n" + kTriangleOfM, "Default",
+       "folder cannot be read: not a regular file"},
+      {"two libraries on one line", "mtllib missing.mtl a.mtl\n" + kTriangleOfM, "m",
+       "missing.mtl cannot be read: not found"},
+  };
+  for (const LibraryCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    wz::testing::WriteFile(dir / "a.obj", c.obj);
+    const auto run = wz::testing::RunWithTimeout(10, [&] {
+      try {
+        return LoadIn(dir, c, library.size());
+      } catch (...) {
+        return 5;
+      }
+    });
+    EXPECT_EQ(run.outcome, wz::testing::ChildOutcome::kFinished);
+    EXPECT_EQ(run.exitCode, 0)
+        << "1: refused, 2: past the memory ceiling, 3: wrong group, 4: log, 5: an exception";
+  }
+}
+
+TEST(ObjReader, LibrariesOfManyMaterialsCostMemoryInProportionToTheirSize) {
+  const std::string obj = "v 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl used\nf 1 2 3\n";
+  std::string distinct;
+  for (int i = 0; distinct.size() < 4 * wz::testing::kMiB; ++i)
+    distinct += "newmtl m" + std::to_string(i) + "\n";
+  const std::string cases[] = {Repeat("newmtl a\n", 466034), distinct};
+  for (const std::string& names : cases) {
+    const std::string mtl = names + "newmtl used\nKd 0 1 0\n";
+    wz::testing::AllocationCeiling ceiling(wz::testing::InputAllowance(obj.size() + mtl.size()));
+    Load l(obj, mtl);
+    EXPECT_FALSE(ceiling.Reached()) << "peak " << ceiling.Peak() << " bytes";
+    ASSERT_EQ(l.result, 1);
+    EXPECT_STREQ(l.model->groups[0].name.CStr(), "used");
+    EXPECT_EQ(l.model->groups[0].colour, (ColourF{0, 255, 0, 255}));
+  }
 }
 
 TEST(ObjReader, SampleFilesWithFacesLoadSoundModels) {

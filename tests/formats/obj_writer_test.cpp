@@ -2,6 +2,9 @@
 // negated, materials and image names), the image's top-left at the square's top-left, and a round
 // trip OBJ -> model -> OBJ that keeps positions, texture coordinates and groups.
 #include <gtest/gtest.h>
+// tinyobjloader is used only here, as an independent reader of what the writer writes; its code
+// is compiled here from its header.
+#define TINYOBJLOADER_IMPLEMENTATION
 #include <tiny_obj_loader.h>
 
 #include <cmath>
