@@ -12,7 +12,7 @@
 #include "model/model_summary.h"
 #include "model/model_table.h"
 #include "platform/text.h"
-#include "texture/image_info.h"
+#include "texture/texture_table.h"
 
 namespace wz {
 namespace {
@@ -179,7 +179,7 @@ bool ConvertHost::Measure(const std::string& path, uint32_t& width, uint32_t& he
   std::vector<uint8_t> bytes;
   D3DXIMAGE_INFO info{};
   if (ReadNamedFile(path, bytes) == platform::NamedFileError::kNone &&
-      ReadImageFileInfo(path.c_str(), bytes, info)) {
+      ImageInfoFromMemory(path.c_str(), bytes, info)) {
     width = info.Width;
     height = info.Height;
     return true;

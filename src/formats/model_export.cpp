@@ -37,7 +37,8 @@ std::string Portable(std::string_view utf8) {
 }
 
 bool IsAbsolute(std::string_view path) {
-  return !path.empty() && (path[0] == '\\' || (path.size() > 1 && path[1] == ':'));
+  return !path.empty() &&
+         (path[0] == '\\' || path[0] == '/' || (path.size() > 1 && path[1] == ':'));
 }
 
 // The part after the last separator ('\\', '/' or a drive's ':'), stepping over two-byte
@@ -69,6 +70,18 @@ std::vector<std::string> Candidates(const Model& model, const TextureSlot& slot)
   if (!directory.empty()) out.push_back(directory + "\\" + name);
   out.push_back(name);
   return out;
+}
+
+// Decodes an image that is converted to another format, when its pixels stay within the memory a
+// file of its size may cost (256 MB and 16 times its bytes): a small compressed file may claim a
+// picture of gigabytes.
+d3dx::ImageError DecodeForConversion(const std::vector<uint8_t>& bytes, d3dx::DecodedImage& out) {
+  d3dx::D3DXIMAGE_INFO info{};
+  if (const d3dx::ImageError e = d3dx::ReadImageInfo(bytes, info); e != d3dx::ImageError::kNone)
+    return e;
+  const uint64_t budget = (uint64_t{256} << 20) + 16 * uint64_t(bytes.size());
+  if (uint64_t(info.Width) * info.Height * 4 > budget) return d3dx::ImageError::kTooLarge;
+  return d3dx::DecodeImage(bytes, out);
 }
 
 // The bytes of a texture slot's image, from the first place it is found.
@@ -193,7 +206,7 @@ ExportImages GatherImages(ModelHost& host, const Model& model, const std::string
       image.name = base;
     } else {
       d3dx::DecodedImage decoded;
-      const d3dx::ImageError error = d3dx::DecodeImage(bytes, decoded);
+      const d3dx::ImageError error = DecodeForConversion(bytes, decoded);
       if (error != d3dx::ImageError::kNone ||
           !EncodePng(decoded.pixels.data(), decoded.info.Width, decoded.info.Height, image.bytes)) {
         host.Log(outputPath + " : image " + shown + " cannot be converted (" +
@@ -303,7 +316,7 @@ bool PlaceImagesByName(ModelHost& host, const Model& model, const std::string& o
       d3dx::SniffImageFileFormat(bytes, format);
       if (format != D3DXIFF_BMP) {
         d3dx::DecodedImage decoded;
-        if (d3dx::DecodeImage(bytes, decoded) != d3dx::ImageError::kNone) {
+        if (DecodeForConversion(bytes, decoded) != d3dx::ImageError::kNone) {
           host.Log(outputPath + " : image " + name +
                    " cannot be converted to BMP; its texture "
                    "is left out");

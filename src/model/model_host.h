@@ -46,7 +46,9 @@ class ModelHost {
   // A name the model gives, as the path to open: an absolute name as it is, a relative one under
   // namedFiles.baseFolder.
   std::string ResolveNamed(const std::string& name) const {
-    const bool absolute = !name.empty() && (name[0] == '\\' || (name.size() > 1 && name[1] == ':'));
+    // A name from a file written here may use host separators ("/textures/a.png").
+    const bool absolute = !name.empty() && (name[0] == '\\' || name[0] == '/' ||
+                                            (name.size() > 1 && name[1] == ':'));
     if (absolute || namedFiles.baseFolder.empty()) return name;
     return namedFiles.baseFolder + "\\" + name;
   }
