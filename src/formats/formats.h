@@ -43,9 +43,14 @@ int LoadLwoFromMemory(ModelHost& host, Model& model, const std::string& path,
                       std::span<const uint8_t> bytes, int32_t version);
 
 // Writes the model as an LWOB file: one flat-coloured surface "WZ<k>" per distinct first-corner
-// colour, positions × 0.1, 16-bit point indices. Refuses models with more than 65536 positions
-// or more than 32767 surfaces. The file is replaced atomically; 0 when it could not be written.
+// colour, positions × 0.1, 16-bit point indices. A model beyond what the layout holds (65536
+// points, 32767 surfaces) is written in part, its polygons in order while they fit, with a log
+// line; the points are then the positions those polygons use, in order of first use. The file is
+// replaced atomically; 0 when the model breaks its invariants or the file could not be written.
 int SaveLwo(ModelHost& host, const Model& model, const std::string& path);
+// How many polygons SaveLwo leaves out of `model` (0 when all fit, or when it breaks the model
+// invariants and is refused whole).
+int64_t LwoPolygonsLeftOut(const Model& model);
 // The same file as bytes; `path` only names the model in a refusal line.
 int SaveLwoToMemory(ModelHost& host, const Model& model, const std::string& path,
                     std::vector<uint8_t>& out);
@@ -133,7 +138,14 @@ int SaveX(ModelHost& host, const Model& model, const std::string& path);
 int LoadMx(ModelHost& host, Model& model, const std::string& path, int32_t version);
 int LoadMxFromMemory(ModelHost& host, Model& model, const std::string& path,
                      std::span<const uint8_t> bytes, int32_t version);
+// Writes the model as an MX file. Block A counts the quads in 16 bits and a quad names its group
+// in 16 signed bits: a model beyond them is written in part, its first polygons while they fit,
+// with a log line. Refused (0): a model that breaks its invariants, a texture name that does not
+// fit a name record, a failed write.
 int SaveMx(ModelHost& host, const Model& model, const std::string& path);
+// How many polygons SaveMx leaves out of `model` (0 when all fit, or when it breaks the model
+// invariants and is refused whole).
+int64_t MxPolygonsLeftOut(const Model& model);
 
 int LoadRok(ModelHost& host, Model& model, const std::string& path, int32_t version);
 int LoadRokFromMemory(ModelHost& host, Model& model, const std::string& path,
