@@ -19,31 +19,45 @@
 namespace wz {
 
 // The log line of a reader that cuts the polygons of a file at the polygon capacity:
-// "<path> : ポリゴン数 <count> ( 最大<capacity>を超えています )" (code page 932).
+// "<path> : ポリゴン数 <count> ( 最大<capacity>を超えています )" (code page 932). The limit comes
+// from PolygonLimit (model/model_host.h): only a preallocated model is cut.
 std::string PolygonCapacityLine(const std::string& path, int64_t count, int32_t capacity);
+
+// True when a reader may take `needBytes` for the model it makes from `inputBytes` of file: at
+// most 256 MB and 16 times the input's size. Checked before anything is sized.
+inline bool ReadMemoryAllows(uint64_t needBytes, uint64_t inputBytes) {
+  constexpr uint64_t kBase = uint64_t{256} << 20, kPerInputByte = 16;
+  return inputBytes > (UINT64_MAX - kBase) / kPerInputByte ||
+         needBytes <= kBase + kPerInputByte * inputBytes;
+}
 
 // ---- LightWave LWOB and Metasequoia (lwo_reader.cpp, lwo_writer.cpp, mqo_reader.cpp) -----------
 
 // Reads a LightWave object file of the LWOB generation: points (× 10), polygons (larger ones as
 // fans of triangles, detail polygons as ordinary ones), one group per surface with the surface
-// colour (grey 128 without one), one colour entry per polygon. Polygons beyond
-// host.Capacities().polygons (counted after the fans) are cut with PolygonCapacityLine. Runs
-// DeriveNormals.
+// colour (grey 128 without one), one colour entry per polygon. Polygons beyond PolygonLimit
+// (counted after the fans) are cut with PolygonCapacityLine; a file whose polygons would take more
+// memory than ReadMemoryAllows is refused. Runs DeriveNormals.
 int LoadLwo(ModelHost& host, Model& model, const std::string& path, int32_t version);
 int LoadLwoFromMemory(ModelHost& host, Model& model, const std::string& path,
                       std::span<const uint8_t> bytes, int32_t version);
 
 // Writes the model as an LWOB file: one flat-coloured surface "WZ<k>" per distinct first-corner
-// colour, positions × 0.1, 16-bit point indices. Refuses models with more than 65536 positions
-// or more than 32767 surfaces. The file is replaced atomically; 0 when it could not be written.
+// colour, positions × 0.1, 16-bit point indices. A model beyond what the layout holds (65536
+// points, 32767 surfaces) is written in part, its polygons in order while they fit, with a log
+// line; the points are then the positions those polygons use, in order of first use. The file is
+// replaced atomically; 0 when the model breaks its invariants or the file could not be written.
 int SaveLwo(ModelHost& host, const Model& model, const std::string& path);
+// How many polygons SaveLwo leaves out of `model` (0 when all fit, or when it breaks the model
+// invariants and is refused whole).
+int64_t LwoPolygonsLeftOut(const Model& model);
 // The same file as bytes; `path` only names the model in a refusal line.
 int SaveLwoToMemory(ModelHost& host, const Model& model, const std::string& path,
                     std::vector<uint8_t>& out);
 
 // Reads a Metasequoia "Format Text Ver 1.0" document (CR LF line ends): materials as groups with
 // colour and texture, every object's vertices ((x, y, -z) × 0.1) and its faces of 2 to 4
-// vertices with UVs for textured materials; faces beyond host.Capacities().polygons are cut with
+// vertices with UVs for textured materials; faces beyond PolygonLimit are cut with
 // PolygonCapacityLine. Runs DeriveNormals and loads the textures through host.LoadModelTexture.
 int LoadMqo(ModelHost& host, Model& model, const std::string& path, int32_t version);
 int LoadMqoFromMemory(ModelHost& host, Model& model, const std::string& path,
@@ -103,8 +117,9 @@ int SaveGlb(ModelHost& host, const Model& model, const std::string& path);
 // by material, one group per material (at most 256; one
 // white group when the file has none), a texture slot per material that names a texture (loaded
 // with host.LoadModelTexture, the group named after the texture up to its last dot), the bones'
-// first key list brought to 16 keys, then DeriveNormals. Faces beyond host.Capacities().polygons
-// are cut with a log line. Returns 1 when the model was filled; E_FAIL when the file is refused
+// first key list brought to 16 keys, then DeriveNormals. Faces beyond PolygonLimit are cut with
+// PolygonCapacityLine; a mesh whose model would take more memory than ReadMemoryAllows is refused
+// (E_FAIL). Returns 1 when the model was filled; E_FAIL when the file is refused
 // (logged through host.Refuse, the model left unchanged); -1 when the loaded mesh cannot be
 // brought to the vertex layout or sorted (logged, the model left unchanged).
 int LoadX(ModelHost& host, Model& model, const std::string& path, int32_t version);
@@ -129,7 +144,14 @@ int SaveX(ModelHost& host, const Model& model, const std::string& path);
 int LoadMx(ModelHost& host, Model& model, const std::string& path, int32_t version);
 int LoadMxFromMemory(ModelHost& host, Model& model, const std::string& path,
                      std::span<const uint8_t> bytes, int32_t version);
+// Writes the model as an MX file. Block A counts the quads in 16 bits and a quad names its group
+// in 16 signed bits: a model beyond them is written in part, its first polygons while they fit,
+// with a log line. Refused (0): a model that breaks its invariants, a texture name that does not
+// fit a name record, a failed write.
 int SaveMx(ModelHost& host, const Model& model, const std::string& path);
+// How many polygons SaveMx leaves out of `model` (0 when all fit, or when it breaks the model
+// invariants and is refused whole).
+int64_t MxPolygonsLeftOut(const Model& model);
 
 int LoadRok(ModelHost& host, Model& model, const std::string& path, int32_t version);
 int LoadRokFromMemory(ModelHost& host, Model& model, const std::string& path,

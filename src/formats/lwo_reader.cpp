@@ -284,10 +284,17 @@ int LoadLwoFromMemory(ModelHost& host, Model& model, const std::string& path,
     host.Refuse(path, reason);
     return 0;
   }
-  // Fans of large polygons could make millions of triangles from a few megabytes: the polygons
-  // are cut at the capacity, as the X reader cuts its faces.
-  const int32_t capacity = std::max(host.Capacities().polygons, 0);
-  const auto polygonCount = static_cast<size_t>(std::min<int64_t>(total, capacity));
+  // A preallocated model cuts the polygons at its capacity. Otherwise all are read, as long as
+  // they fit the memory a read may take: fans of large polygons make a triangle of every two
+  // bytes, each of which costs a polygon and a colour.
+  const int32_t limit = PolygonLimit(host, model);
+  const auto polygonCount = static_cast<size_t>(std::min<int64_t>(total, limit));
+  const uint64_t need = uint64_t{polygonCount} * (sizeof(Polygon) + sizeof(ColourF)) +
+                        uint64_t{pointCount} * (3 * sizeof(Vec3) + sizeof(VertexAttr));
+  if (!ReadMemoryAllows(need, bytes.size())) {
+    host.Refuse(path, "the model would need " + std::to_string(need >> 20) + " MB");
+    return 0;
+  }
 
   // The group of a surface is the last surface of the same colour.
   const size_t surfaceCount = scan.surfaces.size();
@@ -333,7 +340,7 @@ int LoadLwoFromMemory(ModelHost& host, Model& model, const std::string& path,
 
   DeriveNormals(model);
   model.shadingChanged = 1;
-  if (total > capacity) host.Log(PolygonCapacityLine(path, total, capacity));
+  if (total > limit) host.Log(PolygonCapacityLine(path, total, limit));
   if (emptyPolygons > 0) {
     host.Refuse(path, std::to_string(emptyPolygons) + " polygons without points left out");
   }

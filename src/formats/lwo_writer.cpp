@@ -3,8 +3,10 @@
 // Normals, UVs, textures, group names and everything else are not written. The chunks are
 // assembled in ChunkBuffers (a body that learns its length when it is closed), the file is
 // written in one piece through a temporary file and a rename.
-// Limits: 16-bit point indices hold at most 65536 positions, and surface numbers above 32767
-// would read back as detail polygons; such models are refused.
+// Limits: 16-bit point indices hold at most 65536 points, and surface numbers above 32767 would
+// read back as detail polygons. A model beyond them is written in part: its polygons in order
+// while their points and surfaces fit (LwoPolygonsLeftOut counts the rest), the points then being
+// the positions those polygons use, in order of first use.
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -98,24 +100,26 @@ void SurfaceBody(ChunkBuffer& chunk, const uint8_t rgb[3]) {
   chunk.Bytes(kRest, sizeof kRest);
 }
 
-}  // namespace
+// What the layout holds of a model: the polygons written (the model's first ones, while their
+// points and surfaces fit), the surface of each, and, for a model with more positions than 16-bit
+// point indices reach, the positions written: those the written polygons use, in order of first
+// use. A model that fits is written whole, positions as they are.
+struct LwoPlan {
+  size_t polygons = 0;
+  std::vector<uint32_t> surfaceColours;  // 0xRRGGBB, surface k + 1
+  std::vector<uint16_t> surfaceOf;       // per polygon written
+  bool renumbered = false;
+  std::vector<int32_t> pointOf;  // renumbered: per model position, its point number or -1
+  std::vector<int32_t> points;   // renumbered: the model position of each point
+};
 
-int SaveLwoToMemory(ModelHost& host, const Model& model, const std::string& path,
-                    std::vector<uint8_t>& out) {
-  out.clear();
-  if (auto fault = CheckModelInvariants(model)) {
-    host.Refuse(path, "the model breaks an invariant: " + fault->message);
-    return 0;
-  }
-  if (model.positionCount > kMaxPositions) {
-    host.Refuse(path, "more than 65536 positions cannot be indexed in LWOB");
-    return 0;
-  }
-
-  // Surfaces by the colour of each polygon's first corner, numbered from 1 in order of first use.
+// Precondition: CheckModelInvariants(model) holds.
+LwoPlan PlanLwo(const Model& model) {
+  LwoPlan plan;
   const size_t polygonCount = size_t(model.polygonCount);
-  std::vector<uint32_t> surfaceColours;  // 0xRRGGBB
-  std::vector<uint16_t> surfaceOf(polygonCount);
+  plan.renumbered = model.positionCount > kMaxPositions;
+  if (plan.renumbered) plan.pointOf.assign(size_t(model.positionCount), -1);
+  plan.surfaceOf.reserve(polygonCount);
   std::unordered_map<uint32_t, uint16_t> numberOf;
   uint64_t polsBytes = 0;
   for (size_t p = 0; p < polygonCount; ++p) {
@@ -124,20 +128,58 @@ int SaveLwoToMemory(ModelHost& host, const Model& model, const std::string& path
         model.colourCount > 0 ? model.colours[size_t(poly.corners[0].colour)] : ColourF{};
     const uint32_t key =
         uint32_t(ChannelByte(c.r)) << 16 | uint32_t(ChannelByte(c.g)) << 8 | ChannelByte(c.b);
-    auto [it, added] = numberOf.try_emplace(key, uint16_t(surfaceColours.size() + 1));
-    if (added) {
-      if (surfaceColours.size() == kMaxSurfaces) {
-        host.Refuse(path, "more than 32767 polygon colours cannot be written as LWOB surfaces");
-        return 0;
+    const auto found = numberOf.find(key);
+    if (found == numberOf.end() && plan.surfaceColours.size() == kMaxSurfaces) break;
+    const uint64_t bytes = 4 + 2 * uint64_t{poly.cornerCount};
+    if (polsBytes + bytes > uint64_t{INT32_MAX} / 2) break;
+    if (plan.renumbered) {
+      const size_t before = plan.points.size();
+      for (int k = 0; k < poly.cornerCount; ++k) {
+        int32_t& point = plan.pointOf[size_t(poly.corners[size_t(k)].position)];
+        if (point >= 0) continue;
+        point = int32_t(plan.points.size());
+        plan.points.push_back(poly.corners[size_t(k)].position);
       }
-      surfaceColours.push_back(key);
+      if (plan.points.size() > size_t(kMaxPositions)) {
+        for (size_t i = before; i < plan.points.size(); ++i)
+          plan.pointOf[size_t(plan.points[i])] = -1;
+        plan.points.resize(before);
+        break;
+      }
     }
-    surfaceOf[p] = it->second;
-    polsBytes += 4 + 2 * uint64_t{poly.cornerCount};
+    polsBytes += bytes;
+    if (found != numberOf.end()) {
+      plan.surfaceOf.push_back(found->second);
+    } else {
+      plan.surfaceColours.push_back(key);
+      plan.surfaceOf.push_back(uint16_t(plan.surfaceColours.size()));
+      numberOf.emplace(key, plan.surfaceOf.back());
+    }
+    plan.polygons = p + 1;
   }
-  if (polsBytes > uint64_t{INT32_MAX} / 2) {
-    host.Refuse(path, "too many polygons for one LWOB file");
+  return plan;
+}
+
+}  // namespace
+
+int64_t LwoPolygonsLeftOut(const Model& model) {
+  if (CheckModelInvariants(model)) return 0;
+  return int64_t{model.polygonCount} - int64_t(PlanLwo(model).polygons);
+}
+
+int SaveLwoToMemory(ModelHost& host, const Model& model, const std::string& path,
+                    std::vector<uint8_t>& out) {
+  out.clear();
+  if (auto fault = CheckModelInvariants(model)) {
+    host.Refuse(path, "the model breaks an invariant: " + fault->message);
     return 0;
+  }
+  const LwoPlan plan = PlanLwo(model);
+  const size_t polygonCount = plan.polygons;
+  const std::vector<uint32_t>& surfaceColours = plan.surfaceColours;
+  if (polygonCount < size_t(model.polygonCount)) {
+    host.Log(path + " : " + std::to_string(size_t(model.polygonCount) - polygonCount) +
+             " polygons left out: LWOB holds 65536 points and 32767 surfaces");
   }
 
   out.insert(out.end(), {'F', 'O', 'R', 'M'});
@@ -151,8 +193,9 @@ int SaveLwoToMemory(ModelHost& host, const Model& model, const std::string& path
 
   ChunkBuffer pnts(form, "PNTS");
   const double kTenth = 0.1f;
-  for (int32_t i = 0; i < model.positionCount; ++i) {
-    const Vec3& v = model.positions[size_t(i)];
+  const size_t points = plan.renumbered ? plan.points.size() : size_t(model.positionCount);
+  for (size_t i = 0; i < points; ++i) {
+    const Vec3& v = model.positions[plan.renumbered ? size_t(plan.points[i]) : i];
     pnts.F32(float(v.x * kTenth));
     pnts.F32(float(v.y * kTenth));
     pnts.F32(float(v.z * kTenth));
@@ -163,9 +206,11 @@ int SaveLwoToMemory(ModelHost& host, const Model& model, const std::string& path
   for (size_t p = 0; p < polygonCount; ++p) {
     const Polygon& poly = model.polygons[p];
     pols.U16(poly.cornerCount);
-    for (int c = 0; c < poly.cornerCount; ++c)
-      pols.U16(uint16_t(poly.corners[size_t(c)].position));
-    pols.U16(surfaceOf[p]);
+    for (int c = 0; c < poly.cornerCount; ++c) {
+      const int32_t position = poly.corners[size_t(c)].position;
+      pols.U16(uint16_t(plan.renumbered ? plan.pointOf[size_t(position)] : position));
+    }
+    pols.U16(plan.surfaceOf[p]);
   }
   pols.Close();
 

@@ -320,8 +320,8 @@ int LoadMqoFromMemory(ModelHost& host, Model& model, const std::string& path,
   }
 
   // Resolve the faces: each names vertices of its own object, which runs up to the next one.
-  // Faces beyond the polygon capacity are cut, as the X reader cuts its faces.
-  const size_t capacity = size_t(std::max(host.Capacities().polygons, 0));
+  // A preallocated model cuts the faces at its polygon capacity.
+  const size_t capacity = size_t(PolygonLimit(host, model));
   std::vector<PendingFace> kept;
   kept.reserve(std::min(scan.faces.size(), capacity));
   int64_t sound = 0;
@@ -350,6 +350,12 @@ int LoadMqoFromMemory(ModelHost& host, Model& model, const std::string& path,
   }
   if (uvCount > size_t{INT32_MAX}) {
     host.Refuse(path, "more texture coordinates than a model can count");
+    return 0;
+  }
+  const uint64_t need = uint64_t{kept.size()} * sizeof(Polygon) + uint64_t{uvCount} * sizeof(Uv) +
+                        uint64_t{scan.positions.size()} * (3 * sizeof(Vec3) + sizeof(VertexAttr));
+  if (!ReadMemoryAllows(need, bytes.size())) {
+    host.Refuse(path, "the model would need " + std::to_string(need >> 20) + " MB");
     return 0;
   }
 

@@ -4,9 +4,10 @@
 // are, UVs in texture pixels of the group's texture, and one colour word per quad (the last
 // corner written decides). Texture names lose their last four characters (the extension).
 //
-// Models the layout cannot carry are refused before anything is written: more than 65535
-// polygons (block A counts them in 16 bits), group indices above 32767, texture names that do
-// not fit a 16-byte record. The file is built in memory and replaces the target in one step.
+// Block A counts the quads in 16 bits and a quad names its group in 16 signed bits: of a model
+// beyond them, the first polygons are written while they fit (at most 65535, none past the first
+// group index above 32767). Texture names that do not fit a 16-byte record are refused before
+// anything is written. The file is built in memory and replaces the target in one step.
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -84,7 +85,18 @@ bool NameRecord(std::string_view fileName, std::string& record) {
   return cut != std::string_view::npos && WholeNameRecord(fileName.substr(cut + 1), record);
 }
 
+// The polygons written: the first ones, while they fit the layout. Precondition:
+// CheckModelInvariants(model) holds.
+int32_t PolygonsWritten(const Model& model) {
+  const int32_t n = std::min(model.polygonCount, kMaxPolygons);
+  for (int32_t p = 0; p < n; ++p) {
+    if (model.polygons[size_t(p)].group > kMaxGroupIndex) return p;
+  }
+  return n;
+}
+
 struct Plan {
+  int32_t polygons = 0;               // n: the polygons written
   int32_t nameCount = 0;              // c: name records of block C
   std::vector<std::string> records;   // per slot 1 .. 255 with state 1, its name record
   std::vector<int16_t> textureIndex;  // per group in use
@@ -94,8 +106,7 @@ struct Plan {
 // the model, or "".
 std::string PlanMx(const Model& model, Plan& plan) {
   if (auto fault = CheckModelInvariants(model)) return "model is unsound: " + fault->message;
-  if (model.polygonCount > kMaxPolygons)
-    return std::to_string(model.polygonCount) + " polygons: at most 65535 fit";
+  plan.polygons = PolygonsWritten(model);
 
   const int32_t lastNamed = std::min<int32_t>(kNamedSlots, model.textureSlotCount - 1);
   // A group's texture index names the record of its slot; slots beyond 255 have none.
@@ -108,9 +119,8 @@ std::string PlanMx(const Model& model, Plan& plan) {
 
   // c = highest group index + 1, and also enough records for every texture index written, so
   // that no quad names a record the file lacks.
-  for (int32_t p = 0; p < model.polygonCount; ++p) {
+  for (int32_t p = 0; p < plan.polygons; ++p) {
     const int32_t g = model.polygons[size_t(p)].group;
-    if (g > kMaxGroupIndex) return "group index " + std::to_string(g) + " above 32767";
     plan.nameCount = std::max({plan.nameCount, g + 1, plan.textureIndex[size_t(g)] + 1});
   }
 
@@ -140,7 +150,7 @@ void WriteMx(ModelHost& host, const Model& model, const Plan& plan, std::vector<
     if (h > 0.0f) heights[s] = h;
   }
 
-  const uint32_t n = uint32_t(model.polygonCount);
+  const uint32_t n = uint32_t(plan.polygons);
   const uint32_t c = uint32_t(plan.nameCount);
   const uint32_t quadBytes = n * mx::kQuadRecordBytes;
   out.reserve(mx::kHeaderBytes + mx::kSceneRecordBytes + quadBytes + c * mx::kNameRecordBytes);
@@ -167,7 +177,7 @@ void WriteMx(ModelHost& host, const Model& model, const Plan& plan, std::vector<
   w.zeros(8);
 
   // Block B.
-  for (int32_t p = 0; p < model.polygonCount; ++p) {
+  for (int32_t p = 0; p < plan.polygons; ++p) {
     const Polygon& polygon = model.polygons[size_t(p)];
     const int32_t slot = model.groups[size_t(polygon.group)].textureSlot;
     const bool sized = slot >= 1 && slot <= kNamedSlots;
@@ -218,12 +228,21 @@ void WriteMx(ModelHost& host, const Model& model, const Plan& plan, std::vector<
 
 }  // namespace
 
+int64_t MxPolygonsLeftOut(const Model& model) {
+  if (CheckModelInvariants(model)) return 0;
+  return int64_t{model.polygonCount} - PolygonsWritten(model);
+}
+
 int SaveMx(ModelHost& host, const Model& model, const std::string& path) {
   Plan plan;
   const std::string reason = PlanMx(model, plan);
   if (!reason.empty()) {
     host.Refuse(path, reason);
     return 0;
+  }
+  if (plan.polygons < model.polygonCount) {
+    host.Log(path + " : " + std::to_string(model.polygonCount - plan.polygons) +
+             " polygons left out: MX holds 65535 quads of groups 0 to 32767");
   }
   std::vector<uint8_t> bytes;
   WriteMx(host, model, plan, bytes);

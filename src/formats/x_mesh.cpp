@@ -242,14 +242,23 @@ std::vector<int32_t> FaceGroups(const Mesh& mesh, size_t count, int32_t groupCou
   return groups;
 }
 
+// The faces the model takes: all of them, or those up to the capacity of a preallocated model.
+int32_t FacesTaken(const ModelHost& host, const Model& model, const Mesh& mesh) {
+  return std::min(static_cast<int32_t>(mesh.GetNumFaces()), PolygonLimit(host, model));
+}
+
+// The memory the model takes for the mesh: the vertex pools, and per face taken a polygon and
+// the indices and group read for it.
+uint64_t ImportBytes(const Mesh& mesh, int32_t faces) {
+  return uint64_t{mesh.GetNumVertices()} *
+             (4 * sizeof(Vec3) + sizeof(ColourF) + sizeof(Uv) + sizeof(VertexAttr)) +
+         uint64_t(faces) * (sizeof(Polygon) + 3 * sizeof(uint32_t) + 2 * sizeof(int32_t));
+}
+
 void ImportFaces(ModelHost& host, Model& model, const Mesh& mesh, const std::string& path) {
   const auto faces = static_cast<int32_t>(mesh.GetNumFaces());
-  const int32_t capacity = std::max(host.Capacities().polygons, 0);
-  int32_t count = faces;
-  if (faces > capacity) {
-    host.Log(PolygonCapacityLine(path, faces, capacity));
-    count = capacity;
-  }
+  const int32_t count = FacesTaken(host, model, mesh);
+  if (count < faces) host.Log(PolygonCapacityLine(path, faces, count));
   const std::vector<int32_t> groups = FaceGroups(mesh, size_t(count), model.groupCount);
   std::vector<uint32_t> indices(size_t(count) * 3);
   mesh.ReadIndices(indices);
@@ -369,6 +378,11 @@ int LoadXFromMemory(ModelHost& host, Model& model, const std::string& path,
   if (!PrepareImportMesh(mesh, why)) {
     host.Refuse(path, why);
     return -1;
+  }
+  if (const uint64_t need = ImportBytes(*mesh, FacesTaken(host, model, *mesh));
+      !ReadMemoryAllows(need, bytes.size())) {
+    host.Refuse(path, Format("the model would need %llu MB", (unsigned long long)(need >> 20)));
+    return E_FAIL;
   }
 
   // Nothing below fails: fill the model.

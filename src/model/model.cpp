@@ -33,6 +33,7 @@ void GiveCapacityPools(Model& model, const ModelCapacities& capacities) {
   give(model.animatedPositions, v);
   give(model.smoothNormals, v);
   give(model.polygons, p);
+  model.capacityPools = 1;
 }
 
 Group NewGroup() {

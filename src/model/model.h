@@ -300,6 +300,11 @@ struct Model {
   PathText fileName;    // the path the model was loaded from
   PathText fullPath;
 
+  // 1 when the pools were preallocated to the library's capacities (GiveCapacityPools): such a
+  // slot keeps them as its limit, and readers cut polygons beyond the polygon capacity. Other
+  // models take what the file holds.
+  uint8_t capacityPools = 0;
+
   // Pools: the size is the capacity, the count the number of entries in use.
   int32_t positionCount = 0;
   int32_t normalCount = 0;
@@ -379,7 +384,8 @@ std::unique_ptr<Model> CreateModel(const NewModelOptions& options);
 
 // Capacity pools: positions, normals, colours, UVs, attributes, animated positions and smooth
 // normals get capacities.vertices entries each (attributes kFreshVertexAttr, the rest zero), and
-// the polygon list capacities.polygons zeroed polygons. Counts are not changed.
+// the polygon list capacities.polygons zeroed polygons, and the model is marked (capacityPools).
+// Counts are not changed.
 void GiveCapacityPools(Model& model, const ModelCapacities& capacities);
 
 // The new-model defaults (everything but the pools and the in-use byte).

@@ -11,6 +11,7 @@
 // the model manager read at offset 3 of the file (only the WZP reader uses it).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -97,6 +98,13 @@ class ModelHost {
   virtual ModelCapacities Capacities() const = 0;
   virtual std::string DataDir() const = 0;
 };
+
+// The most polygons a reader or writer keeps of `model`: the host's polygon capacity when the
+// model's pools were preallocated to it (a window's slot keeps its cut), otherwise every polygon a
+// model can count (readers then hold what they size to the memory a read may take).
+inline int32_t PolygonLimit(const ModelHost& host, const Model& model) {
+  return model.capacityPools ? std::max(host.Capacities().polygons, 0) : INT32_MAX;
+}
 
 // A host for tests and fuzzers: loads no texture (slots get width and height 0), keeps every log
 // line, answers the texture-table queries from a small table the test fills.

@@ -101,8 +101,10 @@ void ReadGuarded(ModelHost& host, ReaderFn reader, Model& model, const std::stri
   const ModelId id = model.modelId;
   const PathText directory = model.directory, fileName = model.fileName, fullPath = model.fullPath;
   const uint8_t released = model.released.Get();
+  const uint8_t capacityPools = model.capacityPools;  // the slot keeps its polygon cut
   model = Model{};
   model.released.Set(released);
+  model.capacityPools = capacityPools;
   ApplyNewModelDefaults(model, dataDir, toonLoaded);
   model.inUse = 1;
   model.modelId = id;

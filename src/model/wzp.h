@@ -59,7 +59,9 @@ int LoadWzp(ModelHost& host, Model& model, const std::string& path, int32_t vers
 int LoadWzpFromMemory(ModelHost& host, Model& model, const std::string& path,
                       std::span<const uint8_t> bytes, int32_t version);
 
-// Saves `model` as a 2009000 file at `path`. False, with a refusal line and no file written,
+// Saves `model` as a 2009000 file at `path`. Every polygon is written; the mirrored half of a
+// group's export geometry stops at PolygonLimit triangles (the cut of a preallocated slot, none
+// for another model). False, with a refusal line and no file written,
 // when the model breaks its invariants or the file cannot be written; an existing file is then
 // left as it was.
 bool SaveWzp(ModelHost& host, const Model& model, const std::string& path);

@@ -425,7 +425,7 @@ bool PrepareSave(ModelHost& host, const Model& model, const std::string& path,
                           ": " + fault->message);
     return false;
   }
-  exports = BuildExportGeometry(model, host.Capacities().polygons);
+  exports = BuildExportGeometry(model, PolygonLimit(host, model));
   return true;
 }
 
@@ -469,7 +469,7 @@ bool SaveWzpUpdating(ModelHost& host, Model& model, const std::string& path) {
                           ": " + fault->message);
     return false;
   }
-  std::vector<ExportGeometry> exports = BuildExportGeometry(model, host.Capacities().polygons);
+  std::vector<ExportGeometry> exports = BuildExportGeometry(model, PolygonLimit(host, model));
   ByteWriter w(bytes);
   WriteModel(w, model, exports);
   // The rebuilt geometry stays with the model whether or not the file can be written.

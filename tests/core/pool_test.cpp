@@ -58,6 +58,32 @@ TEST(Pool, GrowingKeepsEntriesAcrossEveryKindOfBlock) {
   EXPECT_EQ(p[kLarge - 1], At(kLarge - 1));
 }
 
+TEST(Pool, GrowsStepByStepPastLargeBlocks) {
+  // A pool made large at once (a preallocated model's, 5 MB) takes huge pages past its first
+  // 2 MB only; a reader then grows it to what it fills, with advice about the whole write. Each
+  // growth must move every entry whatever advice the block has had. Steps cross the 2 MB and
+  // 16 MB lines; each leaves the last eighth of the pool unwritten.
+  for (const size_t firstMegabytes : {1, 5}) {
+    Pool<Vec3> p;
+    p.resize((firstMegabytes << 20) / sizeof(Vec3));  // no advice, as GiveCapacityPools
+    size_t written = 1000;
+    for (size_t i = 0; i < written; ++i)
+      p[i] = At(i + 1);
+    for (size_t megabytes : {3, 9, 17, 40}) {
+      if (megabytes <= firstMegabytes) continue;
+      const size_t n = (megabytes << 20) / sizeof(Vec3);
+      GrowTo(p, n);
+      ASSERT_EQ(p.size(), n) << megabytes;
+      for (; written < n - n / 8; ++written)
+        p[written] = At(written + 1);
+      for (size_t i = 0; i < written; ++i)
+        ASSERT_EQ(p[i], At(i + 1)) << firstMegabytes << " to " << megabytes << " MB, entry " << i;
+      for (size_t i = written; i < n; ++i)
+        ASSERT_EQ(p[i], Vec3{}) << firstMegabytes << " to " << megabytes << " MB, entry " << i;
+    }
+  }
+}
+
 TEST(Pool, ValueTakenFromThePoolItselfSurvivesTheMove) {
   Pool<Vec3> p{At(7)};
   p.resize(kLarge, p[0]);  // p[0] moves with the storage

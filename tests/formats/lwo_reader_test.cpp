@@ -325,8 +325,9 @@ TEST(LwoReader, AChunkRunningPastTheEndEndsTheWalk) {
   EXPECT_EQ(l.model->polygonCount, 1);
 }
 
-TEST(LwoReader, FansBeyondThePolygonCapacityAreCutWithALogLine) {
-  // A hexagon (four triangles) and a triangle, with room for three polygons.
+TEST(LwoReader, FansBeyondThePolygonCapacityOfAPreallocatedModelAreCutWithALogLine) {
+  // A hexagon (four triangles) and a triangle, with a capacity of three polygons: a preallocated
+  // model takes three, any other model all five.
   Bytes six;
   for (int i = 0; i < 6; ++i) {
     testing::PutBeF32(six, float(i % 3));
@@ -338,19 +339,25 @@ TEST(LwoReader, FansBeyondThePolygonCapacityAreCutWithALogLine) {
                          .Chunk("PNTS", six)
                          .Pols({6, 0, 1, 2, 5, 4, 3, 1, 3, 0, 1, 2, 1})
                          .Build();
-  RecordingModelHost host;
-  host.capacities = ModelCapacities::ForPolygonCapacity(3);
-  auto model = CreateModel({});
-  ASSERT_EQ(LoadLwoFromMemory(host, *model, kPath, file, 0), 1);
-  EXPECT_EQ(model->polygonCount, 3);
-  EXPECT_EQ(model->colourCount, 3);
-  EXPECT_FALSE(CheckModelInvariants(*model).has_value());
-  EXPECT_EQ(host.lines,
-            std::vector<std::string>{kPath + WZ_TEXT(" : ポリゴン数 5 ( 最大3を超えています )")});
+  for (const bool preallocated : {true, false}) {
+    RecordingModelHost host;
+    host.capacities = ModelCapacities::ForPolygonCapacity(3);
+    auto model = CreateModel(testing::Options("", false, preallocated, host.capacities));
+    ASSERT_EQ(LoadLwoFromMemory(host, *model, kPath, file, 0), 1);
+    const int32_t kept = preallocated ? 3 : 5;
+    EXPECT_EQ(model->polygonCount, kept) << preallocated;
+    EXPECT_EQ(model->colourCount, kept);
+    EXPECT_EQ(model->polygons[size_t(kept) - 1].corners[2].position, preallocated ? 4 : 2);
+    EXPECT_FALSE(CheckModelInvariants(*model).has_value());
+    const std::vector<std::string> cut = {kPath +
+                                          WZ_TEXT(" : ポリゴン数 5 ( 最大3を超えています )")};
+    EXPECT_EQ(host.lines, preallocated ? cut : std::vector<std::string>{});
+  }
 }
 
 TEST(LwoReader, HugePolygonsCostMemoryInProportionToTheFile) {
-  // 40 polygons of 65535 points, 5 MB: 2.6 million triangles if every fan were kept.
+  // 64 polygons of 65535 points, 8 MB: 4.2 million triangles if every fan were kept, more than
+  // a read may take. A preallocated model cuts them at its capacity; another model is refused.
   Bytes points;
   for (int i = 0; i < 65535; ++i) {
     testing::PutBeF32(points, float(i % 256));
@@ -358,26 +365,30 @@ TEST(LwoReader, HugePolygonsCostMemoryInProportionToTheFile) {
     testing::PutBeF32(points, 0);
   }
   Bytes polygons;
-  for (int p = 0; p < 40; ++p) {
+  for (int p = 0; p < 64; ++p) {
     testing::PutBe16(polygons, 65535);
     for (int i = 0; i < 65535; ++i)
       testing::PutBe16(polygons, uint32_t(i));
     testing::PutBe16(polygons, 1);
   }
   const Bytes file = LwoFile().Srfs({"A"}).Chunk("PNTS", points).Chunk("POLS", polygons).Build();
-  RecordingModelHost host;
-  auto model = CreateModel({});
-  {
-    wz::testing::AllocationCeiling ceiling(wz::testing::InputAllowance(file.size()));
-    try {
-      EXPECT_EQ(LoadLwoFromMemory(host, *model, kPath, file, 0), 1);
-    } catch (const std::bad_alloc&) {
+  for (const bool preallocated : {true, false}) {
+    RecordingModelHost host;
+    auto model = CreateModel(testing::Options("", false, preallocated));
+    {
+      wz::testing::AllocationCeiling ceiling(wz::testing::InputAllowance(file.size()));
+      try {
+        EXPECT_EQ(LoadLwoFromMemory(host, *model, kPath, file, 0), preallocated ? 1 : 0);
+      } catch (const std::bad_alloc&) {
+      }
+      EXPECT_FALSE(ceiling.Reached()) << "peak " << ceiling.Peak() << " bytes";
     }
-    EXPECT_FALSE(ceiling.Reached()) << "peak " << ceiling.Peak() << " bytes";
+    EXPECT_EQ(model->polygonCount, preallocated ? kDefaultPolygonCapacity : 0);
+    ASSERT_EQ(host.lines.size(), 1u);
+    EXPECT_EQ(host.lines[0],
+              preallocated ? kPath + WZ_TEXT(" : ポリゴン数 4194112 ( 最大65000を超えています )")
+                           : "*** LoadError *** " + kPath + " : the model would need 402 MB");
   }
-  EXPECT_EQ(model->polygonCount, kDefaultPolygonCapacity);
-  ASSERT_EQ(host.lines.size(), 1u);
-  EXPECT_EQ(host.lines[0], kPath + WZ_TEXT(" : ポリゴン数 2621320 ( 最大65000を超えています )"));
 }
 
 TEST(LwoReader, ASurfaceCutShortKeepsTheColourItHolds) {

@@ -27,9 +27,10 @@ std::string Doc(const std::vector<std::string>& lines, const std::string& eol = 
 }
 
 struct Load {
-  explicit Load(const std::string& doc, int32_t polygonCapacity = kDefaultPolygonCapacity) {
+  explicit Load(const std::string& doc, int32_t polygonCapacity = kDefaultPolygonCapacity,
+                bool preallocate = false) {
     host.capacities = ModelCapacities::ForPolygonCapacity(polygonCapacity);
-    model = CreateModel({});
+    model = CreateModel(testing::Options("", false, preallocate, host.capacities));
     const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(doc.data()), doc.size());
     result = LoadMqoFromMemory(host, *model, kPath, bytes, 0);
     auto fault = CheckModelInvariants(*model);
@@ -185,17 +186,22 @@ TEST(MqoReader, CoordinatesAreTheValueTimesTheSingleTenthRoundedOnce) {
   }
 }
 
-TEST(MqoReader, FacesBeyondThePolygonCapacityAreCutWithALogLine) {
+TEST(MqoReader, FacesBeyondThePolygonCapacityOfAPreallocatedModelAreCutWithALogLine) {
   std::vector<std::string> lines = {"Object \"o\" {", "\tvertex 3 {", "\t\t0 0 0", "\t\t1 0 0",
                                     "\t\t0 1 0",      "\t}",          "\tface 5 {"};
   for (int f = 0; f < 5; ++f)
     lines.push_back("\t\t3 V(0 1 2)");
   lines.insert(lines.end(), {"\t}", "}", "Eof"});
-  Load l(Doc(lines), 3);
-  ASSERT_EQ(l.result, 1);
-  EXPECT_EQ(l.model->polygonCount, 3);
-  EXPECT_EQ(l.host.lines,
+  const Load cut(Doc(lines), 3, true);
+  ASSERT_EQ(cut.result, 1);
+  EXPECT_EQ(cut.model->polygonCount, 3);
+  EXPECT_EQ(cut.host.lines,
             std::vector<std::string>{kPath + WZ_TEXT(" : ポリゴン数 5 ( 最大3を超えています )")});
+  // A model without preallocated pools takes every face.
+  const Load whole(Doc(lines), 3, false);
+  ASSERT_EQ(whole.result, 1);
+  EXPECT_EQ(whole.model->polygonCount, 5);
+  EXPECT_TRUE(whole.host.lines.empty());
 }
 
 TEST(MqoReader, EndsAtTheEndMarkerOrTheEndOfTheFile) {

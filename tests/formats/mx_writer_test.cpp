@@ -155,6 +155,49 @@ TEST(MxWriter, ATextureNameWithFoldersWritesItsFileName) {
   EXPECT_EQ(records, (std::vector<std::string>{"bottom", "\x95\x5C", "sub\\a"}));
 }
 
+TEST(MxWriter, WritesTheFirstPolygonsWhileTheLayoutCountsThem) {
+  // Block A counts quads in 16 bits and a quad names its group in 16 signed bits.
+  auto base = [] { return MakeMeshModel({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}}, {{0, 1, 2}}); };
+  struct Case {
+    const char* what;
+    std::function<void(Model&)> change;
+    int32_t written;
+  };
+  const Case cases[] = {
+      {"65535 polygons", [](Model& m) { m.polygons.assign(65535, m.polygons[0]); }, 65535},
+      {"65536 polygons", [](Model& m) { m.polygons.assign(65536, m.polygons[0]); }, 65535},
+      {"group 32768 at the third polygon",
+       [](Model& m) {
+         SetGroups(m, 32769);
+         m.motions.clear();
+         for (Bone& bone : m.bones)
+           bone.keyLists.clear();
+         m.polygons.assign(4, m.polygons[0]);
+         m.polygons[1].group = 5;
+         m.polygons[2].group = 32768;
+       },
+       2},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    auto m = base();
+    c.change(*m);
+    m->polygonCount = int32_t(m->polygons.size());
+    const int64_t leftOut = m->polygonCount - c.written;
+    EXPECT_EQ(MxPolygonsLeftOut(*m), leftOut) << c.what;
+    RecordingModelHost host;
+    ASSERT_EQ(SaveMx(host, *m, dir / "t.mx"), 1) << c.what;
+    EXPECT_EQ(host.lines.size(), leftOut > 0 ? 1u : 0u) << c.what;
+    const std::vector<uint8_t> file = Bytes(dir / "t.mx");
+    EXPECT_EQ(file[32 + 50] | file[32 + 51] << 8, c.written & 0xFFFF) << c.what;  // block A
+    auto back = CreateModel({});
+    ASSERT_EQ(LoadMxFromMemory(host, *back, "t.mx", file, 0), 1) << c.what;
+    EXPECT_EQ(back->polygonCount, c.written) << c.what;
+    EXPECT_EQ(back->polygons[size_t(c.written) - 1].group,
+              m->polygons[size_t(c.written) - 1].group);
+  }
+}
+
 TEST(MxWriter, RefusesModelsTheLayoutCannotCarryAndLeavesTheTarget) {
   auto base = [] { return MakeMeshModel({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}}, {{0, 1, 2}}); };
   struct Case {
@@ -162,19 +205,6 @@ TEST(MxWriter, RefusesModelsTheLayoutCannotCarryAndLeavesTheTarget) {
     std::function<void(Model&)> change;
   };
   const Case cases[] = {
-      {"65536 polygons",
-       [](Model& m) {
-         m.polygons.assign(65536, m.polygons[0]);
-         m.polygonCount = 65536;
-       }},
-      {"group 32768",
-       [](Model& m) {
-         SetGroups(m, 32769);
-         m.motions.clear();
-         for (Bone& bone : m.bones)
-           bone.keyLists.clear();
-         m.polygons[0].group = 32768;
-       }},
       {"long texture name",
        [](Model& m) {
          AddTexture(m, 1, "dir\\abcdefghijklmnop.bmp");  // 16 characters left of its file name

@@ -363,7 +363,7 @@ TEST(LoadX, VertexColoursWithoutAlphaAreWhite) {
   EXPECT_EQ(m.groups[0].colour, (ColourF{255, 255, 255, 255}));
 }
 
-TEST(LoadX, FacesBeyondThePolygonCapacityAreCutWithALogLine) {
+TEST(LoadX, FacesBeyondThePolygonCapacityOfAPreallocatedModelAreCutWithALogLine) {
   std::unique_ptr<Mesh> mesh;
   ASSERT_EQ(Mesh::Create(70000, 3, D3DXMESH_MANAGED, D3DFVF_XYZ, mesh), S_OK);
   mesh->SetPosition(1, {1, 0, 0});
@@ -372,13 +372,22 @@ TEST(LoadX, FacesBeyondThePolygonCapacityAreCutWithALogLine) {
     mesh->SetIndex(i, uint32_t(i % 3));
   std::vector<uint8_t> file;
   ASSERT_EQ(D3DXSaveMeshToXInMemory(*mesh, {}, D3DXF_FILEFORMAT_BINARY, file), S_OK);
-  Imported r;
-  Import(r, file);
-  ASSERT_EQ(r.result, 1);
-  EXPECT_EQ(r.model->polygonCount, 65000);
-  EXPECT_EQ(r.model->polygons.size(), 65000u);
-  EXPECT_EQ(r.host.lines, std::vector<std::string>{
-                              Utf8ToCp932("in.x : ポリゴン数 70000 ( 最大65000を超えています )")});
+  // A preallocated model keeps its capacity; a model without preallocated pools takes all.
+  Imported cut;
+  cut.model = CreateModel(testing::Options("", false, true));
+  Import(cut, file);
+  ASSERT_EQ(cut.result, 1);
+  EXPECT_EQ(cut.model->polygonCount, 65000);
+  EXPECT_EQ(cut.model->polygons.size(), 65000u);
+  EXPECT_EQ(
+      cut.host.lines,
+      std::vector<std::string>{Utf8ToCp932("in.x : ポリゴン数 70000 ( 最大65000を超えています )")});
+  Imported whole;
+  Import(whole, file);
+  ASSERT_EQ(whole.result, 1);
+  EXPECT_EQ(whole.model->polygonCount, 70000);
+  EXPECT_EQ(whole.model->polygons[69999].corners[2].position, 2);
+  EXPECT_TRUE(whole.host.lines.empty());
 }
 
 TEST(LoadX, BonesKeepTheirFirstKeyListBroughtToSixteenKeys) {

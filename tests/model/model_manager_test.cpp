@@ -245,6 +245,19 @@ TEST_F(ModelManager, RunningOutOfMemoryIsARefusalOnEitherThread) {
   EXPECT_TRUE(library.Model3_IsLoaded(background));
   EXPECT_EQ(library.Model3_Get(background)->polygonCount, 0);
   EXPECT_FALSE(CheckModelInvariants(*library.Model3_Get(background)).has_value());
+  EXPECT_EQ(library.Model3_Get(background)->capacityPools, 0);
+
+  // A preallocated slot keeps its polygon cut after the refusal, though not its pools.
+  library.Model3_Release(background);
+  library.SetPreallocateNext(true);
+  ModelId cut = -1;
+  {
+    wz::testing::AllocationCeiling ceiling(doc.size());
+    cut = library.Model3_Load(-1, path);
+  }
+  ASSERT_GE(cut, 0);
+  EXPECT_EQ(refusals(), 3);
+  EXPECT_EQ(library.Model3_Get(cut)->capacityPools, 1);
 }
 
 TEST_F(ModelManager, LoaderThreadLogsAndResetsTheClockWhileTheMainThreadDoes) {

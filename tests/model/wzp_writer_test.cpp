@@ -260,6 +260,33 @@ TEST(WzpWriter, TheSavedModelTakesTheVersionAndExportGeometryItWasSavedWith) {
   EXPECT_EQ(other->groups[0].exportTriangleCount, m->groups[0].exportTriangleCount);
 }
 
+TEST(WzpWriter, AModelPastThePolygonCapacityKeepsEveryPolygonAndItsMirror) {
+  // 70000 triangles of a strip in one mirrored group. The mirrored half stops at the polygon
+  // capacity only for a model preallocated to it.
+  std::vector<Vec3> positions(70002);
+  for (size_t i = 0; i < positions.size(); ++i)
+    positions[i] = {float(i), float(i % 2), 0.0f};
+  std::vector<std::vector<int>> faces;
+  for (int i = 0; i < 70000; ++i)
+    faces.push_back({i, i + 1, i + 2});
+  auto whole = testing::MakeMeshModel(positions, faces);
+  whole->groups[0].mirror = 1;
+  auto preallocated = testing::MakeMeshModel(positions, faces);
+  preallocated->groups[0].mirror = 1;
+  preallocated->capacityPools = 1;
+  for (const auto& [model, mirrored] : {std::pair{whole.get(), 70000}, {preallocated.get(), 0}}) {
+    RecordingModelHost host;
+    std::vector<uint8_t> file;
+    ASSERT_TRUE(SaveWzpToMemory(host, *model, "\\m.wzp", file));
+    auto back = CreateModel({});
+    ASSERT_EQ(LoadWzpFromMemory(host, *back, "\\m.wzp", file, kWzpVersion2009), 1);
+    ASSERT_EQ(back->polygonCount, 70000);
+    EXPECT_EQ(back->polygons[69999].corners[2].position, 70001);
+    EXPECT_EQ(back->positions[70001], positions[70001]);
+    EXPECT_EQ(back->groups[0].exportTriangleCount, 70000 + mirrored);
+  }
+}
+
 TEST(WzpWriter, RefusesModelsThatBreakTheInvariantsAndWritesNothing) {
   const struct {
     const char* what;

@@ -66,6 +66,39 @@ TEST_F(ModelPixels, RedSquareFacingTheCameraHasTheSizeTheFixedViewPredicts) {
   EXPECT_EQ(At(p, 1, 1), 0xFF00005Au);                                  // the background
 }
 
+TEST_F(ModelPixels, TheLastPolygonsOfMoreThan65535VerticesAreDrawn) {
+  // 22000 triangles of three distinct points on one line (no area, so no pixels), then the square
+  // above: its corners are vertices 66000 to 66003, beyond what 16-bit indices reach. Every mode
+  // shows the whole square: the CPU assembly (0), the lists (1, 2), the indexed buffers (3, 4)
+  // and the 16-bit tables (9).
+  const float d = 1.05f * std::sqrt(2.0f) / std::sin(kPi / 8);
+  const float side = 2.0f / d / std::tan(kPi / 8) * 32.0f;
+  for (const int32_t mode : {0, 1, 2, 3, 4, 9}) {
+    const ModelId id = AddModel([mode](Model& m) {
+      std::vector<Vec3> positions;
+      std::vector<std::vector<int>> faces;
+      for (int t = 0; t < 22000; ++t) {
+        for (int k = 0; k < 3; ++k)
+          positions.push_back({-1.0f + float(3 * t + k) / 33000.0f, -0.5f, 0.0f});
+        faces.push_back({3 * t, 3 * t + 1, 3 * t + 2});
+      }
+      const int a = int(positions.size());
+      positions.insert(positions.end(), {{-1, -1, 0}, {-1, 1, 0}, {1, 1, 0}, {1, -1, 0}});
+      faces.push_back({a, a + 1, a + 2, a + 3});
+      SetMesh(m, positions, faces);
+      Flat(m, {255, 0, 0, 255});
+      m.shadingMode = mode;
+    });
+    ShowInFixedView(Lib(), id, {64, 64, 0, 0});
+    Lib().RenderFrame();
+    const Extent e = Find(Pixels(), Red);
+    EXPECT_NEAR(e.right - e.left + 1, side, 2.0f) << "mode " << mode;
+    EXPECT_NEAR(e.bottom - e.top + 1, side, 2.0f) << "mode " << mode;
+    EXPECT_EQ(e.count, (e.right - e.left + 1) * (e.bottom - e.top + 1)) << "mode " << mode;
+    Lib().Model3_Release(id);
+  }
+}
+
 TEST_F(ModelPixels, TexturedSquareShowsItsImageUprightAndNotMirrored) {
   // 2 x 2 texels: red top-left, green top-right, blue bottom-left, white bottom-right.
   std::shared_ptr<d3d::Texture> texture;

@@ -152,6 +152,51 @@ void AdviseHugePages(void* block, size_t length) {
   AdviseHugeExtents(start + kHuge, start + length);
 }
 
+// Moves a page block of `oldBytes` into a block of `length` bytes (whole pages, more than
+// oldBytes): the old pages keep their contents and are moved, not copied; the rest reads zero.
+// Null when the memory cannot be had; the old block is then left as it was.
+//
+// One mremap grows a block whose pages lie in one mapping. Huge-page advice on part of a block
+// splits it into several mappings (the kernel keeps one set of flags per mapping), and mremap
+// refuses to resize across them; such a block is moved piece by piece into a new mapping. The
+// advice only ever covers whole 2 MB extents, so a piece within one extent is always in one
+// mapping.
+void* MovePages(void* block, size_t oldBytes, size_t length) {
+  void* grown = ::mremap(block, oldBytes, length, MREMAP_MAYMOVE);
+  if (grown != MAP_FAILED) return grown;
+  if (length > SIZE_MAX - kHuge) return nullptr;
+  // The new block keeps the old one's place within a 2 MB extent, so that a huge page moves
+  // whole instead of being split.
+  void* raw =
+      ::mmap(nullptr, length + kHuge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) return nullptr;
+  const uintptr_t from = reinterpret_cast<uintptr_t>(block), r = reinterpret_cast<uintptr_t>(raw);
+  const uintptr_t to = r + ((from - r) & (kHuge - 1));
+  if (to > r) ::munmap(raw, to - r);
+  if (r + kHuge > to) ::munmap(reinterpret_cast<void*>(to + length), r + kHuge - to);
+  // The rest of the block in one move when it is one mapping, else the next extent alone.
+  for (size_t done = 0; done < oldBytes;) {
+    const auto move = [&](size_t end) {
+      return ::mremap(reinterpret_cast<void*>(from + done), end - done, end - done,
+                      MREMAP_MAYMOVE | MREMAP_FIXED,
+                      reinterpret_cast<void*>(to + done)) != MAP_FAILED;
+    };
+    const size_t extentEnd = std::min(oldBytes, ((from + done + kHuge) & ~(kHuge - 1)) - from);
+    size_t end = oldBytes;
+    if (!move(end)) {
+      end = extentEnd;
+      if (end == oldBytes || !move(end)) {
+        // The kernel cannot move even this piece (out of mappings): it is copied instead.
+        std::memcpy(reinterpret_cast<void*>(to + done), reinterpret_cast<void*>(from + done),
+                    end - done);
+        ::munmap(reinterpret_cast<void*>(from + done), end - done);
+      }
+    }
+    done = end;
+  }
+  return reinterpret_cast<void*>(to);
+}
+
 // A page block of at least `bytes`, zero past its first `overwritten` bytes (those the caller
 // writes before reading them).
 void* MapPages(size_t bytes, size_t& granted, size_t overwritten = 0) {
@@ -220,8 +265,8 @@ void* GrowZeroed(void* block, size_t oldBytes, size_t newBytes, size_t* granted)
     // they were not written.
     size = MappedLength(newBytes);
     if (size == 0) return nullptr;
-    p = ::mremap(block, oldBytes, size, MREMAP_MAYMOVE);
-    if (p == MAP_FAILED) return nullptr;
+    p = MovePages(block, oldBytes, size);
+    if (!p) return nullptr;
     AdviseHugePages(p, size);
   } else if (ZeroedBlockIsPages(newBytes)) {
     p = MapPages(newBytes, size);
