@@ -265,26 +265,31 @@ TEST_F(ConvertStreams, LinesGoWhereAPersonLooksForThem) {
   EXPECT_NE(r.err.find("WZ.LibInit() 初期化 終了"), std::string::npos) << r.err;
 }
 
-TEST_F(ConvertStreams, PolygonsCutAtTheCapacityAreSaidOnTheLine) {
-  // One polygon of 65535 points: a fan of 65533 triangles, cut to the capacity of 65000.
-  testing::Bytes points, polygon;
+TEST_F(ConvertStreams, EveryPolygonIsReadAndAFormatsLayoutCutIsSaid) {
+  // Two polygons of 65535 points: fans of 65533 triangles each, past the window's capacity of
+  // 65000 and the 65535 quads an MX file counts.
+  testing::Bytes points, polygons;
   for (int i = 0; i < 65535; ++i) {
     testing::PutBeF32(points, float(i % 256));
     testing::PutBeF32(points, float(i / 256));
     testing::PutBeF32(points, 0);
   }
-  testing::PutBe16(polygon, 65535);
-  for (int i = 0; i < 65535; ++i)
-    testing::PutBe16(polygon, uint32_t(i));
-  testing::PutBe16(polygon, 1);
+  for (int k = 0; k < 2; ++k) {
+    testing::PutBe16(polygons, 65535);
+    for (int i = 0; i < 65535; ++i)
+      testing::PutBe16(polygons, uint32_t(i));
+    testing::PutBe16(polygons, 1);
+  }
   const testing::Bytes file =
-      testing::LwoFile().Srfs({"A"}).Chunk("PNTS", points).Chunk("POLS", polygon).Build();
+      testing::LwoFile().Srfs({"A"}).Chunk("PNTS", points).Chunk("POLS", polygons).Build();
   wz::testing::WriteFile(dir / "fan.lwo", std::string(file.begin(), file.end()));
   Streams r = Run("fan.lwo");
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, "fan.lwo -> " + (dir / "fan.WZP") + " (cut to 65000 polygons)\n");
+  EXPECT_EQ(r.out, "fan.lwo -> " + (dir / "fan.WZP") + "\n");
   r = Run("info fan.lwo");
-  EXPECT_EQ(r.out, "fan.lwo: 65000 polygons, 1 group, 0 textures (cut to 65000 polygons)\n");
+  EXPECT_EQ(r.out, "fan.lwo: 131066 polygons, 1 group, 0 textures\n");
+  r = Run("--to mx fan.lwo");
+  EXPECT_EQ(r.out, "fan.lwo -> " + (dir / "fan.MX") + " (dropped: 65531 polygons)\n") << r.err;
 }
 
 TEST_F(ConvertStreams, InfoCountsThePolygonsOfEveryGroupInOnePass) {
