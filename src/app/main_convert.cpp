@@ -665,7 +665,12 @@ int main(int argc, char** argv) {
     }
     std::vector<std::string> notes;
     if (!o.notes.empty()) notes.push_back(o.notes);
-    if (!o.dropped.empty()) notes.push_back("dropped: " + LogCollector::Join(o.dropped));
+    if (!o.dropped.empty()) {
+      std::string dropped = "dropped: ";
+      for (size_t d = 0; d < o.dropped.size(); ++d)
+        dropped += (d ? ", " : "") + o.dropped[d];
+      notes.push_back(dropped);
+    }
     std::string line = in.given + " -> " + platform::DisplayPath(o.output);
     for (const std::string& n : notes)
       line += " (" + n + ")";

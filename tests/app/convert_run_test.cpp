@@ -2,6 +2,7 @@
 // images follow the model, what a format cannot hold is said, folders and several processors.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -9,7 +10,9 @@
 #include "formats/model_export.h"
 #include "formats/targets.h"
 #include "model/model.h"
+#include "model/model_host.h"
 #include "model/model_summary.h"
+#include "model/wzp.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
 
@@ -282,6 +285,92 @@ TEST_F(ConvertRun_, ConfineKeepsReadsInTheModelsFolder) {
   EXPECT_FALSE(std::filesystem::exists(dir / "out/secret.png"));
   r = Run("--to gltf -o out2 models/m.obj");
   EXPECT_EQ(ReadFile(dir / "out2/secret.png"), Png(3)) << r.out << r.err;
+}
+
+// A model holding everything, through every writer: what the output holds when read back is what
+// the model held, less what the file's line says was dropped.
+TEST_F(ConvertRun_, RoundTripsKeepWhatTheLineDoesNotDrop) {
+  auto m = CreateModel({});
+  GrowPositionPools(*m, 4);
+  m->positionCount = 4;
+  m->positions[1] = {10, 0, 0};
+  m->positions[2] = {10, 10, 0};
+  m->positions[3] = {0, 10, 0};
+  m->colours.resize(4);
+  m->colourCount = 4;
+  for (int i = 0; i < 4; ++i)
+    m->colours[size_t(i)] = {float(60 * i), 100, 200, 255};
+  m->vertexColoursOn = 1;
+  m->groups.assign(2, NewGroup());
+  m->groupCount = 2;
+  m->groups[1].colour = {20, 200, 20, 255};
+  m->textureSlots.resize(3);
+  m->textureSlotCount = 3;
+  for (int t = 1; t <= 2; ++t) {
+    m->textureSlots[size_t(t)].state = 1;
+    m->textureSlots[size_t(t)].fileName.Set("t" + std::to_string(t) + ".png");
+    m->groups[size_t(t - 1)].textureSlot = t;
+    WriteFile(dir / ("t" + std::to_string(t) + ".png"), Png(uint8_t(40 * t)));
+  }
+  m->polygons.resize(2);
+  for (int p = 0; p < 2; ++p) {
+    Polygon& polygon = m->polygons[size_t(p)];
+    polygon.cornerCount = 3;
+    polygon.group = p;
+    for (int c = 0; c < 3; ++c)
+      polygon.corners[size_t(c)] = {p == 0 ? c : (c == 0 ? 0 : c + 1), 0, p == 0 ? c : c + 1, 0};
+  }
+  m->polygonCount = 2;
+  m->boneCount = 4;
+  m->bones[3].name.Set("arm");
+  m->motions.push_back(NewMotion());
+  m->motions[1].name.Set("walk");
+  for (Bone& bone : m->bones)
+    bone.keyLists.assign(2, std::vector<BoneKey>{kRestKey});
+  RecordingModelHost host;
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(SaveWzpToMemory(host, *m, "\\m.wzp", bytes)) << host.lines.front();
+  WriteFile(dir / "m.wzp", std::string(bytes.begin(), bytes.end()));
+
+  // What info --json says of a file: groups, textures, colours, bones, motions.
+  auto counts = [&](const std::string& file) {
+    const std::string json = Run("info --json " + file).out;
+    auto number = [&](const std::string& key) {
+      const size_t at = json.find("\"" + key + "\":");
+      return at == std::string::npos ? -1 : std::atoi(json.c_str() + at + key.size() + 3);
+    };
+    size_t textures = 0;
+    for (size_t at = 0; (at = json.find("{\"state\":1", at)) != std::string::npos; ++at)
+      ++textures;
+    size_t groups = 0;
+    for (size_t at = 0; (at = json.find("\"texture_slot\":", at)) != std::string::npos; ++at)
+      ++groups;
+    return std::vector<int>{int(groups), int(textures), number("colours") > 0, number("bones"),
+                            number("motions")};
+  };
+  const std::vector<int> before = counts("m.wzp");
+  ASSERT_EQ(before, (std::vector<int>{2, 2, 1, 4, 2}));
+  const char* words[] = {"group", "texture", "vertex colours", "bone", "motion"};
+  for (const char* to : {"wzp", "lwo", "mx", "x", "obj"}) {
+    SCOPED_TRACE(to);
+    Streams r = Run(std::string("--to ") + to + " -o " + to + " m.wzp");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string out = r.out.substr(r.out.find(" -> ") + 4);
+    const std::string written = out.substr(0, out.find_first_of(" \n"));
+    const std::vector<int> after = counts("'" + written + "'");
+    if (std::string(to) == "lwo") {
+      EXPECT_NE(r.out.find("(dropped: 4 bones, 2 motions, 2 textures, vertex colours)"),
+                std::string::npos)
+          << r.out;
+    }
+    for (size_t i = 0; i < before.size(); ++i) {
+      // A count that went down is named on the line (an LWO surface per colour merges groups
+      // only when their colours agree, which they do not here).
+      if (after[i] < before[i]) {
+        EXPECT_NE(r.out.find(words[i]), std::string::npos) << words[i] << ": " << r.out;
+      }
+    }
+  }
 }
 
 }  // namespace
