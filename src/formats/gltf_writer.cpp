@@ -20,11 +20,13 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <unordered_map>
 
 #include "formats/formats.h"
 #include "formats/model_export.h"
 #include "model/model_invariants.h"
 #include "platform/file_io.h"
+#include "platform/memory.h"
 #include "platform/text.h"
 
 namespace wz {
@@ -46,44 +48,76 @@ struct VertexKey {
   bool operator==(const VertexKey&) const = default;
 };
 
-// Open-addressing map from VertexKey to a vertex number, sized for one primitive.
+// Room for n entries that are then written in order: the pages of a large array come as huge
+// pages where the kernel allows, one fault per 2 MB instead of one per 4 KB (a million-triangle
+// model writes hundreds of megabytes of such arrays).
+template <typename T>
+void ReserveWhole(std::vector<T>& v, size_t n) {
+  v.reserve(n);
+  platform::AdviseWholeWrite(v.data(), v.capacity() * sizeof(T), v.capacity() * sizeof(T));
+}
+
+// Vertex numbers by their keys, for one primitive at a time. The vertices of a position are
+// chained from that position, so a lookup reads the few vertices made at the corner's position
+// (one, in most models) where a table over all corners would miss the cache at every corner. A
+// position shared by very many vertices (the hub of a flat-shaded fan) takes its further
+// vertices into a hash map, so that no chain grows long.
 class VertexTable {
  public:
-  void Reset(size_t corners) {
-    size_t capacity = 16;
-    while (capacity < corners * 2)
-      capacity *= 2;
-    slots_.assign(capacity, Slot{});
-    mask_ = capacity - 1;
-  }
-  // The vertex number of `key`, or `next` (then recorded) when it is new.
-  uint32_t Find(const VertexKey& key, uint32_t next, bool& added) {
-    uint64_t h = uint64_t(uint32_t(key.position)) * 0x9E3779B97F4A7C15ull;
-    h ^= (uint64_t(uint32_t(key.normal)) << 32 | uint32_t(key.uv)) * 0xC2B2AE3D27D4EB4Full;
-    h ^= uint64_t(uint32_t(key.colour)) * 0x165667B19E3779F9ull;
-    for (size_t i = size_t(h ^ (h >> 31)) & mask_;; i = (i + 1) & mask_) {
-      Slot& s = slots_[i];
-      if (s.vertex == kEmpty) {
-        s.key = key;
-        s.vertex = next;
-        added = true;
-        return next;
-      }
-      if (s.key == key) {
-        added = false;
-        return s.vertex;
-      }
+  // Ready for a primitive of at most `corners` vertices over a pool of `positions`.
+  void Reset(size_t positions, size_t corners) {
+    for (const VertexKey& k : keys_) {
+      first_[size_t(k.position)] = kEmpty;
+      chained_[size_t(k.position)] = 0;
     }
+    if (first_.size() < positions) {
+      first_.resize(positions, kEmpty);
+      chained_.resize(positions, 0);
+    }
+    keys_.clear();
+    chain_.clear();
+    overflow_.clear();
+    ReserveWhole(keys_, corners);
+    ReserveWhole(chain_, corners);
+  }
+  // The vertex number of `key`, or `next` (then recorded) when it is new; `next` counts the
+  // vertices recorded so far.
+  uint32_t Find(const VertexKey& key, uint32_t next, bool& added) {
+    const size_t position = size_t(key.position);
+    added = false;
+    for (uint32_t v = first_[position]; v != kEmpty; v = chain_[v]) {
+      if (keys_[v] == key) return v;
+    }
+    if (chained_[position] == kLongestChain) {
+      const auto [at, inserted] = overflow_.try_emplace(key, next);
+      if (!inserted) return at->second;
+      chain_.push_back(kEmpty);
+    } else {
+      chain_.push_back(first_[position]);
+      first_[position] = next;
+      ++chained_[position];
+    }
+    keys_.push_back(key);
+    added = true;
+    return next;
   }
 
  private:
   static constexpr uint32_t kEmpty = UINT32_MAX;
-  struct Slot {
-    VertexKey key{};
-    uint32_t vertex = kEmpty;
+  static constexpr uint8_t kLongestChain = 8;
+  struct Hash {
+    size_t operator()(const VertexKey& k) const {
+      uint64_t h = uint64_t(uint32_t(k.position)) * 0x9E3779B97F4A7C15ull;
+      h ^= (uint64_t(uint32_t(k.normal)) << 32 | uint32_t(k.uv)) * 0xC2B2AE3D27D4EB4Full;
+      h ^= uint64_t(uint32_t(k.colour)) * 0x165667B19E3779F9ull;
+      return size_t(h ^ (h >> 31));
+    }
   };
-  std::vector<Slot> slots_;
-  size_t mask_ = 0;
+  std::vector<uint32_t> first_;   // per position: its last vertex, or kEmpty
+  std::vector<uint8_t> chained_;  // per position: the vertices in its chain
+  std::vector<uint32_t> chain_;   // per vertex: the position's vertex before it
+  std::vector<VertexKey> keys_;   // per vertex
+  std::unordered_map<VertexKey, uint32_t, Hash> overflow_;
 };
 
 void Append(std::vector<uint8_t>& bin, const void* data, size_t n) {
@@ -137,14 +171,14 @@ void BuildPrimitive(const Model& model, int32_t g, bool textured, bool colours,
   size_t corners = 0;
   for (int32_t p : polygonsOfGroup)
     corners += model.polygons[size_t(p)].cornerCount;
-  table.Reset(corners);
+  table.Reset(size_t(model.positionCount), corners);
   out.positions.clear(), out.normals.clear(), out.uvs.clear(), out.colours.clear();
   out.indices.clear();
-  out.indices.reserve(corners * 3 / 2 + 3);
-  out.positions.reserve(corners * 3);
-  out.normals.reserve(corners * 3);
-  if (textured) out.uvs.reserve(corners * 2);
-  if (colours) out.colours.reserve(corners * 4);
+  ReserveWhole(out.indices, corners * 3 / 2 + 3);
+  ReserveWhole(out.positions, corners * 3);
+  ReserveWhole(out.normals, corners * 3);
+  if (textured) ReserveWhole(out.uvs, corners * 2);
+  if (colours) ReserveWhole(out.colours, corners * 4);
   uint32_t next = 0;
   for (int32_t p : polygonsOfGroup) {
     const Polygon& poly = model.polygons[size_t(p)];
@@ -211,8 +245,8 @@ int BuildGltf(ModelHost& host, const Model& model, const std::string& path, bool
     size_t corners = 0;
     for (int32_t p = 0; p < model.polygonCount; ++p)
       corners += model.polygons[size_t(p)].cornerCount;
-    buffer.reserve(corners * (12 + 12 + 8 + (colours ? 16 : 0) + 8) +
-                   64 * size_t(model.groupCount));
+    ReserveWhole(buffer, corners * (12 + 12 + 8 + (colours ? 16 : 0) + 8) +
+                             64 * size_t(model.groupCount));
     Primitive prim;  // reused, so its arrays are allocated once
     std::vector<uint16_t> shorts;
     std::vector<int> textureOfImage(images.images.size(), -1);

@@ -36,6 +36,7 @@
 #include "formats/formats.h"
 #include "model/normals.h"
 #include "platform/file_io.h"
+#include "platform/memory.h"
 #include "platform/text.h"
 
 namespace wz {
@@ -98,7 +99,13 @@ bool Append(std::vector<T>& v, const T& value, Budget& budget) {
     const size_t old = v.capacity();
     const size_t grown = std::max<size_t>(old * 2, 256);
     if (!budget.Take(uint64_t{grown} * sizeof(T))) return false;
-    v.reserve(grown);
+    // The new block is filled in order, the old entries first: a large one may take huge pages
+    // (a fault per 2 MB instead of per 4 KB) when told so before anything is copied in.
+    std::vector<T> bigger;
+    bigger.reserve(grown);
+    platform::AdviseWholeWrite(bigger.data(), grown * sizeof(T), grown * sizeof(T));
+    bigger.assign(v.begin(), v.end());
+    v.swap(bigger);
     budget.Give(uint64_t{old} * sizeof(T));
   }
   v.push_back(value);
