@@ -99,23 +99,38 @@ ConvertRun::ConvertRun(ConvertSettings settings, std::vector<ConvertJob> jobs)
   outputs_.resize(jobs_.size());
   first_.resize(jobs_.size());
   inputIds_.resize(jobs_.size());
+  // The jobs of a batch mostly share a folder: each folder is found on the host once.
+  std::unordered_map<std::string, std::string> folders;
   for (size_t k = 0; k < jobs_.size(); ++k) {
     platform::GetFileId(jobs_[k].input, inputIds_[k]);
     if (inputIds_[k].valid) read_.emplace(inputIds_[k].device, inputIds_[k].inode);
     outputs_[k] = PlanOutputs(jobs_[k], settings_.target);
     first_[k] = k;
     for (const std::string& output : outputs_[k]) {
-      const auto [at, added] = reserved_.emplace(Key(output), k);
+      const size_t slash = platform::Cp932FindLast(output, '\\');
+      std::string key;
+      if (slash == std::string::npos) {
+        key = Key(output);
+      } else {
+        auto [folder, added] = folders.try_emplace(output.substr(0, slash + 1));
+        if (added) folder->second = Lower(platform::OutputHostPath(folder->first + "x"));
+        key = folder->second.substr(0, folder->second.size() - 1) +
+              Lower(platform::Cp932ToHostBytes(output.substr(slash + 1), true));
+      }
+      const auto [at, added] = reserved_.emplace(std::move(key), k);
       if (!added && at->second != k && first_[k] == k) first_[k] = at->second;
     }
   }
 }
 
-std::string ConvertRun::Key(const std::string& libraryPath) {
-  std::string key = platform::OutputHostPath(libraryPath);
-  for (char& c : key)
+std::string ConvertRun::Lower(std::string text) {
+  for (char& c : text)
     if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return key;
+  return text;
+}
+
+std::string ConvertRun::Key(const std::string& libraryPath) {
+  return Lower(platform::OutputHostPath(libraryPath));
 }
 
 void ConvertRun::NoteRead(const std::string& libraryPath) {

@@ -90,7 +90,9 @@ class ConvertRun {
                                    std::string& conflict, std::string& writeTo) const;
 
  private:
+  // Outputs are compared by their host paths in ASCII lower case.
   static std::string Key(const std::string& libraryPath);
+  static std::string Lower(std::string text);
 
   ConvertSettings settings_;
   std::vector<ConvertJob> jobs_;

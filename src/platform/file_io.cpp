@@ -231,7 +231,10 @@ bool FileExists(const std::string& libraryPath) {
 bool GetFileId(const std::string& libraryPath, FileId& id) {
   id = FileId{};
   struct stat st;
-  if (::stat(HostPath(libraryPath).c_str(), &st) != 0) return false;
+  // The path as written first; the match without case only when it names nothing.
+  if (::stat(Cp932ToHostBytes(libraryPath, true).c_str(), &st) != 0 &&
+      ::stat(HostPath(libraryPath).c_str(), &st) != 0)
+    return false;
   id = FileId{true, static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
   return true;
 }
@@ -428,8 +431,14 @@ bool GetOutputFileId(const std::string& libraryPath, FileId& id) {
 std::string CaseVariantOf(const std::string& libraryPath) {
   const std::string exact = OutputHostPath(libraryPath);
   if (Exists(exact)) return {};
-  const std::string matched = HostPath(libraryPath);
-  return matched != exact && Exists(matched) ? LibraryPath(matched) : std::string();
+  // The folder is the one OutputHostPath found; only the name is matched, in the folder's kept
+  // listing (a batch looks up a name per file in one folder).
+  const size_t slash = exact.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : exact.substr(0, slash ? slash : 1);
+  const std::string name = slash == std::string::npos ? exact : exact.substr(slash + 1);
+  std::string found;
+  if (!FindCaseInsensitive(folder, name, found) || found == name) return {};
+  return LibraryPath(slash == std::string::npos ? found : exact.substr(0, slash + 1) + found);
 }
 
 ClaimResult ClaimNewFile(const std::string& libraryPath) {
