@@ -49,4 +49,4 @@ scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWZ_TSAN=ON -DWZ_
 # the driver, which is not instrumented, is suppressed.
 LP_NUM_THREADS=0 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/scripts/tsan.supp" \
   ctest --test-dir build-tsan -j "$(nproc)" --output-on-failure \
-  -R 'DataLoader|Windows|ModelManager|Loader|Background|Startup|Stretches'
+  -R 'DataLoader|Windows|ModelManager|Loader|Background|Startup|Stretches|ConvertRun_'

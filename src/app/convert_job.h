@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/load_log.h"
+#include "formats/targets.h"
 #include "model/model.h"
 #include "model/model_host.h"
 #include "platform/file_io.h"
@@ -56,7 +57,7 @@ struct ConvertOutcome {
   std::string path;      // the input (library path)
   std::string output;    // the main output written, or the one that was not (library path)
   std::string conflict;  // see Skip
-  std::vector<std::string> dropped;  // what the target cannot hold ("4 bones", ...)
+  std::vector<DroppedItem> dropped;  // what the target cannot hold
   // From what the job logged (RunConvertJob): notes on a converted file, the reasons of one that
   // failed, and every line (UTF-8) for --verbose.
   std::string notes;

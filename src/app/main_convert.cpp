@@ -53,7 +53,7 @@ using namespace wz;
 
 constexpr const char* kUsage =
     "usage: wz-convert [--to wzp|lwo|mx|x|gltf|glb|obj] [-o DIR] [-r] [-j N] [--confine]\n"
-    "                  [--verbose] FILE...\n"
+    "                  [--json] [--verbose] FILE...\n"
     "       wz-convert info [--json] [-r] [-j N] [--confine] [--verbose] FILE...\n"
     "       wz-convert render [-o OUT] [--output-dir DIR] [--size WxH] [--yaw DEG] [--pitch DEG]\n"
     "                         [--frame N] [--background RRGGBB] [--shader] [--effect NAME]\n"
@@ -72,6 +72,7 @@ constexpr const char* kUsage =
     "  -r, --recursive  a folder converts every model file in it and its subfolders; with -o\n"
     "                   the outputs mirror the subfolders\n"
     "  -j, --jobs N     files converted at once (default: the processors this process may use)\n"
+    "  --json           one JSON object per file: status, output, what was dropped (counted)\n"
     "  --confine        read the files a model names (textures, material libraries) only from\n"
     "                   the model's folder and below\n"
     "Formats:\n"
@@ -157,7 +158,7 @@ int ParseArguments(const std::vector<std::string>& args, Options& o) {
       return 1;
     } else if (a == "--verbose" || a == "-v") {
       o.verbose = true;
-    } else if (a == "--json" && o.info) {
+    } else if (a == "--json") {
       o.json = true;
     } else if (a == "--recursive" || a == "-r") {
       o.recursive = true;
@@ -401,6 +402,25 @@ std::string Describe(const std::string& given, const Model* m, bool json, const 
          ",\"file\":" + JsonString(platform::Cp932ToUtf8(slot.fileName.CStr())) + "}";
   }
   return o + "]}";
+}
+
+// One conversion as a JSON object: the file, what became of it, the output, what the target
+// format dropped (counted by kind) and the notes or the reason.
+std::string DescribeConversion(const std::string& given, const ConvertOutcome& o) {
+  const bool ok = o.kind == ConvertOutcome::kConverted;
+  std::string j = "{\"file\":" + JsonString(given) + ",\"status\":" +
+                  (ok                                   ? "\"converted\""
+                   : o.kind == ConvertOutcome::kSkipped ? "\"skipped\""
+                                                        : "\"failed\"");
+  if (!o.output.empty()) j += ",\"output\":" + JsonString(platform::DisplayPath(o.output));
+  if (!ok) return j + ",\"reason\":" + JsonString(FailureReason(o)) + "}";
+  j += ",\"dropped\":{";
+  for (size_t d = 0; d < o.dropped.size(); ++d)
+    j += std::string(d ? "," : "") + "\"" + o.dropped[d].key +
+         "\":" + std::to_string(o.dropped[d].count);
+  j += "}";
+  if (!o.notes.empty()) j += ",\"notes\":" + JsonString(o.notes);
+  return j + "}";
 }
 
 // True when the host path names a directory.
@@ -658,7 +678,9 @@ int main(int argc, char** argv) {
           ok, std::move(host.lines)};
     }
     ConvertOutcome o = RunConvertJob(run, k);
-    if (o.kind != ConvertOutcome::kConverted) {
+    const bool ok = o.kind == ConvertOutcome::kConverted;
+    if (options.json) return {DescribeConversion(in.given, o), ok, std::move(o.log)};
+    if (!ok) {
       return {in.given + ": " + (o.kind == ConvertOutcome::kSkipped ? "skipped" : "failed") + ": " +
                   FailureReason(o),
               false, std::move(o.log)};
@@ -668,7 +690,7 @@ int main(int argc, char** argv) {
     if (!o.dropped.empty()) {
       std::string dropped = "dropped: ";
       for (size_t d = 0; d < o.dropped.size(); ++d)
-        dropped += (d ? ", " : "") + o.dropped[d];
+        dropped += (d ? ", " : "") + o.dropped[d].Text();
       notes.push_back(dropped);
     }
     std::string line = in.given + " -> " + platform::DisplayPath(o.output);
@@ -684,9 +706,8 @@ int main(int argc, char** argv) {
     }
     failures += !r.ok;
     // Lines of a refused file go to standard error, except JSON, which is one stream.
-    std::fprintf(
-        r.ok || (options.info && options.json && inputs[i].refusal.empty()) ? stdout : stderr,
-        "%s\n", Shown(r.line).c_str());
+    std::fprintf(r.ok || (options.json && inputs[i].refusal.empty()) ? stdout : stderr, "%s\n",
+                 Shown(r.line).c_str());
     std::fflush(stdout);
     if (progress && i + 1 < inputs.size()) Progress(i + 1, inputs.size(), inputs[i + 1].given);
   };

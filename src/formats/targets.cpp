@@ -78,10 +78,6 @@ const TargetFormat kTargets[] = {
      {false, false, false, true, false, false, nullptr}},
 };
 
-std::string Counted(int64_t n, const char* noun, const char* plural) {
-  return std::to_string(n) + " " + (n == 1 ? noun : plural);
-}
-
 }  // namespace
 
 const TargetFormat* TargetFormatOf(int target) {
@@ -93,20 +89,38 @@ int TargetFormatCount() {
   return int(std::size(kTargets));
 }
 
-std::vector<std::string> Dropped(const Model& model, const ModelSummary& s,
+std::string DroppedItem::Text() const {
+  static constexpr struct {
+    const char* key;
+    const char* one;
+    const char* many;
+  } kWords[] = {{"bones", "bone", "bones"},
+                {"motions", "motion", "motions"},
+                {"group_tracks", "group track", "group tracks"},
+                {"textures", "texture", "textures"},
+                {"vertex_colours", "vertex colours", "vertex colours"},
+                {"lines", "line or point", "lines and points"},
+                {"polygons", "polygon", "polygons"}};
+  for (const auto& w : kWords) {
+    if (key != w.key) continue;
+    if (key == std::string_view("vertex_colours")) return w.one;
+    return std::to_string(count) + " " + (count == 1 ? w.one : w.many);
+  }
+  return key;
+}
+
+std::vector<DroppedItem> Dropped(const Model& model, const ModelSummary& s,
                                  const TargetFormat& target) {
   const FormatHolds& h = target.holds;
-  std::vector<std::string> out;
-  if (!h.bones && s.bones > 0) out.push_back(Counted(s.bones, "bone", "bones"));
-  if (!h.motions && s.motions > 0) out.push_back(Counted(s.motions, "motion", "motions"));
-  if (!h.groupTracks && s.groupTracks > 0)
-    out.push_back(Counted(s.groupTracks, "group track", "group tracks"));
-  if (!h.textures && s.textures > 0) out.push_back(Counted(s.textures, "texture", "textures"));
-  if (!h.vertexColours && s.vertexColours) out.push_back("vertex colours");
-  if (!h.lines && s.lines > 0) out.push_back(Counted(s.lines, "line or point", "lines and points"));
+  std::vector<DroppedItem> out;
+  if (!h.bones && s.bones > 0) out.push_back({"bones", s.bones});
+  if (!h.motions && s.motions > 0) out.push_back({"motions", s.motions});
+  if (!h.groupTracks && s.groupTracks > 0) out.push_back({"group_tracks", s.groupTracks});
+  if (!h.textures && s.textures > 0) out.push_back({"textures", s.textures});
+  if (!h.vertexColours && s.vertexColours) out.push_back({"vertex_colours", 1});
+  if (!h.lines && s.lines > 0) out.push_back({"lines", s.lines});
   if (h.polygonsLeftOut) {
-    if (const int64_t n = h.polygonsLeftOut(model); n > 0)
-      out.push_back(Counted(n, "polygon", "polygons"));
+    if (const int64_t n = h.polygonsLeftOut(model); n > 0) out.push_back({"polygons", n});
   }
   return out;
 }

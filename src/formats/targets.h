@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/model.h"
@@ -50,9 +51,21 @@ struct TargetFormat {
 const TargetFormat* TargetFormatOf(int target);
 int TargetFormatCount();
 
-// What `target` cannot hold of the model, in a person's words ("4 bones", "1 motion", "vertex
-// colours", "2 textures", "3 lines and points", "120 polygons"); empty when nothing is lost.
-std::vector<std::string> Dropped(const Model& model, const ModelSummary& summary,
+// One kind of thing a target cannot hold, and how many of it the model has: "bones", "motions",
+// "group_tracks", "textures", "vertex_colours" (count 1), "lines" (polygons of one or two
+// corners) or "polygons" (those a format's layout cannot count).
+struct DroppedItem {
+  const char* key;
+  int64_t count;
+  // In a person's words: "4 bones", "1 motion", "vertex colours", "3 lines and points".
+  std::string Text() const;
+  friend bool operator==(const DroppedItem& a, const DroppedItem& b) {
+    return std::string_view(a.key) == b.key && a.count == b.count;
+  }
+};
+
+// What `target` cannot hold of the model; empty when nothing is lost.
+std::vector<DroppedItem> Dropped(const Model& model, const ModelSummary& summary,
                                  const TargetFormat& target);
 
 }  // namespace wz

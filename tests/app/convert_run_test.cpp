@@ -222,8 +222,16 @@ TEST_F(ConvertRun_, WhatTheTargetCannotHoldIsSaid) {
       {3, {"4 bones", "2 motions", "1 group track", "1 line or point"}},
       {6, {"4 bones", "2 motions", "1 group track", "vertex colours", "1 line or point"}},
   };
-  for (const auto& [target, dropped] : expected)
-    EXPECT_EQ(Dropped(*m, s, *TargetFormatOf(target)), dropped) << TargetFormatOf(target)->name;
+  for (const auto& [target, dropped] : expected) {
+    std::vector<std::string> said;
+    for (const DroppedItem& item : Dropped(*m, s, *TargetFormatOf(target)))
+      said.push_back(item.Text());
+    EXPECT_EQ(said, dropped) << TargetFormatOf(target)->name;
+  }
+  // And counted by kind in JSON.
+  r = Run("--json --to lwo m.mqo");
+  EXPECT_EQ(r.out, "{\"file\":\"m.mqo\",\"status\":\"converted\",\"output\":\"" + (dir / "m.LWO") +
+                       "\",\"dropped\":{\"textures\":1}}\n");
 }
 
 // A folder converts file by file with -r, its subfolders mirrored under -o; several files
