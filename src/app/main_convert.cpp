@@ -87,9 +87,6 @@ constexpr const char* kUsage =
     "WZ_LOG=1 prints the library's log as --verbose does.\n";
 
 const char* const kKnownExtensions[] = {"wzp", "dxf", "lwo", "mqo", "mx", "rok", "x", "obj"};
-// The --to names, in batch-target order.
-const char* const kTargetNames[] = {"wzp", "lwo", "mx", "x", "gltf", "glb", "obj"};
-static_assert(std::size(kTargetNames) == kTargetCount);
 
 // Options that take a value, of every verb: the verb is the first argument that is none of
 // these and no option.
@@ -179,7 +176,7 @@ int ParseArguments(const std::vector<std::string>& args, Options& o) {
     } else if (name == "--to" && !o.info) {
       o.target = -1;
       for (int t = 0; t < kTargetCount; ++t) {
-        if (strcasecmp(value.c_str(), kTargetNames[t]) == 0) o.target = t;
+        if (strcasecmp(value.c_str(), TargetFormatOf(t)->name) == 0) o.target = t;
       }
       if (o.target < 0) {
         std::fprintf(stderr,
