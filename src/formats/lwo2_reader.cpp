@@ -411,8 +411,10 @@ void ReadBlock(ByteCursor body, Surface& surface) {
   surface.clip = clip;
   surface.uvMap = uvMap;
   surface.projected = projection != kProjectionUv;
-  placement.projection = LwoProjection(projection);
-  surface.projection = placement;
+  if (surface.projected) {
+    placement.projection = LwoProjection(projection);
+    surface.projection = placement;
+  }
 }
 
 // SURF: name, source name, then sub-chunks of a 4-byte identifier and a 2-byte length.

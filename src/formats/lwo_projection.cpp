@@ -11,7 +11,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <numbers>
+#include <vector>
 
 #include "platform/text.h"
 
@@ -126,8 +128,20 @@ void ApplyWrap(LwoWrap wrap, float Uv::*c, Uv* out, int n) {
 
 void LwoProjectPolygon(const LwoImageMap& map, const Vec3* points, int n, Uv* out) {
   if (n <= 0) return;
-  Point q[1023];  // LightWave polygons hold at most 1023 points
-  n = std::min(n, 1023);
+  // LWO2 polygons hold at most 1023 points, LWOB ones up to 65535: large ones use the heap.
+  constexpr int kOnStack = 64;
+  Point stackPoints[kOnStack];
+  bool stackFlags[kOnStack];
+  std::vector<Point> heapPoints;
+  std::unique_ptr<bool[]> heapFlags;
+  Point* q = stackPoints;
+  bool* onAxis = stackFlags;
+  if (n > kOnStack) {
+    heapPoints.resize(size_t(n));
+    heapFlags.reset(new bool[size_t(n)]);
+    q = heapPoints.data();
+    onAxis = heapFlags.get();
+  }
   for (int i = 0; i < n; ++i)
     q[i] = TextureSpace(map, points[i]);
   if (map.projection == LwoProjection::kPlanar || map.projection == LwoProjection::kCubic) {
@@ -135,7 +149,6 @@ void LwoProjectPolygon(const LwoImageMap& map, const Vec3* points, int n, Uv* ou
     for (int i = 0; i < n; ++i)
       out[i] = Planar(map, q[i], axis);
   } else {
-    bool onAxis[1023];
     float top = -INFINITY;
     for (int i = 0; i < n; ++i) {
       out[i] = Uv{};

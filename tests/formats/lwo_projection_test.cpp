@@ -6,11 +6,14 @@
 #include <cmath>
 #include <numbers>
 
+#include "app/render_command.h"
 #include "formats/formats.h"
 #include "formats/lwo_projection.h"
 #include "formats/lwo_test_files.h"
 #include "model/model_invariants.h"
 #include "platform/file_io.h"
+#include "platform/system.h"
+#include "render/render_fixture.h"
 
 namespace wz {
 namespace {
@@ -241,6 +244,47 @@ TEST(LwoProjection, SampleCylindricalMapMatchesTheUvMapLightWaveMadeOfIt) {
     }
   }
   EXPECT_GT(compared, 500u);
+}
+
+// The earth seen from the front through a planar z map: the picture holds ocean and land, where
+// the map left out (as before) draws the sphere in one grey.
+class LwoProjectedPicture : public wz::testing::RenderTest {
+ protected:
+  void SetUp() override { Start(d3d::BackendChoice::kOpenGL, 64, 64); }
+};
+
+TEST_F(LwoProjectedPicture, PlanarEarthShowsOceanAndLandFromTheFront) {
+  // Images are looked for from the current directory, which the render command sets to the
+  // model's.
+  const std::string dir = platform::LibraryPath("/usr/share/assimp/models/LWO/LWO2/MappingModes");
+  const std::string before = platform::GetCurrentDirectoryA();
+  ASSERT_TRUE(platform::SetCurrentDirectoryA(dir));
+  const ModelId id = Lib().Model3_Create();
+  Model* m = Lib().Model3_Get(id);
+  ASSERT_NE(m, nullptr);
+  m->directory.Set(dir);
+  m->fileName.Set("earth_planar_z.lwo");
+  m->fullPath.Set(dir + "/earth_planar_z.lwo");
+  const ModelId loaded = Lib().Model3_Load(id, dir + "/earth_planar_z.lwo");
+  platform::SetCurrentDirectoryA(before);
+  ASSERT_EQ(loaded, id);
+  ASSERT_NE(m, nullptr);
+  ASSERT_EQ(m->textureSlotCount, 2);
+  ShowEveryGroupTexture(*m);
+  ShowInFixedView(Lib(), id, {64, 64, 0, 0, 0, 0});
+  Lib().RenderFrame();
+  const auto p = Pixels();
+  int ocean = 0, land = 0;
+  for (int y = 0; y < 64; ++y) {
+    for (int x = 0; x < 64; ++x) {
+      const uint32_t c = At(p, x, y);
+      const int r = int(c >> 16 & 0xFF), g = int(c >> 8 & 0xFF), b = int(c & 0xFF);
+      if (b > r + 30 && b > g) ++ocean;
+      if (r > b + 20 || g > b + 20) ++land;
+    }
+  }
+  EXPECT_GT(ocean, 100);
+  EXPECT_GT(land, 50);
 }
 
 }  // namespace
