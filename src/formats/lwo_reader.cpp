@@ -160,7 +160,12 @@ void ReadSurface(ByteCursor body, LwoScan& scan) {
     } else if (IdIs(id, "TIMG")) {
       const auto* text = reinterpret_cast<const char*>(sub.rest().data());
       const std::string path(text, strnlen(text, length));
-      texture.file = path == "(none)" ? "" : LwoImageFileName(path);
+      // "(none)" names no image; an image sequence ("name (sequence)") names no one file.
+      const std::string sequence = " (sequence)";
+      const bool isSequence =
+          path.size() >= sequence.size() &&
+          path.compare(path.size() - sequence.size(), std::string::npos, sequence) == 0;
+      texture.file = path == "(none)" || isSequence ? "" : LwoImageFileName(path);
     } else if (IdIs(id, "TWRP") && length >= 4) {
       // Black, clamp, repeat, mirror.
       constexpr LwoWrap kWraps[] = {LwoWrap::kReset, LwoWrap::kEdge, LwoWrap::kRepeat,
