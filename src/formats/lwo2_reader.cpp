@@ -5,19 +5,23 @@
 // left-handed with y up, as the library is), FACE polygons (more than four points become fans of
 // triangles; curves, patches, metaballs and bones are skipped and counted in one log line), the
 // surface of each polygon (PTAG SURF through TAGS), and per surface its colour, diffuse level,
-// transparency (as alpha), sidedness, smoothing and its first enabled colour image map with UV
-// projection: the image file of its CLIP (STIL) becomes a texture slot and the corners take
-// their texture coordinates from the map's VMAD entry for the polygon, else from its VMAP entry.
-// LightWave's v runs upward; the library's (0, 0) is the image's top-left, so v becomes 1 - v.
+// transparency (as alpha), sidedness, smoothing and its first enabled colour image map: the image
+// file of its CLIP (STIL) becomes a texture slot. With UV projection the corners take their
+// texture coordinates from the map's VMAD entry for the polygon, else from its VMAP entry
+// (LightWave's v runs upward; the library's (0, 0) is the image's top-left, so v becomes 1 - v);
+// planar, cylindrical, spherical and cubic maps are projected at load from the block's TMAP,
+// AXIS, WRAP, WRPW and WRPH (lwo_projection.h). A surface's VCOL colour map (RGB or RGBA, VMAP
+// and VMAD) gives every corner of its polygons its own colour-pool entry and turns vertex colours
+// on; a file with colour maps that no surface names colours every surface by its first map.
 // A layer's pivot is where the layer turns when it is animated; its points are stored in object
 // coordinates, so placing the layer at its pivot with its points relative to the pivot gives back
 // the stored points, which are taken as they are.
-// Limits: vertex colour maps, weight maps, envelopes, procedural textures and image maps of other
-// projections are not read (the last are named in a log line). Indices in POLS, VMAP, VMAD and
-// PTAG count from the layer's latest PNTS and POLS chunks, as LightWave writes them.
-// The whole file is checked before the model is touched, so a refused file leaves the model as
-// it was.
+// Limits: weight maps, envelopes, procedural textures, the reset wrap (drawn repeated) and front
+// projected image maps are not read (the last are named in a log line). Indices in POLS, VMAP, VMAD
+// and PTAG count from the layer's latest PNTS and POLS chunks, as LightWave writes them. The whole
+// file is checked before the model is touched, so a refused file leaves the model as it was.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -27,6 +31,7 @@
 
 #include "formats/byte_cursor.h"
 #include "formats/formats.h"
+#include "formats/lwo_projection.h"
 #include "model/normals.h"
 #include "platform/file_io.h"
 #include "platform/text.h"
@@ -38,6 +43,7 @@ constexpr float kScale = 10.0f;
 // Every model has a motion, and a model with motions holds at most 256 groups.
 constexpr size_t kMaxGroups = kMaxGroupTracks;
 constexpr uint32_t kNone = UINT32_MAX;
+constexpr uint16_t kProjectionCubic = 3;  // 0 planar to 3 cubic: LwoProjection's order
 constexpr uint16_t kProjectionUv = 5;
 // Peak memory allowed beyond the input: 256 MB and 16 times the input's size.
 constexpr uint64_t kMemoryBase = uint64_t{256} << 20;
@@ -85,10 +91,15 @@ struct Surface {
   float diffuse = 1.0f;
   float transparency = 0.0f;
   bool doubleSided = false;
-  bool smooth = false;    // SMAN above 0
-  uint32_t clip = kNone;  // the image map's CLIP index
-  std::string uvMap;      // the image map's VMAP name ("" for the layer's first UV map)
+  bool smooth = false;     // SMAN above 0
+  uint32_t clip = kNone;   // the image map's CLIP index
+  std::string uvMap;       // the image map's VMAP name ("" for the layer's first UV map)
+  bool projected = false;  // the image map is placed by `projection`, not by a UV map
+  LwoImageMap projection;
   bool otherProjection = false;
+  bool vertexColours = false;  // VCOL names a colour map
+  std::string colourMap;
+  float colourIntensity = 1.0f;
 };
 
 struct FilePolygon {
@@ -112,6 +123,11 @@ struct UvKeyHash {
   }
 };
 
+// A colour map entry: red, green, blue, alpha on a 0 to 1 scale.
+struct Rgba {
+  float r = 1.0f, g = 1.0f, b = 1.0f, a = 1.0f;
+};
+
 // What the chunk walk collected, before anything is resolved.
 struct Lwo2Scan {
   std::vector<std::string> tags;
@@ -122,7 +138,10 @@ struct Lwo2Scan {
   std::unordered_map<std::string, uint32_t> uvMapIds;
   std::vector<uint32_t> layerFirstUvMap;         // per layer: the first TXUV map it has, or kNone
   std::unordered_map<UvKey, Uv, UvKeyHash> uvs;  // later entries replace earlier ones
-  std::unordered_map<uint32_t, std::string> clips;  // CLIP index: STIL file name (the last wins)
+  std::vector<std::string> colourMapNames;       // RGB and RGBA map names, ids by position
+  std::unordered_map<std::string, uint32_t> colourMapIds;
+  std::unordered_map<UvKey, Rgba, UvKeyHash> colours;  // keyed as the UVs
+  std::unordered_map<uint32_t, std::string> clips;     // CLIP index: STIL file name (the last wins)
   std::vector<Surface> surfaces;
   std::unordered_map<std::string, size_t> surfaceIds;   // name: index into surfaces
   std::vector<std::pair<std::string, size_t>> skipped;  // polygon type, count
@@ -232,7 +251,8 @@ Refusal ReadPolygonTags(ByteCursor body, Lwo2Scan& scan) {
   return {};
 }
 
-// VMAP and VMAD: only texture maps (TXUV of dimension 2) are kept.
+// VMAP and VMAD: texture maps (TXUV of dimension 2) and colour maps (RGB of 3, RGBA of 4) are
+// kept.
 Refusal ReadVertexMap(ByteCursor body, Lwo2Scan& scan, bool perPolygon) {
   uint8_t type[4];
   body.read(type, 4);
@@ -240,7 +260,14 @@ Refusal ReadVertexMap(ByteCursor body, Lwo2Scan& scan, bool perPolygon) {
   const std::string name = ReadS0(body);
   if (!body.ok()) return {"a vertex map lacks its header"};
   const bool uv = IdIs(type, "TXUV") && dimension == 2;
+  const bool colour =
+      (IdIs(type, "RGB ") && dimension == 3) || (IdIs(type, "RGBA") && dimension == 4);
   uint32_t map = kNone;
+  if (colour) {
+    const auto [it, added] = scan.colourMapIds.emplace(name, uint32_t(scan.colourMapNames.size()));
+    if (added) scan.colourMapNames.push_back(name);
+    map = it->second;
+  }
   if (uv) {
     map = UvMapId(scan, name);
     if (scan.layerFirstUvMap.size() <= scan.layer)
@@ -251,9 +278,15 @@ Refusal ReadVertexMap(ByteCursor body, Lwo2Scan& scan, bool perPolygon) {
     const uint32_t point = ReadVx(body);
     const uint32_t polygon = perPolygon ? ReadVx(body) : kNone;
     Uv value;
-    if (dimension >= 1) value.u = body.f32be();
-    if (dimension >= 2) value.v = body.f32be();
-    if (dimension > 2 && !body.skip(uint64_t{dimension - 2u} * 4)) break;
+    Rgba rgba;
+    if (colour) {
+      rgba.r = body.f32be(), rgba.g = body.f32be(), rgba.b = body.f32be();
+      if (dimension == 4) rgba.a = body.f32be();
+    } else {
+      if (dimension >= 1) value.u = body.f32be();
+      if (dimension >= 2) value.v = body.f32be();
+      if (dimension > 2 && !body.skip(uint64_t{dimension - 2u} * 4)) break;
+    }
     if (!body.ok()) return {"a vertex map entry runs past its chunk"};
     if (point >= scan.pointCount) {
       return {Text("vertex map '%s' names point %u of %u", name.c_str(), point, scan.pointCount)};
@@ -262,9 +295,13 @@ Refusal ReadVertexMap(ByteCursor body, Lwo2Scan& scan, bool perPolygon) {
       return {
           Text("vertex map '%s' names polygon %u of %u", name.c_str(), polygon, scan.polygonCount)};
     }
-    if (!uv || (perPolygon && scan.polygonBase == kNone)) continue;
+    if (!(uv || colour) || (perPolygon && scan.polygonBase == kNone)) continue;
     const uint32_t key = perPolygon ? scan.polygonBase + polygon : kNone;
-    scan.uvs[UvKey{map, scan.pointBase + point, key}] = value;
+    if (colour) {
+      scan.colours[UvKey{map, scan.pointBase + point, key}] = rgba;
+    } else {
+      scan.uvs[UvKey{map, scan.pointBase + point, key}] = value;
+    }
   }
   if (!body.ok()) return {"a vertex map entry runs past its chunk"};
   return {};
@@ -287,6 +324,31 @@ void ReadClip(ByteCursor body, Lwo2Scan& scan) {
   }
 }
 
+Vec3 ReadVec12(ByteCursor& c) {
+  const float x = c.f32be(), y = c.f32be(), z = c.f32be();
+  return {x, y, z};
+}
+
+// TMAP: the texture's centre, size and rotation as sub-chunks of their own.
+void ReadTextureMap(ByteCursor body, LwoImageMap& map) {
+  while (body.remaining() >= 6) {
+    uint8_t id[4];
+    body.read(id, 4);
+    const uint16_t length = body.u16be();
+    if (length > body.remaining()) return;
+    ByteCursor sub = body.sub(length);
+    if (length % 2 == 1 && body.remaining() > 0) body.skip(1);
+    if (length < 12) continue;
+    if (IdIs(id, "CNTR")) map.centre = ReadVec12(sub);
+    if (IdIs(id, "SIZE")) map.size = ReadVec12(sub);
+    if (IdIs(id, "ROTA")) map.rotation = ReadVec12(sub);
+  }
+}
+
+LwoWrap WrapType(uint16_t type) {
+  return type <= 3 ? LwoWrap(type) : LwoWrap::kRepeat;
+}
+
 // One BLOK of a surface. The first sub-chunk is the block header (IMAP for an image map) with its
 // ordinal string and its own sub-chunks (CHAN, ENAB, ...); the rest describe the mapping.
 void ReadBlock(ByteCursor body, Surface& surface) {
@@ -294,6 +356,7 @@ void ReadBlock(ByteCursor body, Surface& surface) {
   uint16_t projection = 0;
   uint32_t clip = kNone;
   std::string uvMap;
+  LwoImageMap placement;
   bool first = true;
   while (body.remaining() >= 6) {
     uint8_t id[4];
@@ -327,15 +390,31 @@ void ReadBlock(ByteCursor body, Surface& surface) {
       clip = ReadVx(sub);
     } else if (IdIs(id, "VMAP")) {
       uvMap = ReadS0(sub);
+    } else if (IdIs(id, "TMAP")) {
+      ReadTextureMap(sub, placement);
+    } else if (IdIs(id, "AXIS") && length >= 2) {
+      placement.axis = std::min<int>(sub.u16be(), 2);
+    } else if (IdIs(id, "WRAP") && length >= 4) {
+      placement.wrapU = WrapType(sub.u16be());
+      placement.wrapV = WrapType(sub.u16be());
+    } else if (IdIs(id, "WRPW") && length >= 4) {
+      placement.widthWrap = sub.f32be();
+    } else if (IdIs(id, "WRPH") && length >= 4) {
+      placement.heightWrap = sub.f32be();
     }
   }
   if (!image || !colourChannel || !enabled || surface.clip != kNone) return;
-  if (projection != kProjectionUv) {
-    surface.otherProjection = true;
+  if (projection != kProjectionUv && projection > kProjectionCubic) {
+    surface.otherProjection = true;  // front projection depends on the camera
     return;
   }
   surface.clip = clip;
   surface.uvMap = uvMap;
+  surface.projected = projection != kProjectionUv;
+  if (surface.projected) {
+    placement.projection = LwoProjection(projection);
+    surface.projection = placement;
+  }
 }
 
 // SURF: name, source name, then sub-chunks of a 4-byte identifier and a 2-byte length.
@@ -364,6 +443,17 @@ void ReadSurface(ByteCursor body, Lwo2Scan& scan) {
       s.smooth = sub.f32be() > 0.0f;
     } else if (IdIs(id, "BLOK")) {
       ReadBlock(sub, s);
+    } else if (IdIs(id, "VCOL") && length >= 6) {
+      // Intensity, envelope, map type, map name: an RGB or RGBA map colours the corners.
+      s.colourIntensity = sub.f32be();
+      ReadVx(sub);
+      uint8_t type[4];
+      sub.read(type, 4);
+      std::string map = ReadS0(sub);
+      if (sub.ok() && (IdIs(type, "RGB ") || IdIs(type, "RGBA"))) {
+        s.vertexColours = true;
+        s.colourMap = std::move(map);
+      }
     }
   }
   // A later SURF of the same name replaces an earlier one.
@@ -417,28 +507,6 @@ Refusal ScanChunks(ByteCursor form, Lwo2Scan& scan) {
   return {};
 }
 
-// A name from the file as library text. Names that are UTF-8 take the reversible mapping of host
-// file names, so that "café.png" names the file it names on disk; other names are taken as code
-// page 932, as Japanese editions of LightWave write them.
-std::string LibraryName(const std::string& text) {
-  const bool ascii =
-      std::all_of(text.begin(), text.end(), [](char c) { return uint8_t(c) < 0x80; });
-  return !ascii && platform::IsValidUtf8(text) ? platform::HostBytesToCp932(text, false) : text;
-}
-
-// The file name of a CLIP path: LightWave writes "drive:dir/file" or host paths; the image is
-// looked for beside the model, as the other readers do.
-std::string FileNamePart(const std::string& path) {
-  // 0x5C is also the second byte of some two-byte characters of code page 932 (in UTF-8 it is
-  // always a backslash); '/' and ':' never are.
-  size_t cut = path.find_last_of("/:");
-  const size_t backslash =
-      platform::IsValidUtf8(path) ? path.rfind('\\') : platform::Cp932FindLast(path, '\\');
-  if (cut == std::string::npos || (backslash != std::string::npos && backslash > cut))
-    cut = backslash;
-  return LibraryName(cut == std::string::npos ? path : path.substr(cut + 1));
-}
-
 // A 0-to-1 value kept in range; NaN counts as 0.
 float Unit(float v) {
   return v > 0.0f ? std::min(v, 1.0f) : 0.0f;
@@ -451,6 +519,9 @@ struct GroupPlan {
   int32_t textureSlot = 0;
   uint32_t uvMap = kNone;  // for the layer's first map: resolved per polygon
   bool textured = false;
+  const LwoImageMap* projection = nullptr;  // texture coordinates projected, not from a UV map
+  uint32_t colourMap = kNone;               // the RGB or RGBA map colouring the corners
+  float colourIntensity = 1.0f;
 };
 
 Refusal Build(const Lwo2Scan& scan, ModelHost& host, const std::string& path, Model& model,
@@ -475,7 +546,7 @@ Refusal Build(const Lwo2Scan& scan, ModelHost& host, const std::string& path, Mo
     if (!added) continue;
     if (groups.size() == kMaxGroups) return {"more than 256 surfaces"};
     GroupPlan g;
-    g.name = LibraryName(name);
+    g.name = LwoLibraryName(name);
     if (auto s = scan.surfaceIds.find(name); s != scan.surfaceIds.end())
       g.surface = &scan.surfaces[s->second];
     if (g.surface && g.surface->otherProjection && g.surface->clip == kNone)
@@ -483,7 +554,7 @@ Refusal Build(const Lwo2Scan& scan, ModelHost& host, const std::string& path, Mo
     if (g.surface && g.surface->clip != kNone) {
       std::string file;
       if (auto clip = scan.clips.find(g.surface->clip); clip != scan.clips.end())
-        file = FileNamePart(clip->second);
+        file = LwoImageFileName(clip->second);
       if (!file.empty()) {
         auto slot = std::find(textures.begin(), textures.end(), file);
         if (slot == textures.end()) {
@@ -494,21 +565,40 @@ Refusal Build(const Lwo2Scan& scan, ModelHost& host, const std::string& path, Mo
         }
         g.textureSlot = int32_t(slot - textures.begin()) + 1;
         g.textured = true;
+        if (g.surface->projected) g.projection = &g.surface->projection;
         if (auto map = scan.uvMapIds.find(g.surface->uvMap); map != scan.uvMapIds.end())
           g.uvMap = map->second;
       }
     }
+    if (g.surface && g.surface->vertexColours) {
+      if (auto map = scan.colourMapIds.find(g.surface->colourMap); map != scan.colourMapIds.end()) {
+        g.colourMap = map->second;
+        g.colourIntensity = g.surface->colourIntensity;
+      }
+    }
     groups.push_back(std::move(g));
+  }
+  // A file whose colour maps no surface names (as some exporters write them) is coloured by its
+  // first colour map on every surface.
+  const bool anyNamed = std::any_of(groups.begin(), groups.end(),
+                                    [](const GroupPlan& g) { return g.colourMap != kNone; });
+  if (!anyNamed && !scan.colourMapNames.empty() &&
+      std::none_of(scan.surfaces.begin(), scan.surfaces.end(),
+                   [](const Surface& s) { return s.vertexColours; })) {
+    for (GroupPlan& g : groups)
+      g.colourMap = 0;
   }
 
   // Polygons after fanning, corners and texture coordinates.
-  size_t polygonCount = 0, uvCount = 0;
+  size_t polygonCount = 0, uvCount = 0, cornerColourCount = 0;
   for (size_t p = 0; p < scan.polygons.size(); ++p) {
     const uint16_t n = scan.polygons[p].count;
     if (n == 0) continue;
     const size_t pieces = n > kMaxCorners ? size_t(n - 2) : 1;
     polygonCount += pieces;
-    if (groups[size_t(groupOfPolygon[p])].textured) uvCount += pieces * (n > kMaxCorners ? 3 : n);
+    const GroupPlan& g = groups[size_t(groupOfPolygon[p])];
+    if (g.textured) uvCount += pieces * (n > kMaxCorners ? 3 : n);
+    if (g.colourMap != kNone) cornerColourCount += pieces * (n > kMaxCorners ? 3 : n);
   }
   if (polygonCount == 0) {
     std::string reason = "no FACE polygons";
@@ -516,10 +606,12 @@ Refusal Build(const Lwo2Scan& scan, ModelHost& host, const std::string& path, Mo
       reason += Text(" (%zu %s)", count, type.c_str());
     return {reason};
   }
-  if (polygonCount > size_t{INT32_MAX} || uvCount > size_t{INT32_MAX}) {
+  if (polygonCount > size_t{INT32_MAX} || uvCount > size_t{INT32_MAX} ||
+      cornerColourCount > size_t{INT32_MAX} - groups.size()) {
     return {"more polygons than a model can count"};
   }
   const uint64_t need = uint64_t{polygonCount} * sizeof(Polygon) + uint64_t{uvCount} * sizeof(Uv) +
+                        uint64_t{cornerColourCount} * sizeof(ColourF) +
                         uint64_t{scan.points.size()} * (3 * sizeof(Vec3) + sizeof(VertexAttr));
   if (need > kMemoryBase + kMemoryPerInputByte * inputSize) {
     return {Text("the model would need %llu MB", (unsigned long long)(need >> 20))};
@@ -530,7 +622,7 @@ Refusal Build(const Lwo2Scan& scan, ModelHost& host, const std::string& path, Mo
   const size_t pointCount = scan.points.size();
   GrowPositionPools(model, pointCount);
   GrowTo(model.groups, groups.size());
-  GrowTo(model.colours, groups.size());
+  GrowTo(model.colours, groups.size() + cornerColourCount);
   GrowTo(model.polygons, polygonCount);
   GrowTo(model.uvs, uvCount);
   GrowTo(model.textureSlots, textures.size() + 1);
@@ -577,39 +669,78 @@ Refusal Build(const Lwo2Scan& scan, ModelHost& host, const std::string& path, Mo
     }
     return Uv{value.u, 1.0f - value.v};
   };
+  // A corner's colour: the map's colour blended into the surface's by the VCOL intensity and,
+  // for an RGBA map, the entry's alpha (an opacity of the vertex colour over the surface, not a
+  // transparency); a point the map leaves out keeps the surface's colour. Scaled by the diffuse
+  // level as the group colour is.
+  size_t colour = groups.size();
+  auto colourOf = [&](const GroupPlan& g, const Group& group, size_t p, uint32_t point) {
+    const uint32_t map = g.colourMap;
+    auto it = scan.colours.find(UvKey{map, point, uint32_t(p)});
+    if (it == scan.colours.end()) it = scan.colours.find(UvKey{map, point, kNone});
+    if (it == scan.colours.end()) return group.colour;
+    const Surface defaults;
+    const Surface& s = g.surface ? *g.surface : defaults;
+    const Rgba& c = it->second;
+    const float i = Unit(g.colourIntensity) * Unit(c.a);
+    auto blend = [&](float surface, float mapped) {
+      return Unit((1.0f - i) * (g.textured ? 1.0f : Unit(surface)) + i * Unit(mapped)) *
+             Unit(s.diffuse) * 255.0f;
+    };
+    return ColourF{blend(s.red, c.r), blend(s.green, c.g), blend(s.blue, c.b), group.colour.a};
+  };
+  std::vector<Vec3> filePoints;  // the polygon's points, for projected maps
+  std::vector<Uv> projected;
   for (size_t p = 0; p < scan.polygons.size(); ++p) {
     const FilePolygon& poly = scan.polygons[p];
     const uint16_t n = poly.count;
     if (n == 0) continue;
     const GroupPlan& g = groups[size_t(groupOfPolygon[p])];
     const uint32_t* points = scan.corners.data() + poly.first;
+    if (g.projection) {
+      filePoints.resize(n);
+      projected.resize(n);
+      for (uint16_t i = 0; i < n; ++i)
+        filePoints[i] = scan.points[points[i]];
+      LwoProjectPolygon(*g.projection, filePoints.data(), n, projected.data());
+    }
     const int pieces = n > kMaxCorners ? n - 2 : 1;
     for (int k = 1; k <= pieces; ++k) {
       Polygon& target = model.polygons[out++];
       target = Polygon{};
       target.group = groupOfPolygon[p];
-      uint32_t picked[kMaxCorners];
+      int picked[kMaxCorners];  // places in the file polygon
       int corners = n;
       if (n > kMaxCorners) {
-        picked[0] = points[0], picked[1] = points[k], picked[2] = points[k + 1];
+        picked[0] = 0, picked[1] = k, picked[2] = k + 1;
         corners = 3;
       } else {
-        std::copy(points, points + n, picked);
+        for (int c = 0; c < n; ++c)
+          picked[c] = c;
       }
       target.cornerCount = uint8_t(corners);
       for (int c = 0; c < corners; ++c) {
         Corner& corner = target.corners[size_t(c)];
-        corner.position = int32_t(picked[c]);
+        const uint32_t point = points[picked[c]];
+        corner.position = int32_t(point);
         corner.colour = target.group;
         if (g.textured) {
-          model.uvs[uv] = uvOf(g, poly, p, picked[c]);
+          model.uvs[uv] = g.projection ? projected[size_t(picked[c])] : uvOf(g, poly, p, point);
           corner.uv = int32_t(uv++);
+        }
+        if (g.colourMap != kNone) {
+          model.colours[colour] = colourOf(g, model.groups[size_t(target.group)], p, point);
+          corner.colour = int32_t(colour++);
         }
       }
     }
   }
   model.polygonCount = int32_t(polygonCount);
   model.uvCount = int32_t(uvCount);
+  if (cornerColourCount > 0) {
+    model.colourCount = int32_t(colour);
+    model.vertexColoursOn = 1;
+  }
 
   for (size_t s = 1; s <= textures.size(); ++s) {
     model.textureSlots[s] = TextureSlot{};

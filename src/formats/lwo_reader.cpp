@@ -1,10 +1,13 @@
 // LightWave object reader for the older LWOB generation (IFF, big-endian). Takes the points, the
-// polygons and each surface's colour; every other chunk and surface sub-chunk is skipped by its
-// length. Chunks are walked by exactly 8 + length bytes (no IFF pad byte), and the last PNTS and
-// the last POLS of a file win. Polygons of more than four points become fans of triangles, detail
-// polygons (negative surface numbers) are read as ordinary polygons, and a polygon naming a point
-// or surface that does not exist makes the whole file refused. The whole file is checked before
-// the model is touched, so a refused file leaves the model as it was.
+// polygons, each surface's colour and its first colour image map (CTEX; failing that its first
+// diffuse one, DTEX) of planar, cylindrical, spherical or cubic projection, whose texture
+// coordinates are projected at load (lwo_projection.h) from TFLG's axis, TCTR, TSIZ, TWRP and the
+// wrap amounts TFP0 and TFP1; TIMG names the image. Every other chunk and surface sub-chunk is
+// skipped by its length. Chunks are walked by exactly 8 + length bytes (no IFF pad byte), and the
+// last PNTS and the last POLS of a file win. Polygons of more than four points become fans of
+// triangles, detail polygons (negative surface numbers) are read as ordinary polygons, and a
+// polygon naming a point or surface that does not exist makes the whole file refused. The whole
+// file is checked before the model is touched, so a refused file leaves the model as it was.
 #include <algorithm>
 #include <bit>
 #include <cstdio>
@@ -14,6 +17,7 @@
 
 #include "formats/byte_cursor.h"
 #include "formats/formats.h"
+#include "formats/lwo_projection.h"
 #include "model/normals.h"
 #include "platform/file_io.h"
 
@@ -25,11 +29,23 @@ namespace {
 constexpr size_t kMaxSurfaces = kMaxGroupTracks;
 constexpr float kGrey = 128.0f;
 
+// A projected image map of a surface.
+struct SurfaceImage {
+  LwoImageMap map;
+  std::string file;  // library text; empty: none
+};
+
 struct SurfaceRecord {
   std::string name;
   float red = kGrey;
   float green = kGrey;
   float blue = kGrey;  // a surface without COLR stays grey
+  SurfaceImage colourImage, diffuseImage;
+  const SurfaceImage* Image() const {
+    return !colourImage.file.empty()    ? &colourImage
+           : !diffuseImage.file.empty() ? &diffuseImage
+                                        : nullptr;
+  }
 };
 
 // Working state of one read: what the chunk walk collected, before anything is checked.
@@ -65,7 +81,8 @@ void ReadSurfaceNames(ByteCursor body, LwoScan& scan) {
       scan.tooManySurfaces = true;
       return;
     }
-    scan.surfaces.push_back(SurfaceRecord{name});
+    scan.surfaces.emplace_back();
+    scan.surfaces.back().name = name;
     name.clear();
     if (offset % 2 == 0 && body.remaining() > 0) body.skip(1);
   }
@@ -92,6 +109,14 @@ void ReadSurface(ByteCursor body, LwoScan& scan) {
       break;
     }
   }
+  // A texture starts at its xTEX sub-chunk; the T sub-chunks after it describe it.
+  SurfaceImage texture;
+  SurfaceImage* target = nullptr;  // the surface's colour or diffuse image the texture would be
+  bool imageMap = false;
+  auto finish = [&] {
+    if (target && imageMap && target->file.empty() && !texture.file.empty()) *target = texture;
+    target = nullptr;
+  };
   while (body.remaining() >= 6) {
     uint8_t id[4];
     body.read(id, 4);
@@ -100,13 +125,59 @@ void ReadSurface(ByteCursor body, LwoScan& scan) {
     const uint16_t stated = body.u16be();
     const uint16_t length = static_cast<uint16_t>(std::min<size_t>(stated, body.remaining()));
     ByteCursor sub = body.sub(length);
-    if (IdIs(id, "COLR") && length >= 3 && scan.currentSurface < scan.surfaces.size()) {
+    const bool known = scan.currentSurface < scan.surfaces.size();
+    if (IdIs(id, "COLR") && length >= 3 && known) {
       SurfaceRecord& s = scan.surfaces[scan.currentSurface];
       s.red = sub.u8();
       s.green = sub.u8();
       s.blue = sub.u8();
+    } else if (id[1] == 'T' && id[2] == 'E' && id[3] == 'X') {
+      finish();
+      SurfaceRecord* s = known ? &scan.surfaces[scan.currentSurface] : nullptr;
+      if (s && id[0] == 'C') target = &s->colourImage;
+      if (s && id[0] == 'D') target = &s->diffuseImage;
+      const std::string type(reinterpret_cast<const char*>(sub.rest().data()),
+                             strnlen(reinterpret_cast<const char*>(sub.rest().data()), length));
+      texture = SurfaceImage{};
+      imageMap = true;
+      if (type == "Planar Image Map") {
+        texture.map.projection = LwoProjection::kPlanar;
+      } else if (type == "Cylindrical Image Map") {
+        texture.map.projection = LwoProjection::kCylindrical;
+      } else if (type == "Spherical Image Map") {
+        texture.map.projection = LwoProjection::kSpherical;
+      } else if (type == "Cubic Image Map") {
+        texture.map.projection = LwoProjection::kCubic;
+      } else {
+        imageMap = false;
+      }
+    } else if (IdIs(id, "TFLG") && length >= 2) {
+      const uint16_t flags = sub.u16be();  // bits 0 to 2: the x, y or z axis
+      texture.map.axis = (flags & 1) ? 0 : (flags & 2) ? 1 : (flags & 4) ? 2 : 0;
+    } else if ((IdIs(id, "TSIZ") || IdIs(id, "TCTR")) && length >= 12) {
+      const float x = sub.f32be(), y = sub.f32be(), z = sub.f32be();
+      (id[1] == 'S' ? texture.map.size : texture.map.centre) = {x, y, z};
+    } else if (IdIs(id, "TIMG")) {
+      const auto* text = reinterpret_cast<const char*>(sub.rest().data());
+      const std::string path(text, strnlen(text, length));
+      // "(none)" names no image; an image sequence ("name (sequence)") names no one file.
+      const std::string sequence = " (sequence)";
+      const bool isSequence =
+          path.size() >= sequence.size() &&
+          path.compare(path.size() - sequence.size(), std::string::npos, sequence) == 0;
+      texture.file = path == "(none)" || isSequence ? "" : LwoImageFileName(path);
+    } else if (IdIs(id, "TWRP") && length >= 4) {
+      // Black, clamp, repeat, mirror.
+      constexpr LwoWrap kWraps[] = {LwoWrap::kReset, LwoWrap::kEdge, LwoWrap::kRepeat,
+                                    LwoWrap::kMirror};
+      const uint16_t width = sub.u16be(), height = sub.u16be();
+      texture.map.wrapU = width < 4 ? kWraps[width] : LwoWrap::kRepeat;
+      texture.map.wrapV = height < 4 ? kWraps[height] : LwoWrap::kRepeat;
+    } else if ((IdIs(id, "TFP0") || IdIs(id, "TFP1")) && length >= 4) {
+      (id[3] == '0' ? texture.map.widthWrap : texture.map.heightWrap) = sub.f32be();
     }
   }
+  finish();
   ++scan.currentSurface;
 }
 
@@ -200,12 +271,16 @@ class PolygonWords {
   }
 
   // Writes the first `limit` polygons of the checked records from model.polygons[0] on, each
-  // with its own colour entry (its surface's colour) named by every corner, and the group
-  // `groupOf` gives for its surface.
+  // with its own colour entry (its group's colour) named by every corner, and the group
+  // `groupOf` gives for its surface. The corners of a surface with an image map each get their
+  // own texture coordinates, projected from `points` (the PNTS body) and appended to `uvs`.
   void Fill(Model& model, const std::vector<SurfaceRecord>& surfaces,
-            const std::vector<int32_t>& groupOf, size_t limit) const {
+            const std::vector<int32_t>& groupOf, size_t limit, std::span<const uint8_t> points,
+            std::vector<Uv>& uvs) const {
     const size_t words = words_.size() / 2;
     size_t out = 0;
+    std::vector<Vec3> filePoints;
+    std::vector<Uv> projected;
     for (size_t w = 0; w < words && out < limit;) {
       const uint16_t n = Word(w++);
       const size_t first = w;
@@ -216,8 +291,16 @@ class PolygonWords {
         ++w;
       }
       if (n == 0) continue;
-      const SurfaceRecord& r = surfaces[size_t(surface - 1)];
       const int32_t group = groupOf[size_t(surface - 1)];
+      const ColourF colourOfGroup = model.groups[size_t(group)].colour;
+      const SurfaceImage* image = surfaces[size_t(surface - 1)].Image();
+      if (image) {
+        filePoints.resize(n);
+        projected.resize(n);
+        for (uint16_t i = 0; i < n; ++i)
+          filePoints[i] = PointAt(points, Word(first + i));
+        LwoProjectPolygon(image->map, filePoints.data(), n, projected.data());
+      }
       const int fans = n > kMaxCorners ? n - 2 : 1;
       for (int k = 1; k <= fans && out < limit; ++k) {
         const auto colour = static_cast<int32_t>(out);
@@ -230,16 +313,28 @@ class PolygonWords {
                               : i == 0         ? first
                                                : first + size_t(k) + i - 1;
           p.corners[i] = i < p.cornerCount ? Corner{Word(word), 0, colour, 0} : Corner{};
+          if (image && i < p.cornerCount) {
+            p.corners[i].uv = static_cast<int32_t>(uvs.size());
+            uvs.push_back(projected[word - first]);
+          }
         }
         p.group = group;
         p.faceNormal = {};
-        model.colours[out++] = {r.red, r.green, r.blue, 255.0f};
+        model.colours[out++] = colourOfGroup;
       }
     }
   }
 
  private:
   uint16_t Word(size_t i) const { return uint16_t(words_[2 * i] << 8 | words_[2 * i + 1]); }
+  static Vec3 PointAt(std::span<const uint8_t> points, size_t i) {
+    const uint8_t* b = points.data() + 12 * i;
+    auto f = [](const uint8_t* q) {
+      return std::bit_cast<float>(uint32_t(q[0]) << 24 | uint32_t(q[1]) << 16 |
+                                  uint32_t(q[2]) << 8 | uint32_t(q[3]));
+    };
+    return {f(b), f(b + 4), f(b + 8)};
+  }
 
   std::span<const uint8_t> words_;
 };
@@ -289,21 +384,30 @@ int LoadLwoFromMemory(ModelHost& host, Model& model, const std::string& path,
   // bytes, each of which costs a polygon and a colour.
   const int32_t limit = PolygonLimit(host, model);
   const auto polygonCount = static_cast<size_t>(std::min<int64_t>(total, limit));
+  // Projected texture coordinates are gathered, then copied into the model: two of each.
+  const bool images = std::any_of(scan.surfaces.begin(), scan.surfaces.end(),
+                                  [](const SurfaceRecord& r) { return r.Image() != nullptr; });
   const uint64_t need = uint64_t{polygonCount} * (sizeof(Polygon) + sizeof(ColourF)) +
+                        (images ? uint64_t{polygonCount} * kMaxCorners * 2 * sizeof(Uv) : 0) +
                         uint64_t{pointCount} * (3 * sizeof(Vec3) + sizeof(VertexAttr));
   if (!ReadMemoryAllows(need, bytes.size())) {
     host.Refuse(path, "the model would need " + std::to_string(need >> 20) + " MB");
     return 0;
   }
 
-  // The group of a surface is the last surface of the same colour.
+  // The group of a surface is the last surface of the same colour; a surface with an image map
+  // keeps its own group.
   const size_t surfaceCount = scan.surfaces.size();
   std::vector<int32_t> groupOf(surfaceCount);
   for (size_t s = 0; s < surfaceCount; ++s) {
     const SurfaceRecord& a = scan.surfaces[s];
+    if (a.Image()) {
+      groupOf[s] = static_cast<int32_t>(s);
+      continue;
+    }
     for (size_t g = surfaceCount; g-- > 0;) {
       const SurfaceRecord& b = scan.surfaces[g];
-      if (a.red == b.red && a.green == b.green && a.blue == b.blue) {
+      if (!b.Image() && a.red == b.red && a.green == b.green && a.blue == b.blue) {
         groupOf[s] = static_cast<int32_t>(g);
         break;
       }
@@ -323,22 +427,45 @@ int LoadLwoFromMemory(ModelHost& host, Model& model, const std::string& path,
   }
   model.positionCount = static_cast<int32_t>(pointCount);
 
+  // An image map replaces the surface's colour: its group is white and names the image's slot.
+  std::vector<std::string> textures;  // texture slot t names textures[t - 1]
   GrowTo(model.groups, surfaceCount);
   for (size_t s = 0; s < surfaceCount; ++s) {
     const SurfaceRecord& r = scan.surfaces[s];
     model.groups[s] = NewGroup();
     model.groups[s].colour = {r.red, r.green, r.blue, 255.0f};
+    if (const SurfaceImage* image = r.Image()) {
+      auto slot = std::find(textures.begin(), textures.end(), image->file);
+      if (slot == textures.end()) slot = textures.insert(textures.end(), image->file);
+      model.groups[s].colour = {255.0f, 255.0f, 255.0f, 255.0f};
+      model.groups[s].textureSlot = static_cast<int32_t>(slot - textures.begin()) + 1;
+    }
   }
   model.groupCount = static_cast<int32_t>(surfaceCount);
 
   GrowTo(model.colours, polygonCount);
   GrowTo(model.polygons, polygonCount);
-  words.Fill(model, scan.surfaces, groupOf, polygonCount);
+  std::vector<Uv> uvs;
+  words.Fill(model, scan.surfaces, groupOf, polygonCount, scan.points, uvs);
   model.colourCount = static_cast<int32_t>(polygonCount);
   model.polygonCount = static_cast<int32_t>(polygonCount);
   model.colour = {255.0f, 255.0f, 255.0f, 255.0f};
+  if (!textures.empty()) {
+    GrowTo(model.uvs, uvs.size());
+    std::copy(uvs.begin(), uvs.end(), model.uvs.begin());
+    model.uvCount = static_cast<int32_t>(uvs.size());
+    GrowTo(model.textureSlots, textures.size() + 1);
+    for (size_t t = 1; t <= textures.size(); ++t) {
+      model.textureSlots[t] = TextureSlot{};
+      model.textureSlots[t].state = 1;
+      model.textureSlots[t].fileName.Set(textures[t - 1]);
+    }
+    model.textureSlotCount = static_cast<int16_t>(textures.size() + 1);
+  }
 
   DeriveNormals(model);
+  for (size_t t = 1; t <= textures.size(); ++t)
+    host.LoadModelTexture(model, static_cast<int32_t>(t), textures[t - 1]);
   model.shadingChanged = 1;
   if (total > limit) host.Log(PolygonCapacityLine(path, total, limit));
   if (emptyPolygons > 0) {
