@@ -85,9 +85,10 @@ struct Surface {
   float diffuse = 1.0f;
   float transparency = 0.0f;
   bool doubleSided = false;
-  bool smooth = false;    // SMAN above 0
-  uint32_t clip = kNone;  // the image map's CLIP index
-  std::string uvMap;      // the image map's VMAP name ("" for the layer's first UV map)
+  bool smooth = false;       // SMAN above 0
+  uint16_t smoothAngle = 0;  // SmoothAngleCode of SMAN
+  uint32_t clip = kNone;     // the image map's CLIP index
+  std::string uvMap;         // the image map's VMAP name ("" for the layer's first UV map)
   bool otherProjection = false;
 };
 
@@ -361,7 +362,9 @@ void ReadSurface(ByteCursor body, Lwo2Scan& scan) {
     } else if (IdIs(id, "SIDE") && length >= 2) {
       s.doubleSided = (sub.u16be() & 3) == 3;
     } else if (IdIs(id, "SMAN") && length >= 4) {
-      s.smooth = sub.f32be() > 0.0f;
+      const float radians = sub.f32be();
+      s.smooth = radians > 0.0f;
+      s.smoothAngle = SmoothAngleCode(double(radians) * 180.0 / 3.14159265358979);
     } else if (IdIs(id, "BLOK")) {
       ReadBlock(sub, s);
     }
@@ -588,6 +591,8 @@ Refusal Build(const Lwo2Scan& scan, ModelHost& host, const std::string& path, Mo
       Polygon& target = model.polygons[out++];
       target = Polygon{};
       target.group = groupOfPolygon[p];
+      // A smooth surface smooths only across edges within its smoothing angle.
+      if (g.surface && g.surface->smooth) target.smoothAngle = g.surface->smoothAngle;
       uint32_t picked[kMaxCorners];
       int corners = n;
       if (n > kMaxCorners) {

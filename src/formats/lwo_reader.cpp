@@ -1,10 +1,12 @@
 // LightWave object reader for the older LWOB generation (IFF, big-endian). Takes the points, the
-// polygons and each surface's colour; every other chunk and surface sub-chunk is skipped by its
-// length. Chunks are walked by exactly 8 + length bytes (no IFF pad byte), and the last PNTS and
-// the last POLS of a file win. Polygons of more than four points become fans of triangles, detail
-// polygons (negative surface numbers) are read as ordinary polygons, and a polygon naming a point
-// or surface that does not exist makes the whole file refused. The whole file is checked before
-// the model is touched, so a refused file leaves the model as it was.
+// polygons and each surface's colour and smoothing angle (SMAN: once a file has one, every
+// surface's faces follow the angle rule, a surface without one being flat); every other chunk and
+// surface sub-chunk is skipped by its length. Chunks are walked by exactly 8 + length bytes (no IFF
+// pad byte), and the last PNTS and the last POLS of a file win. Polygons of more than four points
+// become fans of triangles, detail polygons (negative surface numbers) are read as ordinary
+// polygons, and a polygon naming a point or surface that does not exist makes the whole file
+// refused. The whole file is checked before the model is touched, so a refused file leaves the
+// model as it was.
 #include <algorithm>
 #include <bit>
 #include <cstdio>
@@ -29,7 +31,8 @@ struct SurfaceRecord {
   std::string name;
   float red = kGrey;
   float green = kGrey;
-  float blue = kGrey;  // a surface without COLR stays grey
+  float blue = kGrey;        // a surface without COLR stays grey
+  uint16_t smoothAngle = 1;  // SmoothAngleCode of SMAN; a surface without one is flat
 };
 
 // Working state of one read: what the chunk walk collected, before anything is checked.
@@ -42,6 +45,7 @@ struct LwoScan {
   bool srfsSeen = false;
   bool pntsSeen = false;
   bool polsSeen = false;
+  bool smanSeen = false;  // a file without SMAN keeps the smooth normals of its positions
 };
 
 bool IdIs(const uint8_t id[4], const char* tag) {
@@ -72,7 +76,7 @@ void ReadSurfaceNames(ByteCursor body, LwoScan& scan) {
 }
 
 // SURF: the name (padded to even length with its NUL), then sub-chunks of a 4-byte identifier, a
-// 2-byte length and the body. Only COLR is taken. A name that matches no surface describes the
+// 2-byte length and the body. COLR and SMAN are taken. A name that matches no surface describes the
 // surface after the one the previous SURF chunk described.
 void ReadSurface(ByteCursor body, LwoScan& scan) {
   std::string name;
@@ -105,6 +109,11 @@ void ReadSurface(ByteCursor body, LwoScan& scan) {
       s.red = sub.u8();
       s.green = sub.u8();
       s.blue = sub.u8();
+    } else if (IdIs(id, "SMAN") && length >= 4 && scan.currentSurface < scan.surfaces.size()) {
+      // The smoothing angle in radians: edges sharper than it stay sharp.
+      scan.surfaces[scan.currentSurface].smoothAngle =
+          SmoothAngleCode(double(sub.f32be()) * 180.0 / 3.14159265358979);
+      scan.smanSeen = true;
     }
   }
   ++scan.currentSurface;
@@ -201,9 +210,9 @@ class PolygonWords {
 
   // Writes the first `limit` polygons of the checked records from model.polygons[0] on, each
   // with its own colour entry (its surface's colour) named by every corner, and the group
-  // `groupOf` gives for its surface.
+  // `groupOf` gives for its surface; with `smoothing`, the surface's smoothing angle.
   void Fill(Model& model, const std::vector<SurfaceRecord>& surfaces,
-            const std::vector<int32_t>& groupOf, size_t limit) const {
+            const std::vector<int32_t>& groupOf, bool smoothing, size_t limit) const {
     const size_t words = words_.size() / 2;
     size_t out = 0;
     for (size_t w = 0; w < words && out < limit;) {
@@ -232,6 +241,7 @@ class PolygonWords {
           p.corners[i] = i < p.cornerCount ? Corner{Word(word), 0, colour, 0} : Corner{};
         }
         p.group = group;
+        p.smoothAngle = smoothing ? r.smoothAngle : 0;
         p.faceNormal = {};
         model.colours[out++] = {r.red, r.green, r.blue, 255.0f};
       }
@@ -333,7 +343,7 @@ int LoadLwoFromMemory(ModelHost& host, Model& model, const std::string& path,
 
   GrowTo(model.colours, polygonCount);
   GrowTo(model.polygons, polygonCount);
-  words.Fill(model, scan.surfaces, groupOf, polygonCount);
+  words.Fill(model, scan.surfaces, groupOf, scan.smanSeen, polygonCount);
   model.colourCount = static_cast<int32_t>(polygonCount);
   model.polygonCount = static_cast<int32_t>(polygonCount);
   model.colour = {255.0f, 255.0f, 255.0f, 255.0f};
