@@ -220,12 +220,18 @@ std::vector<Vec3> AngleCornerNormals(const Model& m, std::vector<size_t>& corner
       Vec3 sum;
     };
     std::vector<Bin> bins;
+    uint16_t code = 0;  // the angle code whose cosine `cosine` holds
+    float cosine = 0.0f;
+    auto limitOf = [&](uint16_t c) {
+      if (c != code) code = c, cosine = AngleCosine(c);
+      return cosine;
+    };
     for (size_t i = begin; i < end; ++i) {
       const std::span<const Incidence> fan(at.data() + start[i], start[i + 1] - start[i]);
       if (fan.size() <= size_t(kAngleRuleExactFaces)) {
         for (const Incidence& a : fan) {
           const Polygon& p = m.polygons[a.face];
-          const float limit = AngleCosine(p.smoothAngle);
+          const float limit = limitOf(p.smoothAngle);
           Vec3 sum{};
           for (const Incidence& b : fan) {
             const Polygon& q = m.polygons[b.face];
@@ -258,7 +264,7 @@ std::vector<Vec3> AngleCornerNormals(const Model& m, std::vector<size_t>& corner
       for (const Incidence& a : fan) {
         const Polygon& p = m.polygons[a.face];
         const uint64_t key = keyOf(p);
-        const float limit = AngleCosine(p.smoothAngle);
+        const float limit = limitOf(p.smoothAngle);
         auto first = std::lower_bound(bins.begin(), bins.end(), key >> 9 << 9,
                                       [](const Bin& b, uint64_t k) { return b.key < k; });
         Vec3 sum{};
@@ -299,6 +305,7 @@ void RebuildNormalPool(Model& m) {
   // one per corner normal of the angle rule.
   NormalTable table(std::min(positions + 1, corners) + angled.size());
   std::vector<int32_t> entryOfPosition(positions, -1);
+  std::vector<int32_t> lastAngled(angled.empty() ? 0 : positions, -1);
   int32_t count = 0;
   auto append = [&m, &count](Vec3 v) {
     const int32_t entry = count++;
@@ -334,8 +341,17 @@ void RebuildNormalPool(Model& m) {
     Polygon& p = m.polygons[i];
     if (p.cornerCount < 3) continue;
     if (p.smoothAngle != 0 && !angled.empty()) {
-      for (int c = 0; c < p.cornerCount; ++c)
-        p.corners[c].normal = entryOfValue(angled[cornerAt[size_t(i)] + size_t(c)]);
+      for (int c = 0; c < p.cornerCount; ++c) {
+        // Corners of a position mostly share their normal: the entry its last corner took is
+        // tried before the table (equal values have one entry either way).
+        const Vec3 v = angled[cornerAt[size_t(i)] + size_t(c)];
+        int32_t& last = lastAngled[size_t(p.corners[c].position)];
+        if (last < 0 ||
+            !(m.normals[last].x == v.x && m.normals[last].y == v.y && m.normals[last].z == v.z)) {
+          last = entryOfValue(v);
+        }
+        p.corners[c].normal = last;
+      }
       continue;
     }
     for (int c = 0; c < p.cornerCount; ++c)
