@@ -85,10 +85,11 @@ struct Surface {
   float diffuse = 1.0f;
   float transparency = 0.0f;
   bool doubleSided = false;
-  bool smooth = false;       // SMAN above 0
-  uint16_t smoothAngle = 0;  // SmoothAngleCode of SMAN
-  uint32_t clip = kNone;     // the image map's CLIP index
-  std::string uvMap;         // the image map's VMAP name ("" for the layer's first UV map)
+  // SmoothAngleCode of SMAN: a smooth surface smooths only across edges within it.
+  uint16_t smoothAngle = 0;
+  bool smooth = false;    // SMAN above 0
+  uint32_t clip = kNone;  // the image map's CLIP index
+  std::string uvMap;      // the image map's VMAP name ("" for the layer's first UV map)
   bool otherProjection = false;
 };
 

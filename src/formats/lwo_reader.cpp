@@ -1,12 +1,10 @@
 // LightWave object reader for the older LWOB generation (IFF, big-endian). Takes the points, the
-// polygons and each surface's colour and smoothing angle (SMAN: once a file has one, every
-// surface's faces follow the angle rule, a surface without one being flat); every other chunk and
-// surface sub-chunk is skipped by its length. Chunks are walked by exactly 8 + length bytes (no IFF
-// pad byte), and the last PNTS and the last POLS of a file win. Polygons of more than four points
-// become fans of triangles, detail polygons (negative surface numbers) are read as ordinary
-// polygons, and a polygon naming a point or surface that does not exist makes the whole file
-// refused. The whole file is checked before the model is touched, so a refused file leaves the
-// model as it was.
+// polygons and each surface's colour; every other chunk and surface sub-chunk is skipped by its
+// length. Chunks are walked by exactly 8 + length bytes (no IFF pad byte), and the last PNTS and
+// the last POLS of a file win. Polygons of more than four points become fans of triangles, detail
+// polygons (negative surface numbers) are read as ordinary polygons, and a polygon naming a point
+// or surface that does not exist makes the whole file refused. The whole file is checked before
+// the model is touched, so a refused file leaves the model as it was.
 #include <algorithm>
 #include <bit>
 #include <cstdio>
@@ -31,8 +29,10 @@ struct SurfaceRecord {
   std::string name;
   float red = kGrey;
   float green = kGrey;
-  float blue = kGrey;        // a surface without COLR stays grey
-  uint16_t smoothAngle = 1;  // SmoothAngleCode of SMAN; a surface without one is flat
+  float blue = kGrey;  // a surface without COLR stays grey
+  // SmoothAngleCode of SMAN. Once a file has an SMAN, every surface's faces follow the angle
+  // rule, a surface without one being flat; a file without keeps its positions' smooth normals.
+  uint16_t smoothAngle = 1;
 };
 
 // Working state of one read: what the chunk walk collected, before anything is checked.
@@ -45,7 +45,7 @@ struct LwoScan {
   bool srfsSeen = false;
   bool pntsSeen = false;
   bool polsSeen = false;
-  bool smanSeen = false;  // a file without SMAN keeps the smooth normals of its positions
+  bool smanSeen = false;
 };
 
 bool IdIs(const uint8_t id[4], const char* tag) {
