@@ -4,6 +4,8 @@
 // pool rebuilt by a linear search for every corner, on a tenth of that model.
 #include <benchmark/benchmark.h>
 
+#include <array>
+#include <cmath>
 #include <random>
 
 #include "../tests/model/normals_linear_rebuild.h"
@@ -71,6 +73,64 @@ void BM_DeriveNormalsLinearSearch(benchmark::State& state) {
   state.counters["normals"] = m->normalCount;
 }
 BENCHMARK(BM_DeriveNormalsLinearSearch)->Arg(6500)->Unit(benchmark::kMillisecond);
+
+// A connected surface of 64980 triangles: a wavy 191 x 172 grid, each cell two triangles, or
+// (fan) 65000 triangles around one centre, every one of them touching it. `angle` 0: no angle
+// rule (today's smooth normals); otherwise every face carries that smoothing angle.
+std::unique_ptr<Model> Surface(bool fan, double angle) {
+  auto m = wz::CreateModel({});
+  std::vector<Vec3> v;
+  std::vector<std::array<int, 3>> t;
+  if (fan) {
+    v.push_back({0, 1, 0});
+    for (int k = 0; k < 65000; ++k) {
+      const float a = 6.2831853f * float(k) / 65000;
+      v.push_back({std::cos(a), float(k % 7) * 0.1f, std::sin(a)});
+      t.push_back({0, 1 + k, 1 + (k + 1) % 65000});
+    }
+  } else {
+    const int w = 191, h = 172;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        v.push_back({float(x), std::sin(float(x) * 0.7f) * std::cos(float(y) * 0.5f), float(y)});
+    for (int y = 0; y + 1 < h; ++y)
+      for (int x = 0; x + 1 < w; ++x) {
+        const int i = y * w + x;
+        t.push_back({i, i + w, i + 1});
+        t.push_back({i + 1, i + w, i + w + 1});
+      }
+  }
+  wz::GrowPositionPools(*m, v.size());
+  std::copy(v.begin(), v.end(), m->positions.begin());
+  m->positionCount = int32_t(v.size());
+  m->polygons.resize(t.size());
+  m->polygonCount = int32_t(t.size());
+  for (size_t f = 0; f < t.size(); ++f) {
+    Polygon& p = m->polygons[f];
+    p.cornerCount = 3;
+    p.smoothAngle = angle > 0 ? wz::SmoothAngleCode(angle) : 0;
+    for (int k = 0; k < 3; ++k)
+      p.corners[k].position = t[f][size_t(k)];
+  }
+  m->shadingMode = 3;
+  return m;
+}
+
+// Arguments: fan (0 or 1), angle in degrees (0: no angle rule).
+void BM_DeriveNormalsAngle(benchmark::State& state) {
+  auto m = Surface(state.range(0) != 0, double(state.range(1)));
+  for (auto _ : state) {
+    wz::DeriveNormals(*m);
+    benchmark::DoNotOptimize(m->normalCount);
+  }
+  state.counters["normals"] = m->normalCount;
+}
+BENCHMARK(BM_DeriveNormalsAngle)
+    ->Args({0, 0})
+    ->Args({0, 60})
+    ->Args({1, 0})
+    ->Args({1, 60})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

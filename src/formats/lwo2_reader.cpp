@@ -91,6 +91,8 @@ struct Surface {
   float diffuse = 1.0f;
   float transparency = 0.0f;
   bool doubleSided = false;
+  // SmoothAngleCode of SMAN: a smooth surface smooths only across edges within it.
+  uint16_t smoothAngle = 0;
   bool smooth = false;     // SMAN above 0
   uint32_t clip = kNone;   // the image map's CLIP index
   std::string uvMap;       // the image map's VMAP name ("" for the layer's first UV map)
@@ -440,7 +442,9 @@ void ReadSurface(ByteCursor body, Lwo2Scan& scan) {
     } else if (IdIs(id, "SIDE") && length >= 2) {
       s.doubleSided = (sub.u16be() & 3) == 3;
     } else if (IdIs(id, "SMAN") && length >= 4) {
-      s.smooth = sub.f32be() > 0.0f;
+      const float radians = sub.f32be();
+      s.smooth = radians > 0.0f;
+      s.smoothAngle = SmoothAngleCode(double(radians) * 180.0 / 3.14159265358979);
     } else if (IdIs(id, "BLOK")) {
       ReadBlock(sub, s);
     } else if (IdIs(id, "VCOL") && length >= 6) {
@@ -709,6 +713,8 @@ Refusal Build(const Lwo2Scan& scan, ModelHost& host, const std::string& path, Mo
       Polygon& target = model.polygons[out++];
       target = Polygon{};
       target.group = groupOfPolygon[p];
+      // A smooth surface smooths only across edges within its smoothing angle.
+      if (g.surface && g.surface->smooth) target.smoothAngle = g.surface->smoothAngle;
       int picked[kMaxCorners];  // places in the file polygon
       int corners = n;
       if (n > kMaxCorners) {

@@ -46,6 +46,9 @@ struct SurfaceRecord {
            : !diffuseImage.file.empty() ? &diffuseImage
                                         : nullptr;
   }
+  // SmoothAngleCode of SMAN. Once a file has an SMAN, every surface's faces follow the angle
+  // rule, a surface without one being flat; a file without keeps its positions' smooth normals.
+  uint16_t smoothAngle = 1;
 };
 
 // Working state of one read: what the chunk walk collected, before anything is checked.
@@ -58,6 +61,7 @@ struct LwoScan {
   bool srfsSeen = false;
   bool pntsSeen = false;
   bool polsSeen = false;
+  bool smanSeen = false;
 };
 
 bool IdIs(const uint8_t id[4], const char* tag) {
@@ -89,7 +93,7 @@ void ReadSurfaceNames(ByteCursor body, LwoScan& scan) {
 }
 
 // SURF: the name (padded to even length with its NUL), then sub-chunks of a 4-byte identifier, a
-// 2-byte length and the body. Only COLR is taken. A name that matches no surface describes the
+// 2-byte length and the body. COLR and SMAN are taken. A name that matches no surface describes the
 // surface after the one the previous SURF chunk described.
 void ReadSurface(ByteCursor body, LwoScan& scan) {
   std::string name;
@@ -175,6 +179,11 @@ void ReadSurface(ByteCursor body, LwoScan& scan) {
       texture.map.wrapV = height < 4 ? kWraps[height] : LwoWrap::kRepeat;
     } else if ((IdIs(id, "TFP0") || IdIs(id, "TFP1")) && length >= 4) {
       (id[3] == '0' ? texture.map.widthWrap : texture.map.heightWrap) = sub.f32be();
+    } else if (IdIs(id, "SMAN") && length >= 4 && scan.currentSurface < scan.surfaces.size()) {
+      // The smoothing angle in radians: edges sharper than it stay sharp.
+      scan.surfaces[scan.currentSurface].smoothAngle =
+          SmoothAngleCode(double(sub.f32be()) * 180.0 / 3.14159265358979);
+      scan.smanSeen = true;
     }
   }
   finish();
@@ -273,10 +282,11 @@ class PolygonWords {
   // Writes the first `limit` polygons of the checked records from model.polygons[0] on, each
   // with its own colour entry (its group's colour) named by every corner, and the group
   // `groupOf` gives for its surface. The corners of a surface with an image map each get their
-  // own texture coordinates, projected from `points` (the PNTS body) and appended to `uvs`.
+  // own texture coordinates, projected from `points` (the PNTS body) and appended to `uvs`; with
+  // `smoothing`, the surface's smoothing angle.
   void Fill(Model& model, const std::vector<SurfaceRecord>& surfaces,
             const std::vector<int32_t>& groupOf, size_t limit, std::span<const uint8_t> points,
-            std::vector<Uv>& uvs) const {
+            std::vector<Uv>& uvs, bool smoothing) const {
     const size_t words = words_.size() / 2;
     size_t out = 0;
     std::vector<Vec3> filePoints;
@@ -293,7 +303,8 @@ class PolygonWords {
       if (n == 0) continue;
       const int32_t group = groupOf[size_t(surface - 1)];
       const ColourF colourOfGroup = model.groups[size_t(group)].colour;
-      const SurfaceImage* image = surfaces[size_t(surface - 1)].Image();
+      const SurfaceRecord& r = surfaces[size_t(surface - 1)];
+      const SurfaceImage* image = r.Image();
       if (image) {
         filePoints.resize(n);
         projected.resize(n);
@@ -319,6 +330,7 @@ class PolygonWords {
           }
         }
         p.group = group;
+        p.smoothAngle = smoothing ? r.smoothAngle : 0;
         p.faceNormal = {};
         model.colours[out++] = colourOfGroup;
       }
@@ -446,7 +458,7 @@ int LoadLwoFromMemory(ModelHost& host, Model& model, const std::string& path,
   GrowTo(model.colours, polygonCount);
   GrowTo(model.polygons, polygonCount);
   std::vector<Uv> uvs;
-  words.Fill(model, scan.surfaces, groupOf, polygonCount, scan.points, uvs);
+  words.Fill(model, scan.surfaces, groupOf, polygonCount, scan.points, uvs, scan.smanSeen);
   model.colourCount = static_cast<int32_t>(polygonCount);
   model.polygonCount = static_cast<int32_t>(polygonCount);
   model.colour = {255.0f, 255.0f, 255.0f, 255.0f};

@@ -1,12 +1,13 @@
-// Metasequoia text document reader ("Format Text Ver 1.0", CR LF line ends). Line-based and
-// keyword-driven: Material blocks become groups (colour from col(), texture from tex()), every
-// Object's vertex block is appended to the positions as (x, y, -z) × 0.1, and its face lines of
-// 2 to 4 vertices become polygons, with UVs for faces of textured materials. Every other line is
-// skipped. Lines are taken as a 1024-byte line buffer takes them: longer lines arrive in pieces
-// of 1023 bytes, and a line's text ends at its first NUL byte.
-// Faces naming a vertex outside their object or a material outside 0 to 255 are dropped (one log
-// line each kind). The document is read whole into working state before the model is touched,
-// so a refused document leaves the model as it was.
+// Metasequoia text document reader ("Format Text Ver 1.0" and "Ver 1.1", CR LF or LF line ends).
+// Line-based and keyword-driven: Material blocks become groups (colour from col(), texture from
+// tex()), every Object's vertex block is appended to the positions as (x, y, -z) × 0.1, and its
+// face lines of 2 to 4 vertices become polygons, with UVs for faces of textured materials. An
+// Object's facet (its smoothing angle in degrees; shading 0 makes it flat) becomes the smoothing
+// angle of its faces. Every other line is skipped, and so is every other block, by its braces.
+// Lines are taken as a 1024-byte line buffer takes them: longer lines arrive in pieces of 1023
+// bytes, and a line's text ends at its first NUL byte. Faces naming a vertex outside their object
+// or a material outside 0 to 255 are dropped (one log line each kind). The document is read whole
+// into working state before the model is touched, so a refused document leaves the model as it was.
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -63,6 +64,24 @@ class LineReader {
   size_t pos_ = 0;
   bool ended_ = false;
 };
+
+// The braces a line opens minus those it closes, outside double quotes.
+int64_t BraceBalance(std::string_view line) {
+  int64_t balance = 0;
+  bool quoted = false;
+  for (char c : line) {
+    if (c == '"') quoted = !quoted;
+    if (!quoted) balance += c == '{' ? 1 : c == '}' ? -1 : 0;
+  }
+  return balance;
+}
+
+// Skips the block that `line` opens (when it opens one) through its closing line, nested blocks
+// included; the end of the document ends it too. Only a count is kept, however deep the nesting.
+void SkipBlock(std::string_view line, LineReader& lines) {
+  for (int64_t depth = BraceBalance(line); depth > 0 && lines.Next(line);)
+    depth += BraceBalance(line);
+}
 
 bool IsSpace(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
@@ -133,14 +152,21 @@ struct PendingFace {
   size_t object = 0;
 };
 
+// An object's shading lines: `facet` degrees, and `shading 0` (flat) or 1 (smooth).
+struct ObjectShading {
+  double facet = -1.0;  // negative: no facet line
+  bool flat = false;
+};
+
 // Working state of one read.
 struct MqoScan {
   std::vector<Group> materials;  // groups made from material lines, by material index
   std::array<int32_t, kMaxMaterials> materialSlot{};  // texture slot per material, 0 for none
   std::vector<std::string> textures;                  // file name of slot s at s - 1
   std::vector<Vec3> positions;
-  std::vector<size_t> objectBase;  // first position of each object
-  std::vector<size_t> mirrored;    // ordinals of objects with a mirror line
+  std::vector<size_t> objectBase;      // first position of each object
+  std::vector<size_t> mirrored;        // ordinals of objects with a mirror line
+  std::vector<ObjectShading> shading;  // by object ordinal
   std::vector<PendingFace> faces;
   int faceLinesWithoutVertices = 0;
   std::string refusal;  // set when the document cannot be taken
@@ -225,7 +251,9 @@ void ReadFace(std::string_view line, MqoScan& scan) {
     }
   }
   face.material = Atoi(Field(material, 2, std::string_view::npos));
-  const size_t u = line.rfind('U');
+  // The numbers of UV(...); a line without that token is read from its last 'U'.
+  const size_t uvToken = line.rfind("UV(");
+  const size_t u = uvToken != std::string_view::npos ? uvToken : line.rfind('U');
   if (u != std::string_view::npos) {
     pos = u + 3;
     const int values = face.cornerCount == 4 ? 8 : 6;
@@ -244,6 +272,7 @@ void ReadFace(std::string_view line, MqoScan& scan) {
 // The lines of one Object, up to the closing line of its level or a line that ends it early.
 void ReadObject(LineReader& lines, MqoScan& scan) {
   scan.objectBase.push_back(scan.positions.size());
+  scan.shading.emplace_back();
   const size_t ordinal = scan.objectBase.size() - 1;
   int level = 1;
   std::string_view line;
@@ -254,6 +283,11 @@ void ReadObject(LineReader& lines, MqoScan& scan) {
     tokens.Next(count);
     if (keyword == "mirror") {
       scan.mirrored.push_back(ordinal);
+    } else if (keyword == "facet") {
+      const double facet = Atof(count);
+      scan.shading[ordinal].facet = facet > 0.0 ? facet : 0.0;
+    } else if (keyword == "shading") {
+      scan.shading[ordinal].flat = Atoi(count) == 0;
     } else if (keyword == "vertex") {
       const int64_t n = Atoi(count);
       if (n > kMaxBlockVertices) return;
@@ -282,6 +316,8 @@ void ReadObject(LineReader& lines, MqoScan& scan) {
       return;
     } else if (keyword.starts_with("}")) {
       if (--level == 0) return;
+    } else {
+      SkipBlock(line, lines);  // vertexattr and the like
     }
   }
 }
@@ -292,12 +328,17 @@ int LoadMqoFromMemory(ModelHost& host, Model& model, const std::string& path,
                       std::span<const uint8_t> bytes, int32_t /*version*/) {
   LineReader lines(bytes);
   std::string_view first, second;
-  if (!lines.Read(first) || first != "Metasequoia Document\r\n") {
-    host.Refuse(path, "not a Metasequoia document (or not with CR LF line ends)");
+  auto isLine = [](std::string_view line, std::string_view text) {
+    return line.starts_with(text) &&
+           (line.substr(text.size()) == "\r\n" || line.substr(text.size()) == "\n");
+  };
+  if (!lines.Read(first) || !isLine(first, "Metasequoia Document")) {
+    host.Refuse(path, "not a Metasequoia document");
     return 0;
   }
-  if (!lines.Read(second) || second != "Format Text Ver 1.0\r\n") {
-    host.Refuse(path, "not a Format Text Ver 1.0 document (or not with CR LF line ends)");
+  if (!lines.Read(second) ||
+      !(isLine(second, "Format Text Ver 1.0") || isLine(second, "Format Text Ver 1.1"))) {
+    host.Refuse(path, "not a Format Text Ver 1.0 or 1.1 document");
     return 0;
   }
 
@@ -312,6 +353,8 @@ int LoadMqoFromMemory(ModelHost& host, Model& model, const std::string& path,
       ReadMaterials(lines, Atoi(count), scan);
     } else if (keyword == "Object") {
       ReadObject(lines, scan);
+    } else {
+      SkipBlock(line, lines);  // Scene, BackImage and the like
     }
   }
   if (!scan.refusal.empty()) {
@@ -389,6 +432,12 @@ int LoadMqoFromMemory(ModelHost& host, Model& model, const std::string& path,
     Polygon poly;
     poly.cornerCount = f.cornerCount;
     poly.group = static_cast<int32_t>(f.material);
+    const ObjectShading& shading = scan.shading[f.object];
+    if (shading.flat) {
+      poly.smoothAngle = SmoothAngleCode(0.0);
+    } else if (shading.facet >= 0.0) {
+      poly.smoothAngle = SmoothAngleCode(shading.facet);
+    }
     for (int k = 0; k < f.cornerCount; ++k) {
       Corner& c = poly.corners[size_t(k)];
       c.position = static_cast<int32_t>(scan.objectBase[f.object] + size_t(f.vertex[size_t(k)]));

@@ -274,6 +274,7 @@ void ImportFaces(ModelHost& host, Model& model, const Mesh& mesh, const std::str
     p.corners[3] = {};
     p.group = groups[size_t(f)];
     p.faceNormal = {};
+    p.smoothAngle = 0;
   }
   model.polygonCount = count;
 }

@@ -91,6 +91,11 @@ struct Corner {
 // no face normal, no export triangles and no drawn triangles. Unused corner places are zero.
 struct Polygon {
   uint8_t cornerCount = 0;
+  // The face's smoothing angle, not saved: 0 for none (each corner takes the smooth normal of
+  // its position); otherwise the angle in hundredths of a degree plus one (SmoothAngleCode).
+  // Set by readers of formats that carry one; DeriveNormals then gives the corners normals by
+  // the angle rule and stores them in the normal pool.
+  uint16_t smoothAngle = 0;
   std::array<Corner, kMaxCorners> corners{};
   int32_t group = 0;  // index into the group list
   Vec3 faceNormal;    // computed by DeriveNormals; not saved

@@ -84,7 +84,13 @@ SceneVertex CornerVertex(const GroupContext& c, const Polygon& p, int k, const V
   const Vec3 position = positions[size_t(at)];
   Vec3 normal = face;
   if (deform) {
-    if (c.group.shading != 3 && InRange(at, m.positionCount, m.smoothNormals.size())) {
+    // A face with a smoothing angle keeps its corners' normals from the pool, which the angle
+    // rule wrote: the smooth normal of a position would smooth across its sharp edges.
+    if (c.group.shading != 3 && p.smoothAngle != 0 && m.normalCount > 0 &&
+        InRange(corner.normal, m.normalCount, m.normals.size())) {
+      const Vec3& n = m.normals[size_t(corner.normal)];
+      if (n.x != 0.0f || n.y != 0.0f || n.z != 0.0f) normal = n;
+    } else if (c.group.shading != 3 && InRange(at, m.positionCount, m.smoothNormals.size())) {
       const Vec3& s = m.smoothNormals[size_t(at)];
       if (s.x != 0.0f || s.y != 0.0f || s.z != 0.0f) normal = s;
     }

@@ -173,8 +173,8 @@ TEST_F(ConvertProgram, InfoOfARefusedFileSaysNotLoadedAndWhy) {
   auto r = Convert("info --json bad.mqo");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.output,
-            "{\"file\":\"bad.mqo\",\"loaded\":false,\"error\":\"not a Format Text Ver 1.0 "
-            "document (or not with CR LF line ends)\"}\n");
+            "{\"file\":\"bad.mqo\",\"loaded\":false,\"error\":\"not a Format Text Ver 1.0 or "
+            "1.1 document\"}\n");
 }
 
 // Runs the program with standard output and standard error kept apart.

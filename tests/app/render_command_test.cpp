@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -370,6 +371,29 @@ TEST_F(RenderProgram, AskedForAndNothingElse) {
   EXPECT_EQ(wz::testing::ReadFile(dir / "CUBE.PNG"), "theirs");
   EXPECT_FALSE(std::filesystem::exists(dir / "s.png"));
   EXPECT_FALSE(std::filesystem::exists(dir / "p.png"));
+}
+
+// A cube's facet decides its shading the same way still and posed (--frame draws the posed
+// positions): below 90 degrees it is drawn as with facet 0 (flat), above as smoothed.
+TEST_F(RenderProgram, FacetDecidesFlatOrSmoothShadingStillAndPosed) {
+  std::map<std::string, std::vector<uint8_t>> shown;
+  for (const char* facet : {"0", "59.5", "90.5"}) {
+    std::string cube = MqoCube();
+    cube.insert(cube.find("\tvertex"), std::string("\tfacet ") + facet + "\r\n");
+    wz::testing::WriteFile(dir / "cube.mqo", cube);
+    for (const char* frame : {"", "--frame 0 "}) {
+      ASSERT_EQ(Run(std::string("render --size 160x90 --yaw 30 --pitch -20 ") + frame +
+                    "-o cube.png cube.mqo")
+                    .exitCode,
+                0);
+      shown[std::string(facet) + frame] = ReadPicture(dir / "cube.png").bgra;
+      ASSERT_EQ(shown[std::string(facet) + frame].size(), 160u * 90 * 4);
+    }
+  }
+  EXPECT_TRUE(shown["0"] == shown["59.5"]);
+  EXPECT_TRUE(shown["59.5"] == shown["59.5--frame 0 "]);
+  EXPECT_TRUE(shown["90.5"] == shown["90.5--frame 0 "]);
+  EXPECT_FALSE(shown["90.5"] == shown["0"]);
 }
 
 }  // namespace

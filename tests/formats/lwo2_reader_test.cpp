@@ -11,6 +11,7 @@
 #include "formats/formats.h"
 #include "formats/lwo_test_files.h"
 #include "model/model_invariants.h"
+#include "model/test_models.h"
 #include "platform/file_io.h"
 #include "platform/text.h"
 #include "support/memory_ceiling.h"
@@ -485,6 +486,75 @@ TEST(Lwo2Reader, EveryTruncationIsRefusedAndTheWholeFileLoads) {
     ASSERT_TRUE(*l.model == l.before) << n;
   }
   EXPECT_EQ(Load(file).result, 1);
+}
+
+// The smoothing angle of both generations: SMAN (radians) keeps edges sharper than it flat. An
+// LWO2 surface without SMAN, or with 0, is flat by its shading; an LWOB file without any SMAN
+// keeps the smooth normals of its positions.
+TEST(Lwo2Reader, SmoothingAngleKeepsSharperEdgesFlat) {
+  auto lwo2 = [](const Bytes& sman) {
+    Lwo2File f;
+    f.Chunk("TAGS", S0("S"));
+    f.Chunk("LAYR", Cat({Words({0, 0}), Floats({0, 0, 0}), S0("")}));
+    Bytes points, quads = Text("FACE"), tags = Text("SURF");
+    for (int i = 0; i < 8; ++i) {
+      const Vec3 p = testing::CubeCorner(i);
+      points = Cat({points, Floats({p.x, p.y, p.z})});
+    }
+    for (size_t q = 0; q < 6; ++q) {
+      PutBe16(quads, 4);
+      for (int i : testing::kCubeQuads[q])
+        PutBe16(quads, uint32_t(i));
+      tags = Cat({tags, Words({uint32_t(q), 0})});
+    }
+    f.Chunk("PNTS", points).Chunk("POLS", quads).Chunk("PTAG", tags);
+    f.Chunk("SURF", Cat({S0("S"), S0(""), sman}));
+    return f.Build();
+  };
+  auto lwob = [](const Bytes& sman) {
+    testing::LwoFile f;
+    f.Srfs({"S"});
+    Bytes points, quads;
+    for (int i = 0; i < 8; ++i) {
+      const Vec3 p = testing::CubeCorner(i);
+      for (float x : {p.x, p.y, p.z})
+        PutBeF32(points, x);
+    }
+    for (const auto& q : testing::kCubeQuads) {
+      PutBe16(quads, 4);
+      for (int i : q)
+        PutBe16(quads, uint32_t(i));
+      PutBe16(quads, 1);
+    }
+    f.Chunk("PNTS", points).Chunk("POLS", quads);
+    Bytes surf;
+    testing::PutName(surf, "S");
+    surf.insert(surf.end(), sman.begin(), sman.end());
+    return f.Chunk("SURF", surf).Build();
+  };
+  auto sman = [](float degrees) {
+    Bytes b = Text("SMAN");
+    PutBe16(b, 4);
+    PutBeF32(b, degrees * 3.14159265f / 180);
+    return b;
+  };
+  const struct {
+    const char* name;
+    Bytes file;
+    char shading;  // testing::CornerShading
+    int groupShading;
+  } cases[] = {
+      {"LWO2 without SMAN", lwo2({}), '-', 3},  {"LWO2 0", lwo2(sman(0)), '-', 3},
+      {"LWO2 89.5", lwo2(sman(89.5f)), 'f', 4}, {"LWO2 90.5", lwo2(sman(90.5f)), 's', 4},
+      {"LWOB without SMAN", lwob({}), '-', 4},  {"LWOB 0", lwob(sman(0)), 'f', 4},
+      {"LWOB 89.5", lwob(sman(89.5f)), 'f', 4}, {"LWOB 90.5", lwob(sman(90.5f)), 's', 4},
+  };
+  for (const auto& c : cases) {
+    Load l(c.file);
+    ASSERT_EQ(l.result, 1) << c.name;
+    EXPECT_EQ(testing::CornerShading(*l.model), c.shading) << c.name;
+    EXPECT_EQ(l.model->groups[0].shading, c.groupShading) << c.name;
+  }
 }
 
 }  // namespace

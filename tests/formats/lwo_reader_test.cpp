@@ -283,7 +283,7 @@ TEST(LwoReader, KeepsPolygonsTheModelCannotHoldAsTheyAre) {
     testing::PutBeF32(six, 0);
   }
   // Over the quads of an earlier model: every place of a polygon read is written.
-  Polygon stale{4, {}, 7, {7, 7, 7}};
+  Polygon stale{4, 7, {}, 7, {7, 7, 7}};
   stale.corners.fill({7, 7, 7, 7});
   Load l(LwoFile()
              .Srfs({"A", "B"})

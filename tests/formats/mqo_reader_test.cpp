@@ -2,6 +2,7 @@
 // end of the document, and refusals that leave the model untouched.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -235,8 +236,8 @@ TEST(MqoReader, RefusesOtherDocumentsLeavingTheModelAsItWas) {
   const std::string cases[] = {
       "",
       "Metasequoia Document\r\n",
-      Doc(BoxLines(), "\n"),
-      "Metasequoia Document\r\nFormat Text Ver 1.1\r\n",
+      "Metasequoia Document\nFormat Text Ver 2.0\n",
+      "Metasequoia Document\r\nFormat Text Ver 1.1 \r\n",
       "\xEF\xBB\xBF" + Doc(BoxLines()),
       Doc(manyMaterials),
   };
@@ -346,7 +347,8 @@ TEST(MqoReader, EndsObjectsAtTheirLevelsAndAtLinesItCannotRead) {
   };
   const Case cases[] = {
       {"plain", "\tvertex 3 {", "\tdepth 0", 3, 1},
-      {"other block closes the object", "\tvertex 3 {", "\tvertexattr {\r\n\t}", 3, 0},
+      {"other blocks are skipped whole", "\tvertex 3 {",
+       "\tvertexattr {\r\n\t\tuid {\r\n\t}\r\n\t}", 3, 1},
       {"binary vertices end it", "\tvertex 3 {", "\tBVertex 3 {", 3, 0},
       {"too many vertices end it", "\tvertex 200000 {", "\tdepth 0", 0, 0},
   };
@@ -401,6 +403,89 @@ TEST(MqoReader, ReadsFilesAndRefusesMissingOnes) {
   EXPECT_EQ(model->polygonCount, 3);
   EXPECT_EQ(LoadMqo(host, *model, dir / "missing.mqo", 0), 0);
   EXPECT_EQ(host.lines.size(), 1u);
+}
+
+// An object's facet keeps edges sharper than it flat and smooths the others; shading 0 is flat;
+// an object without either keeps the smooth normals of its positions and no normal pool.
+TEST(MqoReader, FacetKeepsSharperEdgesFlat) {
+  auto object = [](const std::vector<Vec3>& v, const std::vector<std::vector<int>>& faces,
+                   const std::string& shading) {
+    std::vector<std::string> l = {"Object \"o\" {", shading,
+                                  "\tvertex " + std::to_string(v.size()) + " {"};
+    for (Vec3 p : v)
+      l.push_back(std::to_string(p.x) + " " + std::to_string(p.y) + " " + std::to_string(p.z));
+    l.insert(l.end(), {"\t}", "\tface " + std::to_string(faces.size()) + " {"});
+    for (const auto& f : faces) {
+      std::string line = std::to_string(f.size()) + " V(";
+      for (int i : f)
+        line += std::to_string(i) + " ";
+      l.push_back(line + ")");
+    }
+    l.insert(l.end(), {"\t}", "}"});
+    return Doc(l);
+  };
+  std::vector<Vec3> cube;
+  for (int i = 0; i < 8; ++i)
+    cube.push_back(testing::CubeCorner(i) * 10.0f);
+  // A sphere of 16 segments and 8 rings: poles 0 and 1, ring r segment s at 2 + 16 r + s.
+  std::vector<Vec3> sphere = {{0, 10, 0}, {0, -10, 0}};
+  std::vector<std::vector<int>> faces;
+  for (int r = 1; r < 8; ++r)
+    for (int s = 0; s < 16; ++s) {
+      const float a = 3.14159265f * r / 8, b = 3.14159265f * s / 8;
+      sphere.push_back(Vec3{std::sin(a) * std::cos(b), std::cos(a), std::sin(a) * std::sin(b)} *
+                       10);
+    }
+  auto at = [](int r, int s) { return 2 + 16 * (r - 1) + s % 16; };
+  for (int s = 0; s < 16; ++s) {
+    faces.push_back({0, at(1, s + 1), at(1, s)});
+    faces.push_back({1, at(7, s), at(7, s + 1)});
+    for (int r = 1; r < 7; ++r)
+      faces.push_back({at(r, s), at(r, s + 1), at(r + 1, s + 1), at(r + 1, s)});
+  }
+  const struct {
+    const char* name;
+    std::string doc;
+    char shading;
+    int normals;
+  } cases[] = {
+      {"cube", object(cube, testing::kCubeQuads, "\tdepth 0"), '-', 0},
+      {"cube 59.5", object(cube, testing::kCubeQuads, "\tfacet 59.5"), 'f', 6},
+      {"cube 90.5", object(cube, testing::kCubeQuads, "\tfacet 90.5"), 's', 8},
+      {"cube 90.5 flat", object(cube, testing::kCubeQuads, "\tshading 0\r\n\tfacet 90.5"), 'f', 6},
+      {"sphere 59.5", object(sphere, faces, "\tfacet 59.5"), 's', int(sphere.size())},
+      {"sphere 0", object(sphere, faces, "\tfacet 0"), 'f', int(faces.size())},
+  };
+  for (const auto& c : cases) {
+    Load l(c.doc);
+    ASSERT_EQ(l.result, 1) << c.name;
+    EXPECT_EQ(testing::CornerShading(*l.model), c.shading) << c.name;
+    EXPECT_EQ(l.model->normalCount, c.normals) << c.name;
+  }
+}
+
+// LF line ends, the Ver 1.1 header, blocks the reader does not know (nested, at the top and in
+// an object) and a UID after the UVs give the same model as the plain document.
+TEST(MqoReader, LineEndsVersionAndUnknownBlocksLeaveTheModelAlone) {
+  const Load plain(Doc(BoxLines()));
+  ASSERT_EQ(plain.result, 1);
+  std::vector<std::string> extra = BoxLines();
+  extra.insert(extra.begin(),
+               {"IncludeXml \"a.xml\"", "Thumbnail 1 1 24 rgb raw {", "\tMaterial 1 { \"}\"",
+                "\t\"x\" col(0.000 0.000 0.000 1.000)", "\t}", "}"});
+  const auto face = std::find(extra.begin(), extra.end(), "\tface 3 {");
+  extra.insert(face, {"\tvertexattr {", "\t\tweit {", "\t\t\t1 0.5", "\t\t}", "\t}"});
+  auto uid = std::find_if(extra.begin(), extra.end(), [](const std::string& l) {
+    return l.starts_with("\t\t4 V(0 1 2 3) M(1)");
+  });
+  *uid += " UID(3)";
+  std::string v11 = Doc(extra, "\n");
+  v11.replace(v11.find("1.0"), 3, "1.1");
+  for (const std::string& doc : {Doc(BoxLines(), "\n"), Doc(extra), v11}) {
+    Load l(doc);
+    EXPECT_EQ(l.result, 1);
+    EXPECT_TRUE(*l.model == *plain.model) << doc;
+  }
 }
 
 }  // namespace

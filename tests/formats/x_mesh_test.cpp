@@ -320,7 +320,7 @@ TEST(LoadX, FacesAreSortedByMaterialAndCornersShareTheVertexIndex) {
   Imported r;
   r.model->colour = {1, 2, 3, 4};
   // Quads of an earlier model in the pool: the faces read over them keep nothing of theirs.
-  Polygon stale{4, {}, 7, {7, 7, 7}};
+  Polygon stale{4, 7, {}, 7, {7, 7, 7}};
   stale.corners.fill({7, 7, 7, 7});
   r.model->polygons.assign(6, stale);
   Import(r, TextFile(4, {MaterialListNode(2, {1, 0, 1, 0}, {Mat({1, 1, 1, 1}), Mat({1, 1, 1, 1})}),

@@ -8,6 +8,7 @@
 #include <limits>
 #include <random>
 #include <span>
+#include <tuple>
 #include <utility>
 
 #include "model/model_invariants.h"
@@ -290,6 +291,37 @@ TEST(NormalPoolRebuild, EveryCornerGetsItsPositionsSmoothNormal) {
   for (int32_t i = 0; i < m->normalCount; ++i) {
     for (int32_t j = i + 1; j < m->normalCount; ++j)
       ASSERT_NE(m->normals[i], m->normals[j]);
+  }
+}
+
+// Two half fans around one apex meeting at a right angle: edges within the angle are smoothed,
+// the crease beyond it stays sharp, alike for a few faces at the apex and for more than
+// kAngleRuleExactFaces (compared by direction bins). Faces of another group never join in.
+TEST(DeriveNormals, AngleRuleAlikeForFewAndCrowdedFans) {
+  for (int half : {10, kAngleRuleExactFaces}) {
+    std::vector<Vec3> v = {{0, 0, 0}};
+    std::vector<std::vector<int>> faces;
+    for (int plane = 0; plane < 2; ++plane) {
+      const int first = int(v.size());
+      for (int k = 0; k <= half; ++k) {
+        const float t = 3.14159265f * float(k) / float(half);
+        v.push_back(plane == 0 ? Vec3{std::sin(t), 0, std::cos(t)}
+                               : Vec3{0, std::sin(t), std::cos(t)});
+        if (k > 0) faces.push_back({0, first + k - 1, first + k});
+      }
+    }
+    for (const auto& [degrees, group, shading] :
+         {std::tuple{60.0, 0, 'f'}, {95.0, 0, 's'}, {95.0, 1, 'f'}}) {
+      auto m = testing::MakeMeshModel(v, faces);
+      m->groups.resize(2);
+      m->groupCount = 2;
+      for (int32_t f = 0; f < m->polygonCount; ++f) {
+        m->polygons[size_t(f)].smoothAngle = SmoothAngleCode(degrees);
+        if (f >= half) m->polygons[size_t(f)].group = group;
+      }
+      DeriveNormals(*m);
+      EXPECT_EQ(testing::CornerShading(*m), shading) << half << " " << degrees << " " << group;
+    }
   }
 }
 

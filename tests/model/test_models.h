@@ -6,9 +6,34 @@
 #include <string>
 #include <vector>
 
+#include "core/vec_math.h"
 #include "model/model.h"
 
 namespace wz::testing {
+
+// How the normal pool shades a model's faces: '-' without a pool, 'f' when every corner's normal
+// is its face's normal (flat), 's' when every corner's normal is its position's smooth normal
+// (smooth across every edge), '?' for anything else.
+inline char CornerShading(const Model& m) {
+  if (m.normalCount == 0) return '-';
+  bool flat = true, smooth = true;
+  for (int32_t i = 0; i < m.polygonCount; ++i) {
+    const Polygon& p = m.polygons[size_t(i)];
+    for (int c = 0; c < p.cornerCount && p.cornerCount >= 3; ++c) {
+      const Vec3 n = m.normals[size_t(p.corners[size_t(c)].normal)];
+      flat = flat && Dot(n, p.faceNormal) > 0.99999f;
+      smooth = smooth && Dot(n, m.smoothNormals[size_t(p.corners[size_t(c)].position)]) > 0.99999f;
+    }
+  }
+  return flat && !smooth ? 'f' : smooth && !flat ? 's' : '?';
+}
+
+// The 8 corners of the unit cube (corner i at x = bit 0, y = bit 1, z = bit 2) and its six quads.
+inline const std::vector<std::vector<int>> kCubeQuads = {{1, 3, 2, 0}, {6, 7, 5, 4}, {2, 6, 4, 0},
+                                                         {5, 7, 3, 1}, {3, 7, 6, 2}, {4, 5, 1, 0}};
+inline Vec3 CubeCorner(int i) {
+  return {float(i & 1), float(i >> 1 & 1), float(i >> 2 & 1)};
+}
 
 // Options for CreateModel.
 inline NewModelOptions Options(std::string dataDir = "", bool toonLoaded = false,
