@@ -31,6 +31,18 @@ ModelInfo Describe(const Model& m) {
 
 namespace {
 
+// The model of `id` unless it was released; null for none.
+Model* Live(ModelId id) {
+  Model* m = WZ.Model3_Get(id);
+  return m && m->released.Get() == 0 ? m : nullptr;
+}
+
+// A loaded model of `id`; null for none.
+Model* Loaded(ModelId id) {
+  Model* m = Live(id);
+  return m && WZ.Model3_IsLoaded(id) ? m : nullptr;
+}
+
 // The models of background loads, until they are waited for at Stop.
 std::vector<ModelId> backgroundLoads;
 
@@ -49,7 +61,7 @@ bool SplitPath(const char* path, std::string& folder, std::string& name) {
 
 void WaitForBackgroundLoads() {
   for (const ModelId id : backgroundLoads) {
-    if (WZ.Model3_Get(id) && !WZ.Model3_IsLoaded(id)) WZ.LoaderWait(id);
+    if (Live(id) && !WZ.Model3_IsLoaded(id)) WZ.LoaderWait(id);
   }
   backgroundLoads.clear();
 }
@@ -107,7 +119,7 @@ ModelId LoadModelInBackground(const char* path) {
 }
 
 bool IsModelLoaded(ModelId model) {
-  return api::Require("wz::IsModelLoaded") && WZ.Model3_IsLoaded(model);
+  return api::Require("wz::IsModelLoaded") && api::Loaded(model);
 }
 
 bool WaitForModel(ModelId model) {
@@ -121,8 +133,8 @@ bool WaitForModel(ModelId model) {
 
 bool SaveModel(ModelId model, const char* path) {
   if (!api::Require("wz::SaveModel")) return false;
-  Model* m = WZ.Model3_Get(model);
-  if (!m || !WZ.Model3_IsLoaded(model)) {
+  Model* m = api::Loaded(model);
+  if (!m) {
     api::SetError("wz::SaveModel: no loaded model " + std::to_string(model));
     return false;
   }
@@ -135,8 +147,8 @@ bool SaveModel(ModelId model, const char* path) {
 
 bool GetModelInfo(ModelId model, ModelInfo& info) {
   if (!api::Require("wz::GetModelInfo")) return false;
-  const Model* m = WZ.Model3_Get(model);
-  if (!m || !WZ.Model3_IsLoaded(model)) {
+  const Model* m = api::Loaded(model);
+  if (!m) {
     api::SetError("wz::GetModelInfo: no loaded model " + std::to_string(model));
     return false;
   }
@@ -145,12 +157,12 @@ bool GetModelInfo(ModelId model, ModelInfo& info) {
 }
 
 void ReleaseModel(ModelId model) {
-  if (api::Require("wz::ReleaseModel") && WZ.Model3_Get(model)) WZ.Model3_Release(model);
+  if (api::Require("wz::ReleaseModel") && api::Live(model)) WZ.Model3_Release(model);
 }
 
 bool SetModelMotion(ModelId model, int motion, float fadeSeconds) {
   if (!api::Require("wz::SetModelMotion")) return false;
-  if (!WZ.Model3_MotionSet(WZ.Model3_Get(model), motion, fadeSeconds)) {
+  if (!WZ.Model3_MotionSet(api::Loaded(model), motion, fadeSeconds)) {
     api::SetError("wz::SetModelMotion: no motion " + std::to_string(motion) + " of model " +
                   std::to_string(model) + ", or it is playing");
     return false;
@@ -159,8 +171,7 @@ bool SetModelMotion(ModelId model, int motion, float fadeSeconds) {
 }
 
 void AdvanceModel(ModelId model, float frames) {
-  if (api::Require("wz::AdvanceModel") && WZ.Model3_Get(model))
-    WZ.Model3_FrameAdvance(model, frames);
+  if (api::Require("wz::AdvanceModel") && api::Loaded(model)) WZ.Model3_FrameAdvance(model, frames);
 }
 
 int LoadTexture(const char* path) {
