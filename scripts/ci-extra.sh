@@ -50,3 +50,6 @@ scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWZ_TSAN=ON -DWZ_
 LP_NUM_THREADS=0 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/scripts/tsan.supp" \
   ctest --test-dir build-tsan -j "$(nproc)" --output-on-failure \
   -R 'DataLoader|Windows|ModelManager|Loader|Background|Startup|Stretches|ConvertRun_'
+
+echo "== install, outside projects and the Debian package"
+scripts/check-install.sh build

@@ -70,6 +70,14 @@ int16_t LogicalProcessorsFromMask(uint64_t mask);
 // ExeDir from the module path, whatever its length: cut at its last backslash (stepping over
 // two-byte characters) when that lies after index 0; otherwise the path stays whole.
 std::string ExeDirFromModulePath(const std::string& modulePath);
+// The data directory (library paths): `fromEnvironment` (WZ_DATA_DIR) when given; else the first
+// folder of "<exeDir>\Data" (the build tree, a program beside its data),
+// "<exeDir>\..\share\wz\Data" (an installed program) and `installed` (where the library's data was
+// installed); else
+// "<exeDir>\Data".
+std::string ChooseDataDir(const std::string& exeDir, const std::string& fromEnvironment,
+                          const std::string& installed,
+                          const std::function<bool(const std::string&)>& isFolder);
 
 // One candidate device setting (windowed or full screen).
 struct DeviceSettings {

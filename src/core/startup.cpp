@@ -2,6 +2,8 @@
 // the derivations of the capability levels, the Windows version code and the program paths.
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <new>
 
 #include "core/library.h"
@@ -9,7 +11,26 @@
 #include "platform/system.h"
 #include "platform/text.h"
 
+// Where the library's data is installed, relative to the folder of the library (set by the
+// build; empty: none).
+#ifndef WZ_DATA_FROM_LIBRARY
+#define WZ_DATA_FROM_LIBRARY ""
+#endif
+
 namespace wz {
+namespace {
+
+// The data folder of an installed library: beside the code's own file (the shared library, or
+// the program it is linked into).
+std::string InstalledDataDir() {
+  const std::string relative = WZ_DATA_FROM_LIBRARY;
+  const std::string module = platform::CodeModulePath();
+  if (relative.empty() || module.empty()) return {};
+  return platform::LibraryPath(
+      (std::filesystem::path(module).parent_path() / relative).lexically_normal().string());
+}
+
+}  // namespace
 
 GpuInfo DeriveGpuInfo(const d3d::D3DCAPS9& caps) {
   GpuInfo g;
@@ -65,6 +86,22 @@ std::string ExeDirFromModulePath(const std::string& modulePath) {
   const size_t slash = platform::Cp932FindLast(modulePath, '\\');
   if (slash == std::string::npos || slash == 0) return modulePath;
   return modulePath.substr(0, slash);
+}
+
+std::string ChooseDataDir(const std::string& exeDir, const std::string& fromEnvironment,
+                          const std::string& installed,
+                          const std::function<bool(const std::string&)>& isFolder) {
+  if (!fromEnvironment.empty()) return fromEnvironment;
+  const std::string beside = exeDir + "\\Data";
+  if (isFolder(beside)) return beside;
+  // An installed program: <prefix>/bin beside <prefix>/share/wz/Data.
+  const std::string parent = ExeDirFromModulePath(exeDir);
+  if (parent != exeDir) {
+    const std::string shared = parent + "\\share\\wz\\Data";
+    if (isFolder(shared)) return shared;
+  }
+  if (!installed.empty() && isFolder(installed)) return installed;
+  return beside;
 }
 
 int16_t LogicalProcessorsFromMask(uint64_t mask) {
@@ -163,7 +200,17 @@ bool Library::LibInit(HINSTANCE instance) {
   }
   // 12.
   exeDir_ = ExeDirFromModulePath(platform::GetModuleFileNameA());
-  dataDir_ = exeDir_ + "\\Data";
+  {
+    std::string fromEnvironment = platform::EnvironmentValue("WZ_DATA_DIR");
+    if (!fromEnvironment.empty()) {
+      std::error_code ec;
+      const std::filesystem::path absolute = std::filesystem::absolute(fromEnvironment, ec);
+      if (!ec) fromEnvironment = absolute.lexically_normal().string();
+      fromEnvironment = platform::LibraryPath(fromEnvironment);
+    }
+    dataDir_ =
+        ChooseDataDir(exeDir_, fromEnvironment, InstalledDataDir(), platform::DirectoryExists);
+  }
   platform::SetCurrentDirectoryA(dataDir_);
   // 13. The texture table's placeholder texture.
   InitTextureTable();

@@ -28,6 +28,7 @@
 #include "core/fixed_string.h"
 #include "core/pool.h"
 #include "core/vec_math.h"
+#include "wz/types.h"
 
 namespace wz {
 
@@ -43,9 +44,8 @@ inline constexpr int kLoadableTextureSlots = 256;  // texture slots 0 to 255 can
 
 inline constexpr int kMaxSoundNames = 100;
 
-// A model's slot number in the model manager; kNoModel stands for none.
-using ModelId = int32_t;
-inline constexpr ModelId kNoModel = -1;
+// A model's slot number in the model manager (ModelId); kNoModel stands for none. Both are the
+// public interface's (wz/types.h).
 
 // PolygonCapacity and VertexCapacity: the library-wide capacities set at start-up from the
 // polygon-limit option. They size the pools of a preallocated model (and the library's scratch

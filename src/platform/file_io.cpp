@@ -228,6 +228,11 @@ bool FileExists(const std::string& libraryPath) {
   return ::stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(host.c_str(), R_OK) == 0;
 }
 
+bool DirectoryExists(const std::string& libraryPath) {
+  struct stat st;
+  return ::stat(HostPath(libraryPath).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 bool GetFileId(const std::string& libraryPath, FileId& id) {
   id = FileId{};
   struct stat st;

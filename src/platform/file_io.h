@@ -38,6 +38,8 @@ FILE* OpenFile(const std::string& libraryPath, const char* mode);
 
 // True when the path names an existing regular file that can be opened for reading.
 bool FileExists(const std::string& libraryPath);
+// True when the path names an existing folder.
+bool DirectoryExists(const std::string& libraryPath);
 
 // The identity of a file on the host (device and inode): two library paths name the same file,
 // whatever their spelling, when their identities are equal.

@@ -11,6 +11,9 @@ namespace wz::platform {
 // Full library path of the running program (`/home/a/bin/tool` is seen as `\home\a\bin\tool`),
 // whatever its length: a path cut to a fixed buffer would name another folder.
 std::string GetModuleFileNameA();
+// The host path of the file the library's code was loaded from: the shared library, or the
+// program it is linked into. Empty when the system does not say.
+std::string CodeModulePath();
 // Test hook: the module path GetModuleFileNameA reports (a library path); empty restores the
 // real one.
 void SetModuleFileNameForTesting(const std::string& libraryPath);
@@ -59,6 +62,8 @@ void Sleep(uint32_t milliseconds);
 // An on/off switch from the environment: on when the variable is set to anything but "" or "0"
 // (WZ_LOG=0 is off, as a person writing it means).
 bool EnvironmentSwitch(const char* name);
+// The value of an environment variable; empty when it is not set.
+std::string EnvironmentValue(const char* name);
 
 // Seconds since the epoch (the C library's time()).
 int64_t CurrentTimeSeconds();

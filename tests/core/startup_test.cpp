@@ -1,7 +1,9 @@
 // The start-up sequence: its log, paths, capability derivations and failures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <vector>
 
 #include "core/library.h"
 #include "platform/d3dx/texture_file.h"
@@ -316,6 +318,30 @@ TEST(ProcessorCount, HighestBitOfTheMask) {
   EXPECT_EQ(LogicalProcessorsFromMask(0b100), 3);
   EXPECT_EQ(LogicalProcessorsFromMask(uint64_t{1} << 63), 64);
   EXPECT_EQ(LogicalProcessorsFromMask(0), 1);
+}
+
+TEST(ChooseDataDir, EnvironmentThenBesideThenInstalledLayoutThenLibrary) {
+  struct Case {
+    const char* environment;
+    std::vector<std::string> folders;  // the folders that exist
+    const char* installed;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"\\env", {"\\p\\bin\\Data"}, "", "\\env"},
+      {"", {"\\p\\bin\\Data", "\\p\\share\\wz\\Data"}, "", "\\p\\bin\\Data"},
+      {"", {"\\p\\share\\wz\\Data", "\\lib\\Data"}, "\\lib\\Data", "\\p\\share\\wz\\Data"},
+      {"", {"\\lib\\Data"}, "\\lib\\Data", "\\lib\\Data"},
+      {"", {}, "\\lib\\Data", "\\p\\bin\\Data"},
+      {"", {}, "", "\\p\\bin\\Data"},
+  };
+  for (const Case& c : cases) {
+    auto exists = [&](const std::string& path) {
+      return std::find(c.folders.begin(), c.folders.end(), path) != c.folders.end();
+    };
+    EXPECT_EQ(ChooseDataDir("\\p\\bin", c.environment, c.installed, exists), c.expected)
+        << c.environment << " " << c.installed;
+  }
 }
 
 }  // namespace

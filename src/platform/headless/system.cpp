@@ -1,6 +1,7 @@
 // System services on Linux.
 #include "platform/system.h"
 
+#include <dlfcn.h>
 #include <sched.h>
 #include <unistd.h>
 #if defined(__x86_64__) || defined(__i386__)
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -125,6 +127,19 @@ void Sleep(uint32_t milliseconds) {
 bool EnvironmentSwitch(const char* name) {
   const char* value = std::getenv(name);
   return value && *value && std::string_view(value) != "0";
+}
+
+std::string CodeModulePath() {
+  Dl_info info{};
+  if (!::dladdr(reinterpret_cast<void*>(&CodeModulePath), &info) || !info.dli_fname) return {};
+  std::error_code ec;
+  const std::filesystem::path path = std::filesystem::canonical(info.dli_fname, ec);
+  return ec ? std::string(info.dli_fname) : path.string();
+}
+
+std::string EnvironmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
 }
 
 int64_t CurrentTimeSeconds() {
