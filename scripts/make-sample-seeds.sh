@@ -7,7 +7,7 @@ set -euo pipefail
 dir=${1:-fuzz-corpus}
 models=/usr/share/assimp/models
 [ -d "$models" ] || exit 0
-mkdir -p "$dir"/{lwo_reader,dxf_reader,x_model,x_text,x_binary,x_compressed,image_decode,image_load}
+mkdir -p "$dir"/{gltf_reader,lwo_reader,dxf_reader,x_model,x_text,x_binary,x_compressed,image_decode,image_load}
 
 # A copy of a file with one byte (given in octal) in front of it: the harnesses that take a
 # selector byte first.
@@ -20,6 +20,10 @@ x_body() {
 n=0
 for f in "$models"/LWO/LWOB/*.lwo "$models"/LWO/LWOB/*/*.lwo; do
   [ -f "$f" ] && cp "$f" "$dir/lwo_reader/sample$((n++)).lwo"
+done
+# glTF documents that hold their buffers (data: URIs) and GLB files.
+for f in "$models"/glTF2/*/*.glb "$models"/glTF2/*/*.gltf "$models"/glTF2/*/*/*.gltf; do
+  [ -f "$f" ] && [ "$(stat -c %s "$f")" -lt 1048576 ] && cp "$f" "$dir/gltf_reader/sample$((n++))"
 done
 for f in "$models"/DXF/*.dxf; do
   cp "$f" "$dir/dxf_reader/sample$((n++)).dxf"

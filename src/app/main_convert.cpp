@@ -60,7 +60,8 @@ constexpr const char* kUsage =
     "                         [--verbose] FILE...\n"
     "       wz-convert preview FILE -o OUT.png [--size WxH] [--grid]\n"
     "       wz-convert gui [--to FORMAT] [FILE]\n"
-    "Converts model files (WZP, DXF, LWO (LWOB and LWO2), MQO, MX, ROK, X, OBJ) into the chosen\n"
+    "Converts model files (WZP, DXF, LWO (LWOB and LWO2), MQO, MX, ROK, X, OBJ, glTF 2.0 (.gltf,\n"
+    ".glb)) into the chosen\n"
     "format, writing NAME.EXT beside each input, or into DIR with -o/--output-dir (created when\n"
     "missing), with the images the output names beside it. No output replaces a file the run\n"
     "reads (models, textures, material libraries) or one whose name differs only by case, except\n"
@@ -83,10 +84,12 @@ constexpr const char* kUsage =
     "  gltf  glTF 2.0: NAME.gltf, NAME.bin and the images beside it\n"
     "  glb   glTF 2.0 in one binary file, images embedded\n"
     "  obj   Wavefront OBJ: NAME.obj, NAME.mtl and the images beside it\n"
-    "glTF and OBJ are written in metres (a model unit is 0.1 m) with z toward the viewer.\n"
+    "glTF and OBJ are written and read in metres (a model unit is 0.1 m) with z toward the "
+    "viewer.\n"
     "WZ_LOG=1 prints the library's log as --verbose does.\n";
 
-const char* const kKnownExtensions[] = {"wzp", "dxf", "lwo", "mqo", "mx", "rok", "x", "obj"};
+const char* const kKnownExtensions[] = {"wzp", "dxf", "lwo", "mqo",  "mx",
+                                        "rok", "x",   "obj", "gltf", "glb"};
 
 // Options that take a value, of every verb: the verb is the first argument that is none of
 // these and no option.

@@ -80,7 +80,8 @@ int LoadLightWaveFromMemory(ModelHost& host, Model& model, const std::string& pa
 
 // ---- End of LightWave LWOB and Metasequoia -----------------------------------------------------
 
-// ---- Wavefront OBJ and glTF 2.0 (obj_reader.cpp, obj_writer.cpp, gltf_writer.cpp) --------------
+// ---- Wavefront OBJ and glTF 2.0 (obj_reader.cpp, obj_writer.cpp, gltf_reader.cpp,
+// gltf_writer.cpp)
 //
 // Both formats are right-handed with y up and in metres; the library is left-handed with y up and
 // a library unit is a tenth of a metre. Readers and writers negate z, reverse every face's corner
@@ -106,6 +107,20 @@ int SaveObj(ModelHost& host, const Model& model, const std::string& path);
 // (SaveGltf), or one binary file holding all of them (SaveGlb). 0 as for SaveObj.
 int SaveGltf(ModelHost& host, const Model& model, const std::string& path);
 int SaveGlb(ModelHost& host, const Model& model, const std::string& path);
+
+// Reads a glTF 2.0 document (.gltf, with its buffers and images in data: URIs or in files beside
+// it read through host.ReadNamedFile) or binary file (.glb): the triangles, strips and fans of
+// every mesh the default scene's nodes show (all root nodes when there is no scene), each node's
+// transform baked in (corners reversed where it mirrors), normals kept when every primitive has
+// them; one group per material (base colour, BLEND alpha, MASK as opaque or hidden, double-sided,
+// base colour texture as a texture slot); COLOR_0 as corner colours. Images inside the file are
+// handed to the host as embeddedFiles under names beside the model. Points, lines, skins and
+// animations are counted in the log, not read. Triangles beyond PolygonLimit are cut with
+// PolygonCapacityLine; a file whose model would take more memory than ReadMemoryAllows is
+// refused. Runs DeriveNormals and loads the textures through host.LoadModelTexture.
+int LoadGltf(ModelHost& host, Model& model, const std::string& path, int32_t version);
+int LoadGltfFromMemory(ModelHost& host, Model& model, const std::string& path,
+                       std::span<const uint8_t> bytes, int32_t version);
 
 // ---- End of Wavefront OBJ and glTF 2.0 ----------------------------------------------------------
 

@@ -16,6 +16,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "model/model.h"
@@ -40,6 +41,9 @@ class ModelHost {
     std::function<void(const std::string&)> onRead;
   };
   NamedFiles namedFiles;
+  // Files a model carries inside itself (the images of a glTF file), by the resolved path they
+  // are known under: ReadNamedFile answers those paths from here and never looks on disk for them.
+  std::unordered_map<std::string, std::vector<uint8_t>> embeddedFiles;
   // True for a library path that another output of the same run will take (its main file or a
   // file beside it): writers that name files of their own (images) pass over such names.
   std::function<bool(const std::string&)> reservedOutput;
@@ -48,8 +52,8 @@ class ModelHost {
   // namedFiles.baseFolder.
   std::string ResolveNamed(const std::string& name) const {
     // A name from a file written here may use host separators ("/textures/a.png").
-    const bool absolute = !name.empty() && (name[0] == '\\' || name[0] == '/' ||
-                                            (name.size() > 1 && name[1] == ':'));
+    const bool absolute =
+        !name.empty() && (name[0] == '\\' || name[0] == '/' || (name.size() > 1 && name[1] == ':'));
     if (absolute || namedFiles.baseFolder.empty()) return name;
     return namedFiles.baseFolder + "\\" + name;
   }
@@ -58,6 +62,10 @@ class ModelHost {
   // names a failure.
   platform::NamedFileError ReadNamedFile(const std::string& name, std::vector<uint8_t>& out) const {
     const std::string path = ResolveNamed(name);
+    if (const auto it = embeddedFiles.find(path); it != embeddedFiles.end()) {
+      out = it->second;
+      return platform::NamedFileError::kNone;
+    }
     if (!namedFiles.confineTo.empty() && !platform::IsInsideFolder(path, namedFiles.confineTo))
       return platform::NamedFileError::kOutside;
     const platform::NamedFileError error =

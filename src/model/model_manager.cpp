@@ -32,8 +32,9 @@ struct ReaderRow {
 // The dispatch table, in the order the extension is compared.
 // ".lwo" goes to the LWO2 or the LWOB reader by the file's form type.
 const ReaderRow kReaders[] = {
-    {"dxf", LoadDxf}, {"lwo", LoadLightWave}, {"mqo", LoadMqo}, {"mx", LoadMx},
-    {"rok", LoadRok}, {"x", LoadX},           {"wzp", LoadWzp}, {"obj", LoadObj},
+    {"dxf", LoadDxf},   {"lwo", LoadLightWave}, {"mqo", LoadMqo}, {"mx", LoadMx},
+    {"rok", LoadRok},   {"x", LoadX},           {"wzp", LoadWzp}, {"obj", LoadObj},
+    {"gltf", LoadGltf}, {"glb", LoadGltf},
 };
 
 // Inlined, so that a box grown in a loop stays in registers.
