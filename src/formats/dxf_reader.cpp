@@ -1,16 +1,23 @@
-// DXF reader: takes the 3DFACE entities of a DXF text file and ignores everything else. Each
-// face becomes a four-corner polygon in group 0 with its own four positions, in the corner order
-// 2, 1, 0, 3 (the polygon faces the other way from the DXF face); group 0 is drawn flat, grey and
-// double-sided, and the normals are derived afterwards.
+// DXF reader: takes the 3DFACE entities and the meshes of POLYLINE entities (polyface meshes and
+// M x N polygon meshes) of a DXF text file and ignores everything else. Each face becomes a
+// polygon with its own positions, in the corner order 2, 1, 0, 3 (2, 1, 0 for a triangle of a
+// mesh): the polygon faces the other way from the DXF face. Polygons go into one group per colour
+// index (code 62, or the colour of the entity's layer in the LAYER table); all groups are drawn
+// flat and double-sided, and a file without colours has only group 0 in grey. The normals are
+// derived afterwards. Entities are read where they stand, in blocks as well; INSERTs are not
+// followed.
 //
 // Lines are read as the C library reads text with a 20-byte buffer: CR LF becomes LF, a line of
 // more than 19 characters is cut and its rest read as the next line. Spaces and tabs are removed
-// and lines left empty are skipped; keys are whole lines including the line feed. After "3DFACE"
-// the reader looks for the first "10" and then needs the twelve corner codes 10, 20, 30, 11, ...,
-// 33 strictly in order, each followed by its value. The file is read in one pass over its bytes,
-// lines taken where they lie (a line is gathered into a small buffer only when it needs the
-// C library's rules spelled out), and checked whole before the model is touched: a refused file
-// leaves the model as it was.
+// and lines left empty are skipped; keys are whole lines including the line feed. An entity
+// starts at a line that names it ("3DFACE", "POLYLINE", "VERTEX", ...), wherever it stands; its
+// group codes follow in pairs of a code line and a value line, in any order, up to code 0. A
+// coordinate line longer than one read refuses the file (other values are read whole), and so
+// does a face or a mesh position that lacks a coordinate. The file is read in one pass over its
+// bytes, lines taken where they lie (a line is gathered into a small buffer only when it needs
+// the C library's rules spelled out), and checked whole before the model is touched: a refused
+// file leaves the model as it was. Counts in the file (M, N, vertex numbers) are only used
+// against the records that are there.
 #include <algorithm>
 #include <array>
 #include <bit>
