@@ -601,6 +601,7 @@ void ParseRun(std::span<const uint8_t> bytes, bool inPlace, size_t begin, size_t
     if (entity == Entity::SequenceEnd || entity == Entity::BlockOrSectionEnd) continue;
     if (entity == Entity::Vertex && mesh.kind == OpenMesh::Kind::None) continue;
 
+    f.xyz = {};  // a value line that holds no number leaves its coordinate at 0
     f.have = 0;
     f.colour = kColourUnset;
     f.flags = 0;

@@ -191,6 +191,15 @@ TEST(DxfReader, ValuesReadAsTheCLibraryReadsTheStrippedLine) {
   }
 }
 
+TEST(DxfReader, AValueThatHoldsNoNumberReadsAsZeroAfterAnotherFace) {
+  std::string file = WithFirstX("abc");
+  file.insert(file.find("  0\n3DFACE"), Face({{{7, 7, 7}, {7, 7, 7}, {7, 7, 7}, {7, 7, 7}}}));
+  RecordingModelHost host;
+  auto model = CreateModel({});
+  ASSERT_EQ(Load(host, *model, file), 1);
+  EXPECT_EQ(model->positions[4 + 2], (Vec3{0, 0, 0}));
+}
+
 TEST(DxfReader, KeysAreWholeStrippedLines) {
   const std::string face = Face(kSquare);
   const std::pair<std::string, int> cases[] = {
@@ -414,6 +423,9 @@ TEST(DxfReader, ReadingInStretchesGivesTheOneReadingResult) {
       {"meshes and colours between faces",
        File(join(0, 6) + Polyline(64, mesh) + join(6, 11) + Polyline(49, grid, 2, 2) +
             join(11, 17) + "  0\nPOLYLINE\n 62\n4\n 70\n64\n" + mesh + join(17, 24))},
+      {"a value that holds no number after a face",
+       File(join(0, 4) + std::string(faces[4]).replace(faces[4].find(" 10\n") + 4, 8, "-H0.5") +
+            join(5, 24))},
       {"long lines", File(join(0, 7) + std::string(45, 'x') + "\n" + join(7, 15) + "  0\n" +
                           std::string(30, ' ') + "3DFACE\n" + join(15, 24))},
   };
