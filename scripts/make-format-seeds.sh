@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Writes small valid MX, ROK and DXF files as seeds for the model-reader fuzz harnesses:
+# Writes small valid MX, ROK and DXF files (faces, meshes, colours) as seeds for the model-reader fuzz harnesses:
 # scripts/make-format-seeds.sh [DIR], default fuzz-corpus; files go to DIR/mx, DIR/rok, DIR/dxf.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -42,5 +42,24 @@ def face(z, tail=""):
     return s + tail
 text = "  0\nSECTION\n  2\nENTITIES\n" + face(0) + face(1, " 70\n15\n") + "  0\nENDSEC\n  0\nEOF\n"
 open(f"{d}/dxf/two_faces.dxf", "w").write(text)
+
+# DXF meshes and colours: a layer table, a polyface mesh (a quad with an invisible edge and a
+# coloured triangle), a 3 x 3 polygon mesh closed in M, and a face with its codes reversed.
+def vertex(flags, x=0, y=0, z=0, extra=""):
+    return f"  0\nVERTEX\n  8\nMesh\n 10\n{x}\n 20\n{y}\n 30\n{z}\n 70\n{flags}\n" + extra
+def polyline(flags, m, n, body, colour=""):
+    return (f"  0\nPOLYLINE\n  8\nMesh\n{colour} 66\n1\n 70\n{flags}\n 71\n{m}\n 72\n{n}\n" +
+            body + "  0\nSEQEND\n")
+tables = ("  0\nSECTION\n  2\nTABLES\n  0\nTABLE\n  2\nLAYER\n 70\n1\n"
+          "  0\nLAYER\n  2\nMesh\n 70\n0\n 62\n-3\n  0\nENDTAB\n  0\nENDSEC\n")
+polyface = "".join(vertex(192, x, y) for x, y in [(0, 0), (1, 0), (1, 1), (0, 1)])
+polyface += vertex(128, extra=" 71\n1\n 72\n-2\n 73\n3\n 74\n4\n")
+polyface += vertex(128, extra=" 62\n30\n 71\n1\n 72\n2\n 73\n3\n")
+grid = "".join(vertex(64, m, n, m * n) for m in range(3) for n in range(3))
+reversed_face = "  0\n3DFACE\n 62\n5\n" + "".join(
+    f" {a}{n}\n{v}\n" for n in range(3, -1, -1) for a, v in [(3, 2), (2, n // 2), (1, n % 2)])
+text = (tables + "  0\nSECTION\n  2\nENTITIES\n" + polyline(64, 4, 2, polyface, " 62\n256\n") +
+        polyline(17, 3, 3, grid) + reversed_face + "  0\nENDSEC\n  0\nEOF\n")
+open(f"{d}/dxf/meshes_colours.dxf", "w").write(text)
 PY
 echo "make-format-seeds: seeds in $dir/mx, $dir/rok, $dir/dxf"

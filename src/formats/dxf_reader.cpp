@@ -1,16 +1,23 @@
-// DXF reader: takes the 3DFACE entities of a DXF text file and ignores everything else. Each
-// face becomes a four-corner polygon in group 0 with its own four positions, in the corner order
-// 2, 1, 0, 3 (the polygon faces the other way from the DXF face); group 0 is drawn flat, grey and
-// double-sided, and the normals are derived afterwards.
+// DXF reader: takes the 3DFACE entities and the meshes of POLYLINE entities (polyface meshes and
+// M x N polygon meshes) of a DXF text file and ignores everything else. Each face becomes a
+// polygon with its own positions, in the corner order 2, 1, 0, 3 (2, 1, 0 for a triangle of a
+// mesh): the polygon faces the other way from the DXF face. Polygons go into one group per colour
+// index (code 62, or the colour of the entity's layer in the LAYER table); all groups are drawn
+// flat and double-sided, and a file without colours has only group 0 in grey. The normals are
+// derived afterwards. Entities are read where they stand, in blocks as well; INSERTs are not
+// followed.
 //
 // Lines are read as the C library reads text with a 20-byte buffer: CR LF becomes LF, a line of
 // more than 19 characters is cut and its rest read as the next line. Spaces and tabs are removed
-// and lines left empty are skipped; keys are whole lines including the line feed. After "3DFACE"
-// the reader looks for the first "10" and then needs the twelve corner codes 10, 20, 30, 11, ...,
-// 33 strictly in order, each followed by its value. The file is read in one pass over its bytes,
-// lines taken where they lie (a line is gathered into a small buffer only when it needs the
-// C library's rules spelled out), and checked whole before the model is touched: a refused file
-// leaves the model as it was.
+// and lines left empty are skipped; keys are whole lines including the line feed. An entity
+// starts at a line that names it ("3DFACE", "POLYLINE", "VERTEX", ...), wherever it stands; its
+// group codes follow in pairs of a code line and a value line, in any order, up to code 0. A
+// coordinate line longer than one read refuses the file (other values are read whole), and so
+// does a face or a mesh position that lacks a coordinate. The file is read in one pass over its
+// bytes, lines taken where they lie (a line is gathered into a small buffer only when it needs
+// the C library's rules spelled out), and checked whole before the model is touched: a refused
+// file leaves the model as it was. Counts in the file (M, N, vertex numbers) are only used
+// against the records that are there.
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -19,6 +26,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "formats/formats.h"
@@ -46,6 +54,7 @@ struct Line {
   bool lineFeed = false;
   bool stripped = false;           // no space or tab left in `text`
   const char* readable = nullptr;  // end of the memory `text` lies in
+  bool cut = false;                // the read stopped at its 19 characters: the line goes on
 
   std::string_view Stripped(std::array<char, kLineBuffer>& buffer) const {
     if (stripped) return {text, size};
@@ -151,7 +160,110 @@ class LineReader {
     return true;
   }
 
+  enum class Code { Read, NotCode, End };
+
+  // Reads the next line as a group code: a whole line (ending in a line feed, within one read)
+  // that holds an integer. Otherwise `line` holds what was read, for the caller to look at.
+  Code ReadCode(Line& line, int32_t& code) {
+    if (TakeCode(code)) return Code::Read;
+    if (!Next(line)) return Code::End;
+    if (!line.lineFeed || line.cut) return Code::NotCode;
+    std::array<char, kLineBuffer> buffer;
+    const std::string_view text = line.Stripped(buffer);
+    return Integer(text, code) ? Code::Read : Code::NotCode;
+  }
+
+  enum class Value { Read, TooLong, End };
+
+  // A coordinate: the next line as a number. A line longer than one read leaves its rest to be
+  // read as lines of their own; unless that rest is blank, the value is too long.
+  Value ReadCoordinate(float& value) {
+    if (TakeNumber(value)) return Value::Read;
+    Line line;
+    if (!Next(line)) return Value::End;
+    ReadValue(line, value);
+    return RestIsBlank(line) ? Value::Read : Value::TooLong;
+  }
+
+  // An integer value; a line that holds none leaves `value` as it is.
+  bool ReadInteger(int32_t& value) {
+    Line line;
+    if (!Next(line)) return false;
+    std::array<char, kLineBuffer> buffer;
+    std::string_view text = line.Stripped(buffer);
+    if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+    Integer(text, value);
+    RestIsBlank(line);
+    return true;
+  }
+
+  // A text value: the stripped characters of the whole line, however many reads it takes (at
+  // most kMaxText of them are kept).
+  bool ReadText(std::string& text) {
+    static constexpr size_t kMaxText = 1024;
+    Line line;
+    if (!Next(line)) return false;
+    std::array<char, kLineBuffer> buffer;
+    text.assign(line.Stripped(buffer));
+    while (line.cut) {
+      Gather(line);
+      if (text.size() < kMaxText) text.append(line.text, std::min(line.size, kMaxText));
+    }
+    return true;
+  }
+
+  // Passes over a value line, whole.
+  bool SkipValue() {
+    Line line;
+    if (!Next(line)) return false;
+    RestIsBlank(line);
+    return true;
+  }
+
  private:
+  // An optionally negative decimal integer of at most nine digits, the whole text.
+  static bool Integer(std::string_view text, int32_t& value) {
+    const bool negative = !text.empty() && text[0] == '-';
+    if (negative) text.remove_prefix(1);
+    if (text.empty() || text.size() > 9) return false;
+    int32_t v = 0;
+    for (char c : text) {
+      if (c < '0' || c > '9') return false;
+      v = v * 10 + (c - '0');
+    }
+    value = negative ? -v : v;
+    return true;
+  }
+
+  // Reads the rest of a line that did not fit one read, as the reads that follow; true when
+  // all of it is blank.
+  bool RestIsBlank(Line& line) {
+    bool blank = true;
+    while (line.cut) {
+      Gather(line);
+      blank = blank && line.size == 0;
+    }
+    return blank;
+  }
+
+  // A code line of blanks and digits within one read, taken in place.
+  bool TakeCode(int32_t& code) {
+    if (!inPlace_) return false;
+    const char* q = p_;
+    while (q < end_ && Blank(*q))
+      ++q;
+    int32_t v = 0;
+    const char* digits = q;
+    while (q < end_ && *q >= '0' && *q <= '9' && q - digits < 9)
+      v = v * 10 + (*q++ - '0');
+    if (q == digits) return false;
+    const char* next = LineEnd(q);
+    if (!next) return false;
+    code = v;
+    p_ = next;
+    return true;
+  }
+
   // The lines inside a face are read without looking for their end first when they hold just
   // what is expected: blanks, the key or one decimal number, blanks, a line feed, all within one
   // read. Otherwise nothing is read, and the line is read the general way.
@@ -243,20 +355,26 @@ class LineReader {
   void Gather(Line& line) {
     size_t size = 0, taken = 0;
     bool cString = true;  // false after a NUL: a C string ends there
-    bool lineFeed = false;
+    bool lineFeed = false, ended = false;
     while (p_ < end_ && taken < kLineBuffer - 1) {
       char ch = *p_++;
       if (ch == '\r' && p_ < end_ && *p_ == '\n') ch = *p_++;
       ++taken;
       if (ch == '\n') {
         lineFeed = cString;
+        ended = true;
         break;
       }
       if (Blank(ch)) continue;
       if (ch == '\0') cString = false;
       if (cString) buffer_[size++] = ch;
     }
-    line = {buffer_.data(), size, lineFeed, true, buffer_.data() + buffer_.size()};
+    line = {buffer_.data(),
+            size,
+            lineFeed,
+            true,
+            buffer_.data() + buffer_.size(),
+            !ended && taken == kLineBuffer - 1 && p_ < end_};
   }
 
   const char* p_;
@@ -265,68 +383,289 @@ class LineReader {
   std::array<char, kLineBuffer> buffer_;
 };
 
+// Entity names, looked for as whole lines between entities (as "3DFACE" always was: wherever the
+// line stands).
 constexpr std::string_view kFaceKey = "3DFACE";
-constexpr std::string_view kFirstCornerKey = "10";
-// The group codes after the first "10", each followed by its value: 20, 30 for corner 0, then
-// 11, 21, 31 for corner 1, and so on.
-constexpr std::array<std::string_view, 11> kCornerCodes = {"20", "30", "11", "21", "31", "12",
-                                                           "22", "32", "13", "23", "33"};
+enum class Entity { None, Face, Polyline, Vertex, SequenceEnd, Layer, BlockOrSectionEnd };
 
-using DxfFace = std::array<Vec3, 4>;
-
-float& Coordinate(DxfFace& face, size_t index) {  // index 0 .. 11: x0, y0, z0, x1, ...
-  Vec3& corner = face[index / 3];
-  return index % 3 == 0 ? corner.x : index % 3 == 1 ? corner.y : corner.z;
+Entity EntityOf(const Line& line) {
+  if (line.Is(kFaceKey)) return Entity::Face;
+  if (line.Is("VERTEX")) return Entity::Vertex;
+  if (line.Is("POLYLINE")) return Entity::Polyline;
+  if (line.Is("SEQEND")) return Entity::SequenceEnd;
+  if (line.Is("LAYER")) return Entity::Layer;
+  if (line.Is("ENDBLK") || line.Is("ENDSEC")) return Entity::BlockOrSectionEnd;
+  return Entity::None;
 }
 
-// Why a file is refused.
-enum class DxfFault { None, NoFirstCorner, EndsInCorners, CodesOutOfOrder };
+constexpr int32_t kColourUnset = INT32_MIN;  // no code 62: the colour of the entity's layer
+constexpr int32_t kByLayer = 256;
 
-// The faces read from one stretch of the file. The reader is between faces (looking for the next
-// "3DFACE") at the stretch's start; it reads up to the first place at or after `stopAt` where it
-// is between faces again, or to the end of the file, or to the first fault.
-struct DxfRun {
-  std::vector<DxfFace> faces;
-  DxfFault fault = DxfFault::None;
-  const char* stop = nullptr;  // where the reader stopped between faces (the file's end: read)
+// The group codes of one entity, in whatever order the file gives them. Coordinates: index
+// 3n + axis for codes 10 + n (x), 20 + n (y), 30 + n (z), n = 0 ... 3.
+struct Fields {
+  std::array<float, 12> xyz{};
+  uint16_t have = 0;  // bit per coordinate index
+  int32_t colour = kColourUnset;
+  int32_t flags = 0;                 // 70
+  std::array<int32_t, 4> indices{};  // 71 ... 74
+  bool hasLayer = false;
+  std::string layer;  // 8
+  std::string name;   // 2 (a LAYER's name)
+
+  bool HasCorner(size_t n) const { return ((have >> (3 * n)) & 7u) == 7u; }
+  Vec3 Corner(size_t n) const { return {xyz[3 * n], xyz[3 * n + 1], xyz[3 * n + 2]}; }
 };
+
+// How an entity's codes ended: at code 0 (the next line names the next entity), at a line that
+// is no group code (left in the line for the caller), at the end of the input, or at a
+// coordinate longer than one read.
+enum class FieldsEnd { Zero, NotCode, End, TooLong };
+
+FieldsEnd ReadFields(LineReader& r, Line& line, Fields& f) {
+  for (;;) {
+    int32_t code = 0;
+    const LineReader::Code read = r.ReadCode(line, code);
+    if (read == LineReader::Code::End) return FieldsEnd::End;
+    if (read == LineReader::Code::NotCode) return FieldsEnd::NotCode;
+    if (code == 0) return FieldsEnd::Zero;
+    if (code >= 10 && code <= 33 && code % 10 <= 3) {
+      const size_t index = 3 * size_t(code % 10) + size_t(code / 10 - 1);
+      const LineReader::Value value = r.ReadCoordinate(f.xyz[index]);
+      if (value == LineReader::Value::End) return FieldsEnd::End;
+      if (value == LineReader::Value::TooLong) return FieldsEnd::TooLong;
+      f.have = uint16_t(f.have | 1u << index);
+      continue;
+    }
+    bool more = true;
+    switch (code) {
+      case 8:
+        more = r.ReadText(f.layer);
+        f.hasLayer = true;
+        break;
+      case 2:
+        more = r.ReadText(f.name);
+        break;
+      case 62:
+        f.colour = kByLayer;  // a line that holds no number reads as no colour
+        more = r.ReadInteger(f.colour);
+        break;
+      case 70:
+        more = r.ReadInteger(f.flags);
+        break;
+      case 71:
+      case 72:
+      case 73:
+      case 74:
+        more = r.ReadInteger(f.indices[size_t(code - 71)]);
+        break;
+      default:
+        more = r.SkipValue();
+    }
+    if (!more) return FieldsEnd::End;
+  }
+}
+
+// A polygon as read: corners in the file's order, and its style (layer and colour code).
+struct DxfPolygon {
+  std::array<Vec3, 4> corners;
+  uint32_t style = 0;
+  uint8_t cornerCount = 4;
+};
+
+struct DxfStyle {
+  std::string layer;
+  int32_t colour = kByLayer;
+};
+
+// Why a file is refused.
+enum class DxfFault { None, NoFirstCorner, EndsInCorners, CornersMissing, LongCoordinate, Vertex };
+
+// The polygons read from one stretch of the file. The reader is between entities (looking for the
+// next entity name) at the stretch's start; it reads up to the first place at or after `stopAt`
+// where it is between entities again, outside a POLYLINE, or to the end of the file, or to the
+// first fault.
+struct DxfRun {
+  std::vector<DxfPolygon> polygons;
+  std::vector<DxfStyle> styles;
+  std::vector<std::pair<std::string, int32_t>> layers;  // LAYER entries: name, colour
+  size_t faces = 0;                                     // 3DFACE entities read
+  size_t vertices = 0;                                  // VERTEX entities read in meshes
+  DxfFault fault = DxfFault::None;
+  const char* stop = nullptr;  // where the reader stopped between entities (the file's end: read)
+};
+
+// Style numbers of one run, the last one remembered: most files give many entities in a row the
+// same layer and colour.
+class StyleTable {
+ public:
+  explicit StyleTable(std::vector<DxfStyle>& styles) : styles_(styles) {}
+  uint32_t Of(const std::string& layer, int32_t colour) {
+    if (colour == kColourUnset) colour = kByLayer;
+    if (last_ < styles_.size() && styles_[last_].colour == colour && styles_[last_].layer == layer)
+      return last_;
+    std::string key = layer;
+    key += '\n';
+    key += std::to_string(colour);
+    const auto [at, added] = index_.try_emplace(std::move(key), uint32_t(styles_.size()));
+    if (added) styles_.push_back({layer, colour});
+    last_ = at->second;
+    return last_;
+  }
+
+ private:
+  std::vector<DxfStyle>& styles_;
+  std::unordered_map<std::string, uint32_t> index_;
+  uint32_t last_ = UINT32_MAX;
+};
+
+// A POLYLINE mesh while its VERTEX records are read: a polyface mesh (flag 64: positions, then
+// faces by 1-based position numbers) or a polygon mesh (flag 16: M x N positions, row by row).
+struct OpenMesh {
+  enum class Kind { None, Other, Polyface, Grid } kind = Kind::None;
+  int32_t flags = 0, m = 0, n = 0;
+  int32_t colour = kColourUnset;
+  std::string layer;
+  std::vector<Vec3> positions;
+  struct FaceRecord {
+    std::array<int32_t, 4> indices;
+    uint32_t style;
+  };
+  std::vector<FaceRecord> faces;
+};
+
+// Turns a finished mesh into polygons, using only the positions the file holds: a face naming a
+// position that is not there, or with fewer than three corners, is left out.
+void CloseMesh(OpenMesh& mesh, StyleTable& styles, DxfRun& run) {
+  if (mesh.kind == OpenMesh::Kind::Polyface) {
+    const size_t count = mesh.positions.size();
+    for (const OpenMesh::FaceRecord& face : mesh.faces) {
+      DxfPolygon p;
+      p.style = face.style;
+      uint8_t corners = 0;
+      bool inside = true;
+      for (int32_t index : face.indices) {
+        // A negative number marks an invisible edge; 0 an unused corner.
+        const uint32_t k = uint32_t(index < 0 ? -int64_t(index) : index);
+        if (k == 0) continue;
+        inside = inside && k <= count;
+        if (inside) p.corners[corners++] = mesh.positions[k - 1];
+      }
+      if (!inside || corners < 3) continue;
+      p.cornerCount = corners;
+      run.polygons.push_back(p);
+    }
+  } else if (mesh.kind == OpenMesh::Kind::Grid && mesh.m > 0 && mesh.n >= 2) {
+    const size_t n = size_t(mesh.n);
+    // Only the rows the file holds; a mesh that lacks rows is not closed across them.
+    const size_t rows = std::min(size_t(mesh.m), mesh.positions.size() / n);
+    const bool closedM = (mesh.flags & 1) && rows == size_t(mesh.m) && rows > 2;
+    const bool closedN = (mesh.flags & 32) && n > 2;
+    const uint32_t style = styles.Of(mesh.layer, mesh.colour);
+    const size_t quadRows = rows < 2 ? 0 : closedM ? rows : rows - 1;
+    const size_t quadColumns = closedN ? n : n - 1;
+    run.polygons.reserve(run.polygons.size() + quadRows * quadColumns);
+    for (size_t i = 0; i < quadRows; ++i) {
+      const size_t i1 = (i + 1) % rows;
+      for (size_t j = 0; j < quadColumns; ++j) {
+        const size_t j1 = (j + 1) % n;
+        DxfPolygon p;
+        p.style = style;
+        p.corners = {mesh.positions[i * n + j], mesh.positions[i * n + j1],
+                     mesh.positions[i1 * n + j1], mesh.positions[i1 * n + j]};
+        run.polygons.push_back(p);
+      }
+    }
+  }
+  mesh = OpenMesh{};
+}
 
 void ParseRun(std::span<const uint8_t> bytes, bool inPlace, size_t begin, size_t stopAt,
               DxfRun& run) {
   // A face takes at least 28 lines of two bytes.
-  run.faces.reserve((std::min(stopAt, bytes.size()) - begin) / 56);
+  run.polygons.reserve((std::min(stopAt, bytes.size()) - begin) / 56);
+  StyleTable styles(run.styles);
   LineReader r(bytes, begin, inPlace);
   const char* limit = reinterpret_cast<const char*>(bytes.data()) + std::min(stopAt, bytes.size());
   Line line;
+  bool pending = false;  // `line` was read by an entity and is yet to be looked at
+  OpenMesh mesh;
+  Fields f;
   for (;;) {
-    bool found = false;
-    while (!found && r.Next(line, limit))
-      found = line.Is(kFaceKey);
-    if (!found) {
-      run.stop = r.Position();
+    // A stretch does not stop inside a POLYLINE: its vertices belong to it.
+    if (!pending && !r.Next(line, mesh.kind == OpenMesh::Kind::None ? limit : nullptr)) break;
+    pending = false;
+    const Entity entity = EntityOf(line);
+    if (entity == Entity::None) continue;
+    if (entity != Entity::Vertex && mesh.kind != OpenMesh::Kind::None) CloseMesh(mesh, styles, run);
+    if (entity == Entity::SequenceEnd || entity == Entity::BlockOrSectionEnd) continue;
+    if (entity == Entity::Vertex && mesh.kind == OpenMesh::Kind::None) continue;
+
+    f.xyz = {};  // a value line that holds no number leaves its coordinate at 0
+    f.have = 0;
+    f.colour = kColourUnset;
+    f.flags = 0;
+    f.indices = {};
+    f.hasLayer = false;
+    f.layer.clear();
+    f.name.clear();
+    const FieldsEnd end = ReadFields(r, line, f);
+    pending = end == FieldsEnd::NotCode;
+    if (end == FieldsEnd::TooLong) {
+      run.fault = DxfFault::LongCoordinate;
       return;
     }
-    do {
-      if (!r.Next(line)) {
-        run.fault = DxfFault::NoFirstCorner;
-        return;
+    switch (entity) {
+      case Entity::Face: {
+        if (f.have != 0xFFF) {
+          run.fault = f.have == 0             ? DxfFault::NoFirstCorner
+                      : end == FieldsEnd::End ? DxfFault::EndsInCorners
+                                              : DxfFault::CornersMissing;
+          return;
+        }
+        DxfPolygon p;
+        for (size_t n = 0; n < 4; ++n)
+          p.corners[n] = f.Corner(n);
+        p.style = styles.Of(f.layer, f.colour);
+        run.polygons.push_back(p);
+        ++run.faces;
+        break;
       }
-    } while (!line.Is(kFirstCornerKey));
-    DxfFace face{};
-    if (!r.ReadNumber(Coordinate(face, 0))) {
-      run.fault = DxfFault::EndsInCorners;
-      return;
-    }
-    for (size_t i = 0; i < kCornerCodes.size(); ++i) {
-      const LineReader::Key key = r.ReadKey(kCornerCodes[i]);
-      if (key != LineReader::Key::Matched || !r.ReadNumber(Coordinate(face, i + 1))) {
-        run.fault =
-            key == LineReader::Key::Other ? DxfFault::CodesOutOfOrder : DxfFault::EndsInCorners;
-        return;
+      case Entity::Polyline:
+        mesh.kind = (f.flags & 64)   ? OpenMesh::Kind::Polyface
+                    : (f.flags & 16) ? OpenMesh::Kind::Grid
+                                     : OpenMesh::Kind::Other;
+        mesh.flags = f.flags;
+        mesh.m = f.indices[0];
+        mesh.n = f.indices[1];
+        mesh.colour = f.colour;
+        mesh.layer = f.layer;
+        break;
+      case Entity::Vertex: {
+        if (mesh.kind == OpenMesh::Kind::Other) break;
+        ++run.vertices;
+        // In a polyface mesh a record with flag 128 but not 64 is a face; the rest are positions.
+        if (mesh.kind == OpenMesh::Kind::Polyface && (f.flags & 192) == 128) {
+          const int32_t colour = f.colour != kColourUnset ? f.colour : mesh.colour;
+          mesh.faces.push_back({f.indices, styles.Of(f.hasLayer ? f.layer : mesh.layer, colour)});
+          break;
+        }
+        if (!f.HasCorner(0)) {
+          run.fault = DxfFault::Vertex;
+          return;
+        }
+        mesh.positions.push_back(f.Corner(0));
+        break;
       }
+      case Entity::Layer:
+        if (!f.name.empty() && f.colour != kColourUnset) run.layers.emplace_back(f.name, f.colour);
+        break;
+      default:
+        break;
     }
-    run.faces.push_back(face);
   }
+  if (mesh.kind != OpenMesh::Kind::None) CloseMesh(mesh, styles, run);
+  run.stop = r.Position();
 }
 
 // The start of the first line at or after `from` that reads "3DFACE" in place (trimmed, within
@@ -349,13 +688,112 @@ size_t NextFaceLine(std::span<const uint8_t> bytes, size_t from) {
   return bytes.size();
 }
 
-// Reads every 3DFACE; returns the reason for refusing the file, or "". A large file is read in
-// stretches on several threads, each starting at a "3DFACE" line; a stretch's faces count only
-// when the stretch before it ended exactly where it began (the reader between faces there, as a
-// reading from the start would have it), so the faces and the reason are those of one reading
-// from the start. Where that does not hold, the file is read on from there in one piece.
-std::string ParseDxf(std::span<const uint8_t> bytes, std::vector<DxfFace>& faces,
-                     const DxfThreads& threads) {
+// The AutoCAD colour index palette, made by its well-known rule: 1 to 9 are red, yellow, green,
+// cyan, blue, magenta, white, grey 128 and grey 192; 10 to 249 are 24 hues 15 degrees apart (ten
+// entries each), where the last digit gives the brightness (0-1: 255, 2-3: 204, 4-5: 153, 6-7:
+// 127, 8-9: 76) and odd digits the pale tint (the weakest component at half the brightness);
+// 250 to 255 are greys 51, 80, 105, 130, 190 and 255. Entry 0 (by block) is black.
+constexpr std::array<std::array<uint8_t, 3>, 256> MakeAciPalette() {
+  std::array<std::array<uint8_t, 3>, 256> p{};
+  constexpr std::array<std::array<uint8_t, 3>, 10> kFirst = {{{0, 0, 0},
+                                                              {255, 0, 0},
+                                                              {255, 255, 0},
+                                                              {0, 255, 0},
+                                                              {0, 255, 255},
+                                                              {0, 0, 255},
+                                                              {255, 0, 255},
+                                                              {255, 255, 255},
+                                                              {128, 128, 128},
+                                                              {192, 192, 192}}};
+  for (size_t i = 0; i < kFirst.size(); ++i)
+    p[i] = kFirst[i];
+  constexpr std::array<int, 5> kBrightness = {255, 204, 153, 127, 76};
+  for (int i = 10; i < 250; ++i) {
+    const int hue = (i - 10) / 10, digit = i % 10;
+    const int hi = kBrightness[size_t(digit / 2)];
+    const int lo = digit % 2 ? hi / 2 : 0;
+    const int k = hue % 4;
+    auto mid = [&](int steps) { return lo + (hi - lo) * steps / 4; };
+    int r = 0, g = 0, b = 0;
+    switch (hue / 4) {  // six sixths of the colour circle, starting at red
+      case 0:
+        r = hi, g = mid(k), b = lo;
+        break;
+      case 1:
+        r = mid(4 - k), g = hi, b = lo;
+        break;
+      case 2:
+        r = lo, g = hi, b = mid(k);
+        break;
+      case 3:
+        r = lo, g = mid(4 - k), b = hi;
+        break;
+      case 4:
+        r = mid(k), g = lo, b = hi;
+        break;
+      default:
+        r = hi, g = lo, b = mid(4 - k);
+        break;
+    }
+    p[size_t(i)] = {uint8_t(r), uint8_t(g), uint8_t(b)};
+  }
+  constexpr std::array<uint8_t, 6> kGreys = {51, 80, 105, 130, 190, 255};
+  for (size_t i = 0; i < kGreys.size(); ++i)
+    p[250 + i] = {kGreys[i], kGreys[i], kGreys[i]};
+  return p;
+}
+constexpr std::array<std::array<uint8_t, 3>, 256> kAciPalette = MakeAciPalette();
+
+// What the read gives the model: polygons whose style is their group, and each group's colour
+// index (0: no colour, the grey group a file without colours has).
+struct DxfRead {
+  std::vector<DxfPolygon> polygons;
+  std::vector<int32_t> groupColours;
+};
+
+// The colour index a style is drawn with: its own, or its layer's (code 256, or no code 62);
+// a negative index (a layer that is off) counts as its absolute value. 0 (by block: the colour
+// of an INSERT, which is not followed) and anything outside 1 ... 255 give no colour.
+int32_t ResolveColour(const DxfStyle& style,
+                      const std::unordered_map<std::string, int32_t>& layerColours) {
+  int32_t colour = style.colour;
+  if (colour == kByLayer) {
+    const auto at = layerColours.find(style.layer);
+    colour = at == layerColours.end() ? 0 : at->second;
+  }
+  if (colour < 0) colour = colour == INT32_MIN ? 0 : -colour;
+  return colour >= 1 && colour <= 255 ? colour : 0;
+}
+
+// Gives every polygon its group: one group per colour, in the order the colours first appear.
+void AssignGroups(std::vector<DxfStyle>& styles, const std::vector<DxfRun>& parts, DxfRead& read) {
+  std::unordered_map<std::string, int32_t> layerColours;
+  for (const DxfRun& part : parts) {
+    for (const auto& [name, colour] : part.layers)
+      layerColours.try_emplace(name, colour);
+  }
+  std::vector<int32_t> colourOf(styles.size());
+  for (size_t s = 0; s < styles.size(); ++s)
+    colourOf[s] = ResolveColour(styles[s], layerColours);
+  std::array<int32_t, 256> groupOf;
+  groupOf.fill(-1);
+  for (DxfPolygon& p : read.polygons) {
+    const int32_t colour = colourOf[p.style];
+    if (groupOf[size_t(colour)] < 0) {
+      groupOf[size_t(colour)] = int32_t(read.groupColours.size());
+      read.groupColours.push_back(colour);
+    }
+    p.style = uint32_t(groupOf[size_t(colour)]);
+  }
+}
+
+// Reads every 3DFACE and POLYLINE mesh; returns the reason for refusing the file, or "". A large
+// file is read in stretches on several threads, each starting at a "3DFACE" line; a stretch's
+// polygons count only when the stretch before it ended exactly where it began (the reader
+// between entities there, as a reading from the start would have it), so the polygons and the
+// reason are those of one reading from the start. Where that does not hold, the file is read on
+// from there in one piece.
+std::string ParseDxf(std::span<const uint8_t> bytes, DxfRead& read, const DxfThreads& threads) {
   size_t runs = threads.maxRuns ? threads.maxRuns : platform::WorkerCount() + 1;
   runs = std::min(runs,
                   std::max<size_t>(1, bytes.size() / std::max<size_t>(threads.minBytesPerRun, 1)));
@@ -389,77 +827,125 @@ std::string ParseDxf(std::span<const uint8_t> bytes, std::vector<DxfFace>& faces
     ParseRun(bytes, false, 0, SIZE_MAX, parts[0]);
   }
 
-  size_t total = 0;
-  for (const DxfRun& part : parts)
-    total += part.faces.size();
-  faces = std::move(parts[0].faces);
-  faces.reserve(total);
-  DxfFault fault = DxfFault::None;
-  for (size_t k = 0; k < parts.size(); ++k) {
-    if (k > 0) faces.insert(faces.end(), parts[k].faces.begin(), parts[k].faces.end());
-    fault = parts[k].fault;
-    if (fault != DxfFault::None || k + 1 == parts.size()) break;
+  // The stretches that count, in order; a stretch read on from where one ran past the next
+  // one's start ends the list.
+  size_t used = parts.size();
+  for (size_t k = 0; k + 1 < parts.size(); ++k) {
+    if (parts[k].fault != DxfFault::None) {
+      used = k + 1;
+      break;
+    }
     if (parts[k].stop != base + starts[k + 1]) {
-      // The stretch ran past the next one's start inside a face: read on from where it stopped.
       DxfRun rest;
       if (parts[k].stop < base + bytes.size()) {
         ParseRun(bytes, inPlace, size_t(parts[k].stop - base), SIZE_MAX, rest);
       }
-      faces.insert(faces.end(), rest.faces.begin(), rest.faces.end());
-      fault = rest.fault;
+      parts[k + 1] = std::move(rest);
+      used = k + 2;
       break;
     }
   }
-  const std::string which = "3DFACE " + std::to_string(faces.size() + 1);
-  switch (fault) {
+  parts.resize(used);
+
+  // The polygons in file order, their styles numbered across the stretches.
+  size_t total = 0, faces = 0, vertices = 0;
+  for (const DxfRun& part : parts) {
+    total += part.polygons.size();
+    faces += part.faces;
+    vertices += part.vertices;
+  }
+  read.polygons = std::move(parts[0].polygons);
+  read.polygons.reserve(total);
+  std::vector<DxfStyle> styles = parts[0].styles;
+  std::unordered_map<std::string, uint32_t> styleIndex;
+  auto key = [](const DxfStyle& s) { return s.layer + '\n' + std::to_string(s.colour); };
+  for (size_t s = 0; s < styles.size(); ++s)
+    styleIndex.emplace(key(styles[s]), uint32_t(s));
+  for (size_t k = 1; k < parts.size(); ++k) {
+    std::vector<uint32_t> renumber(parts[k].styles.size());
+    for (size_t s = 0; s < renumber.size(); ++s) {
+      const auto [at, added] =
+          styleIndex.try_emplace(key(parts[k].styles[s]), uint32_t(styles.size()));
+      if (added) styles.push_back(parts[k].styles[s]);
+      renumber[s] = at->second;
+    }
+    const size_t from = read.polygons.size();
+    read.polygons.insert(read.polygons.end(), parts[k].polygons.begin(), parts[k].polygons.end());
+    for (size_t i = from; i < read.polygons.size(); ++i)
+      read.polygons[i].style = renumber[read.polygons[i].style];
+  }
+
+  const std::string face = "3DFACE " + std::to_string(faces + 1);
+  switch (parts.back().fault) {
     case DxfFault::NoFirstCorner:
-      return which + " ends before its first corner";
+      return face + " ends before its first corner";
     case DxfFault::EndsInCorners:
-      return which + " ends inside its corners";
-    case DxfFault::CodesOutOfOrder:
-      return which + ": corner codes missing or out of order";
+      return face + " ends inside its corners";
+    case DxfFault::CornersMissing:
+      return face + ": corner codes missing";
+    case DxfFault::LongCoordinate:
+      return "a coordinate line is longer than 19 characters";
+    case DxfFault::Vertex:
+      return "VERTEX " + std::to_string(vertices) + " of a mesh has no position";
     case DxfFault::None:
       break;
   }
-  if (faces.empty()) return "no 3DFACE";
-  if (faces.size() > size_t{INT32_MAX} / 4) return "too many faces";
+  if (read.polygons.empty()) return "no 3DFACE and no mesh";
+  if (read.polygons.size() > size_t{INT32_MAX} / 4) return "too many faces";
+  AssignGroups(styles, parts, read);
   return "";
 }
 
-void Apply(ModelHost& host, Model& model, const std::string& path,
-           const std::vector<DxfFace>& faces) {
+void Apply(ModelHost& host, Model& model, const std::string& path, const DxfRead& read) {
+  // The file's corners 0, 1, 2, 3 become the polygon's corners 2, 1, 0, 3: the polygon faces the
+  // other way. A triangle takes 2, 1, 0.
   static constexpr std::array<size_t, 4> kOrder = {2, 1, 0, 3};
-  const size_t entries = 4 * faces.size();
+  const std::vector<DxfPolygon>& polygons = read.polygons;
+  size_t entries = 0;
+  for (const DxfPolygon& p : polygons)
+    entries += p.cornerCount;
   GrowPositionPools(model, entries);
   GrowTo(model.colours, size_t{1});
   GrowTo(model.uvs, size_t{1});
-  GrowTo(model.polygons, faces.size());
-  if (model.groupCount < 1) {  // every face goes into group 0
-    GrowTo(model.groups, size_t{1});
-    model.groups[0] = NewGroup();
-    model.groupCount = 1;
+  GrowTo(model.polygons, polygons.size());
+  const size_t groups = read.groupColours.size();
+  if (size_t(std::max(model.groupCount, 0)) < groups) {
+    GrowTo(model.groups, groups);
+    for (size_t g = size_t(std::max(model.groupCount, 0)); g < groups; ++g)
+      model.groups[g] = NewGroup();
+    model.groupCount = int32_t(groups);
   }
 
-  for (size_t j = 0; j < faces.size(); ++j) {
+  size_t e = 0;
+  for (size_t j = 0; j < polygons.size(); ++j) {
+    const DxfPolygon& p = polygons[j];
     Polygon polygon;
-    polygon.cornerCount = 4;
-    for (size_t i = 0; i < 4; ++i) {
-      const size_t e = 4 * j + i;
-      model.positions[e] = faces[j][kOrder[i]];
+    polygon.cornerCount = p.cornerCount;
+    polygon.group = int32_t(p.style);
+    for (size_t i = 0; i < p.cornerCount; ++i, ++e) {
+      model.positions[e] = p.corners[p.cornerCount == 4 ? kOrder[i] : 2 - i];
       polygon.corners[i] = {int32_t(e), 0, 0, 0};
     }
     model.polygons[j] = polygon;
   }
   model.positionCount = int32_t(entries);
-  model.polygonCount = int32_t(faces.size());
+  model.polygonCount = int32_t(polygons.size());
   model.colours[0] = {255.0f, 255.0f, 255.0f, 255.0f};
   model.colourCount = 1;
   model.uvs[0] = Uv{};
   model.uvCount = 1;
-  Group& group = model.groups[0];
-  group.colour = {200.0f, 200.0f, 200.0f, 255.0f};
-  group.doubleSided = 1;
-  group.shading = 3;
+  for (size_t g = 0; g < groups; ++g) {
+    Group& group = model.groups[g];
+    const int32_t colour = read.groupColours[g];
+    if (colour == 0) {
+      group.colour = {200.0f, 200.0f, 200.0f, 255.0f};
+    } else {
+      const auto& rgb = kAciPalette[size_t(colour)];
+      group.colour = {float(rgb[0]), float(rgb[1]), float(rgb[2]), 255.0f};
+    }
+    group.doubleSided = 1;
+    group.shading = 3;
+  }
 
   model.fileName.Set(path);
   DeriveNormals(model);
@@ -472,13 +958,13 @@ void Apply(ModelHost& host, Model& model, const std::string& path,
 int LoadDxfFromMemory(ModelHost& host, Model& model, const std::string& path,
                       std::span<const uint8_t> bytes, int32_t /*version*/,
                       const DxfThreads& threads) {
-  std::vector<DxfFace> faces;
-  const std::string reason = ParseDxf(bytes, faces, threads);
+  DxfRead read;
+  const std::string reason = ParseDxf(bytes, read, threads);
   if (!reason.empty()) {
     host.Refuse(path, reason);
     return 0;
   }
-  Apply(host, model, path, faces);
+  Apply(host, model, path, read);
   return 1;
 }
 

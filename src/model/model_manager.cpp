@@ -2,10 +2,13 @@
 // loads through the loader thread, motions, and model textures.
 #include <strings.h>
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <new>
+#include <span>
+#include <string_view>
 #include <tuple>
 #include <utility>
 
@@ -23,19 +26,159 @@ namespace wz {
 namespace {
 
 using ReaderFn = int (*)(ModelHost&, Model&, const std::string&, int32_t);
+// Tells from a file's first bytes (at most kHeadBytes of them) whether they are of the format.
+using LooksLikeFn = bool (*)(std::string_view head);
+
+constexpr size_t kHeadBytes = 4096;
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+uint32_t Le32(std::string_view b, size_t at) {
+  return uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8 |
+         uint32_t(uint8_t(b[at + 2])) << 16 | uint32_t(uint8_t(b[at + 3])) << 24;
+}
+
+// The text's lines from `at` on, blanks (spaces, tabs, CR) trimmed; false at the end.
+bool NextLine(std::string_view text, size_t& at, std::string_view& line) {
+  if (at >= text.size()) return false;
+  size_t end = text.find('\n', at);
+  if (end == std::string_view::npos) end = text.size();
+  line = text.substr(at, end - at);
+  at = end + 1;
+  const size_t first = line.find_first_not_of(" \t\r");
+  if (first == std::string_view::npos) {
+    line = {};
+  } else {
+    line = line.substr(first, line.find_last_not_of(" \t\r") + 1 - first);
+  }
+  return true;
+}
+
+bool LooksLikeX(std::string_view head) {
+  return StartsWith(head, "xof ");
+}
+
+bool LooksLikeLightWave(std::string_view head) {
+  if (head.size() < 12 || !StartsWith(head, "FORM")) return false;
+  const std::string_view type = head.substr(8, 4);
+  return type == "LWOB" || type == "LWO2" || type == "LWO3";
+}
+
+bool LooksLikeMqo(std::string_view head) {
+  return StartsWith(head, "Metasequoia Document");
+}
+
+bool LooksLikeGlb(std::string_view head) {
+  return StartsWith(head, "glTF");
+}
+
+// A JSON object that names an "asset" near its start.
+bool LooksLikeGltfJson(std::string_view head) {
+  if (StartsWith(head, "\xEF\xBB\xBF")) head.remove_prefix(3);
+  const size_t first = head.find_first_not_of(" \t\r\n");
+  return first != std::string_view::npos && head[first] == '{' &&
+         head.find("\"asset\"") != std::string_view::npos;
+}
+
+// "0" and "SECTION" as the first pair of lines, after any "999" comment pairs.
+bool LooksLikeDxf(std::string_view head) {
+  size_t at = 0;
+  std::string_view line;
+  do {
+    if (!NextLine(head, at, line)) return false;
+  } while (line.empty());
+  while (line == "999") {
+    if (!NextLine(head, at, line) || !NextLine(head, at, line)) return false;
+  }
+  return line == "0" && NextLine(head, at, line) && line == "SECTION";
+}
+
+// "WZP", or a version the WZP reader takes in the int32 at offset 3.
+bool LooksLikeWzp(std::string_view head) {
+  if (StartsWith(head, "WZP")) return true;
+  if (head.size() < 7) return false;
+  const int32_t version = int32_t(Le32(head, 3));
+  return version >= kWzpVersion2004 && version <= kWzpVersion2009;
+}
+
+// The 32-byte header whose three blocks follow it back to back: each block's offset is where
+// the one before it ends, and each size is a whole number of its records.
+bool LooksLikeMx(std::string_view head) {
+  if (head.size() < 32) return false;
+  const uint32_t sizeA = Le32(head, 8), atA = Le32(head, 12), sizeB = Le32(head, 16),
+                 atB = Le32(head, 20), sizeC = Le32(head, 24), atC = Le32(head, 28);
+  return atA == 32 && uint64_t(atB) == uint64_t(atA) + sizeA &&
+         uint64_t(atC) == uint64_t(atB) + sizeB && sizeA % 60 == 0 && sizeB % 168 == 0 &&
+         sizeC % 16 == 0;
+}
+
+// A first line "ROKKAKU ...", or the "POINT" and "LINE0" lines the reader looks for.
+bool LooksLikeRok(std::string_view head) {
+  size_t at = 0;
+  std::string_view line;
+  bool point = false, line0 = false;
+  for (int n = 0; NextLine(head, at, line); ++n) {
+    if (n == 0 && StartsWith(line, "ROKKAKU")) return true;
+    point = point || line == "POINT";
+    line0 = line0 || (point && line == "LINE0");
+  }
+  return line0;
+}
+
+// The last guess: the first line that is not blank or a comment starts with an OBJ statement.
+bool LooksLikeObj(std::string_view head) {
+  size_t at = 0;
+  std::string_view line;
+  while (NextLine(head, at, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    const std::string_view word = line.substr(0, line.find_first_of(" \t"));
+    if (word.size() == line.size()) return false;
+    for (std::string_view k :
+         {"v", "vt", "vn", "vp", "f", "l", "p", "o", "g", "s", "mtllib", "usemtl"}) {
+      if (word == k) return true;
+    }
+    return false;
+  }
+  return false;
+}
 
 struct ReaderRow {
   const char* extension;
-  ReaderFn reader;  // null until the format's reader is built
+  ReaderFn reader;        // null until the format's reader is built
+  LooksLikeFn looksLike;  // null: known by the extension only
 };
 
-// The dispatch table, in the order the extension is compared.
+// The dispatch table. A file goes to the first row whose format its first bytes show, in this
+// order (strong magic numbers first, the OBJ guess last); when none does, to the row of its
+// extension (compared without regard to case).
 // ".lwo" goes to the LWO2 or the LWOB reader by the file's form type.
 const ReaderRow kReaders[] = {
-    {"dxf", LoadDxf},   {"lwo", LoadLightWave}, {"mqo", LoadMqo}, {"mx", LoadMx},
-    {"rok", LoadRok},   {"x", LoadX},           {"wzp", LoadWzp}, {"obj", LoadObj},
-    {"gltf", LoadGltf}, {"glb", LoadGltf},
+    {"x", LoadX, LooksLikeX},
+    {"lwo", LoadLightWave, LooksLikeLightWave},
+    {"mqo", LoadMqo, LooksLikeMqo},
+    {"glb", LoadGltf, LooksLikeGlb},
+    {"gltf", LoadGltf, LooksLikeGltfJson},
+    {"dxf", LoadDxf, LooksLikeDxf},
+    {"wzp", LoadWzp, LooksLikeWzp},
+    {"mx", LoadMx, LooksLikeMx},
+    {"rok", LoadRok, LooksLikeRok},
+    {"obj", LoadObj, LooksLikeObj},
 };
+
+const ReaderRow* RowFor(const std::string& path, std::span<const uint8_t> head) {
+  const std::string_view text(reinterpret_cast<const char*>(head.data()),
+                              std::min(head.size(), kHeadBytes));
+  for (const ReaderRow& row : kReaders) {
+    if (row.looksLike && row.looksLike(text)) return &row;
+  }
+  const std::string extension = ModelExtension(path);
+  for (const ReaderRow& row : kReaders) {
+    if (strcasecmp(extension.c_str(), row.extension) == 0) return &row;
+  }
+  return nullptr;
+}
 
 // Inlined, so that a box grown in a loop stays in registers.
 [[gnu::always_inline]] inline void Grow(Vec3& lo, Vec3& hi, const Vec3& p) {
@@ -129,6 +272,11 @@ std::string ModelExtension(const std::string& path) {
   const size_t dot = platform::Cp932FindLast(path, '.');
   if (dot == std::string::npos || dot == 0) return {};
   return path.substr(dot + 1);
+}
+
+std::string ModelFormatOf(const std::string& path, std::span<const uint8_t> head) {
+  const ReaderRow* row = RowFor(path, head);
+  return row ? row->extension : "";
 }
 
 void ComputeBoundsAndShading(Model& model, bool toonLoaded) {
@@ -256,20 +404,16 @@ bool ReadModelFile(ModelHost& host, Model& model, const std::string& path,
                    const std::string& dataDir, bool toonLoaded) {
   FILE* f = platform::OpenFile(path, "rb");
   if (!f) return false;
-  uint8_t head[7] = {};
-  size_t got = std::fread(head, 1, sizeof head, f);
+  std::array<uint8_t, kHeadBytes> head;
+  const size_t got = std::fread(head.data(), 1, head.size(), f);
   std::fclose(f);
   int32_t version = 0;
-  if (got == sizeof head) {
+  if (got >= 7) {
     version = static_cast<int32_t>(uint32_t(head[3]) | uint32_t(head[4]) << 8 |
                                    uint32_t(head[5]) << 16 | uint32_t(head[6]) << 24);
   }
-  const std::string extension = ModelExtension(path);
-  for (const ReaderRow& row : kReaders) {
-    if (strcasecmp(extension.c_str(), row.extension) != 0) continue;
-    if (row.reader) ReadGuarded(host, row.reader, model, path, version, dataDir, toonLoaded);
-    break;
-  }
+  const ReaderRow* row = RowFor(path, std::span<const uint8_t>(head.data(), got));
+  if (row && row->reader) ReadGuarded(host, row->reader, model, path, version, dataDir, toonLoaded);
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,9 @@ struct ModelTable {
 // The extension rule of Model3_Load: the text after the last dot of the path, unless that dot is
 // its first character; empty without a dot. The directory part is not excluded.
 std::string ModelExtension(const std::string& path);
+// The dispatch row (named by its extension: "dxf", "x", ...) a file with these first bytes and
+// this path goes to: the first format the bytes show, else the extension's; "" for none.
+std::string ModelFormatOf(const std::string& path, std::span<const uint8_t> head);
 
 // The post-load steps shared by every format: the model's and each group's bounding box and
 // centre, deform on for UV scrolling, the shading selection (6 for a bump map, 8 for a second

@@ -295,7 +295,7 @@ TEST_F(Converter_, DroppedFilesAreConvertedBesideThemselvesAndFailuresSkipped) {
   EXPECT_EQ(outcomes[0].kind, DropOutcome::kConverted);
   EXPECT_EQ(outcomes[1].kind, DropOutcome::kNoGeometry);
   EXPECT_EQ(outcomes[2].kind, DropOutcome::kNoModel);
-  EXPECT_EQ(outcomes[3].kind, DropOutcome::kNoGeometry);  // no reader for a name without a dot
+  EXPECT_EQ(outcomes[3].kind, DropOutcome::kConverted);  // a name without a dot: read by content
   EXPECT_EQ(outcomes[4].kind, DropOutcome::kConverted);
   EXPECT_TRUE(std::filesystem::exists(dir / "sub/a.LWO"));
   EXPECT_TRUE(std::filesystem::exists(dir / "b.LWO"));

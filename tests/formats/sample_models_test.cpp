@@ -104,35 +104,93 @@ Expected CountLwob(const std::vector<uint8_t>& b) {
 // -------------------------------------------------------------
 
 Expected CountDxf(const std::string& text) {
+  // The file as (code, value) line pairs, blanks trimmed, cut into entities at code 0.
   std::vector<std::string> lines;
   std::istringstream in(text);
   for (std::string l; std::getline(in, l);) {
     l.erase(std::remove_if(l.begin(), l.end(), [](char c) { return std::isspace(uint8_t(c)); }),
             l.end());
-    if (!l.empty()) lines.push_back(l);
+    lines.push_back(l);
   }
-  // A face: after "3DFACE", the first "10" starts the twelve corner codes 10 20 30 11 ... 33 in
-  // this order, each followed by its value; anything else there and the file is refused.
-  Expected e;
-  e.groups = -1;
-  static const char* kCodes[12] = {"10", "20", "30", "11", "21", "31",
-                                   "12", "22", "32", "13", "23", "33"};
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i] != "3DFACE") continue;
-    size_t at = i + 1;
-    while (at < lines.size() && lines[at] != "10")
-      ++at;
-    float c[12];
-    for (int k = 0; k < 12; ++k, at += 2) {
-      if (at + 1 >= lines.size() || lines[at] != kCodes[k]) return Expected{};
-      c[k] = std::strtof(lines[at + 1].c_str(), nullptr);
+  struct Entity {
+    std::string name;
+    std::vector<std::pair<int, std::string>> codes;
+    std::string Get(int code, const std::string& otherwise = "") const {
+      for (const auto& [c, v] : codes)
+        if (c == code) return v;
+      return otherwise;
     }
-    for (int n = 0; n < 4; ++n)
-      e.box.Add(c[3 * n], c[3 * n + 1], c[3 * n + 2]);
-    ++e.polygons;
+    float F(int code) const { return std::strtof(Get(code, "0").c_str(), nullptr); }
+    int I(int code, int otherwise = 0) const {
+      return std::atoi(Get(code, std::to_string(otherwise)).c_str());
+    }
+  };
+  std::vector<Entity> entities;
+  for (size_t i = 0; i + 1 < lines.size(); i += 2) {
+    const int code = std::atoi(lines[i].c_str());
+    if (code == 0) {
+      entities.push_back({lines[i + 1], {}});
+    } else if (!entities.empty()) {
+      entities.back().codes.emplace_back(code, lines[i + 1]);
+    }
   }
-  e.loads = e.polygons > 0;
-  return e;
+  // Polygons: 3DFACEs, polyface faces (flag 64: faces by 1-based position numbers) and the quads
+  // of M x N polygon meshes (flag 16, closed by flags 1 and 32); one group per colour index,
+  // code 256 or none taking the layer's.
+  std::vector<std::pair<std::string, int>> layers;
+  for (const Entity& e : entities)
+    if (e.name == "LAYER") layers.emplace_back(e.Get(2), e.I(62, 256));
+  std::vector<int> colours;
+  Expected out;
+  auto add = [&](const std::vector<std::array<float, 3>>& corners, const Entity& style) {
+    int colour = style.I(62, 256);
+    for (const auto& [name, c] : layers)
+      if (colour == 256 && name == style.Get(8)) colour = std::abs(c);
+    if (colour < 1 || colour > 255) colour = 0;
+    if (std::find(colours.begin(), colours.end(), colour) == colours.end())
+      colours.push_back(colour);
+    for (const auto& c : corners)
+      out.box.Add(c[0], c[1], c[2]);
+    ++out.polygons;
+  };
+  for (size_t i = 0; i < entities.size(); ++i) {
+    const Entity& e = entities[i];
+    if (e.name == "3DFACE") {
+      std::vector<std::array<float, 3>> corners;
+      for (int n = 0; n < 4; ++n)
+        corners.push_back({e.F(10 + n), e.F(20 + n), e.F(30 + n)});
+      add(corners, e);
+    }
+    if (e.name != "POLYLINE") continue;
+    std::vector<std::array<float, 3>> positions;
+    size_t v = i + 1;
+    for (; v < entities.size() && entities[v].name == "VERTEX"; ++v) {
+      if ((e.I(70) & 64) && (entities[v].I(70) & 192) == 128) continue;
+      positions.push_back({entities[v].F(10), entities[v].F(20), entities[v].F(30)});
+    }
+    if (e.I(70) & 64) {
+      for (size_t f = i + 1; f < v; ++f) {
+        if ((entities[f].I(70) & 192) != 128) continue;
+        std::vector<std::array<float, 3>> corners;
+        for (int code = 71; code <= 74; ++code) {
+          const int k = std::abs(entities[f].I(code));
+          if (k > 0 && size_t(k) <= positions.size()) corners.push_back(positions[size_t(k - 1)]);
+        }
+        if (corners.size() >= 3) add(corners, entities[f].Get(62).empty() ? e : entities[f]);
+      }
+    } else if (e.I(70) & 16) {
+      const int m = e.I(71), n = e.I(72);
+      for (int a = 0; a < ((e.I(70) & 1) ? m : m - 1); ++a)
+        for (int b = 0; b < ((e.I(70) & 32) ? n : n - 1); ++b)
+          add({positions[size_t(a * n + b)], positions[size_t(a * n + (b + 1) % n)],
+               positions[size_t((a + 1) % m * n + (b + 1) % n)],
+               positions[size_t((a + 1) % m * n + b)]},
+              e);
+    }
+  }
+  out.groups = int64_t(colours.size());
+  out.loads = out.polygons > 0;
+  return out;
 }
 
 // ---- X, text form: objects in braces, frames with their matrices, meshes ------------------------
@@ -322,12 +380,21 @@ TEST(SampleModels, LwobFilesMatchTheirChunks) {
 
 TEST(SampleModels, DxfFilesMatchTheirFaces) {
   if (!Installed()) GTEST_SKIP() << "assimp-testmodels is not installed (scripts/setup.sh)";
-  // lineTest has two faces; PinkEggFromLW writes corners 13 to 10 (refused by the corner order
-  // rule); issue_2229 and wuson hold no 3DFACE.
-  for (const char* file :
-       {"DXF/lineTest.dxf", "DXF/PinkEggFromLW.dxf", "DXF/issue_2229.dxf", "DXF/wuson.dxf"}) {
+  // lineTest has two red faces; PinkEggFromLW writes corners 13 to 10; issue_2229 holds polyface
+  // meshes in two colours (faces by index, a layer table), wuson one polyface mesh in a block.
+  // The polygon and group counts, also counted by a separate script: 2 and 1, 288 and 1, 1290
+  // and 2, 3732 and 1.
+  const std::pair<const char*, std::array<int64_t, 2>> files[] = {
+      {"DXF/lineTest.dxf", {2, 1}},
+      {"DXF/PinkEggFromLW.dxf", {288, 1}},
+      {"DXF/issue_2229.dxf", {1290, 2}},
+      {"DXF/wuson.dxf", {3732, 1}}};
+  for (const auto& [file, counts] : files) {
     const auto bytes = ReadAll(kModels + "/" + file);
-    ExpectLoadsAsCounted({file, CountDxf(std::string(bytes.begin(), bytes.end()))}, 0.0f);
+    const Expected expected = CountDxf(std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(expected.polygons, counts[0]) << file;
+    EXPECT_EQ(expected.groups, counts[1]) << file;
+    ExpectLoadsAsCounted({file, expected}, 0.0f);
   }
 }
 

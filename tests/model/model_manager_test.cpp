@@ -46,6 +46,62 @@ TEST(ModelExtensionRule, LastDotNotAtTheStart) {
   EXPECT_EQ(ModelExtension("\\dir.v2\\file"), "v2\\file");
 }
 
+// A file goes to the reader its first bytes show, whatever its extension; the extension decides
+// only when they show no format.
+TEST(ModelFormatRule, ContentFirstThenExtension) {
+  auto le32 = [](uint32_t v) {
+    return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+  };
+  const std::string mx = "MXF" + std::string(5, '\0') + le32(60) + le32(32) + le32(168) + le32(92) +
+                         le32(16) + le32(260);
+  const struct {
+    std::string head;
+    const char* path;
+    const char* want;
+  } cases[] = {
+      {"xof 0303txt 0032\n", "a.obj", "x"},
+      {std::string("FORM\0\0\0\x10LWOB", 12), "a.x", "lwo"},
+      {std::string("FORM\0\0\0\x10LWO2", 12), "a.mqo", "lwo"},
+      {std::string("FORM\0\0\0\x10LWO3", 12), "noext", "lwo"},
+      {"Metasequoia Document\r\n", "a.dxf", "mqo"},
+      {std::string("glTF\x02\0\0\0", 8), "a.obj", "glb"},
+      {" {\"asset\": {\"version\": \"2.0\"}}", "a.x", "gltf"},
+      {"  0\r\nSECTION\r\n  2\r\nENTITIES\r\n", "a.mqo", "dxf"},
+      {"999\nmade by hand\n\t0 \nSECTION\n", "noext", "dxf"},
+      {"WZP" + le32(2009000), "a.lwo", "wzp"},
+      {"abc" + le32(2004002), "a.rok", "wzp"},
+      {mx, "a.wzp", "mx"},
+      {"ROKKAKU 5.25\r\nPOINT\r\n", "a.obj", "rok"},
+      {"comment\nPOINT\n1\n0\nLINE0\n", "a.x", "rok"},
+      {"# made by hand\n\nv 1 2 3\nf 1 2 3\n", "a.dxf", "obj"},
+      {"o thing\n", "noext", "obj"},
+      // Nothing shown: the extension decides.
+      {"  0\n3DFACE\n", "a.DXF", "dxf"},
+      {"  0\nPOINT\n 10\n1\n", "a.dxf", "dxf"},  // a DXF POINT entity, no ROK file
+      {"0123456789", "a.rok", "rok"},
+      {"# only a comment\n", "a.mx", "mx"},
+      {"{\"scene\": 0}", "a.gltf", "gltf"},
+      {"0123", "a.txt", ""},
+      {"", "noext", ""},
+  };
+  for (const auto& c : cases) {
+    const std::span<const uint8_t> head(reinterpret_cast<const uint8_t*>(c.head.data()),
+                                        c.head.size());
+    EXPECT_EQ(ModelFormatOf(c.path, head), c.want) << c.path << ": " << c.head;
+  }
+}
+
+TEST_F(ModelManager, ADxfFileLoadsUnderAnyName) {
+  const std::string face =
+      "  0\nSECTION\n  2\nENTITIES\n  0\n3DFACE\n 10\n0\n 20\n0\n 30\n0\n 11\n1\n 21\n0\n 31\n0\n"
+      " 12\n1\n 22\n1\n 32\n0\n 13\n0\n 23\n1\n 33\n0\n  0\nENDSEC\n  0\nEOF\n";
+  for (const char* name : {"face.obj", "face", "face.x"}) {
+    const ModelId id = library.Model3_Load(-1, File(name, face));
+    ASSERT_GE(id, 0) << name;
+    EXPECT_EQ(library.Model3_Get(id)->polygonCount, 1) << name;
+  }
+}
+
 TEST_F(ModelManager, SlotsAreReusedAfterRelease) {
   EXPECT_EQ(library.Model3_Create(), 0);
   EXPECT_EQ(library.Model3_Create(), 1);
