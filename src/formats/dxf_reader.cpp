@@ -23,6 +23,7 @@
 
 #include "formats/formats.h"
 #include "model/normals.h"
+#include "model/polygon_split.h"
 #include "platform/decimal.h"
 #include "platform/file_io.h"
 #include "platform/worker_pool.h"
@@ -440,14 +441,17 @@ void Apply(ModelHost& host, Model& model, const std::string& path,
     model.groupCount = 1;
   }
 
+  PolygonSplitter splitter;
   for (size_t j = 0; j < faces.size(); ++j) {
     Polygon polygon;
     polygon.cornerCount = 4;
-    for (size_t i = 0; i < 4; ++i) {
-      const size_t e = 4 * j + i;
-      model.positions[e] = faces[j][kOrder[i]];
-      polygon.corners[i] = {int32_t(e), 0, 0, 0};
-    }
+    for (size_t i = 0; i < 4; ++i)
+      model.positions[4 * j + i] = faces[j][kOrder[i]];
+    // A face that would fold on the diagonal from its first corner splits on the other one.
+    const size_t start =
+        size_t(splitter.QuadFanStart(std::span<const Vec3, 4>(&model.positions[4 * j], 4)));
+    for (size_t i = 0; i < 4; ++i)
+      polygon.corners[i] = {int32_t(4 * j + (start + i) % 4), 0, 0, 0};
     model.polygons[j] = polygon;
   }
   model.positionCount = int32_t(entries);

@@ -2,8 +2,8 @@
 // the ".lwo" entry point that picks the reader by the form type: LWO2 files come here, every
 // other file goes to the LWOB reader as before.
 // Read: the layers (all into one model), their points (× 10, axes as stored: LightWave is
-// left-handed with y up, as the library is), FACE polygons (more than four points become fans of
-// triangles; curves, patches, metaballs and bones are skipped and counted in one log line), the
+// left-handed with y up, as the library is), FACE polygons (more than four points become n - 2
+// triangles, model/polygon_split.h; curves, patches, metaballs and bones are skipped and counted in one log line), the
 // surface of each polygon (PTAG SURF through TAGS), and per surface its colour, diffuse level,
 // transparency (as alpha), sidedness, smoothing and its first enabled colour image map with UV
 // projection: the image file of its CLIP (STIL) becomes a texture slot and the corners take
@@ -28,6 +28,7 @@
 #include "formats/byte_cursor.h"
 #include "formats/formats.h"
 #include "model/normals.h"
+#include "model/polygon_split.h"
 #include "platform/file_io.h"
 #include "platform/text.h"
 
@@ -577,12 +578,22 @@ Refusal Build(const Lwo2Scan& scan, ModelHost& host, const std::string& path, Mo
     }
     return Uv{value.u, 1.0f - value.v};
   };
+  PolygonSplitter splitter;
+  std::vector<Vec3> outline;
   for (size_t p = 0; p < scan.polygons.size(); ++p) {
     const FilePolygon& poly = scan.polygons[p];
     const uint16_t n = poly.count;
     if (n == 0) continue;
     const GroupPlan& g = groups[size_t(groupOfPolygon[p])];
     const uint32_t* points = scan.corners.data() + poly.first;
+    // Larger polygons, and quads that fold, are split along their outline (polygon_split.h).
+    std::span<const CornerTriangle> split;
+    if (n >= 4 && n <= kMaxEarClipCorners) {
+      outline.clear();
+      for (size_t i = 0; i < n; ++i)
+        outline.push_back(model.positions[points[i]]);
+      split = splitter.Split(outline);
+    }
     const int pieces = n > kMaxCorners ? n - 2 : 1;
     for (int k = 1; k <= pieces; ++k) {
       Polygon& target = model.polygons[out++];
@@ -591,10 +602,14 @@ Refusal Build(const Lwo2Scan& scan, ModelHost& host, const std::string& path, Mo
       uint32_t picked[kMaxCorners];
       int corners = n;
       if (n > kMaxCorners) {
-        picked[0] = points[0], picked[1] = points[k], picked[2] = points[k + 1];
+        const CornerTriangle t =
+            split.empty() ? CornerTriangle{0, uint32_t(k), uint32_t(k + 1)} : split[size_t(k) - 1];
+        picked[0] = points[t[0]], picked[1] = points[t[1]], picked[2] = points[t[2]];
         corners = 3;
       } else {
-        std::copy(points, points + n, picked);
+        const size_t start = n == 4 && !split.empty() ? split[0][0] : 0;
+        for (size_t c = 0; c < n; ++c)
+          picked[c] = points[(start + c) % n];
       }
       target.cornerCount = uint8_t(corners);
       for (int c = 0; c < corners; ++c) {
