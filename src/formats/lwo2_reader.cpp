@@ -3,7 +3,7 @@
 // other file goes to the LWOB reader as before.
 // Read: the layers (all into one model), their points (× 10, axes as stored: LightWave is
 // left-handed with y up, as the library is), FACE polygons (more than four points become n - 2
-// triangles, model/polygon_split.h; curves, patches, metaballs and bones are skipped and counted in one log line), the
+// triangles; curves, patches, metaballs and bones are skipped and counted in one log line), the
 // surface of each polygon (PTAG SURF through TAGS), and per surface its colour, diffuse level,
 // transparency (as alpha), sidedness, smoothing and its first enabled colour image map with UV
 // projection: the image file of its CLIP (STIL) becomes a texture slot and the corners take

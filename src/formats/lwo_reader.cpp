@@ -1,7 +1,7 @@
 // LightWave object reader for the older LWOB generation (IFF, big-endian). Takes the points, the
 // polygons and each surface's colour; every other chunk and surface sub-chunk is skipped by its
 // length. Chunks are walked by exactly 8 + length bytes (no IFF pad byte), and the last PNTS and
-// the last POLS of a file win. Polygons of more than four points become n - 2 triangles (model/polygon_split.h), detail
+// the last POLS of a file win. Polygons of more than four points become n - 2 triangles, detail
 // polygons (negative surface numbers) are read as ordinary polygons, and a polygon naming a point
 // or surface that does not exist makes the whole file refused. The whole file is checked before
 // the model is touched, so a refused file leaves the model as it was.
