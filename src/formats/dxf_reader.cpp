@@ -31,6 +31,7 @@
 
 #include "formats/formats.h"
 #include "model/normals.h"
+#include "model/polygon_split.h"
 #include "platform/decimal.h"
 #include "platform/file_io.h"
 #include "platform/worker_pool.h"
@@ -916,16 +917,23 @@ void Apply(ModelHost& host, Model& model, const std::string& path, const DxfRead
     model.groupCount = int32_t(groups);
   }
 
+  PolygonSplitter splitter;
   size_t e = 0;
   for (size_t j = 0; j < polygons.size(); ++j) {
     const DxfPolygon& p = polygons[j];
     Polygon polygon;
     polygon.cornerCount = p.cornerCount;
     polygon.group = int32_t(p.style);
-    for (size_t i = 0; i < p.cornerCount; ++i, ++e) {
+    const size_t first = e;
+    for (size_t i = 0; i < p.cornerCount; ++i, ++e)
       model.positions[e] = p.corners[p.cornerCount == 4 ? kOrder[i] : 2 - i];
-      polygon.corners[i] = {int32_t(e), 0, 0, 0};
-    }
+    // A face that would fold on the diagonal from its first corner splits on the other one.
+    const size_t start =
+        p.cornerCount == 4
+            ? size_t(splitter.QuadFanStart(std::span<const Vec3, 4>(&model.positions[first], 4)))
+            : 0;
+    for (size_t i = 0; i < p.cornerCount; ++i)
+      polygon.corners[i] = {int32_t(first + (start + i) % p.cornerCount), 0, 0, 0};
     model.polygons[j] = polygon;
   }
   model.positionCount = int32_t(entries);

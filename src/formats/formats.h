@@ -34,7 +34,7 @@ inline bool ReadMemoryAllows(uint64_t needBytes, uint64_t inputBytes) {
 // ---- LightWave LWOB and Metasequoia (lwo_reader.cpp, lwo_writer.cpp, mqo_reader.cpp) -----------
 
 // Reads a LightWave object file of the LWOB generation: points (× 10), polygons (larger ones as
-// fans of triangles, detail polygons as ordinary ones), one group per surface with the surface
+// n - 2 triangles, detail polygons as ordinary ones), one group per surface with the surface
 // colour (grey 128 without one), one colour entry per polygon. Polygons beyond PolygonLimit
 // (counted after the fans) are cut with PolygonCapacityLine; a file whose polygons would take more
 // memory than ReadMemoryAllows is refused. Runs DeriveNormals.
@@ -64,10 +64,10 @@ int LoadMqoFromMemory(ModelHost& host, Model& model, const std::string& path,
                       std::span<const uint8_t> bytes, int32_t version);
 
 // Reads a LightWave object file of the LWO2 generation (LightWave 6 and later): every layer's
-// points (× 10) and FACE polygons (larger ones as fans; other polygon types skipped and counted
-// in one log line), one group per surface with its colour, diffuse level, transparency, sides and
-// smoothing, and the first UV-mapped colour image of each surface as a texture slot with the
-// corners' texture coordinates (v as 1 - v). Runs DeriveNormals and loads the textures through
+// points (× 10) and FACE polygons (larger ones as n - 2 triangles; other polygon types skipped and
+// counted in one log line), one group per surface with its colour, diffuse level, transparency,
+// sides and smoothing, and the first UV-mapped colour image of each surface as a texture slot with
+// the corners' texture coordinates (v as 1 - v). Runs DeriveNormals and loads the textures through
 // host.LoadModelTexture.
 int LoadLwo2FromMemory(ModelHost& host, Model& model, const std::string& path,
                        std::span<const uint8_t> bytes, int32_t version);
@@ -89,9 +89,10 @@ int LoadLightWaveFromMemory(ModelHost& host, Model& model, const std::string& pa
 
 // Reads an OBJ document and the material libraries it names, beside it (each file once, regular
 // files only, through host.ReadNamedFile; one that cannot be read is a log line, not a refusal):
-// faces of 3 or 4 corners as they are, larger ones (of any number of corners) as fans; one group
-// per material used (Kd, d, map_Kd as colour, alpha and texture slot); normals kept when every
-// corner has one. Runs DeriveNormals and loads the textures through host.LoadModelTexture.
+// faces of 3 or 4 corners as they are, larger ones (of any number of corners) as n - 2 triangles
+// (concave ones split along their outline, model/polygon_split.h); vertex colours; one group per
+// material used (Kd, d, map_Kd as colour, alpha and texture slot); normals kept when every corner
+// has one. Runs DeriveNormals and loads the textures through host.LoadModelTexture.
 int LoadObj(ModelHost& host, Model& model, const std::string& path, int32_t version);
 // The same with the text of the material libraries given.
 int LoadObjFromMemory(ModelHost& host, Model& model, const std::string& path,

@@ -523,13 +523,6 @@ float Unit(double v) {
   return v > 0.0 ? float(std::min(v, 1.0)) : 0.0f;
 }
 
-// Loads the image of texture slot `slot` for drawing. glTF and OBJ images carry their own alpha
-// and are not colour-keyed the way the library's own formats' textures are: this is the one
-// place where the reader hands a texture to the host.
-void LoadExchangeTexture(ModelHost& host, Model& model, int32_t slot, const std::string& name) {
-  host.LoadModelTexture(model, slot, name);
-}
-
 struct Plan {
   std::vector<Part> parts;
   std::vector<int> groupOfMaterial;  // per material, then one for "no material"; -1 unused
@@ -815,8 +808,9 @@ void Fill(const tinygltf::Model& gltf, const Plan& plan, size_t triangleLimit, M
   model.colour = {255.0f, 255.0f, 255.0f, 255.0f};
 
   DeriveNormals(model);
+  model.texturesUnkeyed = 1;  // a glTF texture's transparency is its alpha and the alpha mode
   for (size_t s = 1; s <= names.size(); ++s)
-    LoadExchangeTexture(host, model, int32_t(s), names[s - 1]);
+    host.LoadModelTexture(model, int32_t(s), names[s - 1]);
   model.shadingChanged = 1;
 }
 

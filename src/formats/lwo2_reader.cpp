@@ -2,7 +2,7 @@
 // the ".lwo" entry point that picks the reader by the form type: LWO2 files come here, every
 // other file goes to the LWOB reader as before.
 // Read: the layers (all into one model), their points (× 10, axes as stored: LightWave is
-// left-handed with y up, as the library is), FACE polygons (more than four points become fans of
+// left-handed with y up, as the library is), FACE polygons (more than four points become n - 2
 // triangles; curves, patches, metaballs and bones are skipped and counted in one log line), the
 // surface of each polygon (PTAG SURF through TAGS), and per surface its colour, diffuse level,
 // transparency (as alpha), sidedness, smoothing and its first enabled colour image map: the image
@@ -33,6 +33,7 @@
 #include "formats/formats.h"
 #include "formats/lwo_projection.h"
 #include "model/normals.h"
+#include "model/polygon_split.h"
 #include "platform/file_io.h"
 #include "platform/text.h"
 
@@ -695,6 +696,8 @@ Refusal Build(const Lwo2Scan& scan, ModelHost& host, const std::string& path, Mo
   };
   std::vector<Vec3> filePoints;  // the polygon's points, for projected maps
   std::vector<Uv> projected;
+  PolygonSplitter splitter;
+  std::vector<Vec3> outline;
   for (size_t p = 0; p < scan.polygons.size(); ++p) {
     const FilePolygon& poly = scan.polygons[p];
     const uint16_t n = poly.count;
@@ -708,6 +711,14 @@ Refusal Build(const Lwo2Scan& scan, ModelHost& host, const std::string& path, Mo
         filePoints[i] = scan.points[points[i]];
       LwoProjectPolygon(*g.projection, filePoints.data(), n, projected.data());
     }
+    // Larger polygons, and quads that fold, are split along their outline (polygon_split.h).
+    std::span<const CornerTriangle> split;
+    if (n >= 4 && n <= kMaxEarClipCorners) {
+      outline.clear();
+      for (size_t i = 0; i < n; ++i)
+        outline.push_back(model.positions[points[i]]);
+      split = splitter.Split(outline);
+    }
     const int pieces = n > kMaxCorners ? n - 2 : 1;
     for (int k = 1; k <= pieces; ++k) {
       Polygon& target = model.polygons[out++];
@@ -718,11 +729,14 @@ Refusal Build(const Lwo2Scan& scan, ModelHost& host, const std::string& path, Mo
       int picked[kMaxCorners];  // places in the file polygon
       int corners = n;
       if (n > kMaxCorners) {
-        picked[0] = 0, picked[1] = k, picked[2] = k + 1;
+        const CornerTriangle t =
+            split.empty() ? CornerTriangle{0, uint32_t(k), uint32_t(k + 1)} : split[size_t(k) - 1];
+        picked[0] = int(t[0]), picked[1] = int(t[1]), picked[2] = int(t[2]);
         corners = 3;
       } else {
-        for (int c = 0; c < n; ++c)
-          picked[c] = c;
+        const size_t start = n == 4 && !split.empty() ? split[0][0] : 0;
+        for (size_t c = 0; c < n; ++c)
+          picked[c] = int((start + c) % n);
       }
       target.cornerCount = uint8_t(corners);
       for (int c = 0; c < corners; ++c) {

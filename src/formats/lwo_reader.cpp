@@ -4,7 +4,7 @@
 // coordinates are projected at load (lwo_projection.h) from TFLG's axis, TCTR, TSIZ, TWRP and the
 // wrap amounts TFP0 and TFP1; TIMG names the image. Every other chunk and surface sub-chunk is
 // skipped by its length. Chunks are walked by exactly 8 + length bytes (no IFF pad byte), and the
-// last PNTS and the last POLS of a file win. Polygons of more than four points become fans of
+// last PNTS and the last POLS of a file win. Polygons of more than four points become n - 2
 // triangles, detail polygons (negative surface numbers) are read as ordinary polygons, and a
 // polygon naming a point or surface that does not exist makes the whole file refused. The whole
 // file is checked before the model is touched, so a refused file leaves the model as it was.
@@ -19,6 +19,7 @@
 #include "formats/formats.h"
 #include "formats/lwo_projection.h"
 #include "model/normals.h"
+#include "model/polygon_split.h"
 #include "platform/file_io.h"
 
 namespace wz {
@@ -291,6 +292,8 @@ class PolygonWords {
     size_t out = 0;
     std::vector<Vec3> filePoints;
     std::vector<Uv> projected;
+    PolygonSplitter splitter;
+    std::vector<Vec3> outline;
     for (size_t w = 0; w < words && out < limit;) {
       const uint16_t n = Word(w++);
       const size_t first = w;
@@ -312,6 +315,15 @@ class PolygonWords {
           filePoints[i] = PointAt(points, Word(first + i));
         LwoProjectPolygon(image->map, filePoints.data(), n, projected.data());
       }
+      // Larger polygons, and quads that fold, are split along their outline (polygon_split.h).
+      std::span<const CornerTriangle> split;
+      if (n >= 4 && n <= kMaxEarClipCorners) {
+        outline.clear();
+        for (size_t i = 0; i < n; ++i)
+          outline.push_back(model.positions[Word(first + i)]);
+        split = splitter.Split(outline);
+      }
+      const size_t start = n == 4 && !split.empty() ? split[0][0] : 0;
       const int fans = n > kMaxCorners ? n - 2 : 1;
       for (int k = 1; k <= fans && out < limit; ++k) {
         const auto colour = static_cast<int32_t>(out);
@@ -320,7 +332,8 @@ class PolygonWords {
         Polygon& p = model.polygons[out];
         p.cornerCount = static_cast<uint8_t>(n <= kMaxCorners ? n : 3);
         for (size_t i = 0; i < size_t{kMaxCorners}; ++i) {
-          const size_t word = n <= kMaxCorners ? first + i
+          const size_t word = n <= kMaxCorners ? first + (start + i) % n
+                              : !split.empty() ? first + split[size_t(k) - 1][i % 3]
                               : i == 0         ? first
                                                : first + size_t(k) + i - 1;
           p.corners[i] = i < p.cornerCount ? Corner{Word(word), 0, colour, 0} : Corner{};

@@ -19,6 +19,7 @@
 #include "formats/formats.h"
 #include "formats/mqo_tokenizer.h"
 #include "model/normals.h"
+#include "model/polygon_split.h"
 #include "platform/file_io.h"
 #include "platform/text.h"
 
@@ -427,6 +428,7 @@ int LoadMqoFromMemory(ModelHost& host, Model& model, const std::string& path,
   GrowTo(model.polygons, kept.size());
   model.uvs[0] = {0.0f, 0.0f};
   size_t nextUv = 1;
+  PolygonSplitter splitter;
   for (size_t p = 0; p < kept.size(); ++p) {
     const PendingFace& f = kept[p];
     Polygon poly;
@@ -438,11 +440,23 @@ int LoadMqoFromMemory(ModelHost& host, Model& model, const std::string& path,
     } else if (shading.facet >= 0.0) {
       poly.smoothAngle = SmoothAngleCode(shading.facet);
     }
+    auto position = [&](size_t k) {
+      return static_cast<int32_t>(scan.objectBase[f.object] + size_t(f.vertex[k]));
+    };
+    // A quad that would fold on the diagonal from its first corner splits on the other one.
+    size_t start = 0;
+    if (f.cornerCount == 4) {
+      const Vec3 quad[4] = {
+          model.positions[size_t(position(0))], model.positions[size_t(position(1))],
+          model.positions[size_t(position(2))], model.positions[size_t(position(3))]};
+      start = size_t(splitter.QuadFanStart(quad));
+    }
     for (int k = 0; k < f.cornerCount; ++k) {
+      const size_t from = (start + size_t(k)) % f.cornerCount;
       Corner& c = poly.corners[size_t(k)];
-      c.position = static_cast<int32_t>(scan.objectBase[f.object] + size_t(f.vertex[size_t(k)]));
+      c.position = position(from);
       if (f.textured) {
-        model.uvs[nextUv] = f.uv[size_t(k)];
+        model.uvs[nextUv] = f.uv[from];
         c.uv = static_cast<int32_t>(nextUv++);
       }
     }

@@ -6,12 +6,13 @@
 // tenth, as for LightWave files), normals (x, y, -z), and every face's corner order is reversed,
 // so the model faces the way it did. OBJ's v runs upward while the library's (0, 0) is the
 // image's top-left, so v becomes 1 - v.
-// Faces of three or four corners are kept as they are, larger ones (of any number of corners)
-// become fans of triangles; faces of fewer corners, lines and points are not read. Indices count
-// from 1, negative ones back from the latest entry; a face may name entries defined after it.
-// Each material that faces use becomes a group (in the order the libraries define them; faces
-// without a material, or with one no library defines, share a group "Default"): Kd as the colour,
-// d (or 1 - Tr) as alpha, map_Kd as its texture slot. A material's name is the rest of its
+// Faces of three or four corners are kept as they are (a quad that would fold starts at its
+// second corner), larger ones (of any number of corners) become n - 2 triangles, a fan when they
+// are convex (model/polygon_split.h); faces of fewer corners, lines and points are not read.
+// Indices count from 1, negative ones back from the latest entry; a face may name entries defined
+// after it. Each material that faces use becomes a group (in the order the libraries define them;
+// faces without a material, or with one no library defines, share a group "Default"): Kd as the
+// colour, d (or 1 - Tr) as alpha, map_Kd as its texture slot. A material's name is the rest of its
 // newmtl or usemtl line, so names with spaces match. A group whose faces all have smoothing off
 // and no normals is flat-shaded. File normals are kept when every face corner has one.
 // Material libraries are read beside the document, each file once however often and however it
@@ -19,6 +20,11 @@
 // cannot be read is a note in the log, and its materials' faces fall back to "Default". Only the
 // materials the document uses are kept, so a library of many materials costs no more memory than
 // the names the document gives.
+// Vertex colours ("v x y z r g b", 0 to 1) go to the colour pool, one entry per position, and are
+// drawn in place of the materials' colours; when only some vertices have one, the others are
+// white. A document or library that starts with a UTF-16 byte-order mark (either order) is read
+// as the same text in UTF-8. Its textures load without the black colour key (the library's own
+// formats were made for it; an OBJ texture's transparency is its alpha).
 // Names (materials, images, libraries) that are UTF-8 take the reversible mapping of host file
 // names, so that "café.png" names the file it names on disk; other names are taken as code page
 // 932, as older Japanese tools wrote them.
@@ -35,6 +41,7 @@
 
 #include "formats/formats.h"
 #include "model/normals.h"
+#include "model/polygon_split.h"
 #include "platform/file_io.h"
 #include "platform/memory.h"
 #include "platform/text.h"
@@ -144,6 +151,50 @@ std::string BesideModel(std::string_view text) {
     name.erase(0, cut + 1);
   }
   return name;
+}
+
+// ---- UTF-16 text -------------------------------------------------------------------------------
+
+// Text that starts with a UTF-16 byte-order mark (either byte order) as UTF-8, in `out`, with the
+// mark left out; false (and `out` untouched) for other text, which is read as it is. A surrogate
+// without its partner becomes U+FFFD and an odd last byte is dropped. The UTF-8 text takes at
+// most 3 bytes for every 2 of the file, which the budget must allow.
+bool Utf16AsUtf8(std::span<const uint8_t> bytes, std::vector<uint8_t>& out, Budget& budget,
+                 Refusal& refusal) {
+  if (bytes.size() < 2) return false;
+  const bool little = bytes[0] == 0xFF && bytes[1] == 0xFE;
+  if (!little && !(bytes[0] == 0xFE && bytes[1] == 0xFF)) return false;
+  const size_t units = bytes.size() / 2 - 1;
+  if (!budget.Take(uint64_t{units} * 3)) {
+    refusal = budget.Exceeded();
+    return true;
+  }
+  out.reserve(units * 3);
+  auto unit = [&](size_t i) -> uint32_t {
+    const uint8_t a = bytes[2 + 2 * i], b = bytes[3 + 2 * i];
+    return little ? uint32_t(a | b << 8) : uint32_t(b | a << 8);
+  };
+  for (size_t i = 0; i < units; ++i) {
+    uint32_t c = unit(i);
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < units && unit(i + 1) >= 0xDC00 &&
+        unit(i + 1) < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (unit(++i) - 0xDC00);
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out.push_back(uint8_t(c));
+    } else if (c < 0x800) {
+      out.insert(out.end(), {uint8_t(0xC0 | c >> 6), uint8_t(0x80 | (c & 0x3F))});
+    } else if (c < 0x10000) {
+      out.insert(out.end(), {uint8_t(0xE0 | c >> 12), uint8_t(0x80 | (c >> 6 & 0x3F)),
+                             uint8_t(0x80 | (c & 0x3F))});
+    } else {
+      out.insert(out.end(), {uint8_t(0xF0 | c >> 18), uint8_t(0x80 | (c >> 12 & 0x3F)),
+                             uint8_t(0x80 | (c >> 6 & 0x3F)), uint8_t(0x80 | (c & 0x3F))});
+    }
+  }
+  return true;
 }
 
 // ---- Lines and words ---------------------------------------------------------------------------
@@ -266,6 +317,7 @@ struct ObjDocument {
   std::vector<float> positions;  // x y z
   std::vector<float> uvs;        // u v
   std::vector<float> normals;    // x y z
+  std::vector<float> colours;    // r g b (0 to 1) per position; empty when no vertex has one
   std::vector<ObjCorner> corners;
   std::vector<ObjFace> faces;  // their corners follow each other in `corners`
   Reach reach[3];
@@ -392,6 +444,19 @@ Refusal ParseDocument(std::span<const uint8_t> bytes, ObjDocument& doc, Budget& 
         c = Number(in.Word(), 0.0f);
       for (float c : xyz)
         if (!Append(doc.positions, c, budget)) return budget.Exceeded();
+      // Three more numbers after the position (a fourth alone is a weight) are its colour.
+      const std::string_view more[3] = {in.Word(), in.Word(), in.Word()};
+      const bool coloured = LooksNumeric(more[0]) && LooksNumeric(more[1]) && LooksNumeric(more[2]);
+      if (coloured && doc.colours.empty()) {
+        // The first coloured vertex: those before it are white.
+        for (size_t i = 3; i < doc.positions.size(); ++i)
+          if (!Append(doc.colours, 1.0f, budget)) return budget.Exceeded();
+      }
+      if (coloured || !doc.colours.empty()) {
+        for (const std::string_view& word : more)
+          if (!Append(doc.colours, coloured ? Number(word, 0.0f) : 1.0f, budget))
+            return budget.Exceeded();
+      }
     } else if (in.Keyword("f")) {
       if (Refusal r = ReadFace(in, doc, name, smooth, budget)) return r;
     } else if (in.Keyword("vt")) {
@@ -572,10 +637,12 @@ Refusal Build(const ObjDocument& doc, ModelHost& host, const std::string& path, 
   const size_t texcoordCount = counts[kUv];
   const size_t uvCount = texcoordCount + (missingUvs > 0 && texcoordCount > 0 ? 1 : 0);
   const size_t positionCount = counts[kPosition];
+  const bool coloured = !doc.colours.empty();
   const uint64_t need = uint64_t{polygonCount} * sizeof(Polygon) +
                         uint64_t{positionCount} * (3 * sizeof(Vec3) + sizeof(VertexAttr)) +
                         (useNormals ? uint64_t{counts[kNormal]} * sizeof(Vec3) : 0) +
-                        uint64_t{uvCount} * sizeof(Uv);
+                        uint64_t{uvCount} * sizeof(Uv) +
+                        (coloured ? uint64_t{positionCount} * sizeof(ColourF) : 0);
   if (need > budget.Limit() - budget.Used()) {
     return {
         Text("the model would need %llu MB", (unsigned long long)((need + budget.Used()) >> 20))};
@@ -585,6 +652,7 @@ Refusal Build(const ObjDocument& doc, ModelHost& host, const std::string& path, 
   GrowPositionPools(model, positionCount);
   if (useNormals) GrowTo(model.normals, counts[kNormal]);
   GrowTo(model.uvs, uvCount);
+  if (coloured) GrowTo(model.colours, positionCount);
   GrowTo(model.polygons, polygonCount);
   GrowTo(model.groups, groups.size());
   GrowTo(model.textureSlots, textures.size() + 1);
@@ -610,6 +678,8 @@ Refusal Build(const ObjDocument& doc, ModelHost& host, const std::string& path, 
 
   size_t out = 0;
   at = 0;
+  PolygonSplitter splitter;
+  std::vector<Vec3> outline;
   for (const ObjFace& face : doc.faces) {
     const size_t n = face.corners;
     const ObjCorner* corners = &doc.corners[at];
@@ -622,28 +692,49 @@ Refusal Build(const ObjDocument& doc, ModelHost& host, const std::string& path, 
       c.position = i.position;
       c.normal = useNormals ? i.normal : 0;
       c.uv = uvCount == 0 ? 0 : i.uv >= 0 ? i.uv : int32_t(texcoordCount);
-      c.colour = 0;
+      c.colour = coloured ? i.position : 0;
       return c;
     };
+    // Larger faces, and quads that fold, are split along their outline (polygon_split.h); faces
+    // beyond what it clips keep the fan without their outline being copied.
+    std::span<const CornerTriangle> split;
+    if (n >= 4 && n <= kMaxEarClipCorners) {
+      outline.clear();
+      for (size_t r = 0; r < n; ++r)
+        outline.push_back(model.positions[size_t(corners[n - 1 - r].position)]);
+      split = splitter.Split(outline);
+    }
     if (n > kCornerPlaces) {
       for (size_t k = 1; k + 1 < n; ++k) {
+        const CornerTriangle t =
+            split.empty() ? CornerTriangle{0, uint32_t(k), uint32_t(k + 1)} : split[k - 1];
         Polygon& p = model.polygons[out++];
         p = Polygon{};
         p.group = group;
         p.cornerCount = 3;
-        p.corners[0] = corner(0), p.corners[1] = corner(k), p.corners[2] = corner(k + 1);
+        p.corners[0] = corner(t[0]), p.corners[1] = corner(t[1]), p.corners[2] = corner(t[2]);
       }
     } else {
+      const size_t start = split.empty() ? 0 : split[0][0];
       Polygon& p = model.polygons[out++];
       p = Polygon{};
       p.group = group;
       p.cornerCount = uint8_t(n);
       for (size_t c = 0; c < n; ++c)
-        p.corners[c] = corner(c);
+        p.corners[c] = corner((start + c) % n);
     }
   }
   model.polygonCount = int32_t(polygonCount);
   model.colourCount = 0;
+  if (coloured) {
+    for (size_t i = 0; i < positionCount; ++i) {
+      const float* c = &doc.colours[3 * i];
+      model.colours[i] = {Unit(c[0]) * 255.0f, Unit(c[1]) * 255.0f, Unit(c[2]) * 255.0f, 255.0f};
+    }
+    model.colourCount = int32_t(positionCount);
+  }
+  // Vertex colours are drawn in place of the materials' colours.
+  model.vertexColoursOn = coloured ? 1 : 0;
 
   for (size_t g = 0; g < groups.size(); ++g) {
     Group& group = model.groups[g];
@@ -671,6 +762,7 @@ Refusal Build(const ObjDocument& doc, ModelHost& host, const std::string& path, 
   model.colour = {255.0f, 255.0f, 255.0f, 255.0f};
 
   DeriveNormals(model);
+  model.texturesUnkeyed = 1;  // an OBJ texture's transparency is its alpha
   for (size_t s = 1; s <= textures.size(); ++s)
     host.LoadModelTexture(model, int32_t(s), textures[s - 1]);
   model.shadingChanged = 1;
@@ -726,8 +818,15 @@ void ReadLibraries(ModelHost& host, const std::string& path, ObjDocument& doc, B
       note(library, "not enough memory to read it");
       return true;
     }
-    const std::string_view content(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    if (!ParseLibrary(content, doc, budget)) note(library, "not enough memory to read it");
+    std::vector<uint8_t> utf8;
+    Refusal refusal;
+    const bool wide = Utf16AsUtf8(bytes, utf8, budget, refusal);
+    const std::span<const uint8_t> read = wide ? std::span<const uint8_t>(utf8) : bytes;
+    const std::string_view content(reinterpret_cast<const char*>(read.data()), read.size());
+    if (refusal || !ParseLibrary(content, doc, budget)) {
+      note(library, "not enough memory to read it");
+    }
+    if (wide && !refusal) budget.Give(uint64_t{bytes.size() / 2 - 1} * 3);
     budget.Give(bytes.size());
     return true;
   };
@@ -754,7 +853,10 @@ int Load(ModelHost& host, Model& model, const std::string& path, std::span<const
          Budget& budget, Libraries libraries) {
   try {
     ObjDocument doc;
-    Refusal r = ParseDocument(bytes, doc, budget);
+    std::vector<uint8_t> utf8;  // the document, when it is UTF-16
+    Refusal r;
+    if (Utf16AsUtf8(bytes, utf8, budget, r)) bytes = utf8;
+    if (!r) r = ParseDocument(bytes, doc, budget);
     if (!r) {
       libraries(doc);
       r = Build(doc, host, path, model, budget);

@@ -20,6 +20,7 @@
 #include "formats/model_export.h"
 #include "model/model_invariants.h"
 #include "model/normals.h"
+#include "model/polygon_split.h"
 #include "platform/d3dx/mesh.h"
 #include "platform/d3dx/x_file.h"
 #include "platform/file_io.h"
@@ -368,8 +369,19 @@ int LoadXFromMemory(ModelHost& host, Model& model, const std::string& path,
   std::unique_ptr<Mesh> mesh;
   std::vector<D3DXMATERIAL> materials;
   d3dx::XStatus status;
-  if (Failed(
-          d3dx::D3DXLoadMeshFromXInMemory(bytes, D3DXMESH_SYSTEMMEM, mesh, materials, &status))) {
+  // Faces of more than three corners are split along their outline (model/polygon_split.h).
+  PolygonSplitter splitter;
+  std::vector<Vec3> outline;
+  const d3dx::XFaceSplitter split = [&](std::span<const float> xyz, std::vector<uint32_t>& out) {
+    if (xyz.size() / 3 > kMaxEarClipCorners) return;  // the fan, without a copy of the outline
+    outline.resize(xyz.size() / 3);
+    for (size_t i = 0; i < outline.size(); ++i)
+      outline[i] = {xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]};
+    for (const CornerTriangle& t : splitter.Split(outline))
+      out.insert(out.end(), t.begin(), t.end());
+  };
+  if (Failed(d3dx::D3DXLoadMeshFromXInMemory(bytes, D3DXMESH_SYSTEMMEM, mesh, materials, &status,
+                                             {}, split))) {
     host.Refuse(path, status.message.empty() ? d3dx::XErrorName(status.error) : status.message);
     return E_FAIL;
   }

@@ -338,8 +338,12 @@ struct Model {
   std::array<Name256, kMaxSoundNames> soundNames{};  // not saved
   int32_t drawingSwitch = 0;
   int32_t vertexColoursOn = 0;  // 1: corner colours from the colour pool instead of the group's
-  int32_t edgePassOn = 0;       // 1: an extra black pass pushed out along the normals
-  float edgeWidth = 0.0f;       // push distance = edgeWidth * 0.05
+  // 1: the model's textures load without the black colour key (kBlackColourKey), for formats
+  // whose textures carry their own transparency (OBJ, glTF). Set by such readers before they load
+  // textures; a load starts with 0. Not saved.
+  uint8_t texturesUnkeyed = 0;
+  int32_t edgePassOn = 0;  // 1: an extra black pass pushed out along the normals
+  float edgeWidth = 0.0f;  // push distance = edgeWidth * 0.05
   std::vector<Motion> motions;
 
   DrawingState drawingState;  // not saved

@@ -432,6 +432,7 @@ ModelId Library::Model3_Load(ModelId id, const std::string& path) {
   }
   Model* model = Model3_Get(id);
   if (!model) return -1;
+  model->texturesUnkeyed = 0;  // the reader says when its textures carry their own alpha
   if (!ReadModelFile(*host_, *model, path, dataDir_, systemTextures_.toonLoaded)) {
     Log(WZ_TEXT("%s を開くことができませんでした。"), path.c_str());
     Model3_Release(id);
@@ -565,6 +566,8 @@ void Library::ModelTexture_Load(ModelId id, int32_t slot, const std::string& pat
     SyncRuntime(id);
   }
   if (size_t(slot) >= runtime->textures.size()) return;
+  const Model* owner = Model3_Get(id);
+  const bool unkeyed = owner && owner->texturesUnkeyed;
   // The model names the file, so it is read only as a regular file within the host's cap and
   // confinement: a device or a FIFO would never end. A refused file loads as one that cannot be
   // read (an empty slot and the usual error line), after a line with the reason.
@@ -574,9 +577,10 @@ void Library::ModelTexture_Load(ModelId id, int32_t slot, const std::string& pat
       error != platform::NamedFileError::kUnreadable) {
     Log("*** LoadError *** %s : %s", path.c_str(), platform::NamedFileErrorText(error));
   }
-  ImageLoadFromFileBytes(device_.get(), path.c_str(), error == platform::NamedFileError::kNone,
-                         bytes, runtime->textures[size_t(slot)], runtime->imageInfos[size_t(slot)],
-                         [this](const char* line) { Log("%s", line); });
+  ImageLoadFromFileBytes(
+      device_.get(), path.c_str(), error == platform::NamedFileError::kNone, bytes,
+      runtime->textures[size_t(slot)], runtime->imageInfos[size_t(slot)],
+      [this](const char* line) { Log("%s", line); }, unkeyed ? D3DCOLOR{0} : kBlackColourKey);
   if (Model* model = Model3_Get(id); model && size_t(slot) < model->textureSlots.size()) {
     model->textureSlots[size_t(slot)].width = int32_t(runtime->imageInfos[size_t(slot)].Width);
     model->textureSlots[size_t(slot)].height = int32_t(runtime->imageInfos[size_t(slot)].Height);

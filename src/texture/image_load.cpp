@@ -155,20 +155,21 @@ void ImageLoad(d3d::Device* device, const char* path, std::shared_ptr<d3d::Textu
 
 void ImageLoadFromFileBytes(d3d::Device* device, const char* path, bool readable,
                             std::span<const uint8_t> bytes, std::shared_ptr<d3d::Texture>& place,
-                            D3DXIMAGE_INFO& info, const std::function<void(const char*)>& log) {
+                            D3DXIMAGE_INFO& info, const std::function<void(const char*)>& log,
+                            D3DCOLOR colourKey) {
   if (!path) return;
   place.reset();
   info = D3DXIMAGE_INFO{};
   // A file that cannot be read goes on as empty data: no wzi texture, a refused PSD, and the
   // image-file loader's error line.
   if (!readable && strcasecmp(Extension(path).c_str(), "wzi") == 0) return;
-  ImageLoadFromMemory(device, path, readable ? bytes : std::span<const uint8_t>(), place, info,
-                      log);
+  ImageLoadFromMemory(device, path, readable ? bytes : std::span<const uint8_t>(), place, info, log,
+                      colourKey);
 }
 
 void ImageLoadFromMemory(d3d::Device* device, const char* path, std::span<const uint8_t> bytes,
                          std::shared_ptr<d3d::Texture>& place, D3DXIMAGE_INFO& info,
-                         const std::function<void(const char*)>& log) {
+                         const std::function<void(const char*)>& log, D3DCOLOR colourKey) {
   place.reset();
   info = D3DXIMAGE_INFO{};
   std::string ext = Extension(path);
@@ -193,9 +194,9 @@ void ImageLoadFromMemory(d3d::Device* device, const char* path, std::span<const 
     info = D3DXIMAGE_INFO{};
   }
   if (!bytes.empty()) {
-    d3dx::D3DXCreateTextureFromFileInMemoryEx(
-        device, bytes, D3DX_DEFAULT, D3DX_DEFAULT, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED,
-        D3DX_FILTER_POINT, D3DX_FILTER_POINT, 0xFF000000u, &info, nullptr, &place);
+    d3dx::D3DXCreateTextureFromFileInMemoryEx(device, bytes, D3DX_DEFAULT, D3DX_DEFAULT, 0, 0,
+                                              D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, D3DX_FILTER_POINT,
+                                              D3DX_FILTER_POINT, colourKey, &info, nullptr, &place);
   }
   if (!place) {
     info = D3DXIMAGE_INFO{};

@@ -63,11 +63,17 @@ bool ReadPsdHeader(std::span<const uint8_t> bytes, PsdImage& out);
 void ImageLoad(d3d::Device* device, const char* path, std::shared_ptr<d3d::Texture>& place,
                D3DXIMAGE_INFO& info, const std::function<void(const char*)>& log);
 
+// The colour key of the image-file branch: every opaque black texel of an image file (not of wzi
+// or PSD images) becomes transparent black, as the library's own model formats expect. 0 loads
+// the image as it is.
+constexpr D3DCOLOR kBlackColourKey = 0xFF000000u;
+
 // ImageLoad over the outcome of reading the file elsewhere: `readable` false when it could not
 // be read (then no wzi texture, and the image-file loader's error line for other names).
 void ImageLoadFromFileBytes(d3d::Device* device, const char* path, bool readable,
                             std::span<const uint8_t> bytes, std::shared_ptr<d3d::Texture>& place,
-                            D3DXIMAGE_INFO& info, const std::function<void(const char*)>& log);
+                            D3DXIMAGE_INFO& info, const std::function<void(const char*)>& log,
+                            D3DCOLOR colourKey = kBlackColourKey);
 
 // What ImageLoad would report of the file in `info` (its width and height above all), from the
 // headers only: nothing is decoded or allocated in proportion to the picture. False when the
@@ -78,6 +84,7 @@ bool ImageInfoFromMemory(const char* path, std::span<const uint8_t> bytes, D3DXI
 // file in the error line.
 void ImageLoadFromMemory(d3d::Device* device, const char* path, std::span<const uint8_t> bytes,
                          std::shared_ptr<d3d::Texture>& place, D3DXIMAGE_INFO& info,
-                         const std::function<void(const char*)>& log);
+                         const std::function<void(const char*)>& log,
+                         D3DCOLOR colourKey = kBlackColourKey);
 
 }  // namespace wz

@@ -179,6 +179,37 @@ TEST_F(RenderProgram, TexturesResolveBesideTheModelAndAMissingOneIsANote) {
     }
 }
 
+// An OBJ square textured black on one half and white on the other, from both sides: OBJ
+// textures keep their black texels, which the library's own formats take as transparent.
+TEST_F(RenderProgram, ObjTexturesKeepTheirBlackTexels) {
+  wz::test::TgaLayout tga;
+  tga.width = 2, tga.height = 2;
+  tga.data = {0, 0, 0, 255, 255, 255, 0, 0, 0, 255, 255, 255};
+  const std::vector<uint8_t> image = wz::test::BuildTga(tga);
+  wz::testing::WriteFile(dir / "half.tga", std::string(image.begin(), image.end()));
+  wz::testing::WriteFile(dir / "sq.mtl", "newmtl m\nKd 1 1 1\nmap_Kd half.tga\n");
+  wz::testing::WriteFile(dir / "sq.obj",
+                         "mtllib sq.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n"
+                         "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nusemtl m\n"
+                         "f 1/1 2/2 3/3 4/4\nf 4/4 3/3 2/2 1/1\n");
+  const auto r = Run("render --size 64x64 --background 102030 sq.obj");
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  const Picture p = ReadPicture(dir / "sq.png");
+  ASSERT_EQ(p.width, 64u);
+  // Across the middle of the square (filtered from black to white): black texels, and no
+  // background showing through them.
+  int black = 0, bright = 0, background = 0;
+  for (uint32_t x = 14; x < 50; ++x) {
+    const uint32_t c = p.At(x, 32);
+    background += c == 0x102030u;
+    black += (c >> 16) < 0x10 && (c & 0xFF) < 0x10;
+    bright += (c & 0xFF) > 0xC0;
+  }
+  EXPECT_EQ(background, 0);
+  EXPECT_GT(black, 0);
+  EXPECT_GT(bright, 0);
+}
+
 TEST_F(RenderProgram, NeverReplacesTheModelItDraws) {
   wz::testing::WriteFile(dir / "cube.mqo", MqoCube());
   const auto r = Run("render -o cube.mqo --size 32x24 cube.mqo");

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cmath>
 #include <filesystem>
 
 #include "formats/formats.h"
@@ -311,6 +312,89 @@ TEST(ObjReader, LibrariesOfManyMaterialsCostMemoryInProportionToTheirSize) {
     EXPECT_STREQ(l.model->groups[0].name.CStr(), "used");
     EXPECT_EQ(l.model->groups[0].colour, (ColourF{0, 255, 0, 255}));
   }
+}
+
+TEST(ObjReader, VertexColoursFillTheColourPoolAndVerticesWithoutOneAreWhite) {
+  // Colours from the second vertex on; the first (before any) and the third (a weight only) white.
+  Load l("v 0 0 0\nv 1 0 0 1 0.5 0\nv 1 1 0 1\nv 0 1 0 0 0 2\nf 1 2 3 4\n");
+  ASSERT_EQ(l.result, 1);
+  EXPECT_EQ(l.model->vertexColoursOn, 1);
+  ASSERT_EQ(l.model->colourCount, 4);
+  EXPECT_EQ(l.model->colours[0], (ColourF{255, 255, 255, 255}));
+  EXPECT_EQ(l.model->colours[1], (ColourF{255, 127.5f, 0, 255}));
+  EXPECT_EQ(l.model->colours[2], (ColourF{255, 255, 255, 255}));
+  EXPECT_EQ(l.model->colours[3], (ColourF{0, 0, 255, 255}));  // clamped to 1
+  for (int c = 0; c < 4; ++c)
+    EXPECT_EQ(l.model->polygons[0].corners[size_t(c)].colour,
+              l.model->polygons[0].corners[size_t(c)].position);
+  Load plain(kObj, kMtl);
+  EXPECT_EQ(plain.model->vertexColoursOn, 0);
+  EXPECT_EQ(plain.model->colourCount, 0);
+  // Textures of OBJ models keep their black texels.
+  EXPECT_EQ(plain.model->texturesUnkeyed, 1);
+}
+
+TEST(ObjReader, Utf16DocumentsInEitherByteOrderReadAsTheirUtf8Text) {
+  const std::string name = "caf\xC3\xA9 \xF0\x9F\x98\x80";
+  const std::string text = kObj + "usemtl " + name + "\nf 1 2 3\n";
+  const std::string mtl = kMtl + "newmtl " + name + "\nKd 0 1 0\n";
+  Load utf8(text, mtl);
+  ASSERT_EQ(utf8.result, 1);
+  for (bool little : {true, false}) {
+    SCOPED_TRACE(little);
+    std::u16string wide = u"\uFEFF";
+    for (size_t i = 0; i < text.size();) {  // the UTF-8 text decoded by hand
+      const uint8_t c = uint8_t(text[i]);
+      const int n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+      uint32_t code = n == 1 ? c : c & (0x3F >> (n - 1));
+      for (int k = 1; k < n; ++k)
+        code = code << 6 | (uint8_t(text[i + size_t(k)]) & 0x3F);
+      i += size_t(n);
+      if (code >= 0x10000) {
+        wide += char16_t(0xD800 + ((code - 0x10000) >> 10));
+        wide += char16_t(0xDC00 + ((code - 0x10000) & 0x3FF));
+      } else {
+        wide += char16_t(code);
+      }
+    }
+    std::string bytes;
+    for (char16_t u : wide) {
+      const char lo = char(u & 0xFF), hi = char(u >> 8);
+      bytes += little ? std::string{lo, hi} : std::string{hi, lo};
+    }
+    Load l(bytes, mtl);
+    ASSERT_EQ(l.result, 1);
+    ASSERT_EQ(l.model->groupCount, 4);
+    EXPECT_EQ(l.model->polygonCount, utf8.model->polygonCount);
+    EXPECT_TRUE(std::equal(l.model->polygons.begin(), l.model->polygons.end(),
+                           utf8.model->polygons.begin(), utf8.model->polygons.end()));
+    EXPECT_EQ(l.model->positions[5], utf8.model->positions[5]);
+    EXPECT_STREQ(l.model->groups[2].name.CStr(), utf8.model->groups[2].name.CStr());
+  }
+}
+
+// A U-shaped face, its reverse, and a quad that folds.
+TEST(ObjReader, ConcaveFacesAreSplitAlongTheirOutline) {
+  Load l(
+      "v 0 0 0\nv 3 0 0\nv 3 3 0\nv 2 3 0\nv 2 1 0\nv 1 1 0\nv 1 3 0\nv 0 3 0\n"
+      "f 1 2 3 4 5 6 7 8\nf 8 7 6 5 4 3 2 1\nf 1 2 6 4\n");
+  ASSERT_EQ(l.result, 1);
+  ASSERT_EQ(l.model->polygonCount, 6 + 6 + 1);
+  for (int face = 0; face < 2; ++face) {
+    double area = 0;
+    for (int t = 6 * face; t < 6 * face + 6; ++t) {
+      const auto c = l.Corners(t);
+      const Vec3 a = l.model->positions[size_t(c[0])], b = l.model->positions[size_t(c[1])],
+                 d = l.model->positions[size_t(c[2])];
+      const double z = double(b.x - a.x) * (d.y - a.y) - double(b.y - a.y) * (d.x - a.x);
+      EXPECT_LE(z * (face == 0 ? 1 : -1), 0.0) << t;  // reversed corners: each faces as the face
+      area += std::fabs(z) / 2;
+    }
+    EXPECT_FLOAT_EQ(area, 700.0f);  // 7 square units, × 10 on each axis
+  }
+  // Reversed, the quad runs over positions 3 5 1 0 and folds at its second corner: it starts
+  // there, so that its fan splits on the diagonal through the fold.
+  EXPECT_EQ(l.Corners(12), (std::vector<int>{5, 1, 0, 3}));
 }
 
 TEST(ObjReader, SampleFilesWithFacesLoadSoundModels) {

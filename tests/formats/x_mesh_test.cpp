@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -361,6 +362,70 @@ TEST(LoadX, VertexColoursWithoutAlphaAreWhite) {
   // Without a material list: one group that every polygon names.
   EXPECT_EQ(m.groupCount, 1);
   EXPECT_EQ(m.groups[0].colour, (ColourF{255, 255, 255, 255}));
+}
+
+// The signed volume the model's triangles enclose (positive when they face outwards as drawn).
+double SignedVolume(const Model& m) {
+  double v = 0;
+  for (int32_t i = 0; i < m.polygonCount; ++i) {
+    const Polygon& p = m.polygons[size_t(i)];
+    for (int k = 1; k + 1 < p.cornerCount; ++k) {
+      const Vec3 a = m.positions[size_t(p.corners[0].position)],
+                 b = m.positions[size_t(p.corners[size_t(k)].position)],
+                 c = m.positions[size_t(p.corners[size_t(k + 1)].position)];
+      v += (a.x * (double(b.y) * c.z - double(b.z) * c.y) -
+            a.y * (double(b.x) * c.z - double(b.z) * c.x) +
+            a.z * (double(b.x) * c.y - double(b.y) * c.x)) /
+           6;
+    }
+  }
+  return v;
+}
+
+// A cube of quads, alone and under frames whose matrices mirror it (one frame, or two that mirror
+// and mirror back); and a U-shaped face, which must cover its own area only.
+TEST(LoadX, MirroringFramesKeepFacesFacingOutAndConcaveFacesFollowTheirOutline) {
+  std::vector<V3> pos;
+  for (int i = 0; i < 8; ++i)
+    pos.push_back({i & 1 ? 1.0 : -1.0, i & 2 ? 1.0 : -1.0, i & 4 ? 1.0 : -1.0});
+  const std::vector<Face> faces = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
+                                   {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
+  const std::array<double, 16> mirror = {-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 2, 0, 0, 1};
+  const std::array<double, 16> flipZ = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1};
+  auto load = [&](std::vector<Node> nodes) {
+    Imported r;
+    Import(r, Writer(Flavour::Text).Write(std::move(nodes)));
+    EXPECT_EQ(r.result, 1);
+    return SignedVolume(*r.model);
+  };
+  const double plain = load({MeshNode("cube", pos, faces, {})});
+  EXPECT_NEAR(std::fabs(plain), 8.0, 1e-4);
+  EXPECT_NEAR(load({FrameNode("m", &mirror, {MeshNode("cube", pos, faces, {})})}), plain, 1e-4);
+  EXPECT_NEAR(
+      load({FrameNode("a", &flipZ, {FrameNode("b", &mirror, {MeshNode("cube", pos, faces, {})})})}),
+      plain, 1e-4);
+  EXPECT_NEAR(
+      load({FrameNode("a", &flipZ, {FrameNode("b", &flipZ, {MeshNode("cube", pos, faces, {})})})}),
+      plain, 1e-4);
+
+  const std::vector<V3> u = {{0, 0, 0}, {3, 0, 0}, {3, 3, 0}, {2, 3, 0},
+                             {2, 1, 0}, {1, 1, 0}, {1, 3, 0}, {0, 3, 0}};
+  for (bool mirrored : {false, true}) {
+    Imported r;
+    const Node mesh = MeshNode("u", u, {{0, 1, 2, 3, 4, 5, 6, 7}}, {});
+    Import(r, Writer(Flavour::Text).Write({mirrored ? FrameNode("m", &mirror, {mesh}) : mesh}));
+    ASSERT_EQ(r.result, 1);
+    ASSERT_EQ(r.model->polygonCount, 6);
+    double area = 0;
+    for (int32_t t = 0; t < 6; ++t) {
+      const Polygon& p = r.model->polygons[size_t(t)];
+      const Vec3 a = r.model->positions[size_t(p.corners[0].position)],
+                 b = r.model->positions[size_t(p.corners[1].position)],
+                 c = r.model->positions[size_t(p.corners[2].position)];
+      area += std::fabs(double(b.x - a.x) * (c.y - a.y) - double(b.y - a.y) * (c.x - a.x)) / 2;
+    }
+    EXPECT_NEAR(area, 7.0, 1e-5) << mirrored;
+  }
 }
 
 TEST(LoadX, FacesBeyondThePolygonCapacityOfAPreallocatedModelAreCutWithALogLine) {

@@ -4,8 +4,10 @@
 // Loading reads the whole file from memory through bounded cursors. Every Mesh of the file (at top
 // level or inside Frames at any depth) is taken, its frame transforms applied (positions by the
 // world matrix, normals by its inverse transpose, renormalised), and the meshes are concatenated in
-// file order. Faces of more than three indices become fans around their first corner; faces of
-// fewer are dropped. A vertex is one (position, normal, material) combination: the positions a
+// file order. A mesh whose world matrix mirrors (a negative determinant) has the corner order of
+// its faces reversed, so that they still face outwards. Faces of more than three indices become
+// fans around their first corner, or the triangles of the caller's splitter; faces of fewer are
+// dropped. A vertex is one (position, normal, material) combination: the positions a
 // face uses become the mesh's vertices in position order (positions no face uses are left out),
 // and each further combination a position is used with is appended after the mesh's vertices.
 // The materials of the meshes' lists follow each other in mesh order, a material that several
@@ -36,6 +38,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -88,13 +91,20 @@ struct XThreads {
   bool waitForStretches = false;
 };
 
+// Splits a face of more than three corners into triangles: given the corners' positions (x, y, z
+// per corner, in the face's order, after the frame transforms), appends 3 * (n - 2) corner
+// numbers (0 to n - 1) to `triangles`. Appending nothing keeps the fan around the first corner.
+using XFaceSplitter =
+    std::function<void(std::span<const float> xyz, std::vector<uint32_t>& triangles)>;
+
 // Loads the X file in `bytes`. On success returns S_OK, `mesh` holds the merged mesh (created with
 // `options`, see above) and `materials` its materials. On failure returns E_FAIL, `mesh` is empty,
 // `materials` is cleared and `status` (when given) says why. The result does not depend on
 // `threads`.
 HRESULT D3DXLoadMeshFromXInMemory(std::span<const uint8_t> bytes, DWORD options,
                                   std::unique_ptr<Mesh>& mesh, std::vector<D3DXMATERIAL>& materials,
-                                  XStatus* status = nullptr, const XThreads& threads = {});
+                                  XStatus* status = nullptr, const XThreads& threads = {},
+                                  const XFaceSplitter& split = {});
 
 // The same for a file given by its library path (read with ReadFileBytes; a file that cannot be
 // read gives E_FAIL with XError::Io).

@@ -504,7 +504,7 @@ struct CopyKeyHash {
 
 bool Merge(std::vector<MeshPart>& parts, const std::vector<FrameNode>& frames,
            const std::vector<D3DXMATERIAL>& table, DWORD options, std::unique_ptr<Mesh>& mesh,
-           std::vector<D3DXMATERIAL>& materials, XStatus& status) {
+           std::vector<D3DXMATERIAL>& materials, XStatus& status, const XFaceSplitter& split) {
   auto fail = [&](XError e, std::string msg) {
     status.error = e;
     status.message = std::move(msg);
@@ -547,10 +547,18 @@ bool Merge(std::vector<MeshPart>& parts, const std::vector<FrameNode>& frames,
   materials.clear();
   // A material of the table is one material of the mesh, however many lists name it.
   std::vector<uint32_t> outputOf(table.size(), kNone);
-  std::vector<uint32_t> corners;
+  std::vector<uint32_t> corners, cornerPositions, pieces;
+  std::vector<float> xyz;
   for (size_t pi = 0; pi < parts.size(); ++pi) {
     MeshPart& part = parts[pi];
-    if (part.frame >= 0 && !identity[part.frame]) Transform(part, world[part.frame]);
+    bool mirrored = false;
+    if (part.frame >= 0 && !identity[part.frame]) {
+      const Matrix& w = world[part.frame];
+      mirrored = w[0] * (w[5] * w[10] - w[6] * w[9]) - w[1] * (w[4] * w[10] - w[6] * w[8]) +
+                     w[2] * (w[4] * w[9] - w[5] * w[8]) <
+                 0;
+      Transform(part, w);
+    }
     // The attribute of each entry of the part's list (or of every face without one).
     std::vector<uint32_t> attrOf;
     if (part.hasMaterials) {
@@ -594,8 +602,10 @@ bool Merge(std::vector<MeshPart>& parts, const std::vector<FrameNode>& frames,
       const uint32_t attr =
           attrOf.empty() ? 0 : attrOf[part.hasMaterials ? part.faceMaterial[f] : 0];
       corners.clear();
+      cornerPositions.clear();
       for (uint32_t k = 0; k < n; ++k) {
         const uint32_t p = part.faceIdx[s + k];
+        cornerPositions.push_back(p);
         const uint32_t nrm = part.hasNormals ? part.normalIdx[s + k] : kNone;
         uint32_t v = first[p];
         if (!claimed[p]) {
@@ -615,8 +625,28 @@ bool Merge(std::vector<MeshPart>& parts, const std::vector<FrameNode>& frames,
         }
         corners.push_back(v);
       }
+      if (mirrored) {
+        std::reverse(corners.begin(), corners.end());
+        std::reverse(cornerPositions.begin(), cornerPositions.end());
+      }
+      pieces.clear();
+      if (n > 3 && split) {
+        xyz.clear();
+        for (uint32_t p : cornerPositions)
+          xyz.insert(xyz.end(), &part.positions[size_t{p} * 3], &part.positions[size_t{p} * 3 + 3]);
+        split(xyz, pieces);
+        const bool sound =
+            pieces.size() == 3 * size_t{n - 2} &&
+            std::all_of(pieces.begin(), pieces.end(), [&](uint32_t c) { return c < n; });
+        if (!sound) pieces.clear();
+      }
       for (uint32_t k = 1; k + 1 < n; ++k) {
-        triangles.insert(triangles.end(), {corners[0], corners[k], corners[k + 1]});
+        if (pieces.empty()) {
+          triangles.insert(triangles.end(), {corners[0], corners[k], corners[k + 1]});
+        } else {
+          const uint32_t* t = &pieces[3 * size_t{k - 1}];
+          triangles.insert(triangles.end(), {corners[t[0]], corners[t[1]], corners[t[2]]});
+        }
         attributes.push_back(attr);
       }
     }
@@ -738,7 +768,8 @@ const char* XErrorName(XError e) {
 
 HRESULT D3DXLoadMeshFromXInMemory(std::span<const uint8_t> bytes, DWORD options,
                                   std::unique_ptr<Mesh>& mesh, std::vector<D3DXMATERIAL>& materials,
-                                  XStatus* status, const XThreads& threads) {
+                                  XStatus* status, const XThreads& threads,
+                                  const XFaceSplitter& split) {
   mesh.reset();
   materials.clear();
   XStatus st;
@@ -772,7 +803,7 @@ HRESULT D3DXLoadMeshFromXInMemory(std::span<const uint8_t> bytes, DWORD options,
     xlex::BinaryLexer lex(body.data(), body.size(), compressed, floatBits);
     ok = ParseBody(lex, parts, frames, table, st);
   }
-  if (!ok || !Merge(parts, frames, table, options, mesh, materials, st)) return refuse();
+  if (!ok || !Merge(parts, frames, table, options, mesh, materials, st, split)) return refuse();
   if (status) *status = XStatus{};
   return S_OK;
 }
