@@ -115,7 +115,7 @@ int SaveGlb(ModelHost& host, const Model& model, const std::string& path);
 // transform baked in (corners reversed where it mirrors), normals kept when every primitive has
 // them; one group per material (base colour, BLEND alpha, MASK as opaque or hidden, double-sided,
 // base colour texture as a texture slot); COLOR_0 as corner colours. Images inside the file are
-// handed to the host as embeddedFiles under names beside the model. Points, lines, skins and
+// handed to the host as embedded files under names beside the model. Points, lines, skins and
 // animations are counted in the log, not read. Triangles beyond PolygonLimit are cut with
 // PolygonCapacityLine; a file whose model would take more memory than ReadMemoryAllows is
 // refused. Runs DeriveNormals and loads the textures through host.LoadModelTexture.

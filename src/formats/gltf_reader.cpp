@@ -15,6 +15,18 @@
 // Materials become groups (base colour factor, alpha mode, double-sided switch, base colour
 // texture); primitives without a material share a group "Default". COLOR_0 fills the colour pool
 // and switches corner colours on. Skins and animations are not read (a log line counts them).
+//
+// The glTF parser (tinygltf, from its header) is compiled into the library here, in a namespace of
+// its own so that a program may also link the system's tinygltf library. Without its image codecs
+// (images are kept as bytes and decoded by the texture loader) and without file access of its own
+// (every file goes through the host).
+#define tinygltf wz_tinygltf
+#define TINYGLTF_IMPLEMENTATION
+#define TINYGLTF_NO_STB_IMAGE
+#define TINYGLTF_NO_STB_IMAGE_WRITE
+#define TINYGLTF_NO_EXTERNAL_IMAGE
+#define TINYGLTF_NO_FS
+#include <fstream>  // the header's writer needs it even without file access
 #include <tiny_gltf.h>
 
 #include <algorithm>
@@ -790,15 +802,18 @@ void Fill(const tinygltf::Model& gltf, const Plan& plan, size_t triangleLimit, M
   model.groupCount = int32_t(plan.materialOfGroup.size());
 
   std::vector<std::string> names(plan.imageOfSlot.size());
+  std::vector<std::string> embedded;  // the paths the images inside the file are known under
   const std::string folder = FolderOf(path);
   for (size_t s = 1; s <= plan.imageOfSlot.size(); ++s) {
     std::span<const uint8_t> bytes;
     ImageOf(gltf, plan.imageOfSlot[s - 1], path, names[s - 1], bytes);  // checked by the caller
     if (!bytes.empty()) {
       // Named beside the model as the host resolves names, from the slot's name or the model's.
-      const std::vector<uint8_t> copy(bytes.begin(), bytes.end());
-      host.embeddedFiles[host.ResolveNamed(names[s - 1])] = copy;
-      host.embeddedFiles[host.ResolveNamed(folder + names[s - 1])] = copy;
+      for (std::string key :
+           {host.ResolveNamed(names[s - 1]), host.ResolveNamed(folder + names[s - 1])}) {
+        host.AddEmbeddedFile(key, std::vector<uint8_t>(bytes.begin(), bytes.end()));
+        embedded.push_back(std::move(key));
+      }
     }
     model.textureSlots[s] = TextureSlot{};
     model.textureSlots[s].state = 1;
@@ -811,6 +826,10 @@ void Fill(const tinygltf::Model& gltf, const Plan& plan, size_t triangleLimit, M
   model.texturesUnkeyed = 1;  // a glTF texture's transparency is its alpha and the alpha mode
   for (size_t s = 1; s <= names.size(); ++s)
     host.LoadModelTexture(model, int32_t(s), names[s - 1]);
+  if (!host.keepEmbeddedFiles) {
+    for (const std::string& key : embedded)
+      host.ForgetEmbeddedFile(key);
+  }
   model.shadingChanged = 1;
 }
 

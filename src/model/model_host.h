@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -42,8 +44,18 @@ class ModelHost {
   };
   NamedFiles namedFiles;
   // Files a model carries inside itself (the images of a glTF file), by the resolved path they
-  // are known under: ReadNamedFile answers those paths from here and never looks on disk for them.
-  std::unordered_map<std::string, std::vector<uint8_t>> embeddedFiles;
+  // are known under: ReadNamedFile answers those paths from here and never looks on disk for
+  // them. A reader adds them before it loads its textures and forgets them afterwards unless the
+  // host keeps them for writers that read them again. Safe to use from several threads.
+  void AddEmbeddedFile(const std::string& path, std::vector<uint8_t> bytes) {
+    std::lock_guard lock(embedded_->mutex);
+    embedded_->files[path] = std::move(bytes);
+  }
+  void ForgetEmbeddedFile(const std::string& path) {
+    std::lock_guard lock(embedded_->mutex);
+    embedded_->files.erase(path);
+  }
+  bool keepEmbeddedFiles = true;
   // True for a library path that another output of the same run will take (its main file or a
   // file beside it): writers that name files of their own (images) pass over such names.
   std::function<bool(const std::string&)> reservedOutput;
@@ -62,9 +74,12 @@ class ModelHost {
   // names a failure.
   platform::NamedFileError ReadNamedFile(const std::string& name, std::vector<uint8_t>& out) const {
     const std::string path = ResolveNamed(name);
-    if (const auto it = embeddedFiles.find(path); it != embeddedFiles.end()) {
-      out = it->second;
-      return platform::NamedFileError::kNone;
+    {
+      std::lock_guard lock(embedded_->mutex);
+      if (const auto it = embedded_->files.find(path); it != embedded_->files.end()) {
+        out = it->second;
+        return platform::NamedFileError::kNone;
+      }
     }
     if (!namedFiles.confineTo.empty() && !platform::IsInsideFolder(path, namedFiles.confineTo))
       return platform::NamedFileError::kOutside;
@@ -105,6 +120,14 @@ class ModelHost {
   virtual bool ToonLoaded() const = 0;
   virtual ModelCapacities Capacities() const = 0;
   virtual std::string DataDir() const = 0;
+
+ private:
+  // Shared by copies of the host.
+  struct EmbeddedFiles {
+    std::mutex mutex;
+    std::unordered_map<std::string, std::vector<uint8_t>> files;
+  };
+  std::shared_ptr<EmbeddedFiles> embedded_ = std::make_shared<EmbeddedFiles>();
 };
 
 // The most polygons a reader or writer keeps of `model`: the host's polygon capacity when the

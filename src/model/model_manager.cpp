@@ -192,7 +192,9 @@ constexpr Vec3 kBoxMax{-99999.0f, -99999.0f, -99999.0f};
 // The library as seen by format readers.
 class LibraryModelHost : public ModelHost {
  public:
-  explicit LibraryModelHost(Library& library) : library_(library) {}
+  // The library's host lives as long as the library: the images inside a model file are
+  // forgotten once its textures are loaded, not kept for every model ever read.
+  explicit LibraryModelHost(Library& library) : library_(library) { keepEmbeddedFiles = false; }
   void Log(const std::string& line) override { library_.Log("%s", line.c_str()); }
   void LoadModelTexture(Model& model, int32_t slot, const std::string& path) override {
     library_.ModelTexture_Load(model.modelId, slot, path);
