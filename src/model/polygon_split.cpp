@@ -23,8 +23,10 @@ double Cross(Point o, Point a, Point b) {
 // counter-clockwise.
 Turn TurnAt(Point a, Point b, Point c) {
   const double cross = Cross(a, b, c);
-  const double e1 = std::hypot(b.x - a.x, b.y - a.y), e2 = std::hypot(c.x - b.x, c.y - b.y);
-  if (std::fabs(cross) <= kStraightSine * e1 * e2) return kStraight;
+  // |cross| <= sine × |ab| × |bc|, compared squared: no square roots for every corner.
+  const double e1 = (b.x - a.x) * (b.x - a.x) + (b.y - a.y) * (b.y - a.y);
+  const double e2 = (c.x - b.x) * (c.x - b.x) + (c.y - b.y) * (c.y - b.y);
+  if (cross * cross <= kStraightSine * kStraightSine * e1 * e2) return kStraight;
   return cross > 0 ? kConvex : kReflex;
 }
 
@@ -40,8 +42,40 @@ bool Same(Point a, Point b) {
 }  // namespace
 
 int PolygonSplitter::QuadFanStart(std::span<const Vec3, 4> corners) {
-  const std::span<const CornerTriangle> t = Split(corners);
-  return t.empty() ? 0 : int(t[0][0]);
+  // Split's answer for four corners, worked out in place (readers ask it for every quad): the
+  // same plane, projection and turns, and the fan from corner 1 only when exactly one corner,
+  // the second or the fourth, turns inward.
+  double nx = 0, ny = 0, nz = 0;
+  for (size_t i = 0; i < 4; ++i) {
+    const Vec3& a = corners[i];
+    const Vec3& b = corners[(i + 1) % 4];
+    nx += (double(a.y) - b.y) * (double(a.z) + b.z);
+    ny += (double(a.z) - b.z) * (double(a.x) + b.x);
+    nz += (double(a.x) - b.x) * (double(a.y) + b.y);
+  }
+  const double ax = std::fabs(nx), ay = std::fabs(ny), az = std::fabs(nz);
+  if (!(ax + ay + az > 0) || !std::isfinite(ax + ay + az)) return 0;
+  const int drop = az >= ax && az >= ay ? 2 : ax >= ay ? 0 : 1;
+  const double sign = (drop == 0 ? nx : drop == 1 ? ny : nz) > 0 ? 1.0 : -1.0;
+  Point q[4];
+  for (size_t i = 0; i < 4; ++i) {
+    const Vec3& p = corners[i];
+    q[i] = {drop == 0   ? p.y
+            : drop == 1 ? p.z
+                        : p.x,
+            (drop == 0   ? p.z
+             : drop == 1 ? p.x
+                         : p.y) *
+                sign};
+  }
+  int reflexCount = 0, reflexAt = -1;
+  for (int i = 0; i < 4; ++i) {
+    if (TurnAt(q[(i + 3) % 4], q[i], q[(i + 1) % 4]) == kReflex) {
+      ++reflexCount;
+      reflexAt = i;
+    }
+  }
+  return reflexCount == 1 && (reflexAt == 1 || reflexAt == 3) ? 1 : 0;
 }
 
 std::span<const CornerTriangle> PolygonSplitter::Split(std::span<const Vec3> corners) {
