@@ -2,6 +2,8 @@
 // a texture coordinate per position) as a .glb file, against Assimp's exporter writing the same
 // model as glTF 2.0 binary in the same run (Assimp reads our .glb once, untimed, so both write
 // the same vertices and triangles). Also the .glb built in memory only, and the OBJ writer.
+// Reading: the same model as a .glb in memory (made by our writer), read by LoadGltfFromMemory
+// and by Assimp's importer (aiProcess_Triangulate only, the least work that gives triangles).
 // Run: build/bin/bench_gltf (Assimp's part needs libassimp-dev at build time).
 #include <benchmark/benchmark.h>
 
@@ -15,6 +17,7 @@
 #include "platform/file_io.h"
 
 #ifdef WZ_WITH_ASSIMP
+#include <assimp/postprocess.h>
 #include <assimp/scene.h>
 #include <assimp/Exporter.hpp>
 #include <assimp/Importer.hpp>
@@ -97,6 +100,36 @@ void BM_BuildGlbInMemory(benchmark::State& state) {
 }
 BENCHMARK(BM_BuildGlbInMemory)->Unit(benchmark::kMillisecond);
 
+// The grid model as one .glb file in memory, made by our writer.
+const std::vector<uint8_t>& TheGlb() {
+  static const std::vector<uint8_t> glb = [] {
+    RecordingModelHost host;
+    std::vector<uint8_t> head, bin;
+    exchange::BuildGltf(host, TheModel(), "\\tmp\\a.glb", true, {}, head, bin);
+    head.insert(head.end(), bin.begin(), bin.end());
+    return head;
+  }();
+  return glb;
+}
+
+void BM_ReadGlbFromMemory(benchmark::State& state) {
+  const std::vector<uint8_t>& glb = TheGlb();
+  RecordingModelHost host;
+  int64_t triangles = 0;
+  for (auto _ : state) {
+    auto model = CreateModel({});
+    if (!LoadGltfFromMemory(host, *model, "\\tmp\\a.glb", glb, 0)) {
+      state.SkipWithError("read failed");
+      return;
+    }
+    triangles = model->polygonCount;
+    benchmark::DoNotOptimize(model->positions.data());
+  }
+  state.counters["triangles"] = double(triangles);
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(glb.size()));
+}
+BENCHMARK(BM_ReadGlbFromMemory)->Unit(benchmark::kMillisecond);
+
 void BM_WriteObjFile(benchmark::State& state) {
   const Model& model = TheModel();
   RecordingModelHost host;
@@ -133,6 +166,26 @@ void BM_AssimpExportGlb(benchmark::State& state) {
   std::filesystem::remove(path);
 }
 BENCHMARK(BM_AssimpExportGlb)->Unit(benchmark::kMillisecond);
+
+void BM_AssimpReadGlbFromMemory(benchmark::State& state) {
+  const std::vector<uint8_t>& glb = TheGlb();
+  int64_t triangles = 0;
+  Assimp::Importer importer;  // made once: its set-up is not reading
+  for (auto _ : state) {
+    const aiScene* scene =
+        importer.ReadFileFromMemory(glb.data(), glb.size(), aiProcess_Triangulate, "glb");
+    if (!scene) {
+      state.SkipWithError(importer.GetErrorString());
+      return;
+    }
+    triangles = 0;
+    for (unsigned i = 0; i < scene->mNumMeshes; ++i)
+      triangles += scene->mMeshes[i]->mNumFaces;
+  }
+  state.counters["triangles"] = double(triangles);
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(glb.size()));
+}
+BENCHMARK(BM_AssimpReadGlbFromMemory)->Unit(benchmark::kMillisecond);
 #endif
 
 }  // namespace

@@ -298,7 +298,11 @@ struct Elements {
     }
   }
   uint32_t Index(size_t i) const {
-    if (!dense.empty()) return uint32_t(dense[i]);
+    if (!dense.empty()) {
+      // A sparse index of 2^32 - 1 rounds to 2^32 as a float: kept out of range, not wrapped.
+      const float f = dense[i];
+      return f < 4294967296.0f ? uint32_t(f) : UINT32_MAX;
+    }
     if (!base) return 0;
     const uint8_t* p = base + i * stride;
     if (componentType == kUnsignedByte) return *p;

@@ -280,6 +280,18 @@ TEST(GltfReader, HostileDocumentsAreRefusedWithAReason) {
       R"({"bufferView":1,"componentType":5123,"count":3,"type":"SCALAR"}])";
   const std::string noData = R"([{"componentType":5126,"count":4000000000,"type":"VEC3"},)"
                              R"({"bufferView":1,"componentType":5123,"count":3,"type":"SCALAR"}])";
+  // 32-bit indices 0, 0, 0 (at byte 44) with one sparse index of 2^32 - 1 (at byte 56).
+  std::vector<uint8_t> sparseMax = TriangleBytes();
+  sparseMax.resize(56, 0);
+  sparseMax.insert(sparseMax.end(), 4, 0xFF);
+  const std::string sparseViews = R"([{"buffer":0,"byteLength":36},)"
+                                  R"({"buffer":0,"byteOffset":36,"byteLength":6},)"
+                                  R"({"buffer":0,"byteOffset":44,"byteLength":12},)"
+                                  R"({"buffer":0,"byteOffset":56,"byteLength":4}])";
+  const std::string sparseIndices =
+      R"([{"bufferView":0,"componentType":5126,"count":3,"type":"VEC3"},)"
+      R"({"bufferView":2,"componentType":5125,"count":3,"type":"SCALAR","sparse":{"count":1,)"
+      R"("indices":{"bufferView":1,"componentType":5123},"values":{"bufferView":3}}}])";
   std::vector<uint8_t> outOfRange = TriangleBytes();
   outOfRange[40] = 9;  // the third index names vertex 9 of 3
   const Case cases[] = {
@@ -290,6 +302,8 @@ TEST(GltfReader, HostileDocumentsAreRefusedWithAReason) {
            Mesh(R"([{"buffer":0,"byteLength":3600},{"buffer":0,"byteOffset":36,"byteLength":6}])",
                 kAccessors)),
        "past the end of its buffer"},
+      {"sparse index 2^32 - 1", Document(sparseMax, Mesh(sparseViews, sparseIndices)),
+       "out of range"},
       {"huge count, tiny data", Document(TriangleBytes(), Mesh(kViews, big)), "run past"},
       {"huge count, no data", Document(TriangleBytes(), Mesh(kViews, noData)), "would need"},
       {"nodes in a cycle",
