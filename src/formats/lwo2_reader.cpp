@@ -713,7 +713,7 @@ Refusal Build(const Lwo2Scan& scan, ModelHost& host, const std::string& path, Mo
     }
     // Larger polygons, and quads that fold, are split along their outline (polygon_split.h).
     std::span<const CornerTriangle> split;
-    if (n >= 4 && n <= kMaxEarClipCorners) {
+    if (n >= 4) {  // at most 65535 corners: within what Split clips
       outline.clear();
       for (size_t i = 0; i < n; ++i)
         outline.push_back(model.positions[points[i]]);

@@ -207,7 +207,7 @@ std::vector<Vec3> AngleCornerNormals(const Model& m, std::vector<size_t>& corner
     }
   }
   std::vector<Vec3> out(cornerAt[polygons]);
-  auto finish = [&m](Vec3 sum, const Polygon& p) {
+  auto finish = [](Vec3 sum, const Polygon& p) {
     const float len = std::sqrt(sum.x * sum.x + sum.y * sum.y + sum.z * sum.z);
     return len < 1e-7f ? p.faceNormal : sum / len;
   };
@@ -244,7 +244,7 @@ std::vector<Vec3> AngleCornerNormals(const Model& m, std::vector<size_t>& corner
       }
       // A crowded position: the faces' normals summed per group, angle and direction bin, and
       // each face compared with the bins' mean directions (its own bin always counts).
-      auto keyOf = [&m](const Polygon& p) {
+      auto keyOf = [](const Polygon& p) {
         return uint64_t(uint32_t(p.group)) << 32 | uint64_t(p.smoothAngle) << 9 |
                DirectionBin(p.faceNormal);
       };
