@@ -22,8 +22,11 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 libdir=$(dirname "$(find "$prefix" -name 'libwz.so' | head -n 1)")
 [ -L "$libdir/libwz.so" ] && [ -f "$libdir/libwz.a" ] || fail "no libwz.so and libwz.a in $libdir"
 [ -f "$prefix/share/wz/Data/System/HLSL/HLSL_3D.fx" ] || fail "no effect files under share/wz"
-readelf -d "$libdir/libwz.so" | grep -q 'SONAME.*libwz\.so\.[0-9]' || fail "libwz.so has no soname"
-nm -D --defined-only "$libdir/libwz.so" | grep -q 'T .*LoadModel' || fail "LoadModel is not exported"
+# grep reads whole outputs (a grep -q that stops early breaks the pipe, which pipefail reports).
+grep -q 'SONAME.*libwz\.so\.[0-9]' <<<"$(readelf -d "$libdir/libwz.so")" ||
+  fail "libwz.so has no soname"
+grep -q 'T .*LoadModel' <<<"$(nm -D --defined-only "$libdir/libwz.so")" ||
+  fail "LoadModel is not exported"
 
 echo "-- the examples as outside projects"
 for example in hello_model convert_batch; do
@@ -61,7 +64,7 @@ fi
 echo "-- the Debian package"
 (cd "$build" && cpack -G DEB -B "$work/deb" >/dev/null)
 deb=$(ls "$work"/deb/wz_*.deb)
-dpkg-deb -f "$deb" Depends | grep -q libjpeg62-turbo || fail "the package names no dependencies"
+grep -q libjpeg62-turbo <<<"$(dpkg-deb -f "$deb" Depends)" || fail "the package names no dependencies"
 dpkg -x "$deb" "$work/root"
 [ -f "$work/root/usr/share/wz/Data/System/HLSL/HLSL_3D.fx" ] || fail "no data in the package"
 # From another folder, with only the package's data (the build's Data is nowhere near).
