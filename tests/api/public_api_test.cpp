@@ -93,7 +93,7 @@ TEST(PublicApi, OneSessionLoadsDrawsSavesConvertsAndStops) {
   int logged = 0;
   wz::SetLogHandler([&logged](const std::string&) { ++logged; });
   {
-    const DriverAllocationsUnchecked unchecked;
+    [[maybe_unused]] const DriverAllocationsUnchecked unchecked;
     wz::Session session({.desktop = false});
     ASSERT_TRUE(session.ok()) << wz::LastError();
     EXPECT_TRUE(wz::Started());
